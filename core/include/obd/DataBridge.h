@@ -1,0 +1,91 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace obd {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Watches the bytes that cross a data bridge (for traces and data logs).
+class IConnectionLogger {
+public:
+    virtual ~IConnectionLogger() = default;
+    // Bytes the core sent towards the vehicle.
+    virtual void onDataSent(const Bytes& data) = 0;
+    // Bytes that arrived from the vehicle.
+    virtual void onDataReceived(const Bytes& data) = 0;
+};
+
+// The application's end of a data bridge: it carries bytes between the core
+// and the real transport (a socket, a serial port) that only it can reach.
+class IDataBridge {
+public:
+    virtual ~IDataBridge() = default;
+    // Marks the bridge dead: receive() and get() stop delivering. Returns
+    // whether it was valid before.
+    virtual bool invalidate() = 0;
+    // Takes every byte the core has sent and the application not yet taken;
+    // false when there was none. Does not wait.
+    virtual bool get(Bytes& data) = 0;
+    // Hands bytes that arrived from the vehicle to the core.
+    virtual void set(const Bytes& data) = 0;
+    virtual void addLogger(IConnectionLogger* logger) = 0;
+    virtual void removeLogger(IConnectionLogger* logger) = 0;
+};
+
+// The core's end of a data bridge, used by the connection manager.
+class IDataConnection {
+public:
+    virtual ~IDataConnection() = default;
+    // From now on receive() delivers the bytes up to and including this
+    // character (an adapter's prompt, for example).
+    virtual void setDelimiter(char delimiter) = 0;
+    virtual bool isValid() const = 0;
+    // Waits up to `timeoutMilliseconds` for incoming bytes: up to and
+    // including the delimiter when one is set, else whatever has arrived.
+    // False on timeout or when the bridge is invalid; `data` is then empty.
+    virtual bool receive(Bytes& data, std::int32_t timeoutMilliseconds) = 0;
+    // Queues bytes for the application to send to the vehicle.
+    virtual void send(const Bytes& data) = 0;
+};
+
+// An in-memory bridge between the two ends. Both ends may be used from
+// different threads at once.
+class DataBridge : public IDataBridge, public IDataConnection {
+public:
+    DataBridge() = default;
+    DataBridge(const DataBridge&) = delete;
+    DataBridge& operator=(const DataBridge&) = delete;
+    ~DataBridge() override;
+
+    bool invalidate() override;
+    bool get(Bytes& data) override;
+    void set(const Bytes& data) override;
+    void addLogger(IConnectionLogger* logger) override;
+    void removeLogger(IConnectionLogger* logger) override;
+
+    void setDelimiter(char delimiter) override;
+    bool isValid() const override;
+    bool receive(Bytes& data, std::int32_t timeoutMilliseconds) override;
+    void send(const Bytes& data) override;
+
+private:
+    // Takes the first delimited chunk (or everything without a delimiter)
+    // from `incoming_`. REQUIRES: mutex_ held.
+    bool takeIncoming(Bytes& data);
+
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    bool valid_ = true;
+    bool hasDelimiter_ = false;
+    char delimiter_ = 0;
+    std::deque<std::uint8_t> incoming_;  // vehicle -> core
+    Bytes outgoing_;                     // core -> vehicle
+    std::vector<IConnectionLogger*> loggers_;
+};
+
+}  // namespace obd

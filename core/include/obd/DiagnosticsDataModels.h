@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MeasurementUnit.h"
+
+namespace obd {
+
+// One readiness monitor (service 01 PID 01 or PID 41).
+struct ReadinessMonitorDataModel {
+    std::string name;  // e.g. "Catalyst"
+    bool supported = false;
+    bool complete = false;
+};
+
+// One on-board monitor test result (service 06): monitor id, test id, the
+// unit and scaling id and the scaled value with its limits.
+struct DiagnosticMonitorDataModel {
+    std::uint8_t monitorId = 0;  // MID
+    std::uint8_t testId = 0;     // TID
+    std::string monitorName;     // e.g. "Catalyst Monitor Bank 1"
+    std::string testName;        // e.g. "Test 0x83"
+    std::uint8_t unitAndScalingId = 0;
+    MeasurementUnit unit = MeasurementUnit::None;
+    double value = 0;
+    double minimum = 0;
+    double maximum = 0;
+    bool passed = false;  // minimum <= value <= maximum
+};
+
+// One in-use performance tracking counter (service 09). For a monitor the
+// counter is a ratio numerator/denominator; for the general counters (OBD
+// monitoring conditions, ignition cycles) the denominator is 0.
+struct PerformanceCounterDataModel {
+    std::string name;
+    std::uint32_t numerator = 0;
+    std::uint32_t denominator = 0;
+};
+
+// Where an oxygen sensor sits: bank 1 to 4, sensor 1 to 4 counted from the
+// engine. The value is (bank - 1) * 4 + (sensor - 1).
+enum class OxygenSensorLocation : std::int32_t {
+    Bank1Sensor1 = 0,
+    Bank1Sensor2 = 1,
+    Bank1Sensor3 = 2,
+    Bank1Sensor4 = 3,
+    Bank2Sensor1 = 4,
+    Bank2Sensor2 = 5,
+    Bank2Sensor3 = 6,
+    Bank2Sensor4 = 7,
+    Bank3Sensor1 = 8,
+    Bank3Sensor2 = 9,
+    Bank3Sensor3 = 10,
+    Bank3Sensor4 = 11,
+    Bank4Sensor1 = 12,
+    Bank4Sensor2 = 13,
+    Bank4Sensor3 = 14,
+    Bank4Sensor4 = 15,
+};
+
+// One oxygen sensor monitor test result of one sensor location.
+struct OxygenSensorMonitorDataModel {
+    OxygenSensorLocation location = OxygenSensorLocation::Bank1Sensor1;
+    std::uint8_t testId = 0;
+    std::string name;  // e.g. "Rich to lean sensor threshold voltage"
+    MeasurementUnit unit = MeasurementUnit::None;
+    double value = 0;
+    double minimum = 0;
+    double maximum = 0;
+    bool passed = false;
+};
+
+// One labelled value of a vehicle operation data record.
+struct VehicleOperationDataEntry {
+    std::string label;
+    std::string value;
+    MeasurementUnit unit = MeasurementUnit::None;
+};
+
+// One vehicle operation data record (engine run and idle time, fuel and
+// distance used, positive kinetic energy and engine output energy, propulsion
+// system active time), each a list of labelled values.
+struct VehicleOperationDataModel {
+    std::string name;
+    std::vector<VehicleOperationDataEntry> entries;
+};
+
+}  // namespace obd

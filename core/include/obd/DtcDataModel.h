@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace obd {
+
+// Where a trouble code was found.
+enum class DtcStatus : std::int32_t {
+    Confirmed = 0,    // stored code (service 03)
+    Pending = 1,      // pending code (service 07)
+    Permanent = 2,    // permanent code (service 0A)
+    FreezeFrame = 3,  // code that caused a freeze frame (service 02)
+    Known = 4,        // listed by the core's code catalogue, not read from a vehicle
+};
+
+// One diagnostic trouble code.
+struct DtcDataModel {
+    std::string code;         // five characters, e.g. "P0301"
+    std::string description;  // empty when the core knows no description
+    std::uint16_t rawValue = 0;    // the two bytes as the vehicle sent them
+    std::uint32_t ecuAddress = 0;  // the answering ECU, 0 for catalogue entries
+    DtcStatus status = DtcStatus::Known;
+};
+
+}  // namespace obd

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace obd {
+
+// Receives the vehicle connection's events. The core delivers them on a
+// thread of its own, never from inside a service call.
+class IConnectionServiceObserver {
+public:
+    virtual ~IConnectionServiceObserver() = default;
+
+    virtual void onConnectionOpened() = 0;
+    // Another ECU of the vehicle was selected; what the services report now
+    // comes from it.
+    virtual void onEcuChanged() = 0;
+    virtual void onConnectionClosed() = 0;
+};
+
+}  // namespace obd

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "ParameterDataModel.h"
+#include "ParameterIdentifier.h"
+#include "SensorDataModel.h"
+
+namespace obd {
+
+// Live data of the selected ECU (service 01) and the adapter's own readings
+// (ParameterIdentifier::Id::BatteryVoltage).
+class ISensorService {
+public:
+    virtual ~ISensorService() = default;
+
+    // Reads several parameters at once, in the order asked; parameters the
+    // vehicle lacks are left out.
+    virtual std::vector<std::shared_ptr<ParameterDataModel>> readParameters(
+        const std::vector<ParameterIdentifier::Id>& pids) = 0;
+    // The parameters the vehicle offers; empty when none.
+    virtual std::vector<ParameterIdentifier::Id> getPids() = 0;
+    // The parameter read now; null when the vehicle has no such parameter.
+    virtual std::shared_ptr<ParameterDataModel> getParameter(ParameterIdentifier::Id pid) = 0;
+    // The parameter's sensors read now; empty when there are none.
+    virtual std::vector<std::shared_ptr<SensorDataModel>> getSensors(
+        ParameterIdentifier::Id pid) = 0;
+    virtual bool isSupported(ParameterIdentifier::Id pid) = 0;
+};
+
+}  // namespace obd

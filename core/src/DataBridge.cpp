@@ -1,0 +1,116 @@
+#include "obd/DataBridge.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace obd {
+
+DataBridge::~DataBridge() = default;
+
+bool DataBridge::invalidate() {
+    bool wasValid;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wasValid = valid_;
+        valid_ = false;
+    }
+    arrived_.notify_all();
+    return wasValid;
+}
+
+bool DataBridge::get(Bytes& data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    data.clear();
+    if (!valid_ || outgoing_.empty()) {
+        return false;
+    }
+    data.swap(outgoing_);
+    return true;
+}
+
+void DataBridge::set(const Bytes& data) {
+    std::vector<IConnectionLogger*> loggers;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!valid_) {
+            return;
+        }
+        incoming_.insert(incoming_.end(), data.begin(), data.end());
+        loggers = loggers_;
+    }
+    arrived_.notify_all();
+    for (IConnectionLogger* logger : loggers) {
+        logger->onDataReceived(data);
+    }
+}
+
+void DataBridge::addLogger(IConnectionLogger* logger) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    loggers_.push_back(logger);
+}
+
+void DataBridge::removeLogger(IConnectionLogger* logger) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    loggers_.erase(std::remove(loggers_.begin(), loggers_.end(), logger), loggers_.end());
+}
+
+void DataBridge::setDelimiter(char delimiter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hasDelimiter_ = true;
+    delimiter_ = delimiter;
+}
+
+bool DataBridge::isValid() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return valid_;
+}
+
+bool DataBridge::takeIncoming(Bytes& data) {
+    auto end = incoming_.end();
+    if (hasDelimiter_) {
+        auto found = std::find(incoming_.begin(), incoming_.end(),
+                               static_cast<std::uint8_t>(delimiter_));
+        if (found == incoming_.end()) {
+            return false;
+        }
+        end = found + 1;
+    } else if (incoming_.empty()) {
+        return false;
+    }
+    data.assign(incoming_.begin(), end);
+    incoming_.erase(incoming_.begin(), end);
+    return true;
+}
+
+bool DataBridge::receive(Bytes& data, std::int32_t timeoutMilliseconds) {
+    data.clear();
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(std::max<std::int32_t>(timeoutMilliseconds, 0));
+    while (valid_) {
+        if (takeIncoming(data)) {
+            return true;
+        }
+        if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return valid_ && takeIncoming(data);
+        }
+    }
+    return false;
+}
+
+void DataBridge::send(const Bytes& data) {
+    std::vector<IConnectionLogger*> loggers;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!valid_) {
+            return;
+        }
+        outgoing_.insert(outgoing_.end(), data.begin(), data.end());
+        loggers = loggers_;
+    }
+    for (IConnectionLogger* logger : loggers) {
+        logger->onDataSent(data);
+    }
+}
+
+}  // namespace obd

@@ -1,0 +1,19 @@
+#include "obd/DtcReader.h"
+
+#include "TroubleCodeCatalogue.h"
+
+namespace obd {
+
+std::vector<std::shared_ptr<DtcDataModel>> DtcReader::getTroubleCodes() {
+    std::vector<std::shared_ptr<DtcDataModel>> codes;
+    for (const auto& entry : detail::TroubleCodeCatalogue()) {
+        auto code = std::make_shared<DtcDataModel>();
+        code->code = entry.first;
+        code->description = entry.second;
+        code->status = DtcStatus::Known;
+        codes.push_back(std::move(code));
+    }
+    return codes;
+}
+
+}  // namespace obd

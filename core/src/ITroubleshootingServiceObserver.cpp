@@ -1,0 +1,7 @@
+#include "obd/ITroubleshootingServiceObserver.h"
+
+namespace obd {
+
+void ITroubleshootingServiceObserver::onLogEntryAdded(const std::shared_ptr<MessageDataModel>&) {}
+
+}  // namespace obd

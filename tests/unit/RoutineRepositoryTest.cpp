@@ -1,0 +1,272 @@
+#include "zelt/RoutineRepository.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+#include "CoreMocks.h"
+
+namespace {
+
+using ::testing::_;
+using ::testing::ElementsAre;
+using ::testing::InSequence;
+using ::testing::Return;
+using ::testing::StrictMock;
+using zelt::RoutineRepository;
+using zelt::testing::FakeRoot;
+using zelt::testing::MockRoutineService;
+using Routine = std::shared_ptr<obd::TestRoutineDataModel>;
+
+Routine MakeRoutine(int id, const std::string& name = "routine") {
+    auto routine = std::make_shared<obd::TestRoutineDataModel>();
+    routine->id = id;
+    routine->name = name;
+    return routine;
+}
+
+class RoutineRepositoryTest : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeRoot> root = std::make_shared<FakeRoot>();
+    std::shared_ptr<MockRoutineService> service = root->routines;
+};
+
+// --- the repository frame ---------------------------------------------------
+
+TEST_F(RoutineRepositoryTest, ConstructionBuildsServicesFromOneConnectionThenAttaches) {
+    EXPECT_CALL(*root->connection, attach(_));
+    RoutineRepository repository(root);
+    EXPECT_THAT(root->connectionsPassed, ElementsAre(root->connection));
+    EXPECT_EQ(root->connection->getObserverCount(), 1u);
+}
+
+TEST_F(RoutineRepositoryTest, DestructionDetachesFromTheConnectionService) {
+    auto repository = std::make_unique<RoutineRepository>(root);
+    auto* observer = root->connection->observers().at(0);
+    EXPECT_CALL(*root->connection, detach(observer));
+    repository.reset();
+    EXPECT_EQ(root->connection->getObserverCount(), 0u);
+}
+
+TEST_F(RoutineRepositoryTest, IsConnectedAsksTheConnectionService) {
+    RoutineRepository repository(root);
+    EXPECT_CALL(*root->connection, isConnected()).WillOnce(Return(true)).WillOnce(Return(false));
+    EXPECT_TRUE(repository.isConnected());
+    EXPECT_FALSE(repository.isConnected());
+}
+
+TEST_F(RoutineRepositoryTest, CacheHitDoesNotCallTheCoreAndReturnsTheSameRecords) {
+    RoutineRepository repository(root);
+    const Routine routine = MakeRoutine(1);
+    EXPECT_CALL(*service, getTestRoutines()).Times(1).WillOnce(Return(MockRoutineService::Routines{routine}));
+
+    auto first = repository.getTestRoutines(false);
+    auto second = repository.getTestRoutines(false);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].get(), routine.get());
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(RoutineRepositoryTest, RefreshAsksTheCoreEveryTimeAndReplacesTheEntry) {
+    RoutineRepository repository(root);
+    const Routine before = MakeRoutine(4, "before");
+    const Routine after = MakeRoutine(4, "after");
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{before}))
+        .WillOnce(Return(MockRoutineService::Routines{after}));
+
+    repository.getTestRoutines(true);
+    EXPECT_THAT(repository.getTestRoutines(true), ElementsAre(after));
+}
+
+TEST_F(RoutineRepositoryTest, EachConnectionEventEmptiesTheCache) {
+    RoutineRepository repository(root);
+    EXPECT_CALL(*service, getTestRoutines())
+        .Times(4)
+        .WillRepeatedly(Return(MockRoutineService::Routines{MakeRoutine(1)}));
+
+    repository.getTestRoutines(false);
+    root->connection->fireConnectionOpened();
+    repository.getTestRoutines(false);
+    root->connection->fireEcuChanged();
+    repository.getTestRoutines(false);
+    root->connection->fireConnectionClosed();
+    repository.getTestRoutines(false);
+}
+
+TEST_F(RoutineRepositoryTest, CoreExceptionPassesThroughAndLeavesTheCacheAsItWas) {
+    RoutineRepository repository(root);
+    const Routine kept = MakeRoutine(2);
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{kept}))
+        .WillOnce([]() -> MockRoutineService::Routines { throw std::runtime_error("bus error"); });
+
+    repository.getTestRoutines(false);
+    EXPECT_THROW(
+        {
+            try {
+                repository.getTestRoutines(true);
+            } catch (const std::runtime_error& error) {
+                EXPECT_STREQ(error.what(), "bus error");
+                throw;
+            }
+        },
+        std::runtime_error);
+    // The mutex was released and the slot still holds the earlier answer.
+    EXPECT_THAT(repository.getTestRoutines(false), ElementsAre(kept));
+}
+
+TEST_F(RoutineRepositoryTest, ClearCacheWaitsForAGetterRunningOnTheSameSlot) {
+    RoutineRepository repository(root);
+    std::promise<void> insideCore;
+    std::promise<void> releaseCore;
+    auto release = releaseCore.get_future().share();
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce([&] {
+            insideCore.set_value();
+            release.wait();
+            return MockRoutineService::Routines{MakeRoutine(1)};
+        })
+        .WillOnce(Return(MockRoutineService::Routines{MakeRoutine(9)}));
+
+    auto getter = std::async(std::launch::async, [&] { return repository.getTestRoutines(false); });
+    insideCore.get_future().wait();
+
+    std::atomic<bool> cleared{false};
+    auto clearer = std::async(std::launch::async, [&] {
+        repository.clearCache();
+        cleared = true;
+    });
+    // clearCache cannot finish while the getter holds the slot.
+    EXPECT_EQ(clearer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    EXPECT_FALSE(cleared);
+    releaseCore.set_value();
+    EXPECT_EQ(getter.get().size(), 1u);
+    clearer.get();
+
+    // The clearing ran after the fill, so the next call asks the core again.
+    EXPECT_EQ(repository.getTestRoutines(false).at(0)->id, 9);
+}
+
+TEST_F(RoutineRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
+    RoutineRepository repository(root);
+    std::atomic<int> calls{0};
+    ON_CALL(*service, getTestRoutines).WillByDefault([&] {
+        ++calls;
+        return MockRoutineService::Routines{MakeRoutine(1), MakeRoutine(2)};
+    });
+    ON_CALL(*service, activateTestRoutine).WillByDefault([](int id) { return MakeRoutine(id); });
+
+    std::atomic<bool> stop{false};
+    std::thread events([&] {
+        for (int i = 0; i < 300; ++i) {
+            root->connection->fireConnectionOpened();
+            root->connection->fireEcuChanged();
+            root->connection->fireConnectionClosed();
+        }
+        stop = true;
+    });
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t) {
+        callers.emplace_back([&, t] {
+            int round = 0;
+            while (!stop || round < 100) {
+                auto routines = repository.getTestRoutines(round % 3 == t);
+                for (const auto& routine : routines) {
+                    EXPECT_TRUE(routine->id == 1 || routine->id == 2);
+                }
+                if (round % 10 == 0) {
+                    repository.activateTestRoutine(2);
+                }
+                ++round;
+            }
+        });
+    }
+    events.join();
+    for (auto& caller : callers) {
+        caller.join();
+    }
+    EXPECT_GT(calls.load(), 0);
+}
+
+// --- routines ---------------------------------------------------------------
+
+TEST_F(RoutineRepositoryTest, ListIsOrderedByIdentifier) {
+    RoutineRepository repository(root);
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{MakeRoutine(5), MakeRoutine(1), MakeRoutine(3)}));
+    std::vector<int> ids;
+    for (const auto& routine : repository.getTestRoutines(false)) {
+        ids.push_back(routine->id);
+    }
+    EXPECT_THAT(ids, ElementsAre(1, 3, 5));
+}
+
+TEST_F(RoutineRepositoryTest, LaterRecordWithTheSameIdentifierWins) {
+    RoutineRepository repository(root);
+    const Routine later = MakeRoutine(7, "later");
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{MakeRoutine(7, "earlier"), later}));
+    EXPECT_THAT(repository.getTestRoutines(false), ElementsAre(later));
+}
+
+TEST_F(RoutineRepositoryTest, RefreshMergesSoDroppedAndEmptyAnswersKeepCachedRoutines) {
+    RoutineRepository repository(root);
+    const Routine one = MakeRoutine(1), two = MakeRoutine(2), twoNew = MakeRoutine(2);
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{one, two}))
+        .WillOnce(Return(MockRoutineService::Routines{twoNew}))
+        .WillOnce(Return(MockRoutineService::Routines{}));
+
+    repository.getTestRoutines(false);
+    EXPECT_THAT(repository.getTestRoutines(true), ElementsAre(one, twoNew));
+    EXPECT_THAT(repository.getTestRoutines(true), ElementsAre(one, twoNew));
+}
+
+TEST_F(RoutineRepositoryTest, EmptyListIsNotCached) {
+    RoutineRepository repository(root);
+    EXPECT_CALL(*service, getTestRoutines()).Times(2).WillRepeatedly(Return(MockRoutineService::Routines{}));
+    EXPECT_TRUE(repository.getTestRoutines(false).empty());
+    EXPECT_TRUE(repository.getTestRoutines(false).empty());
+}
+
+TEST_F(RoutineRepositoryTest, ActivationResultReplacesTheListedRoutine) {
+    RoutineRepository repository(root);
+    const Routine listed = MakeRoutine(3), activated = MakeRoutine(3, "done");
+    EXPECT_CALL(*service, getTestRoutines()).WillOnce(Return(MockRoutineService::Routines{MakeRoutine(1), listed}));
+    EXPECT_CALL(*service, activateTestRoutine(3)).WillOnce(Return(activated));
+
+    repository.getTestRoutines(false);
+    EXPECT_EQ(repository.activateTestRoutine(3), activated);
+    EXPECT_EQ(repository.getTestRoutines(false).at(1), activated);
+}
+
+TEST_F(RoutineRepositoryTest, ActivationIsFiledUnderTheAskedIdentifier) {
+    auto strict = std::make_shared<StrictMock<MockRoutineService>>();
+    root->routines = strict;
+    RoutineRepository repository(root);
+    const Routine answer = MakeRoutine(42);  // the core's record names another id
+    EXPECT_CALL(*strict, activateTestRoutine(6)).WillOnce(Return(answer));
+
+    repository.activateTestRoutine(6);
+    // The cache is no longer empty, so the list is not asked for.
+    EXPECT_THAT(repository.getTestRoutines(false), ElementsAre(answer));
+}
+
+TEST_F(RoutineRepositoryTest, NullActivationChangesNothing) {
+    RoutineRepository repository(root);
+    const Routine listed = MakeRoutine(3);
+    EXPECT_CALL(*service, getTestRoutines()).WillOnce(Return(MockRoutineService::Routines{listed}));
+    EXPECT_CALL(*service, activateTestRoutine(3)).WillOnce(Return(nullptr));
+
+    repository.getTestRoutines(false);
+    EXPECT_EQ(repository.activateTestRoutine(3), nullptr);
+    EXPECT_THAT(repository.getTestRoutines(false), ElementsAre(listed));
+}
+
+}  // namespace
