@@ -1,0 +1,99 @@
+#pragma once
+
+// SAE J1979 data codec: turns the data bytes of service 01/02 parameters,
+// trouble codes and service 06 test results into physical values and back.
+// Pure functions without state; safe from any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "obd/MeasurementUnit.h"
+
+namespace obd::j1979 {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Thrown for bytes or values the codec cannot handle: an unknown PID, a wrong
+// data length, a value outside what the PID can carry, a malformed code.
+class CodecError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One quantity a parameter carries.
+struct SensorDefinition {
+    std::string name;  // e.g. "Engine Speed"
+    MeasurementUnit unit = MeasurementUnit::None;
+    // Numeric sensors have the SAE J1979 range as limits; bit fields and
+    // enumerations (fuel system status, OBD standard, ...) have none.
+    bool numeric = true;
+    float minimum = 0;
+    float maximum = 0;
+};
+
+// A parameter (service 01 PID) the codec knows.
+struct PidDefinition {
+    std::uint8_t pid = 0;
+    std::string name;          // e.g. "Engine Speed"
+    std::size_t dataBytes = 0;  // data bytes after the PID byte
+    std::vector<SensorDefinition> sensors;
+};
+
+// One decoded quantity.
+struct DecodedSensor {
+    double number = 0;  // the physical value; meaningful for numeric sensors
+    std::string text;   // the value as shown, without unit (e.g. "850", "14.5",
+                        // "Closed loop", "OBD-II as defined by the CARB")
+};
+
+// The definition of `pid`, or nullptr when the codec does not know it. Knows
+// every PID from 0x00 to 0x7F and the core's battery voltage 0xF4.
+const PidDefinition* FindPid(std::uint8_t pid);
+
+// Decodes the data bytes of `pid` (without service and PID bytes) into one
+// value per sensor of its definition, in the same order.
+// Throws CodecError for an unknown PID or a data length that does not match.
+std::vector<DecodedSensor> DecodePid(std::uint8_t pid, const Bytes& data);
+
+// Encodes one physical value per numeric sensor of `pid` (in definition
+// order) into its data bytes. PIDs with non-numeric sensors are given as raw
+// data bytes instead (see EncodeRawPid). Throws CodecError for an unknown PID,
+// a wrong number of values or a value outside the sensor's range.
+Bytes EncodePid(std::uint8_t pid, const std::vector<double>& values);
+
+// Checks raw data bytes for `pid` (length) and returns them.
+Bytes EncodeRawPid(std::uint8_t pid, const Bytes& data);
+
+// Trouble codes: two bytes <-> "P0301" (first letter P, C, B or U).
+std::string DecodeTroubleCode(std::uint16_t raw);
+std::uint16_t EncodeTroubleCode(const std::string& code);  // throws CodecError
+
+// True when `vin` is 17 valid characters (no I, O, Q) with a correct check
+// digit in position 9.
+bool IsVinValid(const std::string& vin);
+
+// A service 06 test result as sent on CAN: MID, TID, unit and scaling id,
+// then value, minimum and maximum as 16-bit numbers.
+struct MonitorTestResult {
+    std::uint8_t monitorId = 0;
+    std::uint8_t testId = 0;
+    std::uint8_t unitAndScalingId = 0;
+    MeasurementUnit unit = MeasurementUnit::None;
+    double value = 0;
+    double minimum = 0;
+    double maximum = 0;
+};
+
+// Decodes one 9-byte record; throws CodecError for a short record or an
+// unknown unit and scaling id.
+MonitorTestResult DecodeMonitorTestResult(const std::uint8_t* record, std::size_t size);
+// Encodes a result with physical values; throws CodecError when a value does
+// not fit the unit and scaling id.
+Bytes EncodeMonitorTestResult(const MonitorTestResult& result);
+// The name of an on-board monitor id, e.g. 0x21 "Catalyst Monitor Bank 1".
+std::string MonitorName(std::uint8_t monitorId);
+
+}  // namespace obd::j1979
