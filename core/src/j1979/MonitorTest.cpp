@@ -189,8 +189,9 @@ std::string MonitorName(std::uint8_t monitorId) {
         return "Bank " + n(index / 4 + 1) + " Sensor " + n(index % 4 + 1);
     };
     if (id % 0x20 == 0) {
+        // The last bitmap ends at 0xFF, not at a 0x100 that a byte cannot hold.
         return "Supported Monitor Ids " + HexByte(static_cast<std::uint8_t>(id + 1)) + "-" +
-               HexByte(static_cast<std::uint8_t>(id + 0x20));
+               HexByte(static_cast<std::uint8_t>(std::min(id + 0x20, 0xFF)));
     }
     if (id >= 0x01 && id <= 0x10) {
         return "Oxygen Sensor Monitor " + bankSensor(id - 0x01);

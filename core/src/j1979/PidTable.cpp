@@ -48,37 +48,37 @@ struct Scaling {
 };
 
 // The formula families of J1979, named by what they carry.
-constexpr Scaling kPercent{1, false, 100, 255, 0, 1};        // 0..100 %
+constexpr Scaling kPercent{1, false, 100, 255, 0, 1};             // 0..100 %
 constexpr Scaling kPercentCentered{1, false, 100, 128, -100, 1};  // -100..99.2 %
-constexpr Scaling kTemperature{1, false, 1, 1, -40, 0};     // -40..215 °C
-constexpr Scaling kWideTemperature{2, false, 1, 10, -40, 1};  // -40..6513.5 °C
-constexpr Scaling kByte{1, false, 1, 1, 0, 0};               // 0..255
-constexpr Scaling kByteTimes10{1, false, 10, 1, 0, 0};       // 0..2550
-constexpr Scaling kWord{2, false, 1, 1, 0, 0};               // 0..65535
-constexpr Scaling kWordTimes10{2, false, 10, 1, 0, 0};       // 0..655350
-constexpr Scaling kDoubleWord{4, false, 1, 1, 0, 0};         // 0..4294967295
-constexpr Scaling kFuelPressure{1, false, 3, 1, 0, 0};       // 0..765 kPa
+constexpr Scaling kTemperature{1, false, 1, 1, -40, 0};           // -40..215 °C
+constexpr Scaling kWideTemperature{2, false, 1, 10, -40, 1};      // -40..6513.5 °C
+constexpr Scaling kByte{1, false, 1, 1, 0, 0};                    // 0..255
+constexpr Scaling kByteTimes10{1, false, 10, 1, 0, 0};            // 0..2550
+constexpr Scaling kWord{2, false, 1, 1, 0, 0};                    // 0..65535
+constexpr Scaling kWordTimes10{2, false, 10, 1, 0, 0};            // 0..655350
+constexpr Scaling kDoubleWord{4, false, 1, 1, 0, 0};              // 0..4294967295
+constexpr Scaling kFuelPressure{1, false, 3, 1, 0, 0};            // 0..765 kPa
 // Shown without the quarter revolutions: no one reads an engine speed that
 // precisely.
-constexpr Scaling kEngineSpeed{2, false, 1, 4, 0, 0};        // 0..16383.75 rpm
-constexpr Scaling kTimingAdvance{1, false, 1, 2, -64, 1};    // -64..63.5 °
-constexpr Scaling kAirFlow{2, false, 1, 100, 0, 2};          // 0..655.35 g/s
-constexpr Scaling kOxygenVoltage{1, false, 1, 200, 0, 3};    // 0..1.275 V
-constexpr Scaling kRelativeRailPressure{2, false, 79, 1000, 0, 1};  // 0..5177.265 kPa
-constexpr Scaling kEquivalenceRatio{2, false, 2, 65536, 0, 3};      // 0..<2
-constexpr Scaling kWideOxygenVoltage{2, false, 8, 65536, 0, 3};     // 0..<8 V
-constexpr Scaling kWideOxygenCurrent{2, false, 1, 256, -128, 2};    // -128..<128 mA
-constexpr Scaling kEvapPressure{2, true, 1, 4, 0, 2};               // -8192..8191.75 Pa
-constexpr Scaling kModuleVoltage{2, false, 1, 1000, 0, 1};          // 0..65.535 V
-constexpr Scaling kAbsoluteLoad{2, false, 100, 255, 0, 1};          // 0..25700 %
-constexpr Scaling kAbsoluteEvapPressure{2, false, 1, 200, 0, 3};    // 0..327.675 kPa
-constexpr Scaling kWideEvapPressure{2, true, 1, 1, 0, 0};           // -32768..32767 Pa
-constexpr Scaling kInjectionTiming{2, false, 1, 128, -210, 2};      // -210..301.992 °
-constexpr Scaling kFuelRate{2, false, 1, 20, 0, 2};                 // 0..3276.75 L/h
-constexpr Scaling kTorquePercent{1, false, 1, 1, -125, 0};          // -125..130 %
-constexpr Scaling kSensorAirFlow{2, false, 1, 32, 0, 2};            // 0..2047.97 g/s
-constexpr Scaling kBoostPressure{2, false, 1, 32, 0, 2};            // 0..2047.97 kPa
-constexpr Scaling kHundredthKilopascal{2, false, 1, 100, 0, 2};     // 0..655.35 kPa
+constexpr Scaling kEngineSpeed{2, false, 1, 4, 0, 0};                 // 0..16383.75 rpm
+constexpr Scaling kTimingAdvance{1, false, 1, 2, -64, 1};             // -64..63.5 °
+constexpr Scaling kAirFlow{2, false, 1, 100, 0, 2};                   // 0..655.35 g/s
+constexpr Scaling kOxygenVoltage{1, false, 1, 200, 0, 3};             // 0..1.275 V
+constexpr Scaling kRelativeRailPressure{2, false, 79, 1000, 0, 1};    // 0..5177.265 kPa
+constexpr Scaling kEquivalenceRatio{2, false, 2, 65536, 0, 3};        // 0..<2
+constexpr Scaling kWideOxygenVoltage{2, false, 8, 65536, 0, 3};       // 0..<8 V
+constexpr Scaling kWideOxygenCurrent{2, false, 1, 256, -128, 2};      // -128..<128 mA
+constexpr Scaling kEvapPressure{2, true, 1, 4, 0, 2};                 // -8192..8191.75 Pa
+constexpr Scaling kModuleVoltage{2, false, 1, 1000, 0, 1};            // 0..65.535 V
+constexpr Scaling kAbsoluteLoad{2, false, 100, 255, 0, 1};            // 0..25700 %
+constexpr Scaling kAbsoluteEvapPressure{2, false, 1, 200, 0, 3};      // 0..327.675 kPa
+constexpr Scaling kWideEvapPressure{2, true, 1, 1, 0, 0};             // -32768..32767 Pa
+constexpr Scaling kInjectionTiming{2, false, 1, 128, -210, 2};        // -210..301.992 °
+constexpr Scaling kFuelRate{2, false, 1, 20, 0, 2};                   // 0..3276.75 L/h
+constexpr Scaling kTorquePercent{1, false, 1, 1, -125, 0};            // -125..130 %
+constexpr Scaling kSensorAirFlow{2, false, 1, 32, 0, 2};              // 0..2047.97 g/s
+constexpr Scaling kBoostPressure{2, false, 1, 32, 0, 2};              // 0..2047.97 kPa
+constexpr Scaling kHundredthKilopascal{2, false, 1, 100, 0, 2};       // 0..655.35 kPa
 constexpr Scaling kSignedHundredthKilopascal{2, true, 1, 100, 0, 2};  // -327.68..327.67 kPa
 constexpr Scaling kTurbochargerSpeed{2, false, 10, 1, 0, 0};          // 0..655350 rpm
 
@@ -162,10 +162,9 @@ private:
 
     void AddSupportBitmap(std::uint8_t pid) {
         const std::string name = "Supported PIDs " + HexByte(pid + 1) + "-" + HexByte(pid + 0x20);
-        Add(pid, name, 4,
-            {Text(name, 0, [pid](const std::uint8_t* field) {
-                 return detail::SupportedPidsText(pid, field);
-             })});
+        Add(pid, name, 4, {Text(name, 0, [pid](const std::uint8_t* field) {
+                return detail::SupportedPidsText(pid, field);
+            })});
     }
 
     void Fill();
@@ -173,7 +172,9 @@ private:
     std::array<std::optional<PidEntry>, 256> entries_;
 };
 
-std::string N(int number) { return std::to_string(number); }
+std::string N(int number) {
+    return std::to_string(number);
+}
 
 void PidTable::Fill() {
     AddSupportBitmap(0x00);
@@ -282,8 +283,8 @@ void PidTable::Fill() {
                                                {"Short Term", "2 and 4"},
                                                {"Long Term", "2 and 4"}};
     for (int index = 0; index < 4; ++index) {
-        const std::string trim = std::string(kSecondaryTrims[index][0]) +
-                                 " Secondary Oxygen Sensor Trim Bank ";
+        const std::string trim =
+            std::string(kSecondaryTrims[index][0]) + " Secondary Oxygen Sensor Trim Bank ";
         const std::string banks = kSecondaryTrims[index][1];
         Add(static_cast<std::uint8_t>(0x55 + index), trim + banks, 2,
             {Number(trim + banks.substr(0, 1), MU::Percent, 0, kPercentCentered),
@@ -323,9 +324,9 @@ void PidTable::Fill() {
     {
         std::vector<SensorSpec> sensors;
         for (int index = 0; index < 6; ++index) {
-            sensors.push_back(Number("Intake Air Temperature Bank " + N(index / 3 + 1) +
-                                         " Sensor " + N(index % 3 + 1),
-                                     MU::DegreeCelsius, 1 + index, kTemperature));
+            sensors.push_back(Number(
+                "Intake Air Temperature Bank " + N(index / 3 + 1) + " Sensor " + N(index % 3 + 1),
+                MU::DegreeCelsius, 1 + index, kTemperature));
         }
         Add(0x68, "Intake Air Temperature Sensors", 7, std::move(sensors), SupportByte::kLeads);
     }
@@ -409,8 +410,7 @@ void PidTable::Fill() {
             {Number(name + " Compressor Inlet Temperature", MU::DegreeCelsius, 1, kTemperature),
              Number(name + " Compressor Outlet Temperature", MU::DegreeCelsius, 2, kTemperature),
              Number(name + " Turbine Inlet Temperature", MU::DegreeCelsius, 3, kWideTemperature),
-             Number(name + " Turbine Outlet Temperature", MU::DegreeCelsius, 5,
-                    kWideTemperature)},
+             Number(name + " Turbine Outlet Temperature", MU::DegreeCelsius, 5, kWideTemperature)},
             SupportByte::kLeads);
     }
     Add(0x77, "Charge Air Cooler Temperature", 5,

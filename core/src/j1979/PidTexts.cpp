@@ -41,7 +41,9 @@ std::string Join(const std::vector<std::string>& items) {
     return text;
 }
 
-bool Bit(std::uint8_t byte, int bit) { return ((byte >> bit) & 1) != 0; }
+bool Bit(std::uint8_t byte, int bit) {
+    return ((byte >> bit) & 1) != 0;
+}
 
 // Bits 0-2 of byte B: the continuous monitors; bits 4-6 are their
 // "incomplete" flags.
@@ -53,8 +55,8 @@ constexpr const char* kSparkMonitors[8] = {
     "Catalyst",        "Heated Catalyst", "Evaporative System",   "Secondary Air System",
     "A/C Refrigerant", "Oxygen Sensor",   "Oxygen Sensor Heater", "EGR System"};
 constexpr const char* kCompressionMonitors[8] = {
-    "NMHC Catalyst",       "NOx/SCR Aftertreatment", nullptr,   "Boost Pressure",
-    nullptr,               "Exhaust Gas Sensor",     "PM Filter", "EGR/VVT System"};
+    "NMHC Catalyst", "NOx/SCR Aftertreatment", nullptr,     "Boost Pressure",
+    nullptr,         "Exhaust Gas Sensor",     "PM Filter", "EGR/VVT System"};
 
 std::string MonitorsText(const std::uint8_t* bcd, bool complete) {
     std::vector<std::string> names;
@@ -109,7 +111,9 @@ std::string SupportedPidsText(std::uint8_t basePid, const std::uint8_t* field) {
     return text.empty() ? "None" : text;
 }
 
-std::string MilStatusText(const std::uint8_t* field) { return Bit(field[0], 7) ? "On" : "Off"; }
+std::string MilStatusText(const std::uint8_t* field) {
+    return Bit(field[0], 7) ? "On" : "Off";
+}
 
 std::string TroubleCodeCountText(const std::uint8_t* field) {
     return std::to_string(field[0] & 0x7F);
@@ -119,7 +123,9 @@ std::string IgnitionTypeText(const std::uint8_t* field) {
     return Bit(field[0], 3) ? "Compression ignition" : "Spark ignition";
 }
 
-std::string MonitorsCompleteText(const std::uint8_t* field) { return MonitorsText(field, true); }
+std::string MonitorsCompleteText(const std::uint8_t* field) {
+    return MonitorsText(field, true);
+}
 
 std::string MonitorsIncompleteText(const std::uint8_t* field) {
     return MonitorsText(field, false);
@@ -253,7 +259,9 @@ std::string GlowPlugLampText(const std::uint8_t* field) {
     return Bit(field[0], 3) ? "On" : "Off";
 }
 
-std::string ControlStatusAText(const std::uint8_t* field) { return ControlStatusText(field[0]); }
+std::string ControlStatusAText(const std::uint8_t* field) {
+    return ControlStatusText(field[0]);
+}
 
 std::string ControlStatusBText(const std::uint8_t* field) {
     return ControlStatusText(static_cast<std::uint8_t>(field[0] >> 2));

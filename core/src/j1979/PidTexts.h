@@ -14,9 +14,9 @@ namespace obd::j1979::detail {
 std::string SupportedPidsText(std::uint8_t basePid, const std::uint8_t* field);
 
 // Monitor status (PID 0x01 from byte A, PID 0x41 from byte B onwards).
-std::string MilStatusText(const std::uint8_t* field);          // byte A
-std::string TroubleCodeCountText(const std::uint8_t* field);   // byte A
-std::string IgnitionTypeText(const std::uint8_t* field);       // byte B
+std::string MilStatusText(const std::uint8_t* field);         // byte A
+std::string TroubleCodeCountText(const std::uint8_t* field);  // byte A
+std::string IgnitionTypeText(const std::uint8_t* field);      // byte B
 // The monitors that are supported (enabled) and complete, or supported and
 // not complete; bytes B, C and D. Byte B bit 3 decides whether C and D name
 // spark or compression ignition monitors.
@@ -33,10 +33,10 @@ std::string FuelTypeText(const std::uint8_t* field);
 std::string EmissionRequirementsText(const std::uint8_t* field);
 
 // Auxiliary input and output status bits (PID 0x1E byte A, PID 0x65 byte B).
-std::string PowerTakeOffText(const std::uint8_t* field);        // bit 0
-std::string NeutralDriveText(const std::uint8_t* field);        // bit 1
-std::string ManualGearText(const std::uint8_t* field);          // bit 2
-std::string GlowPlugLampText(const std::uint8_t* field);        // bit 3
+std::string PowerTakeOffText(const std::uint8_t* field);  // bit 0
+std::string NeutralDriveText(const std::uint8_t* field);  // bit 1
+std::string ManualGearText(const std::uint8_t* field);    // bit 2
+std::string GlowPlugLampText(const std::uint8_t* field);  // bit 3
 
 // Closed loop control status of boost pressure and VGT, A in bits 0-1 and B
 // in bits 2-3.
