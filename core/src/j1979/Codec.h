@@ -37,16 +37,16 @@ struct SensorDefinition {
 // A parameter (service 01 PID) the codec knows.
 struct PidDefinition {
     std::uint8_t pid = 0;
-    std::string name;           // e.g. "Engine Speed"
+    std::string name;          // e.g. "Engine Speed"
     std::size_t dataBytes = 0;  // data bytes after the PID byte
     std::vector<SensorDefinition> sensors;
 };
 
-// One decoded quantity.
-// Value texts are locale independent: integer quantities (times, counts,
-// distances, engine speed) as plain integers, others with a fixed number of
-// decimals per sensor. A sensor that the PID's leading support byte (PIDs
-// 0x65 and up) marks as absent decodes to number 0 and an empty text.
+// One decoded quantity. Value texts are locale independent: integer
+// quantities (times, counts, distances, engine speed) as plain integers,
+// others with a fixed number of decimals per sensor. A sensor that the PID's
+// leading support byte (most PIDs from 0x65 on) marks as absent decodes to
+// number 0 and an empty text.
 struct DecodedSensor {
     double number = 0;  // the physical value; meaningful for numeric sensors
                         // and 0 for the others
