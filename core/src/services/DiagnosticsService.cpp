@@ -17,7 +17,7 @@ constexpr std::uint8_t kOxygenSensors4Banks = 0x1D;
 constexpr std::size_t kTestRecordSize = 9;
 constexpr int kOxygenSensorMonitorBit = 5;  // byte C/D: oxygen sensor (spark) or exhaust gas sensor
 
-const std::array<const char*, 3> kContinuousMonitors = {"Misfire", "Fuel System", "Components"};
+const std::array<const char*, 3> kContinuousMonitors = {"Misfire", "Fuel System", "Comprehensive Components"};
 // By bit of bytes C and D; null where the bit is reserved.
 const std::array<const char*, 8> kSparkMonitors = {
     "Catalyst",        "Heated Catalyst", "Evaporative System",   "Secondary Air System",

@@ -37,7 +37,8 @@ std::shared_ptr<SensorValueDataModel> SensorStatistics::record(std::uint32_t ecu
                                                                const std::string& text) {
     auto value = std::make_shared<SensorValueDataModel>();
     value->value = text;
-    if (!std::isfinite(number)) {
+    // A sensor the ECU marks as absent has no text; it has no summary either.
+    if (text.empty() || !std::isfinite(number)) {
         return value;
     }
     std::lock_guard<std::mutex> lock(mutex_);
