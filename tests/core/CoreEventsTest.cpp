@@ -16,8 +16,8 @@
 namespace {
 
 using obd::sim::SimulatedQuorvix;
-using ::testing::ElementsAre;
 using ::testing::Each;
+using ::testing::ElementsAre;
 using ::testing::Ne;
 
 // Records events with the thread they arrived on; waits for a count.
@@ -210,7 +210,8 @@ TEST_F(CoreEventsTest, ConnectionManagerReportsPhasesAndOpensTheVehicle) {
     manager->attachBridge(bridge);
 
     // The vehicle speaks CAN 11/500 (6): CAN 29/500 (7) alone fails.
-    EXPECT_FALSE(manager->openConnection(bridge, obd::DataLinkProtocol::Iso15765Can29Bit500k, false));
+    EXPECT_FALSE(
+        manager->openConnection(bridge, obd::DataLinkProtocol::Iso15765Can29Bit500k, false));
     EXPECT_FALSE(root_->isConnectionOpen());
     EXPECT_TRUE(manager->openConnection(bridge, obd::DataLinkProtocol::Iso15765Can29Bit500k, true));
     EXPECT_TRUE(manager->isConnectionOpen());
@@ -229,7 +230,8 @@ TEST_F(CoreEventsTest, ConnectionManagerReportsPhasesAndOpensTheVehicle) {
     // the phases before it have been delivered, to nobody.
     RecordingObserver witness;
     connection_->attach(&witness);
-    EXPECT_TRUE(manager->openConnection(bridge, obd::DataLinkProtocol::Iso15765Can11Bit500k, false));
+    EXPECT_TRUE(
+        manager->openConnection(bridge, obd::DataLinkProtocol::Iso15765Can11Bit500k, false));
     manager->closeConnection();
     witness.recorder.waitFor(2);
     EXPECT_EQ(listener.recorder.waitFor(0).size(), 7u);

@@ -26,7 +26,8 @@ TEST(IsoTpTest, ShortMessageIsOnePaddedSingleFrame) {
 
 TEST(IsoTpTest, LongMessageIsFirstFrameAndConsecutiveFrames) {
     // The VIN answer: 20 bytes.
-    const Bytes vin = *obd::bus::ParseHex("49 02 01 57 42 41 33 42 35 43 35 31 46 4B 31 32 33 34 35 36");
+    const Bytes vin =
+        *obd::bus::ParseHex("49 02 01 57 42 41 33 42 35 43 35 31 46 4B 31 32 33 34 35 36");
     const auto frames = Segment(0x7E8, vin, 0xAA);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(Data(frames[0]), "10 14 49 02 01 57 42 41");

@@ -82,7 +82,8 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
         {WithEcu(R"("pids": {"0x0D": {"points": [[5, 10], [5, 20]]}})"),
          "/ecus/0/pids/0x0D/points/1/0", "times must increase"},
         {WithEcu(R"("pids": {"0x14": 0.45})"), "/ecus/0/pids/0x14", "has 2 values: give an array"},
-        {WithEcu(R"("pids": {"0x03": 2})"), "/ecus/0/pids/0x03", "give its data bytes as a hex string"},
+        {WithEcu(R"("pids": {"0x03": 2})"), "/ecus/0/pids/0x03",
+         "give its data bytes as a hex string"},
         {WithEcu(R"("pids": {"0x05": true})"), "/ecus/0/pids/0x05",
          "expected a number or a live value object, found a boolean"},
         {WithEcu(R"("mil": "on")"), "/ecus/0/mil", "expected true or false, found a string"},
@@ -92,14 +93,15 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
          "/ecus/0/readiness/sinceReset/pmFilter", "unknown monitor for spark ignition"},
         {WithEcu(R"("readiness": {"sinceReset": {"catalyst": "done"}})"),
          "/ecus/0/readiness/sinceReset/catalyst", "expected \"complete\" or \"incomplete\""},
-        {WithEcu(R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": {"start": 1, "rate": 1}}}])"),
+        {WithEcu(
+             R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": {"start": 1, "rate": 1}}}])"),
          "/ecus/0/freezeFrames/0/pids/0x0C", "expected a number, found an object"},
-        {WithEcu(R"("info": {"vin": "WBA3B5C52FK123456"})"), "/ecus/0/info/vin",
-         "not a valid VIN"},
+        {WithEcu(R"("info": {"vin": "WBA3B5C52FK123456"})"), "/ecus/0/info/vin", "not a valid VIN"},
         {WithEcu(R"("info": {"cvns": ["1791BC"]})"), "/ecus/0/info/cvns/0", "4 bytes"},
         {WithEcu(R"("info": {"calids": ["THIS IS FAR TOO LONG"]})"), "/ecus/0/info/calids/0",
          "longer than 16"},
-        {WithEcu(R"("testResults": [{"mid": 1, "tid": 1, "unitAndScaling": "0x0A", "value": 9, "minimum": 0, "maximum": 1}])"),
+        {WithEcu(
+             R"("testResults": [{"mid": 1, "tid": 1, "unitAndScaling": "0x0A", "value": 9, "minimum": 0, "maximum": 1}])"),
          "/ecus/0/testResults/0", "value 9 out of range"},
         {WithEcu(R"("routines": [{"tid": "0x01", "data": "00 00 00 00 00 00"}])"),
          "/ecus/0/routines/0/data", "at most 5 data bytes"},
@@ -125,10 +127,10 @@ TEST(ScenarioTest, MissingFileIsReportedByName) {
 }
 
 TEST(ScenarioTest, ValuesAreEncodedAsTheEcuWillSendThem) {
-    const Scenario scenario = Scenario::parse(
-        WithEcu(R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315}}],
+    const Scenario scenario =
+        Scenario::parse(WithEcu(R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315}}],
                    "info": {"calids": ["AB"], "fueledEngineOperation": "0x0102"})"),
-        "good.json");
+                        "good.json");
     const obd::sim::EcuModel& ecu = scenario.model()->ecus.front();
     EXPECT_EQ(ecu.freezeFrames.front().code, 0x0301);
     EXPECT_THAT(ecu.freezeFrames.front().pids.at(0x0C), ElementsAre(0x24, 0x2C));

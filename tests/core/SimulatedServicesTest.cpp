@@ -39,9 +39,11 @@ protected:
     SimulatedServicesTest() { root_->openConnection(); }
 
     std::shared_ptr<SimulatedQuorvix> root_ = SimulatedQuorvix::create();
-    std::shared_ptr<obd::IConnectionService> connection_ = obd::ConnectionServiceBuilder::create(root_);
+    std::shared_ptr<obd::IConnectionService> connection_ =
+        obd::ConnectionServiceBuilder::create(root_);
     std::shared_ptr<obd::IEcuService> ecu_ = obd::EcuServiceBuilder::create(root_, connection_);
-    std::shared_ptr<obd::ISensorService> sensors_ = obd::SensorServiceBuilder::create(root_, connection_);
+    std::shared_ptr<obd::ISensorService> sensors_ =
+        obd::SensorServiceBuilder::create(root_, connection_);
     std::shared_ptr<obd::ITroubleCodeService> codes_ =
         obd::TroubleCodeServiceBuilder::create(root_, connection_);
     std::shared_ptr<obd::IDiagnosticsService> diagnostics_ =
@@ -198,8 +200,8 @@ TEST_F(SimulatedServicesTest, AnotherEcuAnswersAfterSelection) {
     EXPECT_FALSE(ecu_->isVinSupported());
     EXPECT_EQ(ecu_->readEcuName(), "TCM");
     EXPECT_THAT(codes_->readConfirmedCodes(), IsEmpty());
-    EXPECT_THAT(sensors_->getPids(), ElementsAre(Id::MonitorStatus, Id::EngineSpeed,
-                                                 Id::VehicleSpeed, Id::ObdStandard));
+    EXPECT_THAT(sensors_->getPids(),
+                ElementsAre(Id::MonitorStatus, Id::EngineSpeed, Id::VehicleSpeed, Id::ObdStandard));
 }
 
 TEST_F(SimulatedServicesTest, ClosedConnectionReadsAsNoData) {

@@ -51,7 +51,8 @@ protected:
     ~TroubleshootingTest() override { service_->detach(&log_); }
 
     std::shared_ptr<SimulatedQuorvix> root_ = SimulatedQuorvix::create();
-    std::shared_ptr<obd::IConnectionService> connection_ = obd::ConnectionServiceBuilder::create(root_);
+    std::shared_ptr<obd::IConnectionService> connection_ =
+        obd::ConnectionServiceBuilder::create(root_);
     std::shared_ptr<obd::ITroubleshootingService> service_ =
         obd::TroubleshootingServiceBuilder::create(root_, connection_);
     LogRecorder log_;

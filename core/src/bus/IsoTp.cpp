@@ -75,8 +75,8 @@ std::optional<Bytes> Reassembler::feed(const CanFrame& frame) {
                          frame.data.begin() + 1 + static_cast<std::ptrdiff_t>(length));
         }
         case kFirstFrame: {
-            const std::size_t length = static_cast<std::size_t>(frame.data[0] & 0x0F) << 8 |
-                                       frame.data[1];
+            const std::size_t length =
+                static_cast<std::size_t>(frame.data[0] & 0x0F) << 8 | frame.data[1];
             if (length <= 7) {
                 expected_ = 0;
                 throw IsoTpError("first frame with length " + std::to_string(length));

@@ -62,9 +62,10 @@ public:
             T* observer = listed[i];
             // An observer listed n times hears the event n times, as long as
             // it is still listed that often.
-            const auto seen = static_cast<std::size_t>(std::count(listed.begin(), listed.begin() + i, observer));
-            if (static_cast<std::size_t>(std::count(observers_.begin(), observers_.end(), observer)) <=
-                seen) {
+            const auto seen =
+                static_cast<std::size_t>(std::count(listed.begin(), listed.begin() + i, observer));
+            if (static_cast<std::size_t>(
+                    std::count(observers_.begin(), observers_.end(), observer)) <= seen) {
                 continue;
             }
             delivering_ = observer;

@@ -19,18 +19,28 @@ ConnectionService::~ConnectionService() {
     }
 }
 
-std::size_t ConnectionService::getObserverCount() const { return observers_->size(); }
+std::size_t ConnectionService::getObserverCount() const {
+    return observers_->size();
+}
 
-void ConnectionService::attach(IConnectionServiceObserver* observer) { observers_->add(observer); }
+void ConnectionService::attach(IConnectionServiceObserver* observer) {
+    observers_->add(observer);
+}
 
 void ConnectionService::detach(IConnectionServiceObserver* observer) {
     observers_->remove(observer);
 }
 
-bool ConnectionService::isConnected() const { return connection_->isOpen(); }
+bool ConnectionService::isConnected() const {
+    return connection_->isOpen();
+}
 
-std::uint32_t ConnectionService::getSelectedEcu() const { return connection_->selectedEcu(); }
+std::uint32_t ConnectionService::getSelectedEcu() const {
+    return connection_->selectedEcu();
+}
 
-std::shared_ptr<IAdapter> ConnectionService::getAdapter() { return connection_->adapter(); }
+std::shared_ptr<IAdapter> ConnectionService::getAdapter() {
+    return connection_->adapter();
+}
 
 }  // namespace obd::detail

@@ -37,7 +37,7 @@ private:
     // Shared with the delivery tasks, which must not keep the log alive.
     const std::shared_ptr<Observers> observers_;
     mutable std::mutex mutex_;
-    bool enabled_ = false;       // guarded by mutex_
+    bool enabled_ = false;        // guarded by mutex_
     std::uint64_t sequence_ = 0;  // guarded by mutex_: the last number given
 };
 

@@ -17,13 +17,14 @@ constexpr std::uint8_t kOxygenSensors4Banks = 0x1D;
 constexpr std::size_t kTestRecordSize = 9;
 constexpr int kOxygenSensorMonitorBit = 5;  // byte C/D: oxygen sensor (spark) or exhaust gas sensor
 
-const std::array<const char*, 3> kContinuousMonitors = {"Misfire", "Fuel System", "Comprehensive Components"};
+const std::array<const char*, 3> kContinuousMonitors = {"Misfire", "Fuel System",
+                                                        "Comprehensive Components"};
 // By bit of bytes C and D; null where the bit is reserved.
 const std::array<const char*, 8> kSparkMonitors = {
     "Catalyst",        "Heated Catalyst", "Evaporative System",   "Secondary Air System",
     "A/C Refrigerant", "Oxygen Sensor",   "Oxygen Sensor Heater", "EGR System"};
 const std::array<const char*, 8> kCompressionMonitors = {
-    "NMHC Catalyst",      nullptr,           "NOx/SCR Monitor", "Boost Pressure", nullptr,
+    "NMHC Catalyst",      nullptr,     "NOx/SCR Monitor", "Boost Pressure", nullptr,
     "Exhaust Gas Sensor", "PM Filter", "EGR/VVT System"};
 
 std::string TestName(std::uint8_t testId) {
@@ -59,20 +60,20 @@ std::shared_ptr<ReadinessMonitorDataModel> Monitor(const char* name, bool suppor
 
 // In-use performance tracking: the two general counters, then numerator
 // and denominator pairs, in the order service 09 sends them.
-const std::vector<const char*> kSparkCounters = {
-    "Catalyst Monitor Bank 1",
-    "Catalyst Monitor Bank 2",
-    "Oxygen Sensor Monitor Bank 1",
-    "Oxygen Sensor Monitor Bank 2",
-    "EGR and/or VVT Monitor",
-    "Secondary Air Monitor",
-    "EVAP Monitor",
-    "Secondary Oxygen Sensor Monitor Bank 1",
-    "Secondary Oxygen Sensor Monitor Bank 2"};
+const std::vector<const char*> kSparkCounters = {"Catalyst Monitor Bank 1",
+                                                 "Catalyst Monitor Bank 2",
+                                                 "Oxygen Sensor Monitor Bank 1",
+                                                 "Oxygen Sensor Monitor Bank 2",
+                                                 "EGR and/or VVT Monitor",
+                                                 "Secondary Air Monitor",
+                                                 "EVAP Monitor",
+                                                 "Secondary Oxygen Sensor Monitor Bank 1",
+                                                 "Secondary Oxygen Sensor Monitor Bank 2"};
 const std::vector<const char*> kCompressionCounters = {
-    "NMHC Catalyst Monitor", "NOx/SCR Catalyst Monitor", "NOx Adsorber Monitor",
-    "PM Filter Monitor",     "Exhaust Gas Sensor Monitor", "EGR and/or VVT Monitor",
-    "Boost Pressure Monitor", "Fuel Monitor"};
+    "NMHC Catalyst Monitor",      "NOx/SCR Catalyst Monitor",
+    "NOx Adsorber Monitor",       "PM Filter Monitor",
+    "Exhaust Gas Sensor Monitor", "EGR and/or VVT Monitor",
+    "Boost Pressure Monitor",     "Fuel Monitor"};
 
 }  // namespace
 
@@ -95,7 +96,8 @@ std::vector<std::shared_ptr<ReadinessMonitorDataModel>> DiagnosticsService::read
     const std::uint8_t c = (*data)[2];
     const std::uint8_t d = (*data)[3];
     for (std::size_t i = 0; i < kContinuousMonitors.size(); ++i) {
-        monitors.push_back(Monitor(kContinuousMonitors[i], (b >> i & 1) != 0, (b >> (i + 4) & 1) != 0));
+        monitors.push_back(
+            Monitor(kContinuousMonitors[i], (b >> i & 1) != 0, (b >> (i + 4) & 1) != 0));
     }
     const auto& names = (b & 0x08) != 0 ? kCompressionMonitors : kSparkMonitors;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -167,8 +169,8 @@ DiagnosticsService::getPerformanceCounters() {
     if (!spark && types.count(info::kPerformanceCompression) == 0) {
         return counters;
     }
-    auto item = client_.vehicleInformation(spark ? info::kPerformanceSpark
-                                                 : info::kPerformanceCompression);
+    auto item =
+        client_.vehicleInformation(spark ? info::kPerformanceSpark : info::kPerformanceCompression);
     if (!item) {
         return counters;
     }
@@ -269,11 +271,12 @@ std::shared_ptr<VehicleOperationDataModel> DiagnosticsService::vehicleOperationD
     const Bytes& data = item->second;
     auto model = std::make_shared<VehicleOperationDataModel>();
     model->name = record->name;
-    for (std::size_t i = 0; i < record->fields.size() && i < item->first && 4 * i + 4 <= data.size();
-         ++i) {
+    for (std::size_t i = 0;
+         i < record->fields.size() && i < item->first && 4 * i + 4 <= data.size(); ++i) {
         const std::uint32_t raw = static_cast<std::uint32_t>(data[4 * i]) << 24 |
                                   static_cast<std::uint32_t>(data[4 * i + 1]) << 16 |
-                                  static_cast<std::uint32_t>(data[4 * i + 2]) << 8 | data[4 * i + 3];
+                                  static_cast<std::uint32_t>(data[4 * i + 2]) << 8 |
+                                  data[4 * i + 3];
         const VodField& field = record->fields[i];
         const int decimals = field.scale >= 1 ? 0 : field.scale >= 0.1 ? 1 : 2;
         model->entries.push_back(

@@ -24,7 +24,9 @@ std::uint32_t Number(const Bytes& data) {
 EcuService::EcuService(std::shared_ptr<VehicleConnection> connection)
     : client_(std::move(connection)) {}
 
-std::vector<std::uint32_t> EcuService::getEcuAddresses() { return client_.connection().ecus(); }
+std::vector<std::uint32_t> EcuService::getEcuAddresses() {
+    return client_.connection().ecus();
+}
 
 std::vector<std::shared_ptr<ParameterDataModel>> EcuService::readParameters() {
     std::vector<std::shared_ptr<ParameterDataModel>> parameters;
@@ -118,27 +120,47 @@ std::vector<std::string> EcuService::readInfoList(std::uint8_t type, std::size_t
     return texts;
 }
 
-bool EcuService::isVinSupported() { return isInfoSupported(info::kVin); }
-std::string EcuService::readVin() { return readInfoText(info::kVin); }
+bool EcuService::isVinSupported() {
+    return isInfoSupported(info::kVin);
+}
+std::string EcuService::readVin() {
+    return readInfoText(info::kVin);
+}
 
-bool EcuService::isCalidSupported() { return isInfoSupported(info::kCalid); }
+bool EcuService::isCalidSupported() {
+    return isInfoSupported(info::kCalid);
+}
 std::vector<std::string> EcuService::readCalids() {
     return readInfoList(info::kCalid, kCalidSize, false);
 }
 
-bool EcuService::isCvnSupported() { return isInfoSupported(info::kCvn); }
+bool EcuService::isCvnSupported() {
+    return isInfoSupported(info::kCvn);
+}
 std::vector<std::string> EcuService::readCvns() {
     return readInfoList(info::kCvn, kCvnSize, true);
 }
 
-bool EcuService::isEsnSupported() { return isInfoSupported(info::kEsn); }
-std::string EcuService::readEsn() { return readInfoText(info::kEsn); }
+bool EcuService::isEsnSupported() {
+    return isInfoSupported(info::kEsn);
+}
+std::string EcuService::readEsn() {
+    return readInfoText(info::kEsn);
+}
 
-bool EcuService::isErotanSupported() { return isInfoSupported(info::kErotan); }
-std::string EcuService::readErotan() { return readInfoText(info::kErotan); }
+bool EcuService::isErotanSupported() {
+    return isInfoSupported(info::kErotan);
+}
+std::string EcuService::readErotan() {
+    return readInfoText(info::kErotan);
+}
 
-bool EcuService::isGtrNumberSupported() { return isInfoSupported(info::kGtrNumber); }
-std::string EcuService::readGtrNumber() { return readInfoText(info::kGtrNumber); }
+bool EcuService::isGtrNumberSupported() {
+    return isInfoSupported(info::kGtrNumber);
+}
+std::string EcuService::readGtrNumber() {
+    return readInfoText(info::kGtrNumber);
+}
 
 bool EcuService::isFueledEngineOperationSupported() {
     return isInfoSupported(info::kFueledEngineOperation);

@@ -19,12 +19,13 @@ J1979Client::J1979Client(std::shared_ptr<VehicleConnection> connection)
 
 std::optional<Bytes> J1979Client::query(const Bytes& request, std::size_t echo) {
     std::optional<Bytes> answer = connection_->request(request);
-    if (!answer || answer->empty() || (*answer)[0] != static_cast<std::uint8_t>(request[0] + 0x40)) {
+    if (!answer || answer->empty() ||
+        (*answer)[0] != static_cast<std::uint8_t>(request[0] + 0x40)) {
         return std::nullopt;
     }
-    if (answer->size() < 1 + echo || !std::equal(request.begin() + 1,
-                                                 request.begin() + 1 + static_cast<std::ptrdiff_t>(echo),
-                                                 answer->begin() + 1)) {
+    if (answer->size() < 1 + echo ||
+        !std::equal(request.begin() + 1, request.begin() + 1 + static_cast<std::ptrdiff_t>(echo),
+                    answer->begin() + 1)) {
         return std::nullopt;
     }
     return Bytes(answer->begin() + 1, answer->end());
@@ -124,7 +125,8 @@ std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes
                 SensorLimitsDataModel{sensorDefinition.minimum, sensorDefinition.maximum});
         }
         if (sensorDefinition.numeric && statistics != nullptr) {
-            sensor->value = statistics->record(ecu, sensor->uid, decoded[i].number, decoded[i].text);
+            sensor->value =
+                statistics->record(ecu, sensor->uid, decoded[i].number, decoded[i].text);
         } else {
             auto value = std::make_shared<SensorValueDataModel>();
             value->value = decoded[i].text;

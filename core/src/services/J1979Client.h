@@ -53,8 +53,7 @@ private:
 // average texts summarise the readings of this connection; without (freeze
 // frames) only the value text is set.
 std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes& data,
-                                                   SensorStatistics* statistics,
-                                                   std::uint32_t ecu);
+                                                   SensorStatistics* statistics, std::uint32_t ecu);
 
 // A trouble code record from its two bytes.
 std::shared_ptr<DtcDataModel> BuildTroubleCode(std::uint16_t raw, std::uint32_t ecu,

@@ -57,7 +57,8 @@ RoutineService::RoutineService(std::shared_ptr<VehicleConnection> connection)
     : client_(std::move(connection)) {}
 
 bool RoutineService::isTestRoutineSupported(int id) {
-    return id > 0 && id <= 0xFF && client_.supported(0x08).count(static_cast<std::uint8_t>(id)) != 0;
+    return id > 0 && id <= 0xFF &&
+           client_.supported(0x08).count(static_cast<std::uint8_t>(id)) != 0;
 }
 
 std::vector<std::shared_ptr<TestRoutineDataModel>> RoutineService::getTestRoutines() {

@@ -9,7 +9,8 @@ std::string FormatNumber(double number, int decimals) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, number);
     std::string text = buffer;
-    if (text == "-0" || (text.rfind("-0.", 0) == 0 && text.find_first_not_of("-0.") == std::string::npos)) {
+    if (text == "-0" ||
+        (text.rfind("-0.", 0) == 0 && text.find_first_not_of("-0.") == std::string::npos)) {
         text.erase(0, 1);  // no "-0.0" for a value that rounds to zero
     }
     return text;
@@ -55,7 +56,8 @@ std::shared_ptr<SensorValueDataModel> SensorStatistics::record(std::uint32_t ecu
     ++summary.count;
     value->lowest = summary.lowestText;
     value->highest = summary.highestText;
-    value->average = FormatNumber(summary.sum / static_cast<double>(summary.count), DecimalsOf(text));
+    value->average =
+        FormatNumber(summary.sum / static_cast<double>(summary.count), DecimalsOf(text));
     return value;
 }
 

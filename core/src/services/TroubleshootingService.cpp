@@ -39,7 +39,9 @@ TroubleshootingService::~TroubleshootingService() {
     }
 }
 
-std::size_t TroubleshootingService::getObserverCount() const { return log_->observers().size(); }
+std::size_t TroubleshootingService::getObserverCount() const {
+    return log_->observers().size();
+}
 
 void TroubleshootingService::attach(ITroubleshootingServiceObserver* observer) {
     log_->observers().add(observer);
@@ -49,11 +51,17 @@ void TroubleshootingService::detach(ITroubleshootingServiceObserver* observer) {
     log_->observers().remove(observer);
 }
 
-void TroubleshootingService::enableDataLog() { log_->enable(); }
+void TroubleshootingService::enableDataLog() {
+    log_->enable();
+}
 
-bool TroubleshootingService::isDataLogEnabled() const { return log_->isEnabled(); }
+bool TroubleshootingService::isDataLogEnabled() const {
+    return log_->isEnabled();
+}
 
-void TroubleshootingService::disableDataLog() { log_->disable(); }
+void TroubleshootingService::disableDataLog() {
+    log_->disable();
+}
 
 std::string TroubleshootingService::sendMessage(const std::string& message,
                                                 unsigned int /*timeoutMilliseconds*/) {

@@ -79,8 +79,8 @@ bool VehicleConnection::open() {
         routines_.clear();
         post(Event::Opened);
     }
-    log(MessageDirection::Info, "Connection opened: " + ProtocolName(protocol_) + ", ECU " +
-                                    AddressText(answered.front()));
+    log(MessageDirection::Info,
+        "Connection opened: " + ProtocolName(protocol_) + ", ECU " + AddressText(answered.front()));
     return true;
 }
 
@@ -150,7 +150,8 @@ std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::
         log(MessageDirection::Response, "NO DATA");
     }
     for (const EcuResponse& response : responses) {
-        log(MessageDirection::Response, AddressText(response.ecu) + " " + bus::ToHex(response.payload));
+        log(MessageDirection::Response,
+            AddressText(response.ecu) + " " + bus::ToHex(response.payload));
     }
     return responses;
 }
@@ -194,9 +195,9 @@ void VehicleConnection::addConnectionObservers(
 
 void VehicleConnection::addDataLog(const std::shared_ptr<DataLog>& log) {
     std::lock_guard<std::mutex> state(stateMutex_);
-    logs_.erase(std::remove_if(logs_.begin(), logs_.end(),
-                               [](const auto& weak) { return weak.expired(); }),
-                logs_.end());
+    logs_.erase(
+        std::remove_if(logs_.begin(), logs_.end(), [](const auto& weak) { return weak.expired(); }),
+        logs_.end());
     logs_.push_back(log);
 }
 

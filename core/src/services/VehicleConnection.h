@@ -87,7 +87,8 @@ private:
     // the state changed.
     void post(Event event);
     void log(MessageDirection direction, const std::string& text);
-    std::vector<EcuResponse> exchange(const Bytes& request, std::uint32_t ecu);  // REQUIRES: busMutex_
+    std::vector<EcuResponse> exchange(const Bytes& request,
+                                      std::uint32_t ecu);  // REQUIRES: busMutex_
 
     const std::shared_ptr<IRequestChannel> channel_;
     const std::shared_ptr<IAdapter> adapter_;
@@ -98,11 +99,11 @@ private:
     std::mutex busMutex_;  // held for a whole request and its log entries
 
     mutable std::mutex stateMutex_;
-    bool open_ = false;                     // guarded by stateMutex_
-    std::vector<std::uint32_t> ecus_;        // guarded by stateMutex_
-    std::uint32_t selected_ = 0;            // guarded by stateMutex_
+    bool open_ = false;                // guarded by stateMutex_
+    std::vector<std::uint32_t> ecus_;  // guarded by stateMutex_
+    std::uint32_t selected_ = 0;       // guarded by stateMutex_
     std::map<std::pair<std::uint32_t, int>, std::shared_ptr<TestRoutineDataModel>>
-        routines_;                                                   // guarded by stateMutex_
+        routines_;                                                         // guarded by stateMutex_
     std::vector<std::weak_ptr<ConnectionObservers>> connectionObservers_;  // guarded by stateMutex_
     std::vector<std::weak_ptr<DataLog>> logs_;                             // guarded by stateMutex_
 };

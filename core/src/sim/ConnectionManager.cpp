@@ -35,7 +35,8 @@ void ConnectionManager::setPhase(ConnectionPhase phase) {
     std::weak_ptr<Listeners> listeners = listeners_;
     vehicle_->dispatcher()->post([listeners, phase] {
         if (std::shared_ptr<Listeners> alive = listeners.lock()) {
-            alive->deliver([phase](IConnectionPhaseListener& listener) { listener.onPhaseChanged(phase); });
+            alive->deliver(
+                [phase](IConnectionPhaseListener& listener) { listener.onPhaseChanged(phase); });
         }
     });
 }
@@ -64,7 +65,9 @@ bool ConnectionManager::openConnection(const std::shared_ptr<IDataConnection>& c
     return opened;
 }
 
-bool ConnectionManager::isConnectionOpen() const { return vehicle_->isOpen(); }
+bool ConnectionManager::isConnectionOpen() const {
+    return vehicle_->isOpen();
+}
 
 void ConnectionManager::closeConnection() {
     std::lock_guard<std::mutex> open(openMutex_);
@@ -94,7 +97,9 @@ std::int32_t ConnectionManager::getTimeout() const {
     return timeout_;
 }
 
-std::shared_ptr<IAdapter> ConnectionManager::getAdapter() const { return vehicle_->adapter(); }
+std::shared_ptr<IAdapter> ConnectionManager::getAdapter() const {
+    return vehicle_->adapter();
+}
 
 void ConnectionManager::attachBridge(const std::shared_ptr<IDataBridge>& bridge) {
     std::lock_guard<std::mutex> lock(mutex_);

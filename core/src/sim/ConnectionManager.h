@@ -55,10 +55,10 @@ private:
     std::mutex openMutex_;  // serialises opening and closing
 
     mutable std::mutex mutex_;
-    ConnectionPhase phase_ = ConnectionPhase::Closed;      // guarded by mutex_
-    std::shared_ptr<IDataConnection> dataConnection_;      // guarded by mutex_
-    std::vector<std::shared_ptr<IDataBridge>> bridges_;    // guarded by mutex_
-    std::int32_t timeout_ = 1000;                          // guarded by mutex_
+    ConnectionPhase phase_ = ConnectionPhase::Closed;    // guarded by mutex_
+    std::shared_ptr<IDataConnection> dataConnection_;    // guarded by mutex_
+    std::vector<std::shared_ptr<IDataBridge>> bridges_;  // guarded by mutex_
+    std::int32_t timeout_ = 1000;                        // guarded by mutex_
 };
 
 }  // namespace obd::sim

@@ -36,11 +36,17 @@ Scenario Scenario::builtIn() {
     return scenario;
 }
 
-const std::string& Scenario::builtInText() { return DefaultScenarioText(); }
+const std::string& Scenario::builtInText() {
+    return DefaultScenarioText();
+}
 
-const std::string& Scenario::name() const { return model_->name; }
+const std::string& Scenario::name() const {
+    return model_->name;
+}
 
-const std::string& Scenario::description() const { return model_->description; }
+const std::string& Scenario::description() const {
+    return model_->description;
+}
 
 std::vector<std::uint32_t> Scenario::ecuAddresses() const {
     std::vector<std::uint32_t> addresses;

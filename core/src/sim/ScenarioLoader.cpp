@@ -1,11 +1,10 @@
 #include "sim/ScenarioLoader.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
@@ -29,15 +28,20 @@ constexpr std::size_t kMaxRoutineData = 5;
 const char* const kSparkMonitorKeys[8] = {
     "catalyst",      "heatedCatalyst", "evaporativeSystem",  "secondaryAirSystem",
     "acRefrigerant", "oxygenSensor",   "oxygenSensorHeater", "egrSystem"};
-const char* const kCompressionMonitorKeys[8] = {
-    "nmhcCatalyst",     nullptr,    "noxScrMonitor", "boostPressure", nullptr,
-    "exhaustGasSensor", "pmFilter", "egrVvtSystem"};
+const char* const kCompressionMonitorKeys[8] = {"nmhcCatalyst",  nullptr,       "noxScrMonitor",
+                                                "boostPressure", nullptr,       "exhaustGasSensor",
+                                                "pmFilter",      "egrVvtSystem"};
 const char* const kContinuousMonitorKeys[3] = {"misfire", "fuelSystem", "components"};
 
-const std::vector<const char*> kSparkCounterKeys = {
-    "catalystBank1", "catalystBank2", "oxygenSensorBank1", "oxygenSensorBank2",
-    "egrVvt",        "secondaryAir",  "evap",              "secondaryOxygenSensorBank1",
-    "secondaryOxygenSensorBank2"};
+const std::vector<const char*> kSparkCounterKeys = {"catalystBank1",
+                                                    "catalystBank2",
+                                                    "oxygenSensorBank1",
+                                                    "oxygenSensorBank2",
+                                                    "egrVvt",
+                                                    "secondaryAir",
+                                                    "evap",
+                                                    "secondaryOxygenSensorBank1",
+                                                    "secondaryOxygenSensorBank2"};
 const std::vector<const char*> kCompressionCounterKeys = {
     "nmhcCatalyst",     "noxCatalyst", "noxAdsorber",   "pmFilter",
     "exhaustGasSensor", "egrVvt",      "boostPressure", "fuelMonitor"};
@@ -200,7 +204,8 @@ public:
             } else if (c == ' ') {
                 continue;
             } else {
-                fail(path, "bad hex \"" + text + "\": '" + std::string(1, c) + "' is not a hex digit");
+                fail(path,
+                     "bad hex \"" + text + "\": '" + std::string(1, c) + "' is not a hex digit");
             }
             if (high < 0) {
                 high = digit;
@@ -221,7 +226,7 @@ private:
 
 class Loader {
 public:
-    Loader(const Reader& reader) : r_(reader) {}
+    explicit Loader(const Reader& reader) : r_(reader) {}
 
     std::shared_ptr<VehicleModel> vehicle(const Json& root, const std::string& source) {
         r_.keys(root, "", {"name", "description", "protocol", "adapter", "ecus"});
@@ -283,11 +288,10 @@ private:
         }
         if (const Json* voltage = r_.optional(*json, "batteryVoltage")) {
             const j1979::PidDefinition* definition = j1979::FindPid(0xF4);
-            adapter.batteryVoltage =
-                liveValue(*voltage, "/adapter/batteryVoltage",
-                          definition != nullptr && !definition->sensors.empty()
-                              ? &definition->sensors.front()
-                              : nullptr);
+            adapter.batteryVoltage = liveValue(*voltage, "/adapter/batteryVoltage",
+                                               definition != nullptr && !definition->sensors.empty()
+                                                   ? &definition->sensors.front()
+                                                   : nullptr);
         }
         return adapter;
     }
@@ -300,8 +304,9 @@ private:
         EcuModel ecu;
         ecu.address = r_.integer(r_.required(json, "address", path), path + "/address", 0xFFFF);
         if (ecu.address < 0x7E8 || ecu.address > 0x7EF) {
-            r_.fail(path + "/address", "address " + Hex2(ecu.address) +
-                                           " is not an 11-bit OBD response address (0x7E8 to 0x7EF)");
+            r_.fail(path + "/address",
+                    "address " + Hex2(ecu.address) +
+                        " is not an 11-bit OBD response address (0x7E8 to 0x7EF)");
         }
         if (const Json* padding = r_.optional(json, "padding")) {
             ecu.padding = static_cast<std::uint8_t>(r_.integer(*padding, path + "/padding", 0xFF));
@@ -344,10 +349,12 @@ private:
     std::uint8_t pidKey(const std::string& key, const std::string& path) {
         const std::uint32_t pid = r_.integerText(key, path, 0xFF);
         if (pid % 0x20 == 0 && pid <= 0x60) {
-            r_.fail(path, "PID " + Hex2(pid) + " is a support bitmap; bitmaps are derived from the PIDs present");
+            r_.fail(path, "PID " + Hex2(pid) +
+                              " is a support bitmap; bitmaps are derived from the PIDs present");
         }
         if (pid == 0x01 || pid == 0x41) {
-            r_.fail(path, "PID " + Hex2(pid) + " is derived from the codes, the MIL and the readiness");
+            r_.fail(path,
+                    "PID " + Hex2(pid) + " is derived from the codes, the MIL and the readiness");
         }
         if (pid == 0x02) {
             r_.fail(path, "PID 0x02 is derived from a freeze frame's code");
@@ -458,10 +465,11 @@ private:
         }
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (constantOnly && !items[i].first->is_number()) {
-                r_.fail(items[i].second, std::string("expected a number, found ") +
-                                             TypeName(*items[i].first));
+                r_.fail(items[i].second,
+                        std::string("expected a number, found ") + TypeName(*items[i].first));
             }
-            source.values.push_back(liveValue(*items[i].first, items[i].second, &definition.sensors[i]));
+            source.values.push_back(
+                liveValue(*items[i].first, items[i].second, &definition.sensors[i]));
         }
         // The codec has the last word on what fits the PID's bytes.
         std::vector<double> first;
@@ -577,7 +585,8 @@ private:
             if (kind == "compression") {
                 ecu.ignition = Ignition::Compression;
             } else if (kind != "spark") {
-                r_.fail(path + "/ignition", "expected \"spark\" or \"compression\", found \"" + kind + "\"");
+                r_.fail(path + "/ignition",
+                        "expected \"spark\" or \"compression\", found \"" + kind + "\"");
             }
         }
         if (const Json* since = r_.optional(json, "sinceReset")) {
@@ -608,18 +617,21 @@ private:
     }
 
     void clearCodes(const Json& json, const std::string& path, EcuModel& ecu) {
-        r_.keys(json, path, {"accepted", "refusalCode", "pids", "resetReadiness", "clearTestResults"});
+        r_.keys(json, path,
+                {"accepted", "refusalCode", "pids", "resetReadiness", "clearTestResults"});
         if (const Json* accepted = r_.optional(json, "accepted")) {
             ecu.clear.accepted = r_.boolean(*accepted, path + "/accepted");
         }
         if (const Json* code = r_.optional(json, "refusalCode")) {
-            ecu.clear.refusalCode = static_cast<std::uint8_t>(r_.integer(*code, path + "/refusalCode", 0xFF));
+            ecu.clear.refusalCode =
+                static_cast<std::uint8_t>(r_.integer(*code, path + "/refusalCode", 0xFF));
         }
         if (const Json* pids = r_.optional(json, "pids")) {
             ecu.clear.pids = livePids(*pids, path + "/pids");
             for (const auto& entry : ecu.clear.pids) {
                 if (ecu.pids.count(entry.first) == 0) {
-                    r_.fail(path + "/pids", "PID " + Hex2(entry.first) + " is not among the ECU's PIDs");
+                    r_.fail(path + "/pids",
+                            "PID " + Hex2(entry.first) + " is not among the ECU's PIDs");
                 }
             }
         }
@@ -635,7 +647,8 @@ private:
         r_.expect(json, Json::value_t::array, path, "an array");
         for (std::size_t i = 0; i < json.size(); ++i) {
             const std::string itemPath = path + "/" + std::to_string(i);
-            r_.keys(json[i], itemPath, {"mid", "tid", "unitAndScaling", "value", "minimum", "maximum"});
+            r_.keys(json[i], itemPath,
+                    {"mid", "tid", "unitAndScaling", "value", "minimum", "maximum"});
             j1979::MonitorTestResult result;
             result.monitorId = static_cast<std::uint8_t>(
                 r_.integer(r_.required(json[i], "mid", itemPath), itemPath + "/mid", 0xFF));
@@ -645,11 +658,14 @@ private:
             }
             result.testId = static_cast<std::uint8_t>(
                 r_.integer(r_.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF));
-            result.unitAndScalingId = static_cast<std::uint8_t>(r_.integer(
-                r_.required(json[i], "unitAndScaling", itemPath), itemPath + "/unitAndScaling", 0xFF));
+            result.unitAndScalingId = static_cast<std::uint8_t>(
+                r_.integer(r_.required(json[i], "unitAndScaling", itemPath),
+                           itemPath + "/unitAndScaling", 0xFF));
             result.value = r_.number(r_.required(json[i], "value", itemPath), itemPath + "/value");
-            result.minimum = r_.number(r_.required(json[i], "minimum", itemPath), itemPath + "/minimum");
-            result.maximum = r_.number(r_.required(json[i], "maximum", itemPath), itemPath + "/maximum");
+            result.minimum =
+                r_.number(r_.required(json[i], "minimum", itemPath), itemPath + "/minimum");
+            result.maximum =
+                r_.number(r_.required(json[i], "maximum", itemPath), itemPath + "/maximum");
             if (result.minimum > result.maximum) {
                 r_.fail(itemPath, "minimum is greater than maximum");
             }
@@ -666,9 +682,11 @@ private:
         for (std::size_t i = 0; i < json.size(); ++i) {
             const std::string itemPath = path + "/" + std::to_string(i);
             r_.keys(json[i], itemPath, {"tid", "accepted", "refusalCode", "data"});
-            const std::uint32_t tid = r_.integer(r_.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF);
+            const std::uint32_t tid =
+                r_.integer(r_.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF);
             if (tid % 0x20 == 0) {
-                r_.fail(itemPath + "/tid", "TID " + Hex2(tid) + " is a support bitmap; bitmaps are derived");
+                r_.fail(itemPath + "/tid",
+                        "TID " + Hex2(tid) + " is a support bitmap; bitmaps are derived");
             }
             RoutineModel routine;
             routine.data = Bytes(kMaxRoutineData, 0);
@@ -676,7 +694,8 @@ private:
                 routine.accepted = r_.boolean(*accepted, itemPath + "/accepted");
             }
             if (const Json* code = r_.optional(json[i], "refusalCode")) {
-                routine.refusalCode = static_cast<std::uint8_t>(r_.integer(*code, itemPath + "/refusalCode", 0xFF));
+                routine.refusalCode =
+                    static_cast<std::uint8_t>(r_.integer(*code, itemPath + "/refusalCode", 0xFF));
             }
             if (const Json* data = r_.optional(json[i], "data")) {
                 routine.data = r_.hex(*data, itemPath + "/data");
@@ -708,7 +727,8 @@ private:
         // Four characters of acronym, a dash and fifteen of text, zero-padded.
         Bytes data = Padded(r_.text(*name, path + "/name", 4), 4);
         data.push_back('-');
-        const std::string text = description ? r_.text(*description, path + "/description", 15) : "";
+        const std::string text =
+            description ? r_.text(*description, path + "/description", 15) : "";
         const Bytes rest = Padded(text, 15);
         data.insert(data.end(), rest.begin(), rest.end());
         ecu.info[info::kEcuName] = InfoItem{1, data};
@@ -733,14 +753,17 @@ private:
     }
 
     void inUsePerformance(const Json& json, const std::string& path, EcuModel& ecu) {
-        const auto& keys = ecu.ignition == Ignition::Spark ? kSparkCounterKeys : kCompressionCounterKeys;
+        const auto& keys =
+            ecu.ignition == Ignition::Spark ? kSparkCounterKeys : kCompressionCounterKeys;
         r_.expect(json, Json::value_t::object, path, "an object");
         for (auto it = json.begin(); it != json.end(); ++it) {
             if (it.key() != "obdMonitoringConditions" && it.key() != "ignitionCycles" &&
-                std::none_of(keys.begin(), keys.end(), [&](const char* key) { return it.key() == key; })) {
+                std::none_of(keys.begin(), keys.end(),
+                             [&](const char* key) { return it.key() == key; })) {
                 r_.fail(path + "/" + it.key(),
                         std::string("unknown counter for ") +
-                            (ecu.ignition == Ignition::Spark ? "spark" : "compression") + " ignition");
+                            (ecu.ignition == Ignition::Spark ? "spark" : "compression") +
+                            " ignition");
             }
         }
         Bytes data;
@@ -753,7 +776,7 @@ private:
             counter(value ? *value : Json::array({0, 0}), path + "/" + key, data, true);
         }
         const std::uint8_t type = ecu.ignition == Ignition::Spark ? info::kPerformanceSpark
-                                                                   : info::kPerformanceCompression;
+                                                                  : info::kPerformanceCompression;
         ecu.info[type] = InfoItem{static_cast<std::uint8_t>(data.size() / 2), data};
     }
 
@@ -769,8 +792,8 @@ private:
                     EcuModel& ecu) {
         if (const Json* value = r_.optional(json, key)) {
             const std::uint32_t number = r_.integer(*value, path + "/" + key, 0xFFFF);
-            ecu.info[type] = InfoItem{
-                1, Bytes{static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number & 0xFF)}};
+            ecu.info[type] = InfoItem{1, Bytes{static_cast<std::uint8_t>(number >> 8),
+                                               static_cast<std::uint8_t>(number & 0xFF)}};
         }
     }
 
@@ -795,8 +818,9 @@ private:
             }
             Bytes data;
             for (std::size_t i = 0; i < calids->size(); ++i) {
-                const Bytes one = Padded(
-                    r_.text((*calids)[i], path + "/calids/" + std::to_string(i), kCalidSize), kCalidSize);
+                const Bytes one =
+                    Padded(r_.text((*calids)[i], path + "/calids/" + std::to_string(i), kCalidSize),
+                           kCalidSize);
                 data.insert(data.end(), one.begin(), one.end());
             }
             ecu.info[info::kCalid] = InfoItem{static_cast<std::uint8_t>(calids->size()), data};
@@ -811,7 +835,8 @@ private:
                 const std::string itemPath = path + "/cvns/" + std::to_string(i);
                 const Bytes one = r_.hex((*cvns)[i], itemPath);
                 if (one.size() != 4) {
-                    r_.fail(itemPath, "a calibration verification number is 4 bytes (8 hex digits)");
+                    r_.fail(itemPath,
+                            "a calibration verification number is 4 bytes (8 hex digits)");
                 }
                 data.insert(data.end(), one.begin(), one.end());
             }
@@ -824,7 +849,8 @@ private:
         textItem(json, "certificationTestGroup", path, info::kCertificationTestGroup, kLongTextSize,
                  0, ecu);
         numberItem(json, "distanceSinceEvap", path, info::kDistanceSinceEvap, ecu);
-        textItem(json, "motorcycleCategory", path, info::kMotorcycleCategory, kLongTextSize, 0, ecu);
+        textItem(json, "motorcycleCategory", path, info::kMotorcycleCategory, kLongTextSize, 0,
+                 ecu);
         if (const Json* performance = r_.optional(json, "inUsePerformance")) {
             inUsePerformance(*performance, path + "/inUsePerformance", ecu);
         }
@@ -845,8 +871,8 @@ private:
             }
             r_.expect(it.value(), Json::value_t::array, itemPath, "an array of numbers");
             if (it.value().size() != record->fields.size()) {
-                r_.fail(itemPath, "expected " + std::to_string(record->fields.size()) + " numbers, found " +
-                                      std::to_string(it.value().size()));
+                r_.fail(itemPath, "expected " + std::to_string(record->fields.size()) +
+                                      " numbers, found " + std::to_string(it.value().size()));
             }
             Bytes data;
             for (std::size_t i = 0; i < record->fields.size(); ++i) {
@@ -862,7 +888,8 @@ private:
                     data.push_back(static_cast<std::uint8_t>(number >> shift & 0xFF));
                 }
             }
-            ecu.info[record->infoType] = InfoItem{static_cast<std::uint8_t>(record->fields.size()), data};
+            ecu.info[record->infoType] =
+                InfoItem{static_cast<std::uint8_t>(record->fields.size()), data};
         }
     }
 
@@ -871,7 +898,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<const VehicleModel> LoadScenario(const std::string& text, const std::string& source) {
+std::shared_ptr<const VehicleModel> LoadScenario(const std::string& text,
+                                                 const std::string& source) {
     const Reader reader(source);
     Json root;
     try {

@@ -25,7 +25,9 @@ SimulatedBus::Clock SimulatedBus::SteadyClock() {
     };
 }
 
-double SimulatedBus::elapsed() const { return clock_() - origin_; }
+double SimulatedBus::elapsed() const {
+    return clock_() - origin_;
+}
 
 void SimulatedBus::restartClock() {
     std::lock_guard<std::mutex> lock(mutex_);

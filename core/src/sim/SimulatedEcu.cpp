@@ -12,9 +12,13 @@ namespace {
 
 constexpr std::uint8_t kBitmapStep = 0x20;
 
-bool IsBitmapId(std::uint8_t id) { return id % kBitmapStep == 0; }
+bool IsBitmapId(std::uint8_t id) {
+    return id % kBitmapStep == 0;
+}
 
-void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+void Append(Bytes& to, const Bytes& from) {
+    to.insert(to.end(), from.begin(), from.end());
+}
 
 void AppendCode(Bytes& to, std::uint16_t code) {
     to.push_back(static_cast<std::uint8_t>(code >> 8));

@@ -66,9 +66,13 @@ bool SimulatedQuorvix::openConnection() {
     return impl_->manager->openConnection(nullptr, DataLinkProtocol::Automatic, true);
 }
 
-void SimulatedQuorvix::closeConnection() { impl_->manager->closeConnection(); }
+void SimulatedQuorvix::closeConnection() {
+    impl_->manager->closeConnection();
+}
 
-bool SimulatedQuorvix::isConnectionOpen() const { return impl_->connection->isOpen(); }
+bool SimulatedQuorvix::isConnectionOpen() const {
+    return impl_->connection->isOpen();
+}
 
 std::vector<std::uint32_t> SimulatedQuorvix::getEcuAddresses() const {
     return impl_->connection->ecus();
@@ -78,9 +82,13 @@ bool SimulatedQuorvix::selectEcu(std::uint32_t address) {
     return impl_->connection->selectEcu(address);
 }
 
-std::uint32_t SimulatedQuorvix::getSelectedEcu() const { return impl_->connection->selectedEcu(); }
+std::uint32_t SimulatedQuorvix::getSelectedEcu() const {
+    return impl_->connection->selectedEcu();
+}
 
-const Scenario& SimulatedQuorvix::getScenario() const { return impl_->scenario; }
+const Scenario& SimulatedQuorvix::getScenario() const {
+    return impl_->scenario;
+}
 
 std::shared_ptr<IConnectionManager> SimulatedQuorvix::getConnectionManager() {
     return impl_->manager;

@@ -57,7 +57,7 @@ struct MonitorSet {
 };
 
 struct FreezeFrameModel {
-    std::uint16_t code = 0;             // the code that caused the frame
+    std::uint16_t code = 0;              // the code that caused the frame
     std::map<std::uint8_t, Bytes> pids;  // PID -> data bytes as stored
 };
 
@@ -96,8 +96,8 @@ struct EcuModel {
     MonitorSet thisCycle;
     std::vector<FreezeFrameModel> freezeFrames;
     std::map<std::uint8_t, std::vector<Bytes>> testResults;  // MID -> 9-byte records
-    std::map<std::uint8_t, RoutineModel> routines;             // TID -> behaviour
-    std::map<std::uint8_t, InfoItem> info;                     // info type -> item
+    std::map<std::uint8_t, RoutineModel> routines;           // TID -> behaviour
+    std::map<std::uint8_t, InfoItem> info;                   // info type -> item
     ClearModel clear;
 };
 
