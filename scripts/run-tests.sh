@@ -6,7 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-scripts/install-deps.sh clang
+scripts/install-deps.sh clang g++-mingw-w64-x86-64-posix wine wine64
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 
@@ -38,5 +38,17 @@ else
 fi
 
 run_preset clang-thread-safety
+
+run_preset mingw
+step "mingw: tests under Wine"
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+ctest --preset mingw -j "$jobs"
+
+step "package: install and build a consumer against the install tree"
+rm -rf build/install build/consumer
+cmake --install build/release --prefix build/install >/dev/null
+cmake -S tests/package -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$root/build/install" >/dev/null
+cmake --build build/consumer
+LD_LIBRARY_PATH="$root/build/install/lib" build/consumer/zelt_consumer
 
 step "all suites passed"
