@@ -32,6 +32,14 @@ const obd::DataBridge* Core(const std::shared_ptr<obd::IDataConnection>& end) {
 
 class ConnectionBridgeTest : public ::testing::Test {
 protected:
+    // Each test's bridges are gone by now; a registration that was never
+    // undone would also keep its manager alive, so check here rather than
+    // when the mock dies.
+    void TearDown() override {
+        Mock::VerifyAndClearExpectations(manager.get());
+        Mock::VerifyAndClearExpectations(otherManager.get());
+    }
+
     // Makes a bridge on `manager`, letting it register, and returns the data
     // bridge end it attached.
     std::shared_ptr<obd::IDataBridge> make(std::optional<ConnectionBridge>& bridge,
