@@ -1,13 +1,54 @@
 #!/usr/bin/env bash
-# Builds zelt and runs the whole test suite through ctest.
+# Builds zelt and runs the whole test suite through ctest: the normal build,
+# then under AddressSanitizer+UBSan and ThreadSanitizer, and a clang build
+# that checks the thread-safety annotations. Fails on the first failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-scripts/install-deps.sh
+scripts/install-deps.sh clang g++-mingw-w64-x86-64-posix wine wine64
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELT_WERROR=ON
-cmake --build build/release -j "$jobs"
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+step() { printf '\n==== %s ====\n' "$*"; }
+
+run_preset() {
+  local preset="$1"
+  step "$preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+}
+
+run_preset release
+step "release: tests"
+ctest --preset release -j "$jobs"
+
+run_preset asan
+step "asan: tests"
+ctest --preset asan -j "$jobs"
+
+run_preset tsan
+step "tsan: tests"
+# ThreadSanitizer needs a memory layout that high ASLR entropy can break;
+# running without address randomisation keeps it working on any kernel.
+if setarch "$(uname -m)" -R true 2>/dev/null; then
+  setarch "$(uname -m)" -R ctest --preset tsan -j "$jobs"
+else
+  ctest --preset tsan -j "$jobs"
+fi
+
+run_preset clang-thread-safety
+
+run_preset mingw
+step "mingw: tests under Wine"
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+ctest --preset mingw -j "$jobs"
+
+step "package: install and build a consumer against the install tree"
+rm -rf build/install build/consumer
+cmake --install build/release --prefix build/install >/dev/null
+cmake -S tests/package -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$root/build/install" >/dev/null
+cmake --build build/consumer
+LD_LIBRARY_PATH="$root/build/install/lib" build/consumer/zelt_consumer
+
+step "all suites passed"

@@ -99,8 +99,10 @@ TEST_F(ObserverTest, NotifierForgettingDuringTheDestructorWalkDoesNotDisturbIt) 
 
     // A forgets the observer from inside detach; B must still be detached.
     EXPECT_CALL(a, detach).WillOnce([&](Listener* listener) {
-        a.forgetMe(*static_cast<ListeningObserver*>(listener));
-        b.forgetMe(*static_cast<ListeningObserver*>(listener));
+        // The observer is mid-destruction: only its Observer part is left.
+        auto& dying = *static_cast<orvane::Observer<Listener>*>(listener);
+        a.forgetMe(dying);
+        b.forgetMe(dying);
     });
     EXPECT_CALL(b, detach(observer.get()));
     observer.reset();

@@ -42,15 +42,22 @@ struct PidDefinition {
     std::vector<SensorDefinition> sensors;
 };
 
-// One decoded quantity.
+// One decoded quantity. Value texts are locale independent: integer
+// quantities (times, counts, distances, engine speed) as plain integers,
+// others with a fixed number of decimals per sensor. A sensor that the PID's
+// leading support byte (most PIDs from 0x65 on) marks as absent decodes to
+// number 0 and an empty text.
 struct DecodedSensor {
     double number = 0;  // the physical value; meaningful for numeric sensors
+                        // and 0 for the others
     std::string text;   // the value as shown, without unit (e.g. "850", "14.5",
                         // "Closed loop", "OBD-II as defined by the CARB")
 };
 
 // The definition of `pid`, or nullptr when the codec does not know it. Knows
-// every PID from 0x00 to 0x7F and the core's battery voltage 0xF4.
+// every PID from 0x00 to 0x7F and the core's battery voltage 0xF4 (2 bytes,
+// millivolts: 0..65.535 V, like the control module voltage 0x42). The
+// definitions live for the whole process.
 const PidDefinition* FindPid(std::uint8_t pid);
 
 // Decodes the data bytes of `pid` (without service and PID bytes) into one
@@ -61,7 +68,9 @@ std::vector<DecodedSensor> DecodePid(std::uint8_t pid, const Bytes& data);
 // Encodes one physical value per numeric sensor of `pid` (in definition
 // order) into its data bytes. PIDs with non-numeric sensors are given as raw
 // data bytes instead (see EncodeRawPid). Throws CodecError for an unknown PID,
-// a wrong number of values or a value outside the sensor's range.
+// a wrong number of values or a value outside the sensor's range. Values are
+// rounded to the nearest step the PID can carry; a leading support byte marks
+// every sensor present; reserved bytes are 0.
 Bytes EncodePid(std::uint8_t pid, const std::vector<double>& values);
 
 // Checks raw data bytes for `pid` (length) and returns them.
@@ -93,7 +102,8 @@ MonitorTestResult DecodeMonitorTestResult(const std::uint8_t* record, std::size_
 // Encodes a result with physical values; throws CodecError when a value does
 // not fit the unit and scaling id.
 Bytes EncodeMonitorTestResult(const MonitorTestResult& result);
-// The name of an on-board monitor id, e.g. 0x21 "Catalyst Monitor Bank 1".
+// The name of an on-board monitor id, e.g. 0x21 "Catalyst Monitor Bank 1";
+// ids without a standard name give "Monitor 0x5A".
 std::string MonitorName(std::uint8_t monitorId);
 
 }  // namespace obd::j1979

@@ -1,0 +1,22 @@
+#pragma once
+
+// Number texts shared by the codec's parts. All of them ignore the C and C++
+// locales: value texts are exchanged and parsed again, so a decimal comma or
+// digit grouping from the application's locale must never leak into them.
+
+#include <cstdint>
+#include <string>
+
+namespace obd::j1979::detail {
+
+// `value` with exactly `decimals` digits after the point ("14.5", "850").
+// A value that rounds to zero is written without a minus sign.
+std::string FormatFixed(double value, int decimals);
+
+// The shortest text that reads back as `value` ("16383.75", "-40").
+std::string FormatShortest(double value);
+
+// "0x0C": a byte as the codec names PIDs, ids and raw values in messages.
+std::string HexByte(std::uint8_t value);
+
+}  // namespace obd::j1979::detail

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "obd/MeasurementUnit.h"
+#include "obd/ParameterIdentifier.h"
+#include "zelt/Export.h"
+
+// The records the repositories hand to the application. Each is an immutable
+// plain structure: every data member is const, so a record never changes
+// after it is built and any number of threads may read one at the same time.
+// Records travel as std::shared_ptr and are shared between a repository's
+// cache and every caller that received them; a record stays valid for as long
+// as anyone holds it.
+//
+// Const members rule out assignment, and they make moving a copy: a
+// moved-from record keeps all its values.
+//
+// The field-wise constructors are inline and belong to the caller; the copy
+// and move constructors and the destructors are exported.
+
+namespace zelt {
+
+// One labelled line of vehicle or ECU information.
+//
+// Item ids as EcuRepository assigns them: 0 OBD requirements, 1 protocol,
+// 2 ECU name, 3 ECU description, 4 vehicle identification number,
+// 5 calibration identification, 6 calibration verification number, 7 engine
+// serial number, 8 exhaust regulation or type approval number, 9 WWH-OBD GTR
+// number, 10 fueled engine operation ignition cycle counter, 11 certification
+// test group / engine family number, 12 distance traveled since evap
+// monitoring decision, 13 applicable motorcycle category for type approval.
+struct InfoDataModel {
+    InfoDataModel(std::int32_t id, std::string name, std::string value, bool fromVehicle)
+        : id(id), name(std::move(name)), value(std::move(value)), fromVehicle(fromVehicle) {}
+    ZELT_API InfoDataModel(const InfoDataModel& other);
+    ZELT_API InfoDataModel(InfoDataModel&& other);
+    ZELT_API ~InfoDataModel();
+
+    const std::int32_t id;
+    const std::string name;   // the label shown to the user
+    const std::string value;  // "Not supported by the vehicle" for an unsupported item
+    // True when the vehicle reported the value for a supported information
+    // type; false for ids 0-3 and for the not-supported placeholder.
+    const bool fromVehicle;
+};
+
+// The two limits of a numeric sensor, taken over bit for bit from the core.
+// Trivially copyable; nothing of it is exported.
+struct SensorLimits {
+    constexpr SensorLimits(float minimum, float maximum) : minimum(minimum), maximum(maximum) {}
+
+    const float minimum;
+    const float maximum;
+};
+
+// The value texts of one sensor.
+struct SensorValueModel {
+    // Five empty strings.
+    ZELT_API SensorValueModel();
+    SensorValueModel(std::string rawValue, std::string formattedValue, std::string formattedValue2,
+                     std::string formattedValue3, std::string formattedValue4)
+        : rawValue(std::move(rawValue)),
+          formattedValue(std::move(formattedValue)),
+          formattedValue2(std::move(formattedValue2)),
+          formattedValue3(std::move(formattedValue3)),
+          formattedValue4(std::move(formattedValue4)) {}
+    ZELT_API SensorValueModel(const SensorValueModel& other);
+    ZELT_API SensorValueModel(SensorValueModel&& other);
+    ZELT_API ~SensorValueModel();
+
+    const std::string rawValue;  // the core's first value text, unchanged
+    // The core's first to fourth value texts formatted for display: the unit
+    // appended, or a time split into hours, minutes and seconds.
+    const std::string formattedValue;
+    const std::string formattedValue2;
+    const std::string formattedValue3;
+    const std::string formattedValue4;
+};
+
+// One measured quantity of a parameter.
+struct SensorModel {
+    SensorModel(bool additional, std::int32_t uid, std::string name, MeasurementUnit unit,
+                std::shared_ptr<SensorLimits> limits, std::shared_ptr<SensorValueModel> value)
+        : additional(additional),
+          uid(uid),
+          name(std::move(name)),
+          unit(unit),
+          limits(std::move(limits)),
+          value(std::move(value)) {}
+    ZELT_API SensorModel(const SensorModel& other);
+    ZELT_API SensorModel(SensorModel&& other);
+    ZELT_API ~SensorModel();
+
+    // False for the sensors of the four primary parameters (engine coolant
+    // temperature, engine speed, vehicle speed, intake air temperature).
+    const bool additional;
+    const std::int32_t uid;  // obd::Uid2Pid(uid) is the sensor's parameter
+    const std::string name;
+    const MeasurementUnit unit;
+    const std::shared_ptr<SensorLimits> limits;     // null for a sensor that is not numeric
+    const std::shared_ptr<SensorValueModel> value;  // null when the core gave no value
+};
+
+// One OBD parameter with its sensors in the core's order. `sensors` never
+// holds a null element.
+struct ParameterModel {
+    ParameterModel(obd::ParameterIdentifier::Id pid, std::string name,
+                   std::vector<std::shared_ptr<SensorModel>> sensors)
+        : pid(pid), name(std::move(name)), sensors(std::move(sensors)) {}
+    ZELT_API ParameterModel(const ParameterModel& other);
+    ZELT_API ParameterModel(ParameterModel&& other);
+    ZELT_API ~ParameterModel();
+
+    const obd::ParameterIdentifier::Id pid;
+    const std::string name;
+    const std::vector<std::shared_ptr<SensorModel>> sensors;
+};
+
+// The state of the malfunction indicator lamp; also selects which distance or
+// run time TroubleCodeRepository reports.
+enum class MilStatus : std::int32_t {
+    Off = 0,
+    On = 1,
+};
+
+// Which trouble code list to read.
+enum class TroubleCodeType : std::int32_t {
+    Confirmed = 0,  // stored
+    Pending = 1,
+    Permanent = 2,
+};
+
+// True exactly when the sensor has limits.
+// REQUIRES: sensor != nullptr.
+ZELT_API bool IsNumeric(const std::shared_ptr<SensorModel>& sensor);
+
+// True when at least one of the parameter's sensors is numeric.
+// REQUIRES: parameter != nullptr.
+ZELT_API bool IsNumeric(const std::shared_ptr<ParameterModel>& parameter);
+
+}  // namespace zelt
