@@ -4,7 +4,9 @@
 
 namespace orvane {
 
-DebugLogger::~DebugLogger() { close(); }
+DebugLogger::~DebugLogger() {
+    close();
+}
 
 void DebugLogger::open(const std::string& path) {
     path_ = path;
@@ -24,7 +26,9 @@ void DebugLogger::close() {
     }
 }
 
-std::string DebugLogger::getPath() const { return path_; }
+std::string DebugLogger::getPath() const {
+    return path_;
+}
 
 void DebugLogger::writeLine(const std::string& line) {
     if (file_ == nullptr) {

@@ -13,18 +13,26 @@ ITraceLogger* currentLogger = nullptr;
 
 }  // namespace
 
-void SetTraceLogger(ITraceLogger* logger) { currentLogger = logger; }
+void SetTraceLogger(ITraceLogger* logger) {
+    currentLogger = logger;
+}
 
-void ResetTraceLogger() { currentLogger = nullptr; }
+void ResetTraceLogger() {
+    currentLogger = nullptr;
+}
 
 void StartDebugLog(const std::string& path) {
     debugLogger.open(path);
     currentLogger = &debugLogger;
 }
 
-void StopDebugLog() { currentLogger = nullptr; }
+void StopDebugLog() {
+    currentLogger = nullptr;
+}
 
-DebugLogger& GetDebugLogger() { return debugLogger; }
+DebugLogger& GetDebugLogger() {
+    return debugLogger;
+}
 
 LogLine::~LogLine() {
     ITraceLogger* const logger = currentLogger;

@@ -75,18 +75,28 @@ bool ConnectionBridge::connect(obd::DataLinkProtocol protocol, bool flag) {
     return manager_->openConnection(getConnection(), protocol, flag);
 }
 
-void ConnectionBridge::disconnect() { manager_->closeConnection(); }
+void ConnectionBridge::disconnect() {
+    manager_->closeConnection();
+}
 
 std::shared_ptr<obd::IDataConnection> ConnectionBridge::getConnection() const {
     return dataBridge_;
 }
 
-bool ConnectionBridge::invalidate() { return dataBridge_->invalidate(); }
+bool ConnectionBridge::invalidate() {
+    return dataBridge_->invalidate();
+}
 
-bool ConnectionBridge::isValid() const { return dataBridge_->isValid(); }
+bool ConnectionBridge::isValid() const {
+    return dataBridge_->isValid();
+}
 
-bool ConnectionBridge::read(std::vector<std::uint8_t>& data) { return dataBridge_->get(data); }
+bool ConnectionBridge::read(std::vector<std::uint8_t>& data) {
+    return dataBridge_->get(data);
+}
 
-void ConnectionBridge::write(const std::vector<std::uint8_t>& data) { dataBridge_->set(data); }
+void ConnectionBridge::write(const std::vector<std::uint8_t>& data) {
+    dataBridge_->set(data);
+}
 
 }  // namespace zelt

@@ -42,7 +42,9 @@ void DongleRepository::clearCache() {
     batteryVoltage_.clear();
 }
 
-bool DongleRepository::isConnected() const { return connection_->isConnected(); }
+bool DongleRepository::isConnected() const {
+    return connection_->isConnected();
+}
 
 std::shared_ptr<std::string> DongleRepository::getBatteryVoltage(bool refresh) {
     return batteryVoltage_.withLock([&](std::optional<Text>& cached) -> Text {
@@ -84,17 +86,25 @@ std::string DongleRepository::sendMessage(const std::string& message,
     return troubleshooting_->sendMessage(message, timeoutMilliseconds);
 }
 
-void DongleRepository::enableDataLog() { troubleshooting_->enableDataLog(); }
+void DongleRepository::enableDataLog() {
+    troubleshooting_->enableDataLog();
+}
 
-void DongleRepository::disableDataLog() { troubleshooting_->disableDataLog(); }
+void DongleRepository::disableDataLog() {
+    troubleshooting_->disableDataLog();
+}
 
-bool DongleRepository::isDataLogEnabled() const { return troubleshooting_->isDataLogEnabled(); }
+bool DongleRepository::isDataLogEnabled() const {
+    return troubleshooting_->isDataLogEnabled();
+}
 
 void DongleRepository::onConnectionOpened() {}
 
 // A voltage read from the previous ECU's session is no longer current; the
 // log entries concern the adapter and stay.
-void DongleRepository::onEcuChanged() { batteryVoltage_.clear(); }
+void DongleRepository::onEcuChanged() {
+    batteryVoltage_.clear();
+}
 
 void DongleRepository::onConnectionClosed() {}
 

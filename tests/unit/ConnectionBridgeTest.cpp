@@ -1,5 +1,3 @@
-#include "zelt/ConnectionBridge.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +6,7 @@
 #include <stdexcept>
 
 #include "MockConnectionManager.h"
+#include "zelt/ConnectionBridge.h"
 
 namespace {
 
@@ -105,11 +104,11 @@ TEST_F(ConnectionBridgeTest, ListenerThatCannotBeAddedLeavesNothingAttached) {
     std::shared_ptr<obd::IDataBridge> attached;
     InSequence order;
     EXPECT_CALL(*manager, attachBridge(_)).WillOnce(SaveArg<0>(&attached));
-    EXPECT_CALL(*manager, addPhaseListener(&listener))
-        .WillOnce([](obd::IConnectionPhaseListener*) { throw std::runtime_error("full"); });
-    EXPECT_CALL(*manager, detachBridge(_)).WillOnce([&](const std::shared_ptr<obd::IDataBridge>& b) {
-        EXPECT_EQ(b, attached);
+    EXPECT_CALL(*manager, addPhaseListener(&listener)).WillOnce([](obd::IConnectionPhaseListener*) {
+        throw std::runtime_error("full");
     });
+    EXPECT_CALL(*manager, detachBridge(_))
+        .WillOnce([&](const std::shared_ptr<obd::IDataBridge>& b) { EXPECT_EQ(b, attached); });
     EXPECT_THROW((ConnectionBridge{manager, &listener}), std::runtime_error);
 }
 

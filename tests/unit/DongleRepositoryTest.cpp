@@ -1,5 +1,3 @@
-#include "zelt/DongleRepository.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +11,7 @@
 #include "obd/MessageDataModel.h"
 #include "obd/ParameterIdentifier.h"
 #include "obd/SensorDataModel.h"
+#include "zelt/DongleRepository.h"
 
 namespace {
 
@@ -138,6 +137,7 @@ TEST_F(DongleRepositoryTest, ConcurrentLogEntriesAreAllKeptInPerThreadOrder) {
     std::shared_future<void> start = go.get_future().share();
     std::atomic<int> finished{0};
     std::vector<std::thread> reporters;
+    reporters.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         reporters.emplace_back([&, t] {
             start.wait();
@@ -238,9 +238,11 @@ TEST_F(DongleRepositoryTest, SecondCallerWaitsForTheFirstAndGetsItsVoltage) {
         return Sensors{MakeSensor("12.4")};
     });
 
-    auto first = std::async(std::launch::async, [&] { return repository.getBatteryVoltage(false); });
+    auto first =
+        std::async(std::launch::async, [&] { return repository.getBatteryVoltage(false); });
     insideCore.get_future().wait();
-    auto second = std::async(std::launch::async, [&] { return repository.getBatteryVoltage(false); });
+    auto second =
+        std::async(std::launch::async, [&] { return repository.getBatteryVoltage(false); });
     releaseCore.set_value();
     const auto text = first.get();
     EXPECT_EQ(second.get(), text);

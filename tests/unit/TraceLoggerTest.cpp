@@ -1,5 +1,3 @@
-#include "orvane/TraceLogger.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "orvane/Logging.h"
+#include "orvane/TraceLogger.h"
 
 #if defined(__linux__)
 #include <sys/syscall.h>
@@ -23,20 +22,21 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::_;
-using ::testing::IsEmpty;
-using ::testing::StrictMock;
 using orvane::DebugLogger;
 using orvane::LogLevel;
 using orvane::LogLine;
+using ::testing::_;
+using ::testing::StrictMock;
 
 // A whole line as the logger writes it; the groups are the time fields, the
 // thread id, the level name and the text.
 const std::regex kLinePattern(
     R"(^(\d{4,})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) (\d+) ([A-Z]+) - ([^\n]*)\n$)");
 
+// Read in text mode, as the logger writes: line ends are "\n" on every
+// platform.
 std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
@@ -99,8 +99,9 @@ TEST_F(TraceLoggerTest, LineHoldsDateTimeThreadLevelAndText) {
     EXPECT_EQ(orvane::detail::FormatLine(MakeTime(2024, 3, 5, 9, 7, 2), 4711, LogLevel::Info,
                                          "connected"),
               "2024-03-05 09:07:02 4711 INFO - connected\n");
-    EXPECT_EQ(orvane::detail::FormatLine(MakeTime(2031, 12, 31, 23, 59, 58), 7, LogLevel::Debug, ""),
-              "2031-12-31 23:59:58 7 DEBUG - \n");
+    EXPECT_EQ(
+        orvane::detail::FormatLine(MakeTime(2031, 12, 31, 23, 59, 58), 7, LogLevel::Debug, ""),
+        "2031-12-31 23:59:58 7 DEBUG - \n");
 }
 
 TEST_F(TraceLoggerTest, FieldsBelowTenAreZeroFilledButTheYearIsNot) {
@@ -269,6 +270,7 @@ TEST_F(TraceLoggerTest, LinesFromSeveralThreadsStayWhole) {
     std::promise<void> go;
     std::shared_future<void> start = go.get_future().share();
     std::vector<std::thread> writers;
+    writers.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([&, t] {
             start.wait();
