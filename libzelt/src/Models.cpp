@@ -9,19 +9,23 @@ namespace zelt {
 // moved-from record keeps its values, which holders of a shared record rely on.
 
 InfoDataModel::InfoDataModel(const InfoDataModel& other) = default;
+// NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
 InfoDataModel::InfoDataModel(InfoDataModel&& other) = default;
 InfoDataModel::~InfoDataModel() = default;
 
 SensorValueModel::SensorValueModel() = default;
 SensorValueModel::SensorValueModel(const SensorValueModel& other) = default;
+// NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
 SensorValueModel::SensorValueModel(SensorValueModel&& other) = default;
 SensorValueModel::~SensorValueModel() = default;
 
 SensorModel::SensorModel(const SensorModel& other) = default;
+// NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
 SensorModel::SensorModel(SensorModel&& other) = default;
 SensorModel::~SensorModel() = default;
 
 ParameterModel::ParameterModel(const ParameterModel& other) = default;
+// NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
 ParameterModel::ParameterModel(ParameterModel&& other) = default;
 ParameterModel::~ParameterModel() = default;
 

@@ -38,6 +38,7 @@ struct InfoDataModel {
     InfoDataModel(std::int32_t id, std::string name, std::string value, bool fromVehicle)
         : id(id), name(std::move(name)), value(std::move(value)), fromVehicle(fromVehicle) {}
     ZELT_API InfoDataModel(const InfoDataModel& other);
+    // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API InfoDataModel(InfoDataModel&& other);
     ZELT_API ~InfoDataModel();
 
@@ -70,6 +71,7 @@ struct SensorValueModel {
           formattedValue3(std::move(formattedValue3)),
           formattedValue4(std::move(formattedValue4)) {}
     ZELT_API SensorValueModel(const SensorValueModel& other);
+    // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API SensorValueModel(SensorValueModel&& other);
     ZELT_API ~SensorValueModel();
 
@@ -93,6 +95,7 @@ struct SensorModel {
           limits(std::move(limits)),
           value(std::move(value)) {}
     ZELT_API SensorModel(const SensorModel& other);
+    // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API SensorModel(SensorModel&& other);
     ZELT_API ~SensorModel();
 
@@ -113,6 +116,7 @@ struct ParameterModel {
                    std::vector<std::shared_ptr<SensorModel>> sensors)
         : pid(pid), name(std::move(name)), sensors(std::move(sensors)) {}
     ZELT_API ParameterModel(const ParameterModel& other);
+    // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API ParameterModel(ParameterModel&& other);
     ZELT_API ~ParameterModel();
 

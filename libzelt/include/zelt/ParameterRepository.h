@@ -1,0 +1,77 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "obd/IConnectionService.h"
+#include "obd/IQuorvix.h"
+#include "obd/ISensorService.h"
+#include "obd/ParameterIdentifier.h"
+#include "zelt/Export.h"
+#include "zelt/Models.h"
+#include "zelt/Observers.h"
+#include "zelt/detail/CacheSlot.h"
+
+namespace zelt {
+
+// The vehicle's live parameters: which parameters it offers, the description
+// of one parameter with its sensors, and the current values of one
+// parameter's sensors.
+//
+// The parameter list and the descriptions are kept until the next clearing;
+// values are read from the vehicle on every call.
+//
+// Thread safety: every public operation may be called from any thread. Each
+// getter has its own mutex and holds it for its whole run, the core call
+// included, so calls of one getter never overlap while different getters run
+// in parallel. The caches are emptied when the connection opens or closes or
+// the ECU changes; records handed out before stay valid.
+// Not copyable or movable: it holds mutexes and a registration.
+class ZELT_API ParameterRepository : public orvane::Observer<obd::IConnectionServiceObserver> {
+public:
+    explicit ParameterRepository(const std::shared_ptr<obd::IQuorvix>& root);
+    ~ParameterRepository() override;
+
+    ParameterRepository(const ParameterRepository&) = delete;
+    ParameterRepository& operator=(const ParameterRepository&) = delete;
+
+    void clearCache();
+    bool isConnected() const;
+
+    // The parameters the vehicle offers, in the core's order. An empty answer
+    // is not kept, so the vehicle is asked again on the next call.
+    std::vector<obd::ParameterIdentifier::Id> getPids();
+
+    // The parameter with its sensors; null when the vehicle has no such
+    // parameter, which is not kept. A built parameter is kept, so later calls
+    // return the same record.
+    std::shared_ptr<ParameterModel> getParameter(obd::ParameterIdentifier::Id pid);
+
+    // The parameter's sensors with the values read now: every call asks the
+    // vehicle and returns newly built records, whatever `refresh` says. An
+    // empty answer gives an empty vector.
+    std::vector<std::shared_ptr<SensorModel>> getValues(obd::ParameterIdentifier::Id pid,
+                                                        bool refresh);
+
+private:
+    using SensorList = std::vector<std::shared_ptr<SensorModel>>;
+
+    void onConnectionOpened() override;
+    void onEcuChanged() override;
+    void onConnectionClosed() override;
+
+    // Constant after construction.
+    std::shared_ptr<obd::IConnectionService> connection_;
+    std::shared_ptr<obd::ISensorService> sensorService_;
+
+    detail::CacheSlot<std::optional<std::vector<obd::ParameterIdentifier::Id>>> pids_;
+    detail::CacheSlot<std::map<obd::ParameterIdentifier::Id, std::shared_ptr<ParameterModel>>>
+        parameters_;
+    // Serialises getValues. Live values are never answered from a cache, so
+    // nothing is stored here; clearCache empties it like every other slot.
+    detail::CacheSlot<std::map<obd::ParameterIdentifier::Id, SensorList>> values_;
+};
+
+}  // namespace zelt

@@ -1,0 +1,96 @@
+#include "zelt/ParameterRepository.h"
+
+#include <ostream>
+#include <utility>
+
+#include "obd/ServiceBuilders.h"
+#include "zelt/ModelBuilders.h"
+
+namespace zelt {
+
+namespace {
+// This file's trace stream, like every repository's. No getter here writes to
+// it: the PID list and parameter cache hits are the normal path of a live
+// data screen and would only be noise.
+std::ostream trace(nullptr);
+}  // namespace
+
+ParameterRepository::ParameterRepository(const std::shared_ptr<obd::IQuorvix>& root)
+    : connection_(obd::ConnectionServiceBuilder::create(root)),
+      sensorService_(obd::SensorServiceBuilder::create(root, connection_)) {
+    attachTo(connection_.get());
+}
+
+ParameterRepository::~ParameterRepository() {
+    detachFrom(connection_.get());
+}
+
+void ParameterRepository::clearCache() {
+    pids_.clear();
+    parameters_.clear();
+    values_.clear();
+}
+
+bool ParameterRepository::isConnected() const {
+    return connection_->isConnected();
+}
+
+std::vector<obd::ParameterIdentifier::Id> ParameterRepository::getPids() {
+    return pids_.withLock([this](std::optional<std::vector<obd::ParameterIdentifier::Id>>& cached) {
+        if (cached) {
+            return *cached;
+        }
+        auto answer = sensorService_->getPids();
+        if (!answer.empty()) {
+            cached = answer;
+        }
+        return answer;
+    });
+}
+
+std::shared_ptr<ParameterModel> ParameterRepository::getParameter(
+    obd::ParameterIdentifier::Id pid) {
+    return parameters_.withLock(
+        [&](std::map<obd::ParameterIdentifier::Id, std::shared_ptr<ParameterModel>>& cached) {
+            const auto found = cached.find(pid);
+            if (found != cached.end()) {
+                return found->second;
+            }
+            const auto data = sensorService_->getParameter(pid);
+            if (data == nullptr) {
+                return std::shared_ptr<ParameterModel>();
+            }
+            // Stored only once built: a value that fails to format leaves
+            // nothing behind.
+            auto parameter = ParameterModelBuilder::build(data);
+            cached.emplace(pid, parameter);
+            return parameter;
+        });
+}
+
+// `refresh` changes nothing: values are live, so a cached reading would only
+// ever be stale, and a caller passing false still expects the current one.
+std::vector<std::shared_ptr<SensorModel>> ParameterRepository::getValues(
+    obd::ParameterIdentifier::Id pid, bool /*refresh*/) {
+    return values_.withLock([&](std::map<obd::ParameterIdentifier::Id, SensorList>&) {
+        const auto answer = sensorService_->getSensors(pid);
+        SensorList sensors;
+        sensors.reserve(answer.size());
+        for (const auto& data : answer) {
+            sensors.push_back(SensorModelBuilder::build(data));
+        }
+        return sensors;
+    });
+}
+
+void ParameterRepository::onConnectionOpened() {
+    clearCache();
+}
+void ParameterRepository::onEcuChanged() {
+    clearCache();
+}
+void ParameterRepository::onConnectionClosed() {
+    clearCache();
+}
+
+}  // namespace zelt
