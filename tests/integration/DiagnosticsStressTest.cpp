@@ -243,6 +243,20 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                                            : 0;
         EXPECT_EQ(root_->count(call), before[call] + unstored) << CoreCallName(call);
     }
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             return Identity(repository.getReadinessMonitorsThisCycle(false)) +
+                    Identity(repository.getReadinessMonitorsSinceReset(false)) +
+                    Identity(repository.getDiagnosticMonitors(false)) +
+                    Identity(repository.getPerformanceCounters(false)) +
+                    DescribeList(repository.getOxygenSensorLocations(false)) +
+                    Identity(repository.getOxygenSensorMonitors(Location::Bank1Sensor1, false)) +
+                    std::to_string(repository.areOxygenSensorMonitorsComplete(false)) +
+                    Identity(repository.getVehicleOperationData(false));
+         },
+         watched);
     expectNoViolations(keepers);
 }
 

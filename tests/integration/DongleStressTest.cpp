@@ -218,6 +218,11 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
     EXPECT_EQ(logged.back()->sequence, tap->lastSequence());
     EXPECT_EQ(logged.size(), tap->lastSequence() - lastBefore);
     checkMessages(logged, quietWatches[0]);
+
+    // Callers released together onto an emptied cache share one reading.
+    herd([&] { repository.clearCache(); },
+         [&] { return Identity(repository.getBatteryVoltage(false)); },
+         {CoreCall::SensorGetSensors});
     expectNoViolations(keepers);
 }
 

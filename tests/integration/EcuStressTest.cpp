@@ -241,6 +241,17 @@ TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
         EXPECT_EQ(root_->count(call), before[call] + Tally::Sum(quietTallies)["getEcuInfo"])
             << CoreCallName(call);
     }
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             std::string identity;
+             for (const auto& item : repository.getEcuInfo(false)) {
+                 identity += item->id >= 4 ? Identity(item) : "";
+             }
+             return identity + Identity(repository.getParameters(false));
+         },
+         cached);
     expectNoViolations(keepers);
 }
 

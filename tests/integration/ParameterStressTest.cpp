@@ -161,6 +161,14 @@ TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEven
     EXPECT_EQ(root_->count(CoreCall::SensorGetParameter),
               parametersBefore + quietCalls["getParameter missing"]);
     EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), valuesBefore + quietCalls["getValues"]);
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             return DescribeList(repository.getPids()) +
+                    Identity(repository.getParameter(static_cast<Id>(0x0C)));
+         },
+         {CoreCall::SensorGetPids, CoreCall::SensorGetParameter});
     expectNoViolations(keepers);
 }
 

@@ -114,6 +114,11 @@ TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnd
         nullptr);
     report("quiet vehicle, refresh false", quiet);
     EXPECT_EQ(root_->count(CoreCall::RoutineGetTestRoutines), before);
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] { return Identity(repository.getTestRoutines(false)); },
+         {CoreCall::RoutineGetTestRoutines});
     expectNoViolations(keepers);
 }
 

@@ -262,15 +262,6 @@ public:
             close();
         }
     }
-    // Fires one event whatever the state, so that settle() has something to
-    // wait for.
-    void fireAny() {
-        if (!vehicle_->isConnectionOpen()) {
-            open();
-        } else {
-            select(vehicle_->getSelectedEcu() == kEngine ? kTransmission : kEngine);
-        }
-    }
     // Leaves the connection open on `ecu` and waits until every event so far
     // has been delivered.
     void openOn(std::uint32_t ecu) {
@@ -510,6 +501,63 @@ inline StressCounts RunStress(const StressLimits& limits, std::uint32_t seed,
     return counts;
 }
 
+// Which records an answer holds (their addresses, not their contents): two
+// callers served from one cached answer get the same identities.
+template <typename T>
+std::string Identity(const std::shared_ptr<T>& record) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%p ", static_cast<const void*>(record.get()));
+    return buffer;
+}
+template <typename T>
+std::string Identity(const std::vector<std::shared_ptr<T>>& records) {
+    std::string text = "[";
+    for (const auto& record : records) {
+        text += Identity(record);
+    }
+    return text + "]";
+}
+
+// `rounds` times: runs `clear`, then releases `threads` threads at once, each
+// running `call`, and reports a violation unless they all answered the same
+// (see Identity): on an emptied cache, one caller asks the core and the
+// others get its answer.
+inline void RunHerd(int rounds, int threads, Violations& violations,
+                    const std::function<void()>& clear, const std::function<std::string()>& call) {
+    for (int round = 0; round < rounds; ++round) {
+        clear();
+        std::mutex mutex;
+        std::condition_variable gate;
+        bool open = false;
+        std::vector<std::string> answers(static_cast<std::size_t>(threads));
+        std::vector<std::thread> herd;
+        for (int t = 0; t < threads; ++t) {
+            herd.emplace_back([&, t] {
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    gate.wait(lock, [&] { return open; });
+                }
+                answers[static_cast<std::size_t>(t)] = call();
+            });
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            open = true;
+        }
+        gate.notify_all();
+        for (std::thread& thread : herd) {
+            thread.join();
+        }
+        for (const std::string& answer : answers) {
+            violations.check(answer == answers.front(), [&] {
+                return "callers released together onto an emptied cache got different "
+                       "records:\n  " +
+                       answers.front() + "\n  " + answer;
+            });
+        }
+    }
+}
+
 // Holds some of the records a worker was handed, with their description at
 // the time, and checks at the end that each still reads the same: records
 // must stay valid (AddressSanitizer reports a freed one) and never change.
@@ -578,6 +626,22 @@ protected:
             });
         report(phase, counts);
         return counts;
+    }
+
+    // Herds of four callers onto a cache that `clear` just emptied (see
+    // RunHerd): each round, every operation in `fetchedOnce` reaches the core
+    // exactly once.
+    void herd(const std::function<void()>& clear, const std::function<std::string()>& call,
+              const std::vector<CoreCall>& fetchedOnce) {
+        constexpr int kRounds = 100;
+        std::map<CoreCall, std::uint64_t> before;
+        for (CoreCall fetched : fetchedOnce) {
+            before[fetched] = root_->count(fetched);
+        }
+        RunHerd(kRounds, 4, violations_, clear, call);
+        for (CoreCall fetched : fetchedOnce) {
+            EXPECT_EQ(root_->count(fetched), before[fetched] + kRounds) << CoreCallName(fetched);
+        }
     }
 
     // Two threads build a repository, `use` it and destroy it, over and over,

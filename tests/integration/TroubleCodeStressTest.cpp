@@ -344,6 +344,19 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
             call == CoreCall::SensorGetSensors ? 0 : quietCalls[CoreCallName(call)];
         EXPECT_EQ(root_->count(call), before[call] + unstored) << CoreCallName(call);
     }
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             return Identity(repository.getConfirmedCodes(false)) +
+                    Identity(repository.getPendingCodes(false)) +
+                    Identity(repository.getPermanentCodes(false)) +
+                    Identity(repository.getMilStatus(false)) +
+                    Identity(repository.getDistanceSince(MilStatus::Off, false));
+         },
+         {CoreCall::CodesReadConfirmedCodes, CoreCall::CodesReadPendingCodes,
+          CoreCall::CodesReadPermanentCodes, CoreCall::CodesReadMilIndicator,
+          CoreCall::SensorIsSupported, CoreCall::SensorGetSensors});
     expectNoViolations(keepers);
 }
 
