@@ -78,7 +78,7 @@ protected:
             }
             if (item->id >= 4 && !item->fromVehicle) {
                 violations_.check(item->value == kNotSupported, [&] {
-                    return "a placeholder item with a text: " + Describe(item);
+                    return "a not-supported item with a text of the vehicle: " + Describe(item);
                 });
             } else {
                 expectAnswered(read->second, "", Describe(item->value));
@@ -89,7 +89,7 @@ protected:
             const Items run = ItemsWithId(info, id);
             if (run.size() == 1 && !run.front()->fromVehicle) {
                 violations_.check(run.front()->value == kNotSupported, [&] {
-                    return "a placeholder item with a text: " + Describe(run.front());
+                    return "a not-supported item with a text of the vehicle: " + Describe(run.front());
                 });
                 continue;
             }

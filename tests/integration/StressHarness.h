@@ -50,8 +50,9 @@ using testing::Readings;
 using Clock = std::chrono::steady_clock;
 using Random = std::mt19937;
 
-// The seed of this run: ZELT_STRESS_SEED when set (to replay a failure),
-// otherwise a fresh one. Thread i draws from Random(seed + i).
+// The seed of this run: ZELT_STRESS_SEED when set (to replay the calls of a
+// failed run; the threads' interleaving is the scheduler's), otherwise a
+// fresh one. Every thread draws from a generator of its own, seeded from it.
 inline std::uint32_t StressSeed() {
     if (const char* text = std::getenv("ZELT_STRESS_SEED")) {
         return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
@@ -471,6 +472,8 @@ inline StressCounts RunStress(const StressLimits& limits, std::uint32_t seed,
                 }
             } catch (const std::exception& error) {
                 violations.add(std::string("the disturbing thread threw: ") + error.what());
+            } catch (...) {
+                violations.add("the disturbing thread threw");
             }
         });
     }
@@ -487,6 +490,8 @@ inline StressCounts RunStress(const StressLimits& limits, std::uint32_t seed,
                 }
             } catch (const std::exception& error) {
                 violations.add("worker " + std::to_string(t) + " threw: " + error.what());
+            } catch (...) {
+                violations.add("worker " + std::to_string(t) + " threw");
             }
         });
     }
@@ -669,13 +674,12 @@ protected:
     // Reports `answer` unless the core gave it to `call` with `arguments`.
     void expectAnswered(CoreCall call, const std::string& arguments, const std::string& answer) {
         violations_.check(root_->answered(call, arguments, answer), [&] {
-            return std::string("not an answer the core gave to ") + testing::CoreCallName(call) +
+            return std::string("not an answer the core gave to ") + CoreCallName(call) +
                    "(" + arguments + "): " + answer;
         });
     }
 
-    // Checks the collected violations and the kept records; reports the
-    // counts of a run.
+    // Checks the kept records, then that no invariant was broken.
     void expectNoViolations(const std::vector<Keeper>& keepers) {
         for (const Keeper& keeper : keepers) {
             keeper.verify(violations_);
@@ -684,6 +688,7 @@ protected:
             << "seed " << seed_ << " (rerun with ZELT_STRESS_SEED=" << seed_
             << "): " << violations_.summary();
     }
+    // Prints what a phase did, for the log of a run.
     void report(const std::string& phase, const StressCounts& counts) {
         std::cout << "[  STRESS  ] " << phase << ": " << counts.describe() << ", seed " << seed_
                   << std::endl;
