@@ -89,7 +89,8 @@ protected:
             const Items run = ItemsWithId(info, id);
             if (run.size() == 1 && !run.front()->fromVehicle) {
                 violations_.check(run.front()->value == kNotSupported, [&] {
-                    return "a not-supported item with a text of the vehicle: " + Describe(run.front());
+                    return "a not-supported item with a text of the vehicle: " +
+                           Describe(run.front());
                 });
                 continue;
             }

@@ -182,38 +182,6 @@ private:
     std::uint64_t events_ = 0;  // guarded by mutex_
 };
 
-// Counts the times the connection manager reported the connection open. The
-// manager posts that report last when it opens the connection, after the
-// connection's events and log entries.
-class OpenWitness : public obd::IConnectionPhaseListener {
-public:
-    explicit OpenWitness(std::shared_ptr<obd::IConnectionManager> manager)
-        : manager_(std::move(manager)) {
-        manager_->addPhaseListener(this);
-    }
-    ~OpenWitness() override { manager_->removePhaseListener(this); }
-    OpenWitness(const OpenWitness&) = delete;
-    OpenWitness& operator=(const OpenWitness&) = delete;
-
-    void onPhaseChanged(obd::ConnectionPhase phase) override {
-        if (phase == obd::ConnectionPhase::Open) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++opens_;
-            heard_.notify_all();
-        }
-    }
-    void waitFor(std::uint64_t opens) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        heard_.wait(lock, [&] { return opens_ >= opens; });
-    }
-
-private:
-    const std::shared_ptr<obd::IConnectionManager> manager_;
-    std::mutex mutex_;
-    std::condition_variable heard_;
-    std::uint64_t opens_ = 0;  // guarded by mutex_
-};
-
 // Changes the simulated vehicle's connection and counts the events that
 // causes. Only the driver changes the connection, so it knows exactly which
 // calls made the core post an event.
@@ -226,16 +194,13 @@ public:
     static constexpr std::uint32_t kTransmission = 0x7E9;
 
     explicit VehicleDriver(std::shared_ptr<obd::sim::SimulatedQuorvix> vehicle)
-        : vehicle_(std::move(vehicle)),
-          witness_(vehicle_),
-          openWitness_(vehicle_->getConnectionManager()) {}
+        : vehicle_(std::move(vehicle)), witness_(vehicle_) {}
 
     void open() {
         const bool wasOpen = vehicle_->isConnectionOpen();
         vehicle_->openConnection();
         if (!wasOpen && vehicle_->isConnectionOpen()) {
             fired_.fetch_add(1);
-            opens_.fetch_add(1);
         }
     }
     void close() {
@@ -275,16 +240,14 @@ public:
 
     // Waits until every event fired so far has reached every observer. The
     // core delivers in order on one thread, so whatever it posted before the
-    // last event has been delivered as well (not what it logs after it: see
-    // reopen()).
+    // last event has been delivered as well: log entries, the connection's own
+    // notes about the event included.
     void settle() { witness_.waitFor(fired_.load()); }
     // Closes and opens the connection (on the first ECU) and waits until the
-    // core has delivered everything it posted until then: events and every
-    // log entry too, also those it logs after an event.
+    // core has delivered everything it posted until it was open again.
     void reopen() {
         close();
         open();
-        openWitness_.waitFor(opens_.load());
         settle();
     }
     // Waits until at most `backlog` events are still on their way, so that a
@@ -299,9 +262,7 @@ public:
 private:
     const std::shared_ptr<obd::sim::SimulatedQuorvix> vehicle_;
     EventWitness witness_;
-    OpenWitness openWitness_;
     std::atomic<std::uint64_t> fired_{0};
-    std::atomic<std::uint64_t> opens_{0};
 };
 
 // The workers' step count, which paces the disturbing thread: it waits for
@@ -674,8 +635,8 @@ protected:
     // Reports `answer` unless the core gave it to `call` with `arguments`.
     void expectAnswered(CoreCall call, const std::string& arguments, const std::string& answer) {
         violations_.check(root_->answered(call, arguments, answer), [&] {
-            return std::string("not an answer the core gave to ") + CoreCallName(call) +
-                   "(" + arguments + "): " + answer;
+            return std::string("not an answer the core gave to ") + CoreCallName(call) + "(" +
+                   arguments + "): " + answer;
         });
     }
 
