@@ -378,6 +378,10 @@ inline StressLimits StormLimits() {
 inline StressLimits QuietLimits() {
     return StressLimits{4, 1000, std::chrono::milliseconds(1000)}.scaled();
 }
+// Rounds of threads released together onto an emptied cache.
+inline StressLimits HerdLimits() {
+    return StressLimits{4, 100, std::chrono::milliseconds(1000)}.scaled();
+}
 // Threads building and destroying repositories.
 inline StressLimits ChurnLimits() {
     return StressLimits{2, 300, std::chrono::milliseconds(1000)}.scaled();
@@ -484,13 +488,17 @@ std::string Identity(const std::vector<std::shared_ptr<T>>& records) {
     return text + "]";
 }
 
-// `rounds` times: runs `clear`, then releases `threads` threads at once, each
-// running `call`, and reports a violation unless they all answered the same
-// (see Identity): on an emptied cache, one caller asks the core and the
-// others get its answer.
-inline void RunHerd(int rounds, int threads, Violations& violations,
-                    const std::function<void()>& clear, const std::function<std::string()>& call) {
-    for (int round = 0; round < rounds; ++round) {
+// Up to `limits.iterations` rounds, as long as the budget lasts: runs
+// `clear`, then releases `limits.threads` threads at once, each running
+// `call`, and reports a violation unless they all answered the same (see
+// Identity): on an emptied cache, one caller asks the core and the others get
+// its answer. Returns the number of rounds run.
+inline int RunHerd(const StressLimits& limits, Violations& violations,
+                   const std::function<void()>& clear, const std::function<std::string()>& call) {
+    const int threads = limits.threads;
+    const Clock::time_point deadline = Clock::now() + limits.budget;
+    int round = 0;
+    for (; round < limits.iterations && Clock::now() < deadline; ++round) {
         clear();
         std::mutex mutex;
         std::condition_variable gate;
@@ -522,6 +530,7 @@ inline void RunHerd(int rounds, int threads, Violations& violations,
             });
         }
     }
+    return round;
 }
 
 // Holds some of the records a worker was handed, with their description at
@@ -599,14 +608,15 @@ protected:
     // exactly once.
     void herd(const std::function<void()>& clear, const std::function<std::string()>& call,
               const std::vector<CoreCall>& fetchedOnce) {
-        constexpr int kRounds = 100;
         std::map<CoreCall, std::uint64_t> before;
         for (CoreCall fetched : fetchedOnce) {
             before[fetched] = root_->count(fetched);
         }
-        RunHerd(kRounds, 4, violations_, clear, call);
+        const int rounds = RunHerd(HerdLimits(), violations_, clear, call);
+        std::cout << "[  STRESS  ] herds: " << rounds << " rounds of 4 threads" << std::endl;
         for (CoreCall fetched : fetchedOnce) {
-            EXPECT_EQ(root_->count(fetched), before[fetched] + kRounds) << CoreCallName(fetched);
+            EXPECT_EQ(root_->count(fetched), before[fetched] + static_cast<std::uint64_t>(rounds))
+                << CoreCallName(fetched);
         }
     }
 
