@@ -276,37 +276,56 @@ public:
         const std::uint64_t steps = steps_.fetch_add(1, std::memory_order_relaxed) + 1;
         if (steps >= wanted_.load(std::memory_order_relaxed) &&
             wanted_.exchange(kNobody, std::memory_order_relaxed) != kNobody) {
-            std::lock_guard<std::mutex> lock(mutex_);
+            // Waits until the disturber is awake, so that it acts now rather
+            // than whenever the scheduler gets round to it: the workers
+            // outnumber the cores.
+            std::unique_lock<std::mutex> lock(mutex_);
+            handedOver_ = true;
             moved_.notify_all();
+            takenOver_.wait(lock, [this] { return !handedOver_ || finished_; });
         }
     }
+    // Ends the pacing; also when the disturber gives up.
     void finish() {
         std::lock_guard<std::mutex> lock(mutex_);
         finished_ = true;
         moved_.notify_all();
+        takenOver_.notify_all();
     }
     std::uint64_t steps() const { return steps_.load(std::memory_order_relaxed); }
     // Waits until the workers have made `steps` steps in all; false when they
     // finished first.
     bool waitFor(std::uint64_t steps) {
         std::unique_lock<std::mutex> lock(mutex_);
+        takeOver();
         while (!finished_ && steps_.load(std::memory_order_relaxed) < steps) {
             // Armed again after every wake-up: a worker may have disarmed it
             // for an earlier target.
             wanted_.store(steps, std::memory_order_relaxed);
             moved_.wait(lock);
         }
+        takeOver();
         return !finished_;
     }
 
 private:
     static constexpr std::uint64_t kNobody = std::numeric_limits<std::uint64_t>::max();
 
+    // Releases a worker that handed over. REQUIRES: mutex_ held.
+    void takeOver() {
+        if (handedOver_) {
+            handedOver_ = false;
+            takenOver_.notify_all();
+        }
+    }
+
     std::atomic<std::uint64_t> steps_{0};
     std::atomic<std::uint64_t> wanted_{kNobody};
     std::mutex mutex_;
     std::condition_variable moved_;
-    bool finished_ = false;  // guarded by mutex_
+    std::condition_variable takenOver_;
+    bool handedOver_ = false;  // guarded by mutex_: a worker waits for the disturber
+    bool finished_ = false;    // guarded by mutex_
 };
 
 // Calls a worker made, by kind, to weigh the core's calls against. Each
@@ -437,8 +456,10 @@ inline StressCounts RunStress(const StressLimits& limits, std::uint32_t seed,
                 }
             } catch (const std::exception& error) {
                 violations.add(std::string("the disturbing thread threw: ") + error.what());
+                progress.finish();
             } catch (...) {
                 violations.add("the disturbing thread threw");
+                progress.finish();
             }
         });
     }
