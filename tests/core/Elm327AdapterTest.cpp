@@ -194,4 +194,12 @@ TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
     EXPECT_NE(ecu->readVin(), "");
 }
 
+TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
+    // A bridge registered without a listener removes a null one when it
+    // goes; that must not wait for a delivery that never comes.
+    auto root = SimulatedQuorvix::createForAdapter();
+    root->getConnectionManager()->removePhaseListener(nullptr);
+    SUCCEED();
+}
+
 }  // namespace
