@@ -8,13 +8,18 @@
 // the right exception for the first text that cannot be read, otherwise the
 // exact display texts.
 //
-// Input layout (FuzzedDataProvider: integers from the end, texts from the
-// front, each text ended by a backslash and one more character):
-//   per sensor: uid choice, unit choice, value and limit flags, limits, then
-//   the name and the four value texts.
-// Half of the sensors belong to the time parameters 0x1F, 0x4D, 0x4E and 0x7F,
-// whose texts are read as numbers; units range past the named 0..65 and into
-// negative values.
+// Input layout (FuzzedDataProvider: integers are taken from the end, texts
+// from the front, each text ended by a backslash and one more character):
+//   from the end: the parameter's PID byte and the number of sensors (0 to
+//   4), then per sensor its uid (a choice byte followed by a position byte, a
+//   PID and a position byte, or four bytes), its unit (a choice byte, four
+//   more bytes for a choice from 224 on), a value flag, a limits flag and the
+//   two limits (five bytes each);
+//   from the front: per sensor its name and its four value texts; the bytes
+//   left over name the parameter.
+// Half of the uid choices pick a sensor of the time parameters 0x1F, 0x4D,
+// 0x4E and 0x7F, whose texts are read as numbers; units range past the named
+// 0..65, and to any 32-bit value, negative ones too.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -158,13 +163,15 @@ constexpr Id kTimeParameters[] = {Id::RunTimeSinceEngineStart, Id::TimeRunWithMi
 
 std::int32_t ConsumeUid(FuzzedDataProvider& input) {
     const auto choice = input.ConsumeIntegral<std::uint8_t>();
-    const auto position = input.ConsumeIntegral<std::uint8_t>();
     switch (choice % 4) {
         case 0:
         case 1:  // a sensor of a time parameter
-            return obd::Pid2Uid(kTimeParameters[(choice / 4) % 4]) + position;
-        case 2:  // a sensor of any parameter
-            return obd::Pid2Uid(static_cast<Id>(choice)) + position;
+            return obd::Pid2Uid(kTimeParameters[(choice / 4) % 4]) +
+                   input.ConsumeIntegral<std::uint8_t>();
+        case 2: {  // a sensor of any parameter
+            const auto pid = static_cast<Id>(input.ConsumeIntegral<std::uint8_t>());
+            return obd::Pid2Uid(pid) + input.ConsumeIntegral<std::uint8_t>();
+        }
         default:  // any uid, negative ones too
             return input.ConsumeIntegral<std::int32_t>();
     }
