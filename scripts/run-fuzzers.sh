@@ -69,7 +69,9 @@ for fuzzer in "${fuzzers[@]}"; do
     mkdir -p "$findings/$name"
     cp "$log" "$findings/$name/log"
     cp -R "$artifacts/." "$findings/$name/"
-    echo "reproduce with: $fuzzer $findings/$name/<crash-file>"
+    for input in "$artifacts"/*; do
+      echo "reproduce with: $fuzzer $findings/$name/${input##*/}"
+    done
   fi
   summary+=("$(printf '%-24s %14s  %s' "$name" "$executions" "$result")")
 done
