@@ -1,7 +1,7 @@
 // Fuzzes the core's decoders of SAE J1979 responses: service 01 parameter
 // data (DecodePid), trouble code bytes (DecodeTroubleCode, and the reverse
-// EncodeTroubleCode on arbitrary texts) and service 06 test records
-// (DecodeMonitorTestResult).
+// EncodeTroubleCode on arbitrary texts, which also go through IsVinValid) and
+// service 06 test records (DecodeMonitorTestResult, MonitorName).
 //
 // Each call must give a decoded value or throw obd::j1979::CodecError; any
 // other exception, a crash or a sanitizer report (a read past the end of the
@@ -12,7 +12,7 @@
 // Input layout: byte 0 picks the decoder, the rest is its input:
 //   0: PID byte, then data bytes of any length
 //   1: PID byte, then data bytes cut or padded to the PID's length
-//   2: two trouble code bytes, or a text to encode as a trouble code
+//   2: two trouble code bytes, or a text: a trouble code or a VIN
 //   3: a service 06 record of any length
 
 #include <algorithm>
@@ -117,8 +117,8 @@ void FuzzPid(std::uint8_t pid, const j1979::Bytes& data) {
             continue;
         }
         Check(again[index].text == decoded[index].text, "the round trip changed a value",
-              decoded[index].text + " became " + again[index].text + " for " +
-                  Describe(pid, data) + "encoded " + Hex(encoded.data(), encoded.size()));
+              decoded[index].text + " became " + again[index].text + " for " + Describe(pid, data) +
+                  "encoded " + Hex(encoded.data(), encoded.size()));
     }
 }
 
@@ -140,14 +140,17 @@ void FuzzTroubleCode(const std::uint8_t* bytes, std::size_t size) {
         return;
     }
     const std::string text(reinterpret_cast<const char*>(bytes), size);
+    // Vehicle identification numbers arrive as texts too.
+    Check(!j1979::IsVinValid(text) || text.size() == 17, "a valid VIN that is not 17 characters",
+          text);
     std::uint16_t raw = 0;
     try {
         raw = j1979::EncodeTroubleCode(text);
     } catch (const j1979::CodecError&) {
         const bool wellFormed = text.size() == 5 &&
                                 std::string("PCBU").find(text[0]) != std::string::npos &&
-                                text[1] >= '0' && text[1] <= '3' &&
-                                IsHexDigit(text[2]) && IsHexDigit(text[3]) && IsHexDigit(text[4]);
+                                text[1] >= '0' && text[1] <= '3' && IsHexDigit(text[2]) &&
+                                IsHexDigit(text[3]) && IsHexDigit(text[4]);
         Check(!wellFormed, "CodecError for a well-formed trouble code", text);
         return;
     }
@@ -175,6 +178,7 @@ void FuzzMonitorTestResult(const std::uint8_t* bytes, std::size_t size) {
     Check(std::isfinite(result.value) && std::isfinite(result.minimum) &&
               std::isfinite(result.maximum),
           "a value that is not finite", Hex(bytes, size));
+    Check(!j1979::MonitorName(result.monitorId).empty(), "a monitor without a name", Hex(bytes, 1));
     // The encoder takes every decoded result back to the same nine bytes.
     const j1979::Bytes encoded = j1979::EncodeMonitorTestResult(result);
     Check(encoded == j1979::Bytes(bytes, bytes + 9), "the round trip changed the record",

@@ -232,8 +232,8 @@ SensorExpectation Expect(const obd::SensorDataModel& data) {
     if (data.value == nullptr) {
         return expected;
     }
-    for (const std::string* text : {&data.value->value, &data.value->lowest,
-                                    &data.value->highest, &data.value->average}) {
+    for (const std::string* text :
+         {&data.value->value, &data.value->lowest, &data.value->highest, &data.value->average}) {
         Expected one = ExpectedText(data.uid, *text, data.unit);
         if (one.outcome != ReadOutcome::kNumber) {
             expected.outcome = one.outcome;
@@ -244,8 +244,8 @@ SensorExpectation Expect(const obd::SensorDataModel& data) {
     return expected;
 }
 
-void CheckSensor(const std::shared_ptr<zelt::SensorModel>& built,
-                 const obd::SensorDataModel& data, const SensorExpectation& expected) {
+void CheckSensor(const std::shared_ptr<zelt::SensorModel>& built, const obd::SensorDataModel& data,
+                 const SensorExpectation& expected) {
     Check(built != nullptr, "SensorModelBuilder::build returned null");
     Check(built->uid == data.uid, "uid not copied");
     Check(built->name == data.name, "name not copied", built->name);

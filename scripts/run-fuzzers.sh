@@ -53,10 +53,16 @@ for fuzzer in "${fuzzers[@]}"; do
     echo "warning: no seed corpus fuzz/corpus/$name" >&2
   fi
 
+  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="$artifacts/")
+  # A dictionary of the input's keywords, where the input is a text format.
+  if [ -f "fuzz/$name.dict" ]; then
+    options+=(-dict="fuzz/$name.dict")
+  fi
+
   step "$name: fuzzing for $seconds s"
   status=0
-  "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
+  "$fuzzer" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
   executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
   executions="${executions:-?}"
   if [ "$status" -eq 0 ]; then
