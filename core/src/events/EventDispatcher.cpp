@@ -1,0 +1,76 @@
+#include "events/EventDispatcher.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+namespace obd::detail {
+
+struct EventDispatcher::State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> tasks;  // guarded by mutex
+    bool stopping = false;                    // guarded by mutex
+};
+
+EventDispatcher::EventDispatcher() : state_(std::make_shared<State>()) {
+    // The thread owns a reference to the state so that it can outlive the
+    // dispatcher when the dispatcher dies on its own thread.
+    std::shared_ptr<State> state = state_;
+    thread_ = std::thread([state] {
+        std::unique_lock<std::mutex> guard(state->mutex);
+        for (;;) {
+            state->wake.wait(guard, [&] { return state->stopping || !state->tasks.empty(); });
+            if (state->stopping) {
+                return;
+            }
+            std::function<void()> task = std::move(state->tasks.front());
+            state->tasks.pop_front();
+            guard.unlock();
+            try {
+                task();
+            } catch (...) {
+                // An observer's failure must not stop the delivery of later
+                // events to everybody else.
+            }
+            // Release whatever the task held before taking the lock again: its
+            // captures may own the dispatcher itself.
+            task = nullptr;
+            guard.lock();
+        }
+    });
+}
+
+EventDispatcher::~EventDispatcher() {
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->stopping = true;
+        dropped.swap(state_->tasks);
+    }
+    state_->wake.notify_all();
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
+    // `dropped` dies here, outside the lock: the captures of a task may post.
+}
+
+void EventDispatcher::post(std::function<void()> task) {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->stopping) {
+            return;
+        }
+        state_->tasks.push_back(std::move(task));
+    }
+    state_->wake.notify_one();
+}
+
+bool EventDispatcher::isDispatcherThread() const {
+    return std::this_thread::get_id() == thread_.get_id();
+}
+
+}  // namespace obd::detail

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace obd::detail {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One ECU's answer to a request, kept with the ECU's response address.
+struct EcuResponse {
+    std::uint32_t ecu = 0;
+    Bytes payload;  // service id + 0x40 and data, or 7F, service id, code
+};
+
+// Addresses a request to every ECU (functional addressing).
+constexpr std::uint32_t kAllEcus = 0;
+
+// The way from the services to the vehicle: takes J1979 requests as bytes and
+// returns the ECUs' answers, framing and transport already undone. In process
+// this is the simulated bus; an adapter protocol over a byte transport can
+// stand in its place.
+class IRequestChannel {
+public:
+    virtual ~IRequestChannel() = default;
+
+    // Sends `request` to the ECU with response address `ecu`, or to all ECUs
+    // with kAllEcus; returns every answer in ECU address order, empty when
+    // nobody answered.
+    virtual std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu) = 0;
+
+    // The supply voltage the adapter measures; nothing when unknown.
+    virtual std::optional<double> readBatteryVoltage() = 0;
+
+    // The live values of the vehicle start over (the connection opened).
+    virtual void restartClock() = 0;
+};
+
+}  // namespace obd::detail

@@ -1,0 +1,84 @@
+#include <algorithm>
+
+#include "j1979/Codec.h"
+#include "services/Services.h"
+
+namespace obd::detail {
+
+namespace {
+
+constexpr std::uint8_t kBatteryVoltage = 0xF4;
+// The adapter's readings are kept apart from every ECU's in the statistics.
+constexpr std::uint32_t kAdapterAddress = 0;
+
+}  // namespace
+
+SensorService::SensorService(std::shared_ptr<VehicleConnection> connection)
+    : client_(std::move(connection)) {}
+
+std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
+    const std::vector<ParameterIdentifier::Id>& pids) {
+    std::vector<std::shared_ptr<ParameterDataModel>> parameters;
+    for (ParameterIdentifier::Id pid : pids) {
+        if (auto parameter = getParameter(pid)) {
+            parameters.push_back(std::move(parameter));
+        }
+    }
+    return parameters;
+}
+
+std::vector<ParameterIdentifier::Id> SensorService::getPids() {
+    std::vector<ParameterIdentifier::Id> pids;
+    for (std::uint8_t pid : client_.supported(0x01)) {
+        pids.push_back(static_cast<ParameterIdentifier::Id>(pid));
+    }
+    return pids;
+}
+
+std::shared_ptr<ParameterDataModel> SensorService::getParameter(ParameterIdentifier::Id pid) {
+    const int number = static_cast<int>(pid);
+    if (number == kBatteryVoltage) {
+        return batteryVoltage();
+    }
+    if (number < 0 || number > 0xFF) {
+        return nullptr;
+    }
+    const std::uint8_t id = static_cast<std::uint8_t>(number);
+    std::optional<Bytes> data = client_.currentData(id);
+    if (!data) {
+        return nullptr;
+    }
+    return BuildParameter(id, *data, &client_.connection().statistics(),
+                          client_.connection().selectedEcu());
+}
+
+std::vector<std::shared_ptr<SensorDataModel>> SensorService::getSensors(
+    ParameterIdentifier::Id pid) {
+    std::shared_ptr<ParameterDataModel> parameter = getParameter(pid);
+    return parameter ? parameter->sensors : std::vector<std::shared_ptr<SensorDataModel>>();
+}
+
+bool SensorService::isSupported(ParameterIdentifier::Id pid) {
+    return client_.isPidSupported(static_cast<int>(pid));
+}
+
+std::shared_ptr<ParameterDataModel> SensorService::batteryVoltage() {
+    const std::optional<double> volts = client_.connection().batteryVoltage();
+    const j1979::PidDefinition* definition = j1979::FindPid(kBatteryVoltage);
+    if (!volts || definition == nullptr || definition->sensors.empty()) {
+        return nullptr;
+    }
+    const j1979::SensorDefinition& sensor = definition->sensors.front();
+    const double value = std::clamp(*volts, static_cast<double>(sensor.minimum),
+                                    static_cast<double>(sensor.maximum));
+    Bytes data;
+    try {
+        data = j1979::EncodePid(kBatteryVoltage, {value});
+    } catch (const j1979::CodecError&) {
+        return nullptr;
+    }
+    return BuildParameter(kBatteryVoltage, data, &client_.connection().statistics(),
+                          kAdapterAddress);
+}
+
+}  // namespace obd::detail

@@ -1,0 +1,257 @@
+#include "services/VehicleConnection.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "bus/Hex.h"
+
+namespace obd::detail {
+
+std::string ProtocolName(DataLinkProtocol protocol) {
+    switch (protocol) {
+        case DataLinkProtocol::Automatic:
+            return "AUTO";
+        case DataLinkProtocol::SaeJ1850Pwm:
+            return "SAE J1850 PWM";
+        case DataLinkProtocol::SaeJ1850Vpw:
+            return "SAE J1850 VPW";
+        case DataLinkProtocol::Iso9141:
+            return "ISO 9141-2";
+        case DataLinkProtocol::Iso14230SlowInit:
+            return "ISO 14230-4 (KWP 5BAUD)";
+        case DataLinkProtocol::Iso14230FastInit:
+            return "ISO 14230-4 (KWP FAST)";
+        case DataLinkProtocol::Iso15765Can11Bit500k:
+            return "ISO 15765-4 (CAN 11/500)";
+        case DataLinkProtocol::Iso15765Can29Bit500k:
+            return "ISO 15765-4 (CAN 29/500)";
+        case DataLinkProtocol::Iso15765Can11Bit250k:
+            return "ISO 15765-4 (CAN 11/250)";
+        case DataLinkProtocol::Iso15765Can29Bit250k:
+            return "ISO 15765-4 (CAN 29/250)";
+    }
+    return std::string();
+}
+
+namespace {
+
+std::string AddressText(std::uint32_t ecu) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%03X", static_cast<unsigned>(ecu));
+    return buffer;
+}
+
+}  // namespace
+
+VehicleConnection::VehicleConnection(std::shared_ptr<IRequestChannel> channel,
+                                     std::shared_ptr<IAdapter> adapter, DataLinkProtocol protocol,
+                                     std::shared_ptr<EventDispatcher> dispatcher)
+    : channel_(std::move(channel)),
+      adapter_(std::move(adapter)),
+      protocol_(protocol),
+      dispatcher_(std::move(dispatcher)) {}
+
+bool VehicleConnection::open() {
+    std::lock_guard<std::mutex> bus(busMutex_);
+    if (isOpen()) {
+        return true;
+    }
+    channel_->restartClock();
+    // Every ECU that supports service 01 answers the functional "01 00".
+    std::vector<std::uint32_t> answered;
+    for (const EcuResponse& response : exchange({0x01, 0x00}, kAllEcus)) {
+        if (!response.payload.empty() && response.payload[0] == 0x41) {
+            answered.push_back(response.ecu);
+        }
+    }
+    std::sort(answered.begin(), answered.end());
+    answered.erase(std::unique(answered.begin(), answered.end()), answered.end());
+    if (answered.empty()) {
+        log(MessageDirection::Info, "UNABLE TO CONNECT");
+        return false;
+    }
+    statistics_.reset();
+    {
+        std::lock_guard<std::mutex> state(stateMutex_);
+        open_ = true;
+        ecus_ = answered;
+        selected_ = answered.front();
+        routines_.clear();
+        post(Event::Opened);
+    }
+    log(MessageDirection::Info,
+        "Connection opened: " + ProtocolName(protocol_) + ", ECU " + AddressText(answered.front()));
+    return true;
+}
+
+void VehicleConnection::close() {
+    std::lock_guard<std::mutex> bus(busMutex_);
+    {
+        std::lock_guard<std::mutex> state(stateMutex_);
+        if (!open_) {
+            return;
+        }
+        open_ = false;
+        ecus_.clear();
+        selected_ = 0;
+        post(Event::Closed);
+    }
+    log(MessageDirection::Info, "Connection closed");
+}
+
+bool VehicleConnection::selectEcu(std::uint32_t ecu) {
+    {
+        std::lock_guard<std::mutex> state(stateMutex_);
+        if (!open_ || std::find(ecus_.begin(), ecus_.end(), ecu) == ecus_.end()) {
+            return false;
+        }
+        if (selected_ == ecu) {
+            return true;
+        }
+        selected_ = ecu;
+        post(Event::EcuChanged);
+    }
+    log(MessageDirection::Info, "ECU " + AddressText(ecu) + " selected");
+    return true;
+}
+
+bool VehicleConnection::isOpen() const {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    return open_;
+}
+
+std::uint32_t VehicleConnection::selectedEcu() const {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    return selected_;
+}
+
+std::vector<std::uint32_t> VehicleConnection::ecus() const {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    return ecus_;
+}
+
+std::shared_ptr<IAdapter> VehicleConnection::adapter() const {
+    return isOpen() ? adapter_ : nullptr;
+}
+
+std::vector<EcuResponse> VehicleConnection::transact(const Bytes& request, std::uint32_t ecu) {
+    std::lock_guard<std::mutex> bus(busMutex_);
+    if (!isOpen()) {
+        return {};
+    }
+    return exchange(request, ecu);
+}
+
+std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::uint32_t ecu) {
+    log(MessageDirection::Request,
+        ecu == kAllEcus ? bus::ToHex(request) : AddressText(ecu - 8) + " " + bus::ToHex(request));
+    std::vector<EcuResponse> responses = channel_->transact(request, ecu);
+    if (responses.empty()) {
+        log(MessageDirection::Response, "NO DATA");
+    }
+    for (const EcuResponse& response : responses) {
+        log(MessageDirection::Response,
+            AddressText(response.ecu) + " " + bus::ToHex(response.payload));
+    }
+    return responses;
+}
+
+std::optional<Bytes> VehicleConnection::request(const Bytes& request) {
+    std::lock_guard<std::mutex> bus(busMutex_);
+    const std::uint32_t ecu = selectedEcu();
+    if (ecu == 0) {
+        return std::nullopt;
+    }
+    for (EcuResponse& response : exchange(request, ecu)) {
+        if (response.ecu == ecu) {
+            return std::move(response.payload);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<double> VehicleConnection::batteryVoltage() {
+    if (!isOpen()) {
+        return std::nullopt;
+    }
+    return channel_->readBatteryVoltage();
+}
+
+void VehicleConnection::logExchange(const std::string& request, const std::string& answer) {
+    std::lock_guard<std::mutex> bus(busMutex_);
+    log(MessageDirection::Request, request);
+    log(MessageDirection::Response, answer);
+}
+
+void VehicleConnection::addConnectionObservers(
+    const std::shared_ptr<ConnectionObservers>& observers) {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    connectionObservers_.erase(
+        std::remove_if(connectionObservers_.begin(), connectionObservers_.end(),
+                       [](const auto& weak) { return weak.expired(); }),
+        connectionObservers_.end());
+    connectionObservers_.push_back(observers);
+}
+
+void VehicleConnection::addDataLog(const std::shared_ptr<DataLog>& log) {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    logs_.erase(
+        std::remove_if(logs_.begin(), logs_.end(), [](const auto& weak) { return weak.expired(); }),
+        logs_.end());
+    logs_.push_back(log);
+}
+
+void VehicleConnection::post(Event event) {
+    // The services alive now hear of the event; one built later does not.
+    std::vector<std::weak_ptr<ConnectionObservers>> targets = connectionObservers_;
+    dispatcher_->post([targets = std::move(targets), event] {
+        for (const auto& weak : targets) {
+            std::shared_ptr<ConnectionObservers> observers = weak.lock();
+            if (!observers) {
+                continue;
+            }
+            observers->deliver([event](IConnectionServiceObserver& observer) {
+                switch (event) {
+                    case Event::Opened:
+                        observer.onConnectionOpened();
+                        break;
+                    case Event::EcuChanged:
+                        observer.onEcuChanged();
+                        break;
+                    case Event::Closed:
+                        observer.onConnectionClosed();
+                        break;
+                }
+            });
+        }
+    });
+}
+
+void VehicleConnection::log(MessageDirection direction, const std::string& text) {
+    std::vector<std::weak_ptr<DataLog>> logs;
+    {
+        std::lock_guard<std::mutex> state(stateMutex_);
+        logs = logs_;
+    }
+    for (const auto& weak : logs) {
+        if (std::shared_ptr<DataLog> log = weak.lock()) {
+            log->add(direction, text);
+        }
+    }
+}
+
+std::shared_ptr<TestRoutineDataModel> VehicleConnection::routineRecord(std::uint32_t ecu,
+                                                                       int id) const {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    const auto found = routines_.find({ecu, id});
+    return found == routines_.end() ? nullptr : found->second;
+}
+
+void VehicleConnection::setRoutineRecord(std::uint32_t ecu,
+                                         std::shared_ptr<TestRoutineDataModel> record) {
+    std::lock_guard<std::mutex> state(stateMutex_);
+    const int id = record->id;
+    routines_[{ecu, id}] = std::move(record);
+}
+
+}  // namespace obd::detail

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "events/EventDispatcher.h"
+#include "events/ObserverList.h"
+#include "obd/DataLinkProtocol.h"
+#include "obd/IAdapter.h"
+#include "obd/IConnectionServiceObserver.h"
+#include "obd/TestRoutineDataModel.h"
+#include "services/DataLog.h"
+#include "services/RequestChannel.h"
+#include "services/SensorStatistics.h"
+
+namespace obd::detail {
+
+// The protocol's name as adapters report it, e.g. "ISO 15765-4 (CAN 11/500)".
+std::string ProtocolName(DataLinkProtocol protocol);
+
+// The vehicle connection of one root, shared by all services built from it:
+// whether it is open, which ECUs answered and which one is selected, the
+// channel requests travel over, the statistics of sensor readings and the
+// routine activations of this connection. It reports connection events to
+// every connection service's observers, and every request and answer to the
+// data logs, through the root's dispatcher, so that nothing is delivered
+// from inside a service call.
+//
+// Thread safety: all operations may be called from any thread. Requests are
+// serialised; the state may be read while a request runs.
+class VehicleConnection {
+public:
+    using ConnectionObservers = ObserverList<IConnectionServiceObserver>;
+
+    VehicleConnection(std::shared_ptr<IRequestChannel> channel, std::shared_ptr<IAdapter> adapter,
+                      DataLinkProtocol protocol, std::shared_ptr<EventDispatcher> dispatcher);
+
+    VehicleConnection(const VehicleConnection&) = delete;
+    VehicleConnection& operator=(const VehicleConnection&) = delete;
+
+    // Opens the connection: asks every ECU for its supported PIDs, keeps
+    // those that answered and selects the first. False when none answered.
+    // Opening an open connection does nothing and answers true.
+    bool open();
+    void close();
+    // False when the connection is closed or no such ECU answered. Selecting
+    // the selected ECU again reports nothing.
+    bool selectEcu(std::uint32_t ecu);
+
+    bool isOpen() const;
+    std::uint32_t selectedEcu() const;  // 0 when closed
+    std::vector<std::uint32_t> ecus() const;
+    std::shared_ptr<IAdapter> adapter() const;  // null when closed
+    DataLinkProtocol protocol() const { return protocol_; }
+
+    // Sends a request to `ecu` (kAllEcus: every ECU); nothing is sent while
+    // the connection is closed.
+    std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu);
+    // The selected ECU's answer, if it sent one.
+    std::optional<Bytes> request(const Bytes& request);
+    std::optional<double> batteryVoltage();
+
+    // Reports an exchange that did not go through transact() (an adapter
+    // command) to the data logs.
+    void logExchange(const std::string& request, const std::string& answer);
+
+    void addConnectionObservers(const std::shared_ptr<ConnectionObservers>& observers);
+    void addDataLog(const std::shared_ptr<DataLog>& log);
+
+    SensorStatistics& statistics() { return statistics_; }
+    const std::shared_ptr<EventDispatcher>& dispatcher() const { return dispatcher_; }
+
+    // The routine records of this connection, per ECU and routine id.
+    std::shared_ptr<TestRoutineDataModel> routineRecord(std::uint32_t ecu, int id) const;
+    void setRoutineRecord(std::uint32_t ecu, std::shared_ptr<TestRoutineDataModel> record);
+
+private:
+    enum class Event { Opened, EcuChanged, Closed };
+
+    // REQUIRES: stateMutex_ held, so that events are queued in the order
+    // the state changed.
+    void post(Event event);
+    void log(MessageDirection direction, const std::string& text);
+    std::vector<EcuResponse> exchange(const Bytes& request,
+                                      std::uint32_t ecu);  // REQUIRES: busMutex_
+
+    const std::shared_ptr<IRequestChannel> channel_;
+    const std::shared_ptr<IAdapter> adapter_;
+    const DataLinkProtocol protocol_;
+    const std::shared_ptr<EventDispatcher> dispatcher_;
+    SensorStatistics statistics_;
+
+    std::mutex busMutex_;  // held for a whole request and its log entries
+
+    mutable std::mutex stateMutex_;
+    bool open_ = false;                // guarded by stateMutex_
+    std::vector<std::uint32_t> ecus_;  // guarded by stateMutex_
+    std::uint32_t selected_ = 0;       // guarded by stateMutex_
+    std::map<std::pair<std::uint32_t, int>, std::shared_ptr<TestRoutineDataModel>>
+        routines_;                                                         // guarded by stateMutex_
+    std::vector<std::weak_ptr<ConnectionObservers>> connectionObservers_;  // guarded by stateMutex_
+    std::vector<std::weak_ptr<DataLog>> logs_;                             // guarded by stateMutex_
+};
+
+}  // namespace obd::detail

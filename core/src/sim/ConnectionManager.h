@@ -1,0 +1,64 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "events/EventDispatcher.h"
+#include "events/ObserverList.h"
+#include "obd/IConnectionManager.h"
+#include "services/VehicleConnection.h"
+
+namespace obd::sim {
+
+// The connection manager of a simulated root. It keeps the data connection
+// it is given and the bridges attached to it (the simulated vehicle needs
+// neither: requests travel over the in-process bus), reports each phase of
+// opening and closing to its listeners on the dispatcher thread, and opens
+// and closes the root's vehicle connection.
+//
+// Protocols: Automatic always finds the vehicle's protocol; another one
+// succeeds only when it is the vehicle's, or with searchOtherProtocols.
+//
+// Thread safety: every operation may be called from any thread; opening and
+// closing are serialised. After removePhaseListener() has returned the
+// listener is not called again.
+class ConnectionManager : public IConnectionManager {
+public:
+    ConnectionManager(std::shared_ptr<detail::VehicleConnection> vehicle,
+                      DataLinkProtocol vehicleProtocol);
+    ~ConnectionManager() override;
+
+    ConnectionPhase getPhase() const override;
+    void addPhaseListener(IConnectionPhaseListener* listener) override;
+    void removePhaseListener(IConnectionPhaseListener* listener) override;
+    bool openConnection(const std::shared_ptr<IDataConnection>& connection,
+                        DataLinkProtocol protocol, bool searchOtherProtocols) override;
+    bool isConnectionOpen() const override;
+    void closeConnection() override;
+    DataLinkProtocol getProtocol() const override;
+    void setTimeout(std::int32_t milliseconds) override;
+    std::int32_t getTimeout() const override;
+    std::shared_ptr<IAdapter> getAdapter() const override;
+    void attachBridge(const std::shared_ptr<IDataBridge>& bridge) override;
+    void detachBridge(const std::shared_ptr<IDataBridge>& bridge) override;
+
+private:
+    using Listeners = detail::ObserverList<IConnectionPhaseListener>;
+
+    void setPhase(ConnectionPhase phase);  // REQUIRES: openMutex_ held
+
+    const std::shared_ptr<detail::VehicleConnection> vehicle_;
+    const DataLinkProtocol vehicleProtocol_;
+    const std::shared_ptr<Listeners> listeners_;
+
+    std::mutex openMutex_;  // serialises opening and closing
+
+    mutable std::mutex mutex_;
+    ConnectionPhase phase_ = ConnectionPhase::Closed;    // guarded by mutex_
+    std::shared_ptr<IDataConnection> dataConnection_;    // guarded by mutex_
+    std::vector<std::shared_ptr<IDataBridge>> bridges_;  // guarded by mutex_
+    std::int32_t timeout_ = 1000;                        // guarded by mutex_
+};
+
+}  // namespace obd::sim

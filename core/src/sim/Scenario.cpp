@@ -1,0 +1,59 @@
+#include "obd/sim/Scenario.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "sim/ScenarioLoader.h"
+#include "sim/VehicleModel.h"
+
+namespace obd::sim {
+
+// Compiled in from scenarios/default.json by the build.
+const std::string& DefaultScenarioText();
+
+Scenario::Scenario(std::shared_ptr<const VehicleModel> model) : model_(std::move(model)) {}
+
+Scenario Scenario::loadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw ScenarioError(path + ": cannot open the file");
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        throw ScenarioError(path + ": cannot read the file");
+    }
+    return Scenario(LoadScenario(text.str(), path));
+}
+
+Scenario Scenario::parse(const std::string& text, const std::string& source) {
+    return Scenario(LoadScenario(text, source));
+}
+
+Scenario Scenario::builtIn() {
+    // Loaded once; every root shares the immutable model.
+    static const Scenario scenario(LoadScenario(DefaultScenarioText(), "built-in default.json"));
+    return scenario;
+}
+
+const std::string& Scenario::builtInText() {
+    return DefaultScenarioText();
+}
+
+const std::string& Scenario::name() const {
+    return model_->name;
+}
+
+const std::string& Scenario::description() const {
+    return model_->description;
+}
+
+std::vector<std::uint32_t> Scenario::ecuAddresses() const {
+    std::vector<std::uint32_t> addresses;
+    for (const EcuModel& ecu : model_->ecus) {
+        addresses.push_back(ecu.address);
+    }
+    return addresses;
+}
+
+}  // namespace obd::sim

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include "sim/VehicleModel.h"
+
+namespace obd::sim {
+
+// SAE J1979 negative response codes.
+namespace nrc {
+constexpr std::uint8_t kServiceNotSupported = 0x11;
+constexpr std::uint8_t kSubFunctionNotSupported = 0x12;  // also: invalid format
+constexpr std::uint8_t kConditionsNotCorrect = 0x22;
+}  // namespace nrc
+
+constexpr std::uint8_t kNegativeResponse = 0x7F;
+constexpr std::uint8_t kPositiveResponseOffset = 0x40;
+
+// One ECU of the simulated vehicle. It takes a J1979 request as bytes
+// (service id and its parameters, without transport framing) and answers the
+// bytes a CAN vehicle would: service id + 0x40 and data, or 7F, service id
+// and a negative response code. Answers to a functional (broadcast) request
+// leave out what a physical request would get a negative answer for, since
+// ECUs keep silent on broadcasts they cannot serve.
+//
+// Thread safety: answer() may be called from any thread; requests are
+// served one at a time. Service 04 changes the ECU's state for good (the
+// vehicle remembers a clearing when the connection is reopened).
+class SimulatedEcu {
+public:
+    explicit SimulatedEcu(EcuModel model);
+
+    std::uint32_t responseId() const { return model_.address; }
+    std::uint32_t requestId() const;
+    std::uint8_t padding() const { return model_.padding; }
+
+    // `secondsSinceOpen` is the time base of live values. Nothing means the
+    // ECU keeps silent.
+    std::optional<Bytes> answer(const Bytes& request, bool functional, double secondsSinceOpen);
+
+private:
+    using Answer = std::optional<Bytes>;
+
+    Answer currentData(const Bytes& request, bool functional, double t);
+    Answer freezeFrameData(const Bytes& request, bool functional);
+    Answer troubleCodes(std::uint8_t service, const Bytes& request, bool functional,
+                        const std::vector<std::uint16_t>& codes);
+    Answer clearCodes(const Bytes& request, bool functional, double t);
+    Answer testResults(const Bytes& request, bool functional);
+    Answer testRoutine(const Bytes& request, bool functional);
+    Answer vehicleInformation(const Bytes& request, bool functional);
+
+    // The service 01 parameters the ECU answers, derived ones included.
+    std::set<std::uint8_t> supportedPids() const;
+    std::optional<Bytes> pidData(std::uint8_t pid, double t) const;
+    Bytes monitorStatus(const MonitorSet& monitors, bool withMilAndCount) const;
+
+    Answer negative(std::uint8_t service, std::uint8_t code, bool functional) const;
+
+    std::mutex mutex_;  // serialises requests; guards model_ and restartedAt_
+    EcuModel model_;
+    std::map<std::uint8_t, double> restartedAt_;  // PID -> time of the clearing that restarted it
+};
+
+// The four bytes of a support bitmap for the ids base+1 .. base+0x20 out of
+// `ids`: the most significant bit of the first byte stands for base+1. The
+// last bit (the next bitmap) is set when `ids` holds anything above base+0x20.
+Bytes SupportBitmap(const std::set<std::uint8_t>& ids, std::uint8_t base);
+
+// The bitmap ids (0x00, 0x20, ...) that `ids` needs to be announced, up to
+// and including the last one.
+std::set<std::uint8_t> BitmapIds(const std::set<std::uint8_t>& ids);
+
+}  // namespace obd::sim

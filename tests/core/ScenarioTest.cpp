@@ -1,0 +1,143 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "obd/sim/Scenario.h"
+#include "sim/VehicleModel.h"
+
+namespace {
+
+using obd::sim::Scenario;
+using obd::sim::ScenarioError;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string ErrorOf(const std::string& text) {
+    try {
+        Scenario::parse(text, "bad.json");
+    } catch (const ScenarioError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+// One ECU with `ecu` spliced into its object.
+std::string WithEcu(const std::string& ecu) {
+    return R"({"name": "x", "ecus": [{"address": "0x7E8", )" + ecu + "}]}";
+}
+
+TEST(ScenarioTest, BuiltInScenarioIsTheShippedDefaultFile) {
+    EXPECT_EQ(Scenario::builtInText(), ReadFile(ZELT_SCENARIO_DIR "/default.json"));
+    const Scenario scenario = Scenario::builtIn();
+    EXPECT_EQ(scenario.name(), "Petrol hatchback");
+    EXPECT_THAT(scenario.ecuAddresses(), ElementsAre(0x7E8u, 0x7E9u));
+}
+
+TEST(ScenarioTest, EveryShippedScenarioLoads) {
+    for (const char* name : {"default.json", "diesel.json", "clean.json"}) {
+        EXPECT_NO_THROW(Scenario::loadFile(std::string(ZELT_SCENARIO_DIR "/") + name)) << name;
+    }
+}
+
+TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
+    struct Case {
+        std::string text;
+        std::string path;
+        std::string fault;
+    };
+    const Case cases[] = {
+        {R"({"name": "x", "ecus": [)", "/", "invalid JSON: parse error at line 1, column 24"},
+        {R"({"name": 5, "ecus": []})", "/name", "expected a string, found a number"},
+        {R"({"name": "x", "ecus": []})", "/ecus", "at least one ECU"},
+        {R"({"name": "x", "ecu": []})", "/ecu", "unknown key"},
+        {R"({"name": "x"})", "/", "missing key \"ecus\""},
+        {R"({"name": "x", "ecus": [{"address": "0x7F0"}]})", "/ecus/0/address",
+         "not an 11-bit OBD response address"},
+        {R"({"name": "x", "ecus": [{"address": "0x7E8"}, {"address": 2024}]})", "/ecus/1/address",
+         "used twice"},
+        {WithEcu(R"("pids": {"0x0C": "1A F"})"), "/ecus/0/pids/0x0C", "odd number of digits"},
+        {WithEcu(R"("pids": {"0x03": "0G 00"})"), "/ecus/0/pids/0x03", "'G' is not a hex digit"},
+        {WithEcu(R"("pids": {"0x0C": "1A"})"), "/ecus/0/pids/0x0C", "needs 2 data bytes, got 1"},
+        {WithEcu(R"("pids": {"0x0C": "fast"})"), "/ecus/0/pids/0x0C", "bad hex"},
+        {WithEcu(R"("pids": {"0xA6": 1})"), "/ecus/0/pids/0xA6", "unknown PID 0xA6"},
+        {WithEcu(R"("pids": {"0x00": "BE 1F A8 13"})"), "/ecus/0/pids/0x00", "support bitmap"},
+        {WithEcu(R"("pids": {"0x01": "00 07 65 00"})"), "/ecus/0/pids/0x01", "derived"},
+        {WithEcu(R"("pids": {"0xF4": 12.6})"), "/ecus/0/pids/0xF4", "/adapter/batteryVoltage"},
+        {WithEcu(R"("pids": {"0x0C": 20000})"), "/ecus/0/pids/0x0C",
+         "value 20000 is out of range for Engine Speed (0 to 16383.8)"},
+        {WithEcu(R"("pids": {"0x0D": {"points": [[0, 10], [5, 300]]}})"),
+         "/ecus/0/pids/0x0D/points/1/1", "out of range for Vehicle Speed"},
+        {WithEcu(R"("pids": {"0x0D": {"points": [[5, 10], [5, 20]]}})"),
+         "/ecus/0/pids/0x0D/points/1/0", "times must increase"},
+        {WithEcu(R"("pids": {"0x14": 0.45})"), "/ecus/0/pids/0x14", "has 2 values: give an array"},
+        {WithEcu(R"("pids": {"0x03": 2})"), "/ecus/0/pids/0x03",
+         "give its data bytes as a hex string"},
+        {WithEcu(R"("pids": {"0x05": true})"), "/ecus/0/pids/0x05",
+         "expected a number or a live value object, found a boolean"},
+        {WithEcu(R"("mil": "on")"), "/ecus/0/mil", "expected true or false, found a string"},
+        {WithEcu(R"("codes": {"confirmed": ["X0301"]})"), "/ecus/0/codes/confirmed/0",
+         "\"X0301\" is not a trouble code"},
+        {WithEcu(R"("readiness": {"sinceReset": {"pmFilter": "complete"}})"),
+         "/ecus/0/readiness/sinceReset/pmFilter", "unknown monitor for spark ignition"},
+        {WithEcu(R"("readiness": {"sinceReset": {"catalyst": "done"}})"),
+         "/ecus/0/readiness/sinceReset/catalyst", "expected \"complete\" or \"incomplete\""},
+        {WithEcu(
+             R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": {"start": 1, "rate": 1}}}])"),
+         "/ecus/0/freezeFrames/0/pids/0x0C", "expected a number, found an object"},
+        {WithEcu(R"("info": {"vin": "WBA3B5C52FK123456"})"), "/ecus/0/info/vin", "not a valid VIN"},
+        {WithEcu(R"("info": {"cvns": ["1791BC"]})"), "/ecus/0/info/cvns/0", "4 bytes"},
+        {WithEcu(R"("info": {"calids": ["THIS IS FAR TOO LONG"]})"), "/ecus/0/info/calids/0",
+         "longer than 16"},
+        {WithEcu(
+             R"("testResults": [{"mid": 1, "tid": 1, "unitAndScaling": "0x0A", "value": 9, "minimum": 0, "maximum": 1}])"),
+         "/ecus/0/testResults/0", "value 9 out of range"},
+        {WithEcu(R"("routines": [{"tid": "0x01", "data": "00 00 00 00 00 00"}])"),
+         "/ecus/0/routines/0/data", "at most 5 data bytes"},
+        {WithEcu(R"("clearCodes": {"pids": {"0x31": 0}})"), "/ecus/0/clearCodes/pids",
+         "not among the ECU's PIDs"},
+        {WithEcu(R"("vehicleOperationData": {"psa": [1, 2]})"), "/ecus/0/vehicleOperationData/psa",
+         "expected 3 numbers, found 2"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_THAT(ErrorOf(c.text),
+                    AllOf(StartsWith("bad.json: " + c.path + ": "), HasSubstr(c.fault)))
+            << c.text;
+    }
+}
+
+TEST(ScenarioTest, MissingFileIsReportedByName) {
+    try {
+        Scenario::loadFile("/nonexistent/car.json");
+        FAIL() << "loaded a missing file";
+    } catch (const ScenarioError& error) {
+        EXPECT_EQ(std::string(error.what()), "/nonexistent/car.json: cannot open the file");
+    }
+}
+
+TEST(ScenarioTest, ValuesAreEncodedAsTheEcuWillSendThem) {
+    const Scenario scenario =
+        Scenario::parse(WithEcu(R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315}}],
+                   "info": {"calids": ["AB"], "fueledEngineOperation": "0x0102"})"),
+                        "good.json");
+    const obd::sim::EcuModel& ecu = scenario.model()->ecus.front();
+    EXPECT_EQ(ecu.freezeFrames.front().code, 0x0301);
+    EXPECT_THAT(ecu.freezeFrames.front().pids.at(0x0C), ElementsAre(0x24, 0x2C));
+    const obd::sim::InfoItem& calids = ecu.info.at(0x04);
+    EXPECT_EQ(calids.count, 1);
+    EXPECT_EQ(calids.data.size(), 16u);  // padded with zero bytes
+    EXPECT_THAT(ecu.info.at(0x12).data, ElementsAre(0x01, 0x02));
+}
+
+}  // namespace
