@@ -23,6 +23,9 @@ run_preset release
 step "release: tests"
 ctest --preset release -j "$jobs"
 
+step "release: exported symbols"
+scripts/check-exports.sh build/release/lib/libzelt.so
+
 run_preset asan
 step "asan: tests"
 ctest --preset asan -j "$jobs"
@@ -43,6 +46,7 @@ run_preset mingw
 step "mingw: tests under Wine"
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 ctest --preset mingw -j "$jobs"
+scripts/check-exports.sh build/mingw/bin/zelt.dll
 
 step "package: install and build a consumer against the install tree"
 rm -rf build/install build/consumer

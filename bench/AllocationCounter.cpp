@@ -1,0 +1,26 @@
+#include "AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<std::uint64_t> allocations{0};
+}
+
+namespace zelt::bench {
+std::uint64_t AllocationCount() { return allocations.load(std::memory_order_relaxed); }
+}  // namespace zelt::bench
+
+// Replacing the global allocation functions counts every allocation of the
+// process, those inside the shared libraries included.
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }

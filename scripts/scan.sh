@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds zelt-scan and scans the built-in simulated vehicle. Arguments go to
+# zelt-scan, e.g. scripts/scan.sh --json or scripts/scan.sh --watch 0C,0D.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+scripts/install-deps.sh >&2
+cmake --preset release >/dev/null
+cmake --build --preset release --target zelt-scan -j "$(nproc 2>/dev/null || echo 2)" >&2
+exec build/release/bin/zelt-scan "$@"

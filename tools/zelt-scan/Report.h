@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "obd/DiagnosticsDataModels.h"
+#include "obd/DtcDataModel.h"
+#include "obd/TestRoutineDataModel.h"
+#include "zelt/Models.h"
+
+namespace zelt::scan {
+
+// One freeze frame: the code that caused it and the parameters it stored.
+struct FreezeFrame {
+    std::uint8_t frame = 0;
+    std::shared_ptr<obd::DtcDataModel> troubleCode;
+    std::vector<std::shared_ptr<ParameterModel>> parameters;
+};
+
+struct OxygenSensor {
+    obd::OxygenSensorLocation location = obd::OxygenSensorLocation::Bank1Sensor1;
+    std::vector<std::shared_ptr<obd::OxygenSensorMonitorDataModel>> tests;
+};
+
+using TroubleCodes = std::vector<std::shared_ptr<obd::DtcDataModel>>;
+
+// Everything one scan read, as the repositories handed it out. The records
+// are shared with the repositories' caches and never change.
+struct Report {
+    std::string scenario;
+    std::uint32_t selectedEcu = 0;
+    std::vector<std::uint32_t> ecus;
+
+    std::vector<std::shared_ptr<InfoDataModel>> ecuInfo;
+
+    std::shared_ptr<MilStatus> mil;
+    std::shared_ptr<SensorModel> distanceSince;
+    std::shared_ptr<SensorModel> runTimeSince;
+
+    TroubleCodes confirmed;
+    TroubleCodes pending;
+    TroubleCodes permanent;
+    std::vector<FreezeFrame> freezeFrames;
+
+    // Present only after --clear-codes: the codes as the vehicle reports them
+    // once it was asked to clear them, and its answer.
+    bool codesCleared = false;
+    bool clearAccepted = false;
+    TroubleCodes confirmedAfterClear;
+    TroubleCodes pendingAfterClear;
+    TroubleCodes permanentAfterClear;
+
+    std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>> readinessSinceReset;
+    std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>> readinessThisCycle;
+    std::vector<std::shared_ptr<obd::DiagnosticMonitorDataModel>> monitorTests;
+    bool oxygenSensorMonitorsComplete = false;
+    std::vector<OxygenSensor> oxygenSensors;
+    std::vector<std::shared_ptr<obd::PerformanceCounterDataModel>> performanceCounters;
+    std::vector<std::shared_ptr<obd::VehicleOperationDataModel>> vehicleOperationData;
+    std::vector<std::shared_ptr<obd::TestRoutineDataModel>> testRoutines;
+
+    // Every supported parameter with the sensor values read for this scan.
+    std::vector<std::shared_ptr<ParameterModel>> liveData;
+
+    std::shared_ptr<std::string> adapterName;
+    std::shared_ptr<std::string> adapterDescription;
+    std::shared_ptr<std::string> adapterIdentification;
+    std::shared_ptr<std::string> batteryVoltage;
+};
+
+// Display names shared by the text and JSON reports.
+std::string EcuAddressText(std::uint32_t address);
+std::string PidText(obd::ParameterIdentifier::Id pid);
+std::string LocationText(obd::OxygenSensorLocation location);
+std::string RoutineStatusText(obd::TestRoutineStatus status);
+// A sensor's value as shown: the formatted text, or "-" when it has none.
+std::string SensorValueText(const SensorModel& sensor);
+// A monitor test value with the unit name, e.g. "0.62 V".
+std::string MeasuredText(double value, MeasurementUnit unit);
+
+}  // namespace zelt::scan

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "obd/sim/SimulatedQuorvix.h"
+#include "zelt/DiagnosticsRepository.h"
+#include "zelt/DongleRepository.h"
+#include "zelt/EcuRepository.h"
+#include "zelt/ParameterRepository.h"
+#include "zelt/RoutineRepository.h"
+#include "zelt/TroubleCodeRepository.h"
+
+namespace zelt::scan {
+
+// Input the user got wrong (an unknown ECU or PID, a bad option value). The
+// message is one line meant for the user.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An open connection to a simulated vehicle with the six repositories a
+// diagnostics application would create over it.
+//
+// Not copyable: the repositories hold registrations with the core.
+class Session {
+public:
+    // Opens the connection to the vehicle of `scenario`.
+    explicit Session(const obd::sim::Scenario& scenario);
+    // Closes the connection; the repositories go before the root.
+    ~Session();
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Selects an ECU by index among the answering ECUs ("0", "1") or by its
+    // response address ("0x7E9"). Throws UsageError for an unknown one.
+    void selectEcu(const std::string& ecu);
+
+    obd::sim::SimulatedQuorvix& vehicle() { return *root_; }
+    EcuRepository& ecu() { return ecu_; }
+    ParameterRepository& parameters() { return parameters_; }
+    TroubleCodeRepository& troubleCodes() { return troubleCodes_; }
+    DiagnosticsRepository& diagnostics() { return diagnostics_; }
+    RoutineRepository& routines() { return routines_; }
+    DongleRepository& dongle() { return dongle_; }
+
+private:
+    std::shared_ptr<obd::sim::SimulatedQuorvix> root_;
+    EcuRepository ecu_;
+    ParameterRepository parameters_;
+    TroubleCodeRepository troubleCodes_;
+    DiagnosticsRepository diagnostics_;
+    RoutineRepository routines_;
+    DongleRepository dongle_;
+};
+
+}  // namespace zelt::scan

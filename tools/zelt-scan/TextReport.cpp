@@ -1,0 +1,224 @@
+#include "TextReport.h"
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zelt/MeasurementUnitNames.h"
+
+namespace zelt::scan {
+
+namespace {
+
+using Row = std::vector<std::string>;
+
+// Display width of UTF-8 text: continuation bytes take no column.
+std::size_t DisplayWidth(const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+// Prints rows as columns separated by two spaces, each as wide as its widest
+// cell; the last column is not padded.
+void WriteTable(std::ostream& out, const std::vector<Row>& rows) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line = "  ";
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line += std::string(widths[i] - DisplayWidth(row[i]) + 2, ' ');
+            }
+        }
+        line.erase(line.find_last_not_of(' ') + 1);  // an empty last cell leaves no padding
+        out << line << '\n';
+    }
+}
+
+class Writer {
+public:
+    Writer(std::ostream& out, bool colour) : out_(out), colour_(colour) {}
+
+    void heading(const std::string& title) {
+        out_ << '\n';
+        if (colour_) {
+            out_ << "\x1b[1;36m" << title << "\x1b[0m\n";
+        } else {
+            out_ << title << '\n' << std::string(DisplayWidth(title), '=') << '\n';
+        }
+    }
+
+    void line(const std::string& text) { out_ << "  " << text << '\n'; }
+    void table(const std::vector<Row>& rows) { WriteTable(out_, rows); }
+
+private:
+    std::ostream& out_;
+    bool colour_;
+};
+
+std::string Text(const std::shared_ptr<std::string>& text) { return text ? *text : "-"; }
+std::string YesNo(bool value) { return value ? "yes" : "no"; }
+
+void WriteCodes(Writer& w, const std::string& kind, const TroubleCodes& codes) {
+    if (codes.empty()) {
+        w.line(kind + ": none");
+        return;
+    }
+    w.line(kind + ":");
+    std::vector<Row> rows;
+    for (const auto& code : codes) {
+        rows.push_back({"  " + code->code, code->description.empty() ? "(no description)" : code->description,
+                        EcuAddressText(code->ecuAddress)});
+    }
+    w.table(rows);
+}
+
+void WriteParameters(Writer& w, const std::vector<std::shared_ptr<ParameterModel>>& parameters) {
+    std::vector<Row> rows{{"PID", "Parameter", "Sensor", "Value"}};
+    for (const auto& parameter : parameters) {
+        bool first = true;
+        for (const auto& sensor : parameter->sensors) {
+            rows.push_back({first ? PidText(parameter->pid) : "", first ? parameter->name : "",
+                            sensor->name, SensorValueText(*sensor)});
+            first = false;
+        }
+    }
+    w.table(rows);
+}
+
+void WriteReadiness(Writer& w, const std::string& title,
+                    const std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>>& monitors) {
+    w.line(title + ":");
+    std::vector<Row> rows;
+    for (const auto& monitor : monitors) {
+        rows.push_back({"  " + monitor->name,
+                        !monitor->supported ? "not supported" : monitor->complete ? "complete" : "incomplete"});
+    }
+    w.table(rows);
+}
+
+}  // namespace
+
+void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
+    Writer w(out, colour);
+    out << "zelt-scan report: " << report.scenario << ", ECU " << EcuAddressText(report.selectedEcu)
+        << " (" << report.ecus.size() << " ECU" << (report.ecus.size() == 1 ? "" : "s")
+        << " answered)\n";
+
+    w.heading("Vehicle and ECU information");
+    std::vector<Row> info;
+    for (const auto& item : report.ecuInfo) {
+        info.push_back({item->name, item->value});
+    }
+    w.table(info);
+
+    w.heading("Malfunction indicator lamp");
+    w.line(std::string("MIL: ") + (!report.mil ? "unknown" : *report.mil == MilStatus::On ? "ON" : "off"));
+    const std::string since = report.mil && *report.mil == MilStatus::On ? "with MIL on" : "since codes cleared";
+    w.line("Distance " + since + ": " + (report.distanceSince ? SensorValueText(*report.distanceSince) : "-"));
+    w.line("Run time " + since + ": " + (report.runTimeSince ? SensorValueText(*report.runTimeSince) : "-"));
+
+    w.heading("Trouble codes");
+    WriteCodes(w, "Confirmed", report.confirmed);
+    WriteCodes(w, "Pending", report.pending);
+    WriteCodes(w, "Permanent", report.permanent);
+    if (report.codesCleared) {
+        w.line(std::string("Clearing codes: ") + (report.clearAccepted ? "accepted by the vehicle" : "refused by the vehicle"));
+        WriteCodes(w, "Confirmed after clearing", report.confirmedAfterClear);
+        WriteCodes(w, "Pending after clearing", report.pendingAfterClear);
+        WriteCodes(w, "Permanent after clearing", report.permanentAfterClear);
+    }
+
+    w.heading("Freeze frames");
+    if (report.freezeFrames.empty()) {
+        w.line("none");
+    }
+    for (const auto& frame : report.freezeFrames) {
+        w.line("Frame " + std::to_string(frame.frame) + ", stored for " + frame.troubleCode->code);
+        WriteParameters(w, frame.parameters);
+    }
+
+    w.heading("Readiness monitors");
+    WriteReadiness(w, "Since codes cleared", report.readinessSinceReset);
+    WriteReadiness(w, "This drive cycle", report.readinessThisCycle);
+
+    w.heading("On-board monitor tests");
+    std::vector<Row> tests{{"MID", "Monitor", "TID", "Value", "Minimum", "Maximum", "Result"}};
+    for (const auto& test : report.monitorTests) {
+        tests.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(test->monitorId)), test->monitorName,
+                         PidText(static_cast<obd::ParameterIdentifier::Id>(test->testId)),
+                         MeasuredText(test->value, test->unit), MeasuredText(test->minimum, test->unit),
+                         MeasuredText(test->maximum, test->unit), test->passed ? "pass" : "FAIL"});
+    }
+    w.table(tests);
+
+    w.heading("Oxygen sensors");
+    w.line(std::string("Monitors complete: ") + YesNo(report.oxygenSensorMonitorsComplete));
+    for (const auto& sensor : report.oxygenSensors) {
+        w.line(LocationText(sensor.location) + ":");
+        std::vector<Row> rows;
+        for (const auto& test : sensor.tests) {
+            rows.push_back({"  " + test->name, MeasuredText(test->value, test->unit),
+                            "limits " + MeasuredText(test->minimum, test->unit) + " .. " +
+                                MeasuredText(test->maximum, test->unit),
+                            test->passed ? "pass" : "FAIL"});
+        }
+        if (rows.empty()) {
+            w.line("  no tests reported");
+        }
+        w.table(rows);
+    }
+
+    w.heading("In-use performance counters");
+    std::vector<Row> counters;
+    for (const auto& counter : report.performanceCounters) {
+        counters.push_back({counter->name, counter->denominator == 0
+                                               ? std::to_string(counter->numerator)
+                                               : std::to_string(counter->numerator) + " / " +
+                                                     std::to_string(counter->denominator)});
+    }
+    w.table(counters);
+
+    w.heading("Vehicle operation data");
+    if (report.vehicleOperationData.empty()) {
+        w.line("none");
+    }
+    for (const auto& record : report.vehicleOperationData) {
+        w.line(record->name + ":");
+        std::vector<Row> rows;
+        for (const auto& entry : record->entries) {
+            rows.push_back({"  " + entry.label, entry.value + (entry.unit == MeasurementUnit::None ? "" : " " + ConvertMeasurementUnitToString(entry.unit))});
+        }
+        w.table(rows);
+    }
+
+    w.heading("Test routines");
+    std::vector<Row> routines;
+    for (const auto& routine : report.testRoutines) {
+        routines.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(routine->id)), routine->name,
+                            RoutineStatusText(routine->status), routine->result});
+    }
+    if (routines.empty()) {
+        w.line("none");
+    }
+    w.table(routines);
+
+    w.heading("Live data");
+    WriteParameters(w, report.liveData);
+
+    w.heading("Adapter");
+    w.table({{"Name", Text(report.adapterName)},
+             {"Description", Text(report.adapterDescription)},
+             {"Identification", Text(report.adapterIdentification)},
+             {"Battery voltage", Text(report.batteryVoltage)}});
+}
+
+}  // namespace zelt::scan

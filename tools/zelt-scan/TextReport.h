@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+
+#include "Report.h"
+
+namespace zelt::scan {
+
+// Writes the report as readable text, one section per subject, tables
+// aligned. With `colour` the section headings are highlighted with ANSI
+// escapes (for terminals only).
+void WriteTextReport(const Report& report, std::ostream& out, bool colour);
+
+}  // namespace zelt::scan
