@@ -77,10 +77,12 @@ bool VehicleConnection::open() {
         ecus_ = answered;
         selected_ = answered.front();
         routines_.clear();
+        // Notes go before their event, so that a data log observer has the
+        // note when it hears of the event.
+        log(MessageDirection::Info, "Connection opened: " + ProtocolName(protocol_) + ", ECU " +
+                                        AddressText(answered.front()));
         post(Event::Opened);
     }
-    log(MessageDirection::Info,
-        "Connection opened: " + ProtocolName(protocol_) + ", ECU " + AddressText(answered.front()));
     return true;
 }
 
@@ -94,9 +96,9 @@ void VehicleConnection::close() {
         open_ = false;
         ecus_.clear();
         selected_ = 0;
+        log(MessageDirection::Info, "Connection closed");
         post(Event::Closed);
     }
-    log(MessageDirection::Info, "Connection closed");
 }
 
 bool VehicleConnection::selectEcu(std::uint32_t ecu) {
@@ -109,9 +111,9 @@ bool VehicleConnection::selectEcu(std::uint32_t ecu) {
             return true;
         }
         selected_ = ecu;
+        log(MessageDirection::Info, "ECU " + AddressText(ecu) + " selected");
         post(Event::EcuChanged);
     }
-    log(MessageDirection::Info, "ECU " + AddressText(ecu) + " selected");
     return true;
 }
 
@@ -194,7 +196,7 @@ void VehicleConnection::addConnectionObservers(
 }
 
 void VehicleConnection::addDataLog(const std::shared_ptr<DataLog>& log) {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    std::lock_guard<std::mutex> guard(logsMutex_);
     logs_.erase(
         std::remove_if(logs_.begin(), logs_.end(), [](const auto& weak) { return weak.expired(); }),
         logs_.end());
@@ -230,7 +232,7 @@ void VehicleConnection::post(Event event) {
 void VehicleConnection::log(MessageDirection direction, const std::string& text) {
     std::vector<std::weak_ptr<DataLog>> logs;
     {
-        std::lock_guard<std::mutex> state(stateMutex_);
+        std::lock_guard<std::mutex> guard(logsMutex_);
         logs = logs_;
     }
     for (const auto& weak : logs) {

@@ -86,6 +86,7 @@ private:
     // REQUIRES: stateMutex_ held, so that events are queued in the order
     // the state changed.
     void post(Event event);
+    // Adds an entry to every enabled data log; may run with stateMutex_ held.
     void log(MessageDirection direction, const std::string& text);
     std::vector<EcuResponse> exchange(const Bytes& request,
                                       std::uint32_t ecu);  // REQUIRES: busMutex_
@@ -105,7 +106,10 @@ private:
     std::map<std::pair<std::uint32_t, int>, std::shared_ptr<TestRoutineDataModel>>
         routines_;                                                         // guarded by stateMutex_
     std::vector<std::weak_ptr<ConnectionObservers>> connectionObservers_;  // guarded by stateMutex_
-    std::vector<std::weak_ptr<DataLog>> logs_;                             // guarded by stateMutex_
+
+    // Taken after stateMutex_ when both are held.
+    std::mutex logsMutex_;
+    std::vector<std::weak_ptr<DataLog>> logs_;  // guarded by logsMutex_
 };
 
 }  // namespace obd::detail

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
 #include "obd/sim/Scenario.h"
 #include "services/InfoTypes.h"
@@ -191,33 +192,15 @@ public:
     Bytes hex(const Json& value, const std::string& path) const {
         expect(value, Json::value_t::string, path, "a hex string");
         const std::string text = value.get<std::string>();
-        Bytes bytes;
-        int high = -1;
-        for (char c : text) {
-            int digit;
-            if (c >= '0' && c <= '9') {
-                digit = c - '0';
-            } else if (c >= 'A' && c <= 'F') {
-                digit = c - 'A' + 10;
-            } else if (c >= 'a' && c <= 'f') {
-                digit = c - 'a' + 10;
-            } else if (c == ' ') {
-                continue;
-            } else {
-                fail(path,
-                     "bad hex \"" + text + "\": '" + std::string(1, c) + "' is not a hex digit");
-            }
-            if (high < 0) {
-                high = digit;
-            } else {
-                bytes.push_back(static_cast<std::uint8_t>(high << 4 | digit));
-                high = -1;
-            }
+        if (auto bytes = bus::ParseHex(text)) {
+            return *bytes;
         }
-        if (high >= 0) {
-            fail(path, "bad hex \"" + text + "\": odd number of digits");
+        const auto bad = text.find_first_not_of("0123456789ABCDEFabcdef \t");
+        if (bad != std::string::npos) {
+            fail(path, "bad hex \"" + text + "\": '" + std::string(1, text[bad]) +
+                           "' is not a hex digit");
         }
-        return bytes;
+        fail(path, "bad hex \"" + text + "\": odd number of digits");
     }
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <utility>
 
@@ -20,8 +21,14 @@ namespace zelt::detail {
 //
 // Thread safety: every operation is safe to call from any thread. The mutex is
 // not recursive: `fn` must not reach this slot again.
+// Slots are aligned to their own cache line: neighbouring slots of one
+// repository are used by different threads at once, and a mutex sharing a
+// line with another slot's would make them contend although they guard
+// unrelated values.
+inline constexpr std::size_t kCacheLineSize = 64;
+
 template <typename Held>
-class CacheSlot {
+class alignas(kCacheLineSize) CacheSlot {
 public:
     CacheSlot() = default;
     // A slot that starts filled with `initial`.
