@@ -28,9 +28,15 @@ public:
     MOCK_METHOD(std::uint32_t, getSelectedEcu, (), (const, override));
     MOCK_METHOD(std::shared_ptr<obd::IAdapter>, getAdapter, (), (override));
 
-    void fireConnectionOpened() { notify([](auto& o) { o.onConnectionOpened(); }); }
-    void fireEcuChanged() { notify([](auto& o) { o.onEcuChanged(); }); }
-    void fireConnectionClosed() { notify([](auto& o) { o.onConnectionClosed(); }); }
+    void fireConnectionOpened() {
+        notify([](auto& o) { o.onConnectionOpened(); });
+    }
+    void fireEcuChanged() {
+        notify([](auto& o) { o.onEcuChanged(); });
+    }
+    void fireConnectionClosed() {
+        notify([](auto& o) { o.onConnectionClosed(); });
+    }
 };
 
 class MockEcuService : public obd::IEcuService {
@@ -71,8 +77,7 @@ public:
                 (const std::vector<Id>&), (override));
     MOCK_METHOD(std::vector<Id>, getPids, (), (override));
     MOCK_METHOD(std::shared_ptr<obd::ParameterDataModel>, getParameter, (Id), (override));
-    MOCK_METHOD(std::vector<std::shared_ptr<obd::SensorDataModel>>, getSensors, (Id),
-                (override));
+    MOCK_METHOD(std::vector<std::shared_ptr<obd::SensorDataModel>>, getSensors, (Id), (override));
     MOCK_METHOD(bool, isSupported, (Id), (override));
 };
 
@@ -106,10 +111,8 @@ public:
     MOCK_METHOD(Readiness, getReadinessMonitorsThisCycle, (), (override));
     MOCK_METHOD(Monitors, getDiagnosticMonitors, (), (override));
     MOCK_METHOD(Counters, getPerformanceCounters, (), (override));
-    MOCK_METHOD(std::vector<obd::OxygenSensorLocation>, getOxygenSensorLocations, (),
-                (override));
-    MOCK_METHOD(OxygenMonitors, getOxygenSensorMonitors, (obd::OxygenSensorLocation),
-                (override));
+    MOCK_METHOD(std::vector<obd::OxygenSensorLocation>, getOxygenSensorLocations, (), (override));
+    MOCK_METHOD(OxygenMonitors, getOxygenSensorMonitors, (obd::OxygenSensorLocation), (override));
     MOCK_METHOD(bool, areOxygenSensorMonitorsComplete, (), (override));
     MOCK_METHOD(Vod, getVodEngineRunIdleTime, (), (override));
     MOCK_METHOD(Vod, getVodFuelDistanceUsed, (), (override));
@@ -122,8 +125,7 @@ public:
     using Routines = std::vector<std::shared_ptr<obd::TestRoutineDataModel>>;
     MOCK_METHOD(bool, isTestRoutineSupported, (int), (override));
     MOCK_METHOD(Routines, getTestRoutines, (), (override));
-    MOCK_METHOD(std::shared_ptr<obd::TestRoutineDataModel>, activateTestRoutine, (int),
-                (override));
+    MOCK_METHOD(std::shared_ptr<obd::TestRoutineDataModel>, activateTestRoutine, (int), (override));
 };
 
 class MockTroubleshootingService : public obd::ITroubleshootingService,

@@ -1,0 +1,276 @@
+// DiagnosticsRepository under concurrent getters while the simulated
+// vehicle's connection opens, closes and switches ECU on the core's event
+// thread.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "StressHarness.h"
+#include "zelt/DiagnosticsRepository.h"
+
+namespace zelt::stress {
+namespace {
+
+using Location = obd::OxygenSensorLocation;
+using Readiness = DiagnosticsRepository::ReadinessMonitors;
+using OperationData = DiagnosticsRepository::VehicleOperationData;
+
+// The engine ECU has sensors 1 and 2 of bank 1; bank 2 has none.
+const std::vector<Location> kLocations = {Location::Bank1Sensor1, Location::Bank1Sensor2,
+                                          Location::Bank2Sensor1};
+
+// The items of getVehicleOperationData, in their fixed order.
+const std::vector<CoreCall> kOperationDataItems = {
+    CoreCall::DiagnosticsGetVodEngineRunIdleTime, CoreCall::DiagnosticsGetVodFuelDistanceUsed,
+    CoreCall::DiagnosticsGetVodPkeEoe, CoreCall::DiagnosticsGetVodPsa};
+
+// The lists without arguments: how the test names them, and their core call.
+const std::vector<std::pair<std::string, CoreCall>> kLists = {
+    {"since reset", CoreCall::DiagnosticsGetReadinessMonitorsSinceReset},
+    {"this cycle", CoreCall::DiagnosticsGetReadinessMonitorsThisCycle},
+    {"monitors", CoreCall::DiagnosticsGetDiagnosticMonitors},
+    {"counters", CoreCall::DiagnosticsGetPerformanceCounters},
+    {"locations", CoreCall::DiagnosticsGetOxygenSensorLocations},
+};
+
+// A readiness list holds every monitor of the engine's ignition type: the
+// three continuous ones and eight (spark) or six (compression) others.
+bool IsWholeReadiness(const Readiness& monitors) {
+    return monitors.empty() || monitors.size() == 3 + 8 || monitors.size() == 3 + 6;
+}
+
+class DiagnosticsStressTest : public StressTest {
+protected:
+    // The list getter `name` as one text, answered with `refresh`.
+    std::string getList(DiagnosticsRepository& repository, const std::string& name, bool refresh,
+                        Keeper* keeper, Random& random) {
+        std::string answer;
+        std::function<std::string()> describe;
+        if (name == "since reset" || name == "this cycle") {
+            const Readiness monitors = name == "since reset"
+                                           ? repository.getReadinessMonitorsSinceReset(refresh)
+                                           : repository.getReadinessMonitorsThisCycle(refresh);
+            violations_.check(IsWholeReadiness(monitors), [&] {
+                return "a readiness list without its full monitor count: " + DescribeList(monitors);
+            });
+            describe = [monitors] { return DescribeList(monitors); };
+        } else if (name == "monitors") {
+            describe = [monitors = repository.getDiagnosticMonitors(refresh)] {
+                return DescribeList(monitors);
+            };
+        } else if (name == "counters") {
+            describe = [counters = repository.getPerformanceCounters(refresh)] {
+                return DescribeList(counters);
+            };
+        } else {
+            describe = [locations = repository.getOxygenSensorLocations(refresh)] {
+                return DescribeList(locations);
+            };
+        }
+        if (keeper && Chance(random, 10)) {
+            keeper->keep(random, describe);
+        }
+        return describe();
+    }
+
+    // The items come in their fixed order, each one whole answer of its call.
+    void checkOperationData(const OperationData& items) {
+        std::size_t next = 0;
+        for (const auto& item : items) {
+            const std::string described = Describe(item);
+            std::size_t found = next;
+            while (found < kOperationDataItems.size() &&
+                   !root_->answered(kOperationDataItems[found], "", described)) {
+                ++found;
+            }
+            violations_.check(item && found < kOperationDataItems.size(), [&] {
+                return "getVehicleOperationData gave an item out of order or not from the "
+                       "core: " +
+                       DescribeList(items);
+            });
+            next = found + 1;
+        }
+    }
+
+    void callAnyGetter(DiagnosticsRepository& repository, Random& random, Tally& tally,
+                       Keeper& keeper) {
+        const bool refresh = Chance(random, 30);
+        switch (Pick(random, 4)) {
+            case 0: {
+                const auto& [name, call] = AnyOf(random, kLists);
+                tally.add(name + " refresh", refresh);
+                expectAnswered(call, "", getList(repository, name, refresh, &keeper, random));
+                break;
+            }
+            case 1: {
+                const Location location = AnyOf(random, kLocations);
+                const auto monitors = repository.getOxygenSensorMonitors(location, refresh);
+                tally.add("oxygen refresh", refresh);
+                tally.add("oxygen empty", !refresh && monitors.empty());
+                for (const auto& monitor : monitors) {
+                    violations_.check(monitor && monitor->location == location, [&] {
+                        return "an oxygen sensor monitor of another location: " + Describe(monitor);
+                    });
+                }
+                expectAnswered(CoreCall::DiagnosticsGetOxygenSensorMonitors, Describe(location),
+                               DescribeList(monitors));
+                break;
+            }
+            case 2:
+                tally.add("complete refresh", refresh);
+                repository.areOxygenSensorMonitorsComplete(refresh);
+                break;
+            default: {
+                tally.add("operation data refresh", refresh);
+                const OperationData items = repository.getVehicleOperationData(refresh);
+                checkOperationData(items);
+                if (Chance(random, 10)) {
+                    keeper.keep(random, [items] { return DescribeList(items); });
+                }
+                break;
+            }
+        }
+    }
+};
+
+TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
+    DiagnosticsRepository repository(root_);
+    VehicleDriver driver(vehicle_);
+    driver.open();
+    const StressLimits limits = StormLimits();
+    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
+    std::vector<Keeper> keepers(tallies.size());
+    std::uint64_t clears = 0;
+    runWithEvents(
+        "events and clears", limits, driver, 4,
+        [&](Random&) {
+            ++clears;
+            repository.clearCache();
+        },
+        [&](Random& random, int thread) {
+            const auto t = static_cast<std::size_t>(thread);
+            callAnyGetter(repository, random, tallies[t], keepers[t]);
+        });
+
+    // Every list and item is fetched at most once per clearing and refresh;
+    // this cycle's readiness asks for the since-reset list without
+    // refreshing it. A refresh of one oxygen sensor location drops the
+    // cached lists of all, and an empty list is not stored.
+    const Tally calls = Tally::Sum(tallies);
+    const std::uint64_t clearings = clears + driver.fired();
+    for (const auto& [name, call] : kLists) {
+        EXPECT_LE(root_->count(call), FetchLimit(clearings, calls[name + " refresh"])) << name;
+    }
+    EXPECT_LE(root_->count(CoreCall::DiagnosticsAreOxygenSensorMonitorsComplete),
+              FetchLimit(clearings, calls["complete refresh"]));
+    for (CoreCall item : kOperationDataItems) {
+        EXPECT_LE(root_->count(item), FetchLimit(clearings, calls["operation data refresh"]))
+            << CoreCallName(item);
+    }
+    EXPECT_LE(root_->count(CoreCall::DiagnosticsGetOxygenSensorMonitors),
+              FetchLimit(clearings + calls["oxygen refresh"], calls["oxygen refresh"],
+                         calls["oxygen empty"], kLocations.size()));
+
+    // Quiet vehicle: after one round with refresh false the same calls from
+    // several threads do not reach the core, except for a location without
+    // monitors, and give the very records.
+    driver.openOn(VehicleDriver::kEngine);
+    Random warmUp(seed_);
+    std::map<std::string, std::string> first;
+    for (const auto& [name, call] : kLists) {
+        first[name] = getList(repository, name, false, nullptr, warmUp);
+    }
+    std::map<Location, DiagnosticsRepository::OxygenSensorMonitors> firstMonitors;
+    for (Location location : kLocations) {
+        firstMonitors[location] = repository.getOxygenSensorMonitors(location, false);
+    }
+    ASSERT_FALSE(firstMonitors.at(Location::Bank1Sensor1).empty());
+    const bool firstComplete = repository.areOxygenSensorMonitorsComplete(false);
+    const OperationData firstData = repository.getVehicleOperationData(false);
+    ASSERT_FALSE(firstData.empty());
+    std::vector<CoreCall> watched = {CoreCall::DiagnosticsGetOxygenSensorMonitors,
+                                     CoreCall::DiagnosticsAreOxygenSensorMonitorsComplete};
+    for (const auto& list : kLists) {
+        watched.push_back(list.second);
+    }
+    watched.insert(watched.end(), kOperationDataItems.begin(), kOperationDataItems.end());
+    std::map<CoreCall, std::uint64_t> before;
+    for (CoreCall call : watched) {
+        before[call] = root_->count(call);
+    }
+    std::vector<Tally> quietTallies(tallies.size());
+    const StressCounts quiet = RunStress(
+        QuietLimits(), seed_, violations_,
+        [&](Random& random, int thread) {
+            switch (Pick(random, 4)) {
+                case 0: {
+                    const std::string& name = AnyOf(random, kLists).first;
+                    violations_.check(
+                        getList(repository, name, false, nullptr, random) == first.at(name),
+                        [&] { return "the cached " + name + " list changed"; });
+                    break;
+                }
+                case 1: {
+                    const Location location = AnyOf(random, kLocations);
+                    const auto& expected = firstMonitors.at(location);
+                    quietTallies[static_cast<std::size_t>(thread)].add("oxygen empty",
+                                                                       expected.empty());
+                    violations_.check(
+                        repository.getOxygenSensorMonitors(location, false) == expected,
+                        [] { return std::string("cached oxygen sensor monitors changed"); });
+                    break;
+                }
+                case 2:
+                    violations_.check(
+                        repository.areOxygenSensorMonitorsComplete(false) == firstComplete,
+                        [] { return std::string("the cached completeness changed"); });
+                    break;
+                default:
+                    violations_.check(repository.getVehicleOperationData(false) == firstData, [] {
+                        return std::string(
+                            "cached vehicle operation data came back as other "
+                            "records");
+                    });
+                    break;
+            }
+        },
+        nullptr);
+    report("quiet vehicle, refresh false", quiet);
+    for (CoreCall call : watched) {
+        const std::uint64_t unstored = call == CoreCall::DiagnosticsGetOxygenSensorMonitors
+                                           ? Tally::Sum(quietTallies)["oxygen empty"]
+                                           : 0;
+        EXPECT_EQ(root_->count(call), before[call] + unstored) << CoreCallName(call);
+    }
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             return Identity(repository.getReadinessMonitorsThisCycle(false)) +
+                    Identity(repository.getReadinessMonitorsSinceReset(false)) +
+                    Identity(repository.getDiagnosticMonitors(false)) +
+                    Identity(repository.getPerformanceCounters(false)) +
+                    DescribeList(repository.getOxygenSensorLocations(false)) +
+                    Identity(repository.getOxygenSensorMonitors(Location::Bank1Sensor1, false)) +
+                    std::to_string(repository.areOxygenSensorMonitorsComplete(false)) +
+                    Identity(repository.getVehicleOperationData(false));
+         },
+         watched);
+    expectNoViolations(keepers);
+}
+
+TEST_F(DiagnosticsStressTest, RepositoriesComeAndGoWhileEventsFly) {
+    churn<DiagnosticsRepository>(
+        [](DiagnosticsRepository& repository, Random& random, Keeper& keeper) {
+            const Readiness monitors = repository.getReadinessMonitorsThisCycle(Chance(random, 50));
+            const OperationData items = repository.getVehicleOperationData(false);
+            const auto oxygen = repository.getOxygenSensorMonitors(Location::Bank1Sensor1, false);
+            keeper.keep(random, [monitors, items, oxygen] {
+                return DescribeList(monitors) + DescribeList(items) + DescribeList(oxygen);
+            });
+        });
+}
+
+}  // namespace
+}  // namespace zelt::stress

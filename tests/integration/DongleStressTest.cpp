@@ -1,0 +1,243 @@
+// DongleRepository under concurrent getters while the simulated vehicle's
+// connection opens, closes and switches ECU and the troubleshooting data log
+// reports every request, all on the core's event thread.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "StressHarness.h"
+#include "zelt/DongleRepository.h"
+
+namespace zelt::stress {
+namespace {
+
+using Messages = std::vector<std::shared_ptr<obd::MessageDataModel>>;
+using Id = obd::ParameterIdentifier::Id;
+
+// Requests that the data log reports: adapter commands and vehicle requests.
+const std::vector<std::string> kRequests = {"ATI", "ATRV", "01 0C", "01 0D", "09 02"};
+
+// What one thread saw of the message list: the entry of each sequence
+// number, and the last list it got.
+struct MessageWatch {
+    std::map<std::uint64_t, std::shared_ptr<obd::MessageDataModel>> seen;
+    Messages last;
+};
+
+class DongleStressTest : public StressTest {
+protected:
+    // A list holds entries with consecutive numbers, none twice. Against the
+    // list this thread got before: either that one is where this one starts
+    // (nothing was cleared in between), or everything here arrived after
+    // everything there (the log was cleared, and entries arrive in order).
+    void checkMessages(const Messages& messages, MessageWatch& watch) {
+        const Messages& last = watch.last;
+        const bool extendsLast = last.size() <= messages.size() &&
+                                 std::equal(last.begin(), last.end(), messages.begin());
+        const bool followsLast = last.empty() || messages.empty() || !messages.front() ||
+                                 messages.front()->sequence > last.back()->sequence;
+        violations_.check(extendsLast || followsLast, [&] {
+            return "the log went back: it held " + std::to_string(last.size()) + " entries up to " +
+                   std::to_string(last.back()->sequence) + ", now " +
+                   std::to_string(messages.size()) + " from " +
+                   std::to_string(messages.front()->sequence);
+        });
+        // What this thread checked before needs no second look.
+        for (std::size_t i = extendsLast ? last.size() : 0; i < messages.size(); ++i) {
+            if (!messages[i]) {
+                violations_.add("getMessages listed a null entry");
+                break;
+            }
+            if (i > 0 && messages[i]->sequence != messages[i - 1]->sequence + 1) {
+                violations_.add(
+                    "log entries lost or repeated: " + std::to_string(messages[i - 1]->sequence) +
+                    " then " + std::to_string(messages[i]->sequence));
+            }
+            const auto [known, added] = watch.seen.emplace(messages[i]->sequence, messages[i]);
+            violations_.check(added || known->second == messages[i], [&] {
+                return "two log entries numbered " + std::to_string(messages[i]->sequence);
+            });
+        }
+        watch.last = messages;
+    }
+
+    // "14.2 V" and the like: the adapter's reading with the unit.
+    void checkVoltage(const std::shared_ptr<std::string>& voltage) {
+        if (!voltage) {
+            return;
+        }
+        const std::string& text = *voltage;
+        const bool withUnit = text.size() > 2 && text.compare(text.size() - 2, 2, " V") == 0;
+        const double volts = std::strtod(text.c_str(), nullptr);
+        violations_.check(withUnit && volts > 5 && volts < 20,
+                          [&] { return "a battery voltage of " + Describe(voltage); });
+    }
+
+    void callAnyGetter(DongleRepository& repository, Random& random, Tally& tally, Keeper& keeper,
+                       MessageWatch& watch) {
+        switch (Pick(random, 6)) {
+            case 0: {
+                const bool refresh = Chance(random, 30);
+                const auto voltage = repository.getBatteryVoltage(refresh);
+                tally.add("voltage refresh", refresh);
+                tally.add("voltage null", !refresh && voltage == nullptr);
+                checkVoltage(voltage);
+                break;
+            }
+            case 1: {
+                const auto name = repository.getHardwareName();
+                const auto description = repository.getHardwareDescription();
+                const auto identification = repository.getHardwareIdentification();
+                // Each is null while the connection is closed.
+                violations_.check(!name || *name == adapter_[0],
+                                  [&] { return "adapter name " + Describe(name); });
+                violations_.check(!description || *description == adapter_[1],
+                                  [&] { return "adapter description " + Describe(description); });
+                violations_.check(!identification || *identification == adapter_[2], [&] {
+                    return "adapter identification " + Describe(identification);
+                });
+                break;
+            }
+            case 2:
+            case 3: {
+                const std::string& request = AnyOf(random, kRequests);
+                const std::string answer = repository.sendMessage(request, 1000);
+                violations_.check(request != "ATI" || answer.empty() || answer == adapter_[2],
+                                  [&] { return "ATI answered " + answer; });
+                break;
+            }
+            case 4: {
+                const Messages messages = repository.getMessages();
+                checkMessages(messages, watch);
+                if (!messages.empty() && Chance(random, 10)) {
+                    keeper.keep(random, [messages] { return DescribeList(messages); });
+                }
+                break;
+            }
+            default:
+                violations_.check(repository.isDataLogEnabled(),
+                                  [] { return std::string("the data log switched itself off"); });
+                break;
+        }
+    }
+
+    // The adapter's name, description and identification as the core has them.
+    std::vector<std::string> adapter_;
+};
+
+TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
+    DongleRepository repository(root_);
+    VehicleDriver driver(vehicle_);
+    driver.open();
+    {
+        const auto adapter = obd::ConnectionServiceBuilder::create(vehicle_)->getAdapter();
+        ASSERT_NE(adapter, nullptr);
+        adapter_ = {adapter->getName(), adapter->getDescription(), adapter->getIdentification()};
+    }
+    // Through the repository, so that every request from now on is logged to
+    // it.
+    repository.enableDataLog();
+    const std::shared_ptr<testing::LogTap> tap = root_->logTap(0);
+    ASSERT_NE(tap, nullptr);
+
+    const StressLimits limits = StormLimits();
+    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
+    std::vector<Keeper> keepers(tallies.size());
+    std::vector<MessageWatch> watches(tallies.size());
+    std::uint64_t clears = 0;
+    runWithEvents(
+        "events, clears and log entries", limits, driver, 4,
+        [&](Random&) {
+            ++clears;
+            repository.clearCache();
+        },
+        [&](Random& random, int thread) {
+            const auto t = static_cast<std::size_t>(thread);
+            callAnyGetter(repository, random, tallies[t], keepers[t], watches[t]);
+        });
+
+    // Once everything the core posted has been delivered, the list ends with
+    // the last entry the core reported.
+    driver.reopen();
+    EXPECT_FALSE(tap->sawOutOfOrder());
+    const Messages afterStorm = repository.getMessages();
+    ASSERT_FALSE(afterStorm.empty());
+    EXPECT_EQ(afterStorm.back()->sequence, tap->lastSequence());
+    checkMessages(afterStorm, watches[0]);
+
+    // The same entry under one number in every thread's view.
+    std::map<std::uint64_t, std::shared_ptr<obd::MessageDataModel>> seen;
+    for (const MessageWatch& watch : watches) {
+        for (const auto& [sequence, entry] : watch.seen) {
+            const auto [known, added] = seen.emplace(sequence, entry);
+            EXPECT_TRUE(added || known->second == entry) << "two entries numbered " << sequence;
+        }
+    }
+
+    // The voltage is read at most once per ECU change or clearing, per
+    // refresh and per call that found no reading.
+    const Tally calls = Tally::Sum(tallies);
+    EXPECT_LE(root_->count(CoreCall::SensorGetSensors),
+              FetchLimit(clears + driver.fired(), calls["voltage refresh"], calls["voltage null"]));
+
+    // Quiet vehicle: after a clearing, exactly the entries the core reports
+    // from then on arrive, while several threads send requests and read the
+    // list; the cached voltage is not read again.
+    driver.reopen();
+    const std::uint64_t lastBefore = tap->lastSequence();
+    repository.clearCache();
+    const Messages empty = repository.getMessages();
+    EXPECT_TRUE(empty.empty()) << DescribeList(empty);
+    const auto firstVoltage = repository.getBatteryVoltage(false);
+    ASSERT_NE(firstVoltage, nullptr);
+    const std::uint64_t voltageReads = root_->count(CoreCall::SensorGetSensors);
+    std::vector<MessageWatch> quietWatches(watches.size());
+    const StressCounts quiet = RunStress(
+        QuietLimits(), seed_, violations_,
+        [&](Random& random, int thread) {
+            if (Chance(random, 50)) {
+                repository.sendMessage(AnyOf(random, kRequests), 1000);
+            } else if (Chance(random, 50)) {
+                checkMessages(repository.getMessages(),
+                              quietWatches[static_cast<std::size_t>(thread)]);
+            } else {
+                violations_.check(repository.getBatteryVoltage(false) == firstVoltage, [] {
+                    return std::string("the cached voltage came back as another text");
+                });
+            }
+        },
+        nullptr);
+    report("requests on a quiet vehicle", quiet);
+    EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), voltageReads);
+    driver.reopen();
+    const Messages logged = repository.getMessages();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.front()->sequence, lastBefore + 1);
+    EXPECT_EQ(logged.back()->sequence, tap->lastSequence());
+    EXPECT_EQ(logged.size(), tap->lastSequence() - lastBefore);
+    checkMessages(logged, quietWatches[0]);
+
+    // Callers released together onto an emptied cache share one reading.
+    herd([&] { repository.clearCache(); },
+         [&] { return Identity(repository.getBatteryVoltage(false)); },
+         {CoreCall::SensorGetSensors});
+    expectNoViolations(keepers);
+}
+
+TEST_F(DongleStressTest, RepositoriesComeAndGoWhileEntriesAndEventsFly) {
+    churn<DongleRepository>([](DongleRepository& repository, Random& random, Keeper& keeper) {
+        repository.enableDataLog();
+        // Entries are still on their way when the repository goes.
+        repository.sendMessage(AnyOf(random, kRequests), 1000);
+        repository.sendMessage(AnyOf(random, kRequests), 1000);
+        const Messages messages = repository.getMessages();
+        const auto voltage = repository.getBatteryVoltage(Chance(random, 50));
+        keeper.keep(random,
+                    [messages, voltage] { return DescribeList(messages) + Describe(voltage); });
+    });
+}
+
+}  // namespace
+}  // namespace zelt::stress

@@ -1,0 +1,270 @@
+// EcuRepository under concurrent getters while the simulated vehicle's
+// connection opens, closes and switches ECU on the core's event thread.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "StressHarness.h"
+#include "zelt/EcuRepository.h"
+
+namespace zelt::stress {
+namespace {
+
+using Items = std::vector<std::shared_ptr<InfoDataModel>>;
+using Parameters = std::vector<std::shared_ptr<ParameterModel>>;
+
+constexpr const char* kNotSupported = "Not supported by the vehicle";
+
+// The support test the repository asks for each optional item id.
+const std::map<std::int32_t, CoreCall> kOptionalItemTests = {
+    {8, CoreCall::EcuIsErotanSupported},
+    {9, CoreCall::EcuIsGtrNumberSupported},
+    {10, CoreCall::EcuIsFueledEngineOperationSupported},
+    {11, CoreCall::EcuIsCertificationTestGroupSupported},
+    {12, CoreCall::EcuIsDistanceTraveledSinceEvapSupported},
+    {13, CoreCall::EcuIsMotorcycleCategoryTypeApprovalSupported},
+};
+
+// The read whose text each single item holds.
+const std::map<std::int32_t, CoreCall> kItemReads = {
+    {0, CoreCall::EcuReadStandard},
+    {1, CoreCall::EcuReadProtocol},
+    {2, CoreCall::EcuReadEcuName},
+    {3, CoreCall::EcuReadEcuDescription},
+    {4, CoreCall::EcuReadVin},
+    {7, CoreCall::EcuReadEsn},
+    {8, CoreCall::EcuReadErotan},
+    {9, CoreCall::EcuReadGtrNumber},
+    {10, CoreCall::EcuReadFueledEngineOperation},
+    {11, CoreCall::EcuReadCertificationTestGroup},
+    {12, CoreCall::EcuReadDistanceTraveledSinceEvap},
+    {13, CoreCall::EcuReadMotorcycleCategoryTypeApproval},
+};
+
+// The items of one id, in order.
+Items ItemsWithId(const Items& items, std::int32_t id) {
+    Items run;
+    for (const auto& item : items) {
+        if (item && item->id == id) {
+            run.push_back(item);
+        }
+    }
+    return run;
+}
+
+class EcuStressTest : public StressTest {
+protected:
+    // The ids ascend, every item holds a text the core read, and the
+    // calibration items of each kind are one whole list of the core.
+    void checkInfo(const Items& info) {
+        for (std::size_t i = 0; i < info.size(); ++i) {
+            const auto& item = info[i];
+            if (!item) {
+                violations_.add("getEcuInfo listed a null item");
+                continue;
+            }
+            if (i > 0 && info[i - 1]) {
+                const std::int32_t before = info[i - 1]->id;
+                violations_.check(
+                    before < item->id || (before == item->id && (before == 5 || before == 6)), [&] {
+                        return "getEcuInfo ids out of order: " + std::to_string(before) +
+                               " before " + std::to_string(item->id);
+                    });
+            }
+            const auto read = kItemReads.find(item->id);
+            if (read == kItemReads.end()) {
+                continue;
+            }
+            if (item->id >= 4 && !item->fromVehicle) {
+                violations_.check(item->value == kNotSupported, [&] {
+                    return "a not-supported item with a text of the vehicle: " + Describe(item);
+                });
+            } else {
+                expectAnswered(read->second, "", Describe(item->value));
+            }
+        }
+        for (const auto& [id, call] : {std::make_pair(5, CoreCall::EcuReadCalids),
+                                       std::make_pair(6, CoreCall::EcuReadCvns)}) {
+            const Items run = ItemsWithId(info, id);
+            if (run.size() == 1 && !run.front()->fromVehicle) {
+                violations_.check(run.front()->value == kNotSupported, [&] {
+                    return "a not-supported item with a text of the vehicle: " +
+                           Describe(run.front());
+                });
+                continue;
+            }
+            std::vector<std::string> texts;
+            for (const auto& item : run) {
+                texts.push_back(item->value);
+            }
+            expectAnswered(call, "", DescribeList(texts));
+        }
+    }
+
+    // One random getter call with random `refresh`, its answer checked and
+    // sometimes kept.
+    void callAnyGetter(EcuRepository& repository, Random& random, Tally& tally, Keeper& keeper,
+                       Parameters& lastParameters) {
+        const bool refresh = Chance(random, 30);
+        switch (Pick(random, 4)) {
+            case 0: {
+                tally.add("getEcuInfo");
+                tally.add("getEcuInfo refresh", refresh);
+                const Items info = repository.getEcuInfo(refresh);
+                checkInfo(info);
+                if (Chance(random, 10)) {
+                    keeper.keep(random, [info] { return DescribeList(info); });
+                }
+                break;
+            }
+            case 1: {
+                tally.add("getIdentificationNumber refresh", refresh);
+                const auto vin = repository.getIdentificationNumber(refresh);
+                if (vin) {
+                    expectAnswered(CoreCall::EcuReadVin, "", Describe(*vin));
+                }
+                break;
+            }
+            case 2: {
+                tally.add("getParameters refresh", refresh);
+                lastParameters = repository.getParameters(refresh);
+                expectAnswered(CoreCall::EcuReadParameters, "",
+                               DescribeList(lastParameters, Readings::Left));
+                if (Chance(random, 10)) {
+                    keeper.keep(random, [parameters = lastParameters] {
+                        return DescribeList(parameters, Readings::Included);
+                    });
+                }
+                break;
+            }
+            default:
+                if (!lastParameters.empty()) {
+                    tally.add("isSupported");
+                    repository.isSupported(AnyOf(random, lastParameters));
+                }
+                break;
+        }
+    }
+};
+
+TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
+    EcuRepository repository(root_);
+    VehicleDriver driver(vehicle_);
+    driver.open();
+    const StressLimits limits = StormLimits();
+    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
+    std::vector<Keeper> keepers(tallies.size());
+    std::vector<Parameters> lastParameters(tallies.size());
+    std::uint64_t clears = 0;
+    runWithEvents(
+        "events and clears", limits, driver, 4,
+        [&](Random&) {
+            ++clears;
+            repository.clearCache();
+        },
+        [&](Random& random, int thread) {
+            const auto t = static_cast<std::size_t>(thread);
+            callAnyGetter(repository, random, tallies[t], keepers[t], lastParameters[t]);
+        });
+
+    // The four uncached items are asked exactly once per getEcuInfo call;
+    // every cached value is fetched at most once per refresh and per
+    // clearing (an event or clearCache), plus the first time.
+    const Tally calls = Tally::Sum(tallies);
+    const std::uint64_t clearings = clears + driver.fired();
+    for (CoreCall uncached : {CoreCall::EcuReadStandard, CoreCall::EcuReadProtocol,
+                              CoreCall::EcuReadEcuName, CoreCall::EcuReadEcuDescription}) {
+        EXPECT_EQ(root_->count(uncached), calls["getEcuInfo"]) << CoreCallName(uncached);
+    }
+    EXPECT_LE(root_->count(CoreCall::EcuIsVinSupported),
+              FetchLimit(clearings,
+                         calls["getEcuInfo refresh"] + calls["getIdentificationNumber refresh"]));
+    for (CoreCall listed : {CoreCall::EcuIsCalidSupported, CoreCall::EcuIsCvnSupported,
+                            CoreCall::EcuIsEsnSupported}) {
+        EXPECT_LE(root_->count(listed), FetchLimit(clearings, calls["getEcuInfo refresh"]))
+            << CoreCallName(listed);
+    }
+    EXPECT_LE(root_->count(CoreCall::EcuReadParameters),
+              FetchLimit(clearings, calls["getParameters refresh"]));
+    EXPECT_EQ(root_->count(CoreCall::EcuIsParameterSupported), calls["isSupported"]);
+
+    // Quiet vehicle, filled caches: concurrent calls with refresh false are
+    // served from the cache, with the very records cached, and only the
+    // uncached items and the unsupported optional items reach the core.
+    driver.openOn(VehicleDriver::kEngine);
+    const Items firstInfo = repository.getEcuInfo(false);
+    const Parameters firstParameters = repository.getParameters(false);
+    ASSERT_FALSE(firstParameters.empty());
+    std::vector<CoreCall> cached = {
+        CoreCall::EcuIsVinSupported, CoreCall::EcuReadVin,        CoreCall::EcuIsCalidSupported,
+        CoreCall::EcuReadCalids,     CoreCall::EcuIsCvnSupported, CoreCall::EcuReadCvns,
+        CoreCall::EcuIsEsnSupported, CoreCall::EcuReadEsn,        CoreCall::EcuReadParameters};
+    std::vector<CoreCall> askedEveryTime = {CoreCall::EcuReadStandard};
+    for (const auto& [id, test] : kOptionalItemTests) {
+        (ItemsWithId(firstInfo, id).empty() ? askedEveryTime : cached).push_back(test);
+    }
+    std::map<CoreCall, std::uint64_t> before;
+    for (CoreCall call : cached) {
+        before[call] = root_->count(call);
+    }
+    for (CoreCall call : askedEveryTime) {
+        before[call] = root_->count(call);
+    }
+    std::vector<Tally> quietTallies(tallies.size());
+    const StressCounts quiet = RunStress(
+        QuietLimits(), seed_, violations_,
+        [&](Random& random, int thread) {
+            if (Chance(random, 50)) {
+                quietTallies[static_cast<std::size_t>(thread)].add("getEcuInfo");
+                const Items info = repository.getEcuInfo(false);
+                violations_.check(info.size() == firstInfo.size(), [&] {
+                    return "getEcuInfo(false) on a quiet vehicle changed its length: " +
+                           DescribeList(info);
+                });
+                for (std::size_t i = 0; i < info.size() && i < firstInfo.size(); ++i) {
+                    violations_.check(info[i]->id < 4 || info[i] == firstInfo[i], [&] {
+                        return "getEcuInfo(false) rebuilt the cached item " + Describe(info[i]);
+                    });
+                }
+            } else {
+                violations_.check(repository.getParameters(false) == firstParameters, [] {
+                    return std::string("getParameters(false) on a filled cache gave new records");
+                });
+            }
+        },
+        nullptr);
+    report("quiet vehicle, refresh false", quiet);
+    for (CoreCall call : cached) {
+        EXPECT_EQ(root_->count(call), before[call]) << CoreCallName(call);
+    }
+    for (CoreCall call : askedEveryTime) {
+        EXPECT_EQ(root_->count(call), before[call] + Tally::Sum(quietTallies)["getEcuInfo"])
+            << CoreCallName(call);
+    }
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             std::string identity;
+             for (const auto& item : repository.getEcuInfo(false)) {
+                 identity += item->id >= 4 ? Identity(item) : "";
+             }
+             return identity + Identity(repository.getParameters(false));
+         },
+         cached);
+    expectNoViolations(keepers);
+}
+
+TEST_F(EcuStressTest, RepositoriesComeAndGoWhileEventsFly) {
+    churn<EcuRepository>([](EcuRepository& repository, Random& random, Keeper& keeper) {
+        const Items info = repository.getEcuInfo(Chance(random, 50));
+        const Parameters parameters = repository.getParameters(Chance(random, 50));
+        keeper.keep(random, [info, parameters] {
+            return DescribeList(info) + DescribeList(parameters, Readings::Included);
+        });
+    });
+}
+
+}  // namespace
+}  // namespace zelt::stress

@@ -1,0 +1,377 @@
+// TroubleCodeRepository under concurrent getters while the simulated
+// vehicle's connection opens, closes and switches ECU on the core's event
+// thread, and the codes are cleared in the vehicle now and then.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "StressHarness.h"
+#include "obd/DtcReader.h"
+#include "obd/ParameterIdentifier.h"
+#include "zelt/TroubleCodeRepository.h"
+
+namespace zelt::stress {
+namespace {
+
+using Id = obd::ParameterIdentifier::Id;
+using Codes = TroubleCodeRepository::TroubleCodes;
+
+struct CodeList {
+    const char* name;
+    TroubleCodeType type;
+    CoreCall call;
+    obd::DtcStatus status;
+};
+const std::vector<CodeList> kCodeLists = {
+    {"confirmed", TroubleCodeType::Confirmed, CoreCall::CodesReadConfirmedCodes,
+     obd::DtcStatus::Confirmed},
+    {"pending", TroubleCodeType::Pending, CoreCall::CodesReadPendingCodes, obd::DtcStatus::Pending},
+    {"permanent", TroubleCodeType::Permanent, CoreCall::CodesReadPermanentCodes,
+     obd::DtcStatus::Permanent},
+};
+
+// The default vehicle stores one freeze frame (0) until its codes are
+// cleared; frame 1 never exists. 0x22 is in no frame.
+const std::vector<std::uint8_t> kFrames = {0, 1};
+const std::vector<Id> kFramePids = {static_cast<Id>(0x05), static_cast<Id>(0x0C),
+                                    static_cast<Id>(0x0D), static_cast<Id>(0x22)};
+
+// What getDistanceSince and getRuntimeSince read for each lamp state.
+struct SinceSensor {
+    bool distance;
+    MilStatus status;
+    Id pid;
+};
+const std::vector<SinceSensor> kSinceSensors = {
+    {true, MilStatus::On, static_cast<Id>(0x21)},
+    {true, MilStatus::Off, static_cast<Id>(0x31)},
+    {false, MilStatus::On, static_cast<Id>(0x4D)},
+    {false, MilStatus::Off, static_cast<Id>(0x4E)},
+};
+
+std::string FrameKey(std::uint8_t frame, Id pid) {
+    return std::to_string(frame) + "," + Describe(pid);
+}
+
+class TroubleCodeStressTest : public StressTest {
+protected:
+    Codes getList(TroubleCodeRepository& repository, const CodeList& list, bool refresh,
+                  bool byType) {
+        if (byType) {
+            return repository.getTroubleCodes(list.type, refresh);
+        }
+        switch (list.type) {
+            case TroubleCodeType::Confirmed:
+                return repository.getConfirmedCodes(refresh);
+            case TroubleCodeType::Pending:
+                return repository.getPendingCodes(refresh);
+            default:
+                return repository.getPermanentCodes(refresh);
+        }
+    }
+
+    std::shared_ptr<SensorModel> getSince(TroubleCodeRepository& repository,
+                                          const SinceSensor& since, bool refresh) {
+        return since.distance ? repository.getDistanceSince(since.status, refresh)
+                              : repository.getRuntimeSince(since.status, refresh);
+    }
+
+    void checkCodes(const CodeList& list, const Codes& codes) {
+        expectAnswered(list.call, "", DescribeList(codes));
+        for (const auto& code : codes) {
+            violations_.check(code && code->status == list.status, [&] {
+                return std::string("a code of another kind among the ") + list.name +
+                       " codes: " + Describe(code);
+            });
+        }
+    }
+
+    void callAnyGetter(TroubleCodeRepository& repository, Random& random, Tally& tally,
+                       Keeper& keeper) {
+        const bool refresh = Chance(random, 30);
+        switch (Pick(random, 9)) {
+            case 0: {
+                const CodeList& list = AnyOf(random, kCodeLists);
+                tally.add(std::string(list.name) + " refresh", refresh);
+                const Codes codes = getList(repository, list, refresh, Chance(random, 50));
+                checkCodes(list, codes);
+                if (Chance(random, 10)) {
+                    keeper.keep(random, [codes] { return DescribeList(codes); });
+                }
+                break;
+            }
+            case 1:
+                violations_.check(
+                    repository.getTroubleCodes(static_cast<TroubleCodeType>(3), refresh).empty(),
+                    [] { return std::string("getTroubleCodes(3) gave codes"); });
+                break;
+            case 2: {
+                const auto status = repository.getMilStatus(refresh);
+                tally.add("mil refresh", refresh);
+                tally.add("mil null", !refresh && status == nullptr);
+                break;
+            }
+            case 3: {
+                const SinceSensor& since = AnyOf(random, kSinceSensors);
+                const auto sensor = getSince(repository, since, refresh);
+                tally.add("since refresh", refresh);
+                tally.add("since null", !refresh && sensor == nullptr);
+                violations_.check(!sensor || obd::Uid2Pid(sensor->uid) == since.pid, [&] {
+                    return "getDistanceSince/getRuntimeSince gave the sensor of another "
+                           "parameter: " +
+                           Describe(sensor, Readings::Left);
+                });
+                if (sensor && Chance(random, 10)) {
+                    keeper.keep(random, [sensor] { return Describe(sensor, Readings::Included); });
+                }
+                break;
+            }
+            case 4: {
+                const std::uint8_t frame = AnyOf(random, kFrames);
+                const auto code = repository.getFreezeFrameTroubleCode(frame, refresh);
+                tally.add("frame code refresh", refresh);
+                tally.add("frame code null", !refresh && code == nullptr);
+                if (code) {
+                    expectAnswered(CoreCall::CodesReadFreezeFrameTroubleCode, std::to_string(frame),
+                                   Describe(code));
+                }
+                break;
+            }
+            case 5: {
+                const std::uint8_t frame = AnyOf(random, kFrames);
+                const auto pids = repository.getFreezeFramePids(frame, refresh);
+                tally.add("frame pids refresh", refresh);
+                tally.add("frame pids empty", !refresh && pids.empty());
+                expectAnswered(CoreCall::CodesReadFreezeFramePids, std::to_string(frame),
+                               DescribeList(pids));
+                break;
+            }
+            case 6: {
+                const std::uint8_t frame = AnyOf(random, kFrames);
+                const Id pid = AnyOf(random, kFramePids);
+                const auto parameter = repository.getFreezeFrameParameter(frame, pid, refresh);
+                tally.add("frame parameter refresh", refresh);
+                tally.add("frame parameter null", !refresh && parameter == nullptr);
+                if (parameter) {
+                    violations_.check(parameter->pid == pid, [&] {
+                        return "getFreezeFrameParameter gave another parameter: " +
+                               Describe(parameter, Readings::Included);
+                    });
+                    expectAnswered(CoreCall::CodesReadFreezeFrameParameter, FrameKey(frame, pid),
+                                   Describe(parameter, Readings::Included));
+                    if (Chance(random, 10)) {
+                        keeper.keep(random, [parameter] {
+                            return Describe(parameter, Readings::Included);
+                        });
+                    }
+                }
+                break;
+            }
+            case 7: {
+                const Codes all = repository.getAllTroubleCodes();
+                violations_.check(all.size() == catalogueSize_, [&] {
+                    return "getAllTroubleCodes gave " + std::to_string(all.size()) +
+                           " codes instead of " + std::to_string(catalogueSize_);
+                });
+                break;
+            }
+            default:
+                repository.isConnected();
+                break;
+        }
+    }
+
+    const std::size_t catalogueSize_ = obd::DtcReader::getTroubleCodes().size();
+};
+
+TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
+    TroubleCodeRepository repository(root_);
+    VehicleDriver driver(vehicle_);
+    driver.open();
+    const StressLimits limits = StormLimits();
+    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
+    std::vector<Keeper> keepers(tallies.size());
+    std::uint64_t clearings = 0;
+    std::uint64_t resets = 0;
+    runWithEvents(
+        "events, clears and resets", limits, driver, 4,
+        [&](Random& random) {
+            if (Chance(random, 10)) {
+                // Empties the caches before and after asking the vehicle.
+                ++resets;
+                clearings += 2;
+                repository.resetTroubleCodes();
+            } else {
+                ++clearings;
+                repository.clearCache();
+            }
+        },
+        [&](Random& random, int thread) {
+            const auto t = static_cast<std::size_t>(thread);
+            callAnyGetter(repository, random, tallies[t], keepers[t]);
+        });
+
+    // Each cached value is fetched at most once per key and clearing, once
+    // per refresh, and once per call that got an answer not worth storing.
+    const Tally calls = Tally::Sum(tallies);
+    clearings += driver.fired();
+    for (const CodeList& list : kCodeLists) {
+        EXPECT_LE(root_->count(list.call),
+                  FetchLimit(clearings, calls[std::string(list.name) + " refresh"]))
+            << list.name;
+    }
+    EXPECT_LE(root_->count(CoreCall::CodesReadMilIndicator),
+              FetchLimit(clearings, calls["mil refresh"], calls["mil null"]));
+    EXPECT_LE(
+        root_->count(CoreCall::SensorIsSupported),
+        FetchLimit(clearings, calls["since refresh"], calls["since null"], kSinceSensors.size()));
+    EXPECT_LE(root_->count(CoreCall::CodesReadFreezeFrameTroubleCode),
+              FetchLimit(clearings, calls["frame code refresh"], calls["frame code null"],
+                         kFrames.size()));
+    EXPECT_LE(root_->count(CoreCall::CodesReadFreezeFramePids),
+              FetchLimit(clearings, calls["frame pids refresh"], calls["frame pids empty"],
+                         kFrames.size()));
+    EXPECT_LE(root_->count(CoreCall::CodesReadFreezeFrameParameter),
+              FetchLimit(clearings, calls["frame parameter refresh"], calls["frame parameter null"],
+                         kFrames.size() * kFramePids.size()));
+    EXPECT_EQ(root_->count(CoreCall::CodesClearTroubleCodes), resets);
+
+    // Quiet vehicle: after one round of calls with refresh false, the same
+    // calls from several threads are served from the cache with the very
+    // records, except for keys whose answer was not worth storing.
+    driver.openOn(VehicleDriver::kEngine);
+    std::map<std::string, Codes> firstLists;
+    for (const CodeList& list : kCodeLists) {
+        firstLists[list.name] = getList(repository, list, false, false);
+    }
+    const auto firstMil = repository.getMilStatus(false);
+    std::map<Id, std::shared_ptr<SensorModel>> firstSince;
+    for (const SinceSensor& since : kSinceSensors) {
+        firstSince[since.pid] = getSince(repository, since, false);
+    }
+    std::map<std::uint8_t, std::shared_ptr<obd::DtcDataModel>> firstFrameCodes;
+    std::map<std::uint8_t, std::vector<Id>> firstFramePids;
+    std::map<std::string, std::shared_ptr<ParameterModel>> firstFrameParameters;
+    for (std::uint8_t frame : kFrames) {
+        firstFrameCodes[frame] = repository.getFreezeFrameTroubleCode(frame, false);
+        firstFramePids[frame] = repository.getFreezeFramePids(frame, false);
+        for (Id pid : kFramePids) {
+            firstFrameParameters[FrameKey(frame, pid)] =
+                repository.getFreezeFrameParameter(frame, pid, false);
+        }
+    }
+    const std::vector<CoreCall> watched = {CoreCall::CodesReadConfirmedCodes,
+                                           CoreCall::CodesReadPendingCodes,
+                                           CoreCall::CodesReadPermanentCodes,
+                                           CoreCall::CodesReadMilIndicator,
+                                           CoreCall::SensorIsSupported,
+                                           CoreCall::SensorGetSensors,
+                                           CoreCall::CodesReadFreezeFrameTroubleCode,
+                                           CoreCall::CodesReadFreezeFramePids,
+                                           CoreCall::CodesReadFreezeFrameParameter};
+    std::map<CoreCall, std::uint64_t> before;
+    for (CoreCall call : watched) {
+        before[call] = root_->count(call);
+    }
+    std::vector<Tally> quietTallies(tallies.size());
+    const StressCounts quiet = RunStress(
+        QuietLimits(), seed_, violations_,
+        [&](Random& random, int thread) {
+            Tally& tally = quietTallies[static_cast<std::size_t>(thread)];
+            const std::uint8_t frame = AnyOf(random, kFrames);
+            switch (Pick(random, 6)) {
+                case 0: {
+                    const CodeList& list = AnyOf(random, kCodeLists);
+                    violations_.check(getList(repository, list, false, Chance(random, 50)) ==
+                                          firstLists.at(list.name),
+                                      [&] {
+                                          return std::string("the cached ") + list.name +
+                                                 " codes came back as other records";
+                                      });
+                    break;
+                }
+                case 1:
+                    violations_.check(repository.getMilStatus(false) == firstMil, [] {
+                        return std::string("the cached lamp state came back as another record");
+                    });
+                    break;
+                case 2: {
+                    const SinceSensor& since = AnyOf(random, kSinceSensors);
+                    const auto& first = firstSince.at(since.pid);
+                    tally.add(CoreCallName(CoreCall::SensorIsSupported), first == nullptr);
+                    violations_.check(getSince(repository, since, false) == first || !first, [&] {
+                        return "the cached sensor " + Describe(since.pid) +
+                               " came back as another record";
+                    });
+                    break;
+                }
+                case 3: {
+                    const auto& first = firstFrameCodes.at(frame);
+                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameTroubleCode),
+                              first == nullptr);
+                    violations_.check(
+                        repository.getFreezeFrameTroubleCode(frame, false) == first || !first,
+                        [] { return std::string("a cached freeze frame code changed"); });
+                    break;
+                }
+                case 4: {
+                    const auto& first = firstFramePids.at(frame);
+                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFramePids), first.empty());
+                    violations_.check(repository.getFreezeFramePids(frame, false) == first, [] {
+                        return std::string("cached freeze frame pids changed");
+                    });
+                    break;
+                }
+                default: {
+                    const Id pid = AnyOf(random, kFramePids);
+                    const auto& first = firstFrameParameters.at(FrameKey(frame, pid));
+                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameParameter),
+                              first == nullptr);
+                    violations_.check(
+                        repository.getFreezeFrameParameter(frame, pid, false) == first || !first,
+                        [] { return std::string("a cached freeze frame parameter changed"); });
+                    break;
+                }
+            }
+        },
+        nullptr);
+    report("quiet vehicle, refresh false", quiet);
+    const Tally quietCalls = Tally::Sum(quietTallies);
+    for (CoreCall call : watched) {
+        // A sensor the vehicle lacks stops at the support test.
+        const std::uint64_t unstored =
+            call == CoreCall::SensorGetSensors ? 0 : quietCalls[CoreCallName(call)];
+        EXPECT_EQ(root_->count(call), before[call] + unstored) << CoreCallName(call);
+    }
+
+    // Callers released together onto an emptied cache share one fetch.
+    herd([&] { repository.clearCache(); },
+         [&] {
+             return Identity(repository.getConfirmedCodes(false)) +
+                    Identity(repository.getPendingCodes(false)) +
+                    Identity(repository.getPermanentCodes(false)) +
+                    Identity(repository.getMilStatus(false)) +
+                    Identity(repository.getDistanceSince(MilStatus::Off, false));
+         },
+         {CoreCall::CodesReadConfirmedCodes, CoreCall::CodesReadPendingCodes,
+          CoreCall::CodesReadPermanentCodes, CoreCall::CodesReadMilIndicator,
+          CoreCall::SensorIsSupported, CoreCall::SensorGetSensors});
+    expectNoViolations(keepers);
+}
+
+TEST_F(TroubleCodeStressTest, RepositoriesComeAndGoWhileEventsFly) {
+    churn<TroubleCodeRepository>([](TroubleCodeRepository& repository, Random& random,
+                                    Keeper& keeper) {
+        const Codes codes = repository.getConfirmedCodes(Chance(random, 50));
+        const auto parameter = repository.getFreezeFrameParameter(0, static_cast<Id>(0x0C), false);
+        const auto sensor = repository.getDistanceSince(MilStatus::On, false);
+        keeper.keep(random, [codes, parameter, sensor] {
+            return DescribeList(codes) + Describe(parameter, Readings::Included) +
+                   Describe(sensor, Readings::Included);
+        });
+    });
+}
+
+}  // namespace
+}  // namespace zelt::stress
