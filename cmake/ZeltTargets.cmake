@@ -17,9 +17,19 @@ endfunction()
 
 # Sanitizers must cover every object of a process (a race between a library
 # and a test is only seen when both are instrumented), so they apply globally.
+# Fuzzing needs the same: libFuzzer is guided by the coverage of the shared
+# libraries under test, so every object gets the coverage instrumentation
+# (fuzzer-no-link); only the fuzzer executables link libFuzzer itself.
 macro(zelt_enable_sanitizers)
   if(ZELT_SANITIZE)
     add_compile_options(-fsanitize=${ZELT_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all -g)
     add_link_options(-fsanitize=${ZELT_SANITIZE})
+  endif()
+  if(ZELT_BUILD_FUZZERS)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      message(FATAL_ERROR "ZELT_BUILD_FUZZERS needs clang (libFuzzer); configure with CMAKE_CXX_COMPILER=clang++")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link)
+    add_link_options(-fsanitize=fuzzer-no-link)
   endif()
 endmacro()

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds zelt and runs the whole test suite through ctest: the normal build,
-# then under AddressSanitizer+UBSan and ThreadSanitizer, and a clang build
-# that checks the thread-safety annotations. Fails on the first failure.
+# then under AddressSanitizer+UBSan and ThreadSanitizer, a clang build that
+# checks the thread-safety annotations, the Windows x64 build under Wine, a
+# consumer of the install tree and the fuzz targets. Fails on the first
+# failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-scripts/install-deps.sh clang g++-mingw-w64-x86-64-posix wine wine64
+scripts/install-deps.sh clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 
@@ -54,5 +56,8 @@ cmake --install build/release --prefix build/install >/dev/null
 cmake -S tests/package -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$root/build/install" >/dev/null
 cmake --build build/consumer
 LD_LIBRARY_PATH="$root/build/install/lib" build/consumer/zelt_consumer
+
+step "fuzz: each target for 30 seconds"
+scripts/run-fuzzers.sh 30
 
 step "all suites passed"

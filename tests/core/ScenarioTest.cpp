@@ -59,6 +59,8 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
     };
     const Case cases[] = {
         {R"({"name": "x", "ecus": [)", "/", "invalid JSON: parse error at line 1, column 24"},
+        {R"({"name": "x", "ecus": [{"address": "0x7E8", "pids": {"0x0D": 1e400}}]})", "/",
+         "invalid JSON: number overflow parsing '1e400'"},
         {R"({"name": 5, "ecus": []})", "/name", "expected a string, found a number"},
         {R"({"name": "x", "ecus": []})", "/ecus", "at least one ECU"},
         {R"({"name": "x", "ecu": []})", "/ecu", "unknown key"},

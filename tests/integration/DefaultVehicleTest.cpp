@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -215,19 +216,28 @@ TEST_F(DefaultVehicleTest, DongleRepositoryTalksToTheAdapterAndCollectsTheDataLo
     EXPECT_THAT(texts, ElementsAre("ATI", "ELM327 v1.5", "ECU 7E9 selected"));
 }
 
+// Phases arrive on the core's dispatcher thread, in no fixed order with the
+// connection events; a test waits for the phase it expects.
 class PhaseCounter : public obd::IConnectionPhaseListener {
 public:
     void onPhaseChanged(obd::ConnectionPhase phase) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        last_ = phase;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            last_ = phase;
+        }
+        changed_.notify_all();
     }
-    obd::ConnectionPhase last() {
-        std::lock_guard<std::mutex> lock(mutex_);
+    // The last phase once it is `expected`, or whatever it is after a
+    // generous deadline.
+    obd::ConnectionPhase waitFor(obd::ConnectionPhase expected) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(30), [&] { return last_ == expected; });
         return last_;
     }
 
 private:
     std::mutex mutex_;
+    std::condition_variable changed_;
     obd::ConnectionPhase last_ = obd::ConnectionPhase::Closed;
 };
 
@@ -238,7 +248,7 @@ TEST_F(DefaultVehicleTest, ConnectionBridgeOpensTheVehicleAndCarriesBytes) {
     EXPECT_TRUE(bridge.connect(obd::DataLinkProtocol::Automatic, false));
     EXPECT_TRUE(root_->isConnectionOpen());
     witness.waitFor(1);
-    EXPECT_EQ(phases.last(), obd::ConnectionPhase::Open);
+    EXPECT_EQ(phases.waitFor(obd::ConnectionPhase::Open), obd::ConnectionPhase::Open);
 
     // Bytes from the application reach the connection end, and back.
     bridge.write({'4', '1', '>'});
@@ -253,7 +263,7 @@ TEST_F(DefaultVehicleTest, ConnectionBridgeOpensTheVehicleAndCarriesBytes) {
     bridge.disconnect();
     EXPECT_FALSE(root_->isConnectionOpen());
     witness.waitFor(2);
-    EXPECT_EQ(phases.last(), obd::ConnectionPhase::Closed);
+    EXPECT_EQ(phases.waitFor(obd::ConnectionPhase::Closed), obd::ConnectionPhase::Closed);
 }
 
 TEST_F(DefaultVehicleTest, RoutineRepositoryRunsTheLeakTestAndForgetsItOnReconnect) {

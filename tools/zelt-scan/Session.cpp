@@ -1,6 +1,12 @@
 #include "Session.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "AdapterLink.h"
+#include "zelt/ConnectionBridge.h"
 
 namespace zelt::scan {
 
@@ -14,7 +20,117 @@ std::shared_ptr<obd::sim::SimulatedQuorvix> OpenVehicle(const obd::sim::Scenario
     return root;
 }
 
+// Writes bytes of the adapter dialogue readably: "\r" and "\n" as escapes,
+// a line per chunk.
+void Trace(std::ostream& out, const char* direction, const std::vector<std::uint8_t>& data) {
+    std::string text;
+    for (std::uint8_t byte : data) {
+        if (byte == '\r') {
+            text += "\\r";
+        } else if (byte == '\n') {
+            text += "\\n";
+        } else if (byte < 0x20 || byte > 0x7E) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            text += hex;
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    out << direction << ' ' << text << std::endl;
+}
+
 }  // namespace
+
+// Carries bytes between the core's data bridge and the adapter link on a
+// thread of its own, as an application carries them to its transport.
+class Session::AdapterPump {
+public:
+    AdapterPump(const std::string& address, std::ostream* trace)
+        : link_(AdapterLink::Open(address)), trace_(trace), address_(address) {}
+
+    ~AdapterPump() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    std::shared_ptr<obd::sim::SimulatedQuorvix> open() {
+        auto root = obd::sim::SimulatedQuorvix::createForAdapter();
+        bridge_ = std::make_unique<ConnectionBridge>(root->getConnectionManager(), nullptr);
+        thread_ = std::thread([this] { run(); });
+        // Adapters answer slowly: searching the protocol and long answers
+        // take more than the core's default.
+        root->getConnectionManager()->setTimeout(5000);
+        if (!bridge_->connect(obd::DataLinkProtocol::Automatic, true)) {
+            const std::string lost = this->lost();
+            throw std::runtime_error("no vehicle connection through the adapter at " + address_ +
+                                     (lost.empty() ? "" : ": " + lost));
+        }
+        return root;
+    }
+
+    std::string lost() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lost_;
+    }
+
+private:
+    void run() {
+        std::vector<std::uint8_t> data;
+        while (!stop_) {
+            if (bridge_->read(data) && !data.empty()) {
+                if (trace_ != nullptr) {
+                    Trace(*trace_, ">>", data);
+                }
+                if (!link_->send(data)) {
+                    fail("the connection to the adapter was lost");
+                    return;
+                }
+            }
+            if (!link_->receive(data, 5)) {
+                fail("the adapter closed the connection");
+                return;
+            }
+            if (!data.empty()) {
+                if (trace_ != nullptr) {
+                    Trace(*trace_, "<<", data);
+                }
+                bridge_->write(data);
+            }
+        }
+    }
+
+    void fail(const std::string& reason) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lost_ = reason;
+        }
+        bridge_->invalidate();
+    }
+
+    const std::unique_ptr<AdapterLink> link_;
+    std::ostream* const trace_;
+    const std::string address_;
+    std::unique_ptr<ConnectionBridge> bridge_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::string lost_;  // guarded by mutex_
+};
+
+Session::Session(const std::string& adapter, std::ostream* trace)
+    : pump_(std::make_unique<AdapterPump>(adapter, trace)),
+      root_(pump_->open()),
+      ecu_(root_),
+      parameters_(root_),
+      troubleCodes_(root_),
+      diagnostics_(root_),
+      routines_(root_),
+      dongle_(root_) {}
+
+std::string Session::linkLost() const { return pump_ ? pump_->lost() : std::string(); }
 
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +31,11 @@ class Session {
 public:
     // Opens the connection to the vehicle of `scenario`.
     explicit Session(const obd::sim::Scenario& scenario);
+    // Opens the connection to a vehicle through the adapter at `adapter`
+    // (tcp://HOST:PORT), carrying the bytes itself; with `trace`, writes the
+    // raw dialogue there. Throws UsageError for a bad address and
+    // std::runtime_error when the adapter or the vehicle does not answer.
+    Session(const std::string& adapter, std::ostream* trace);
     // Closes the connection; the repositories go before the root.
     ~Session();
 
@@ -48,7 +54,14 @@ public:
     RoutineRepository& routines() { return routines_; }
     DongleRepository& dongle() { return dongle_; }
 
+    // Why the link to the adapter was lost; empty while it is up (and for
+    // the in-process vehicle).
+    std::string linkLost() const;
+
 private:
+    class AdapterPump;
+
+    std::unique_ptr<AdapterPump> pump_;  // null for the in-process vehicle; goes last
     std::shared_ptr<obd::sim::SimulatedQuorvix> root_;
     EcuRepository ecu_;
     ParameterRepository parameters_;

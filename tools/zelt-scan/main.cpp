@@ -9,6 +9,7 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,8 @@ struct Options {
     bool clearCodes = false;
     bool yes = false;
     std::string log;
+    std::string adapter;
+    bool trace = false;
 };
 
 // Colour only for a terminal that can show it, and never when the user asked
@@ -59,14 +62,27 @@ void StartLog(const std::string& path) {
     orvane::LogLine().setContext(0, 0, orvane::LogLevel::Info) << "zelt-scan " << ZELT_VERSION << " started";
 }
 
+// What was read is shown even when the adapter went away in the middle; the
+// loss is then the outcome.
+int LinkState(const zelt::scan::Session& session) {
+    const std::string lost = session.linkLost();
+    return lost.empty() ? 0 : Fail(kFailure, lost + "; what was read before is shown");
+}
+
 int Run(const Options& options) {
     using namespace zelt::scan;
     if (!options.log.empty()) {
         StartLog(options.log);
     }
-    const auto scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
-                                                   : obd::sim::Scenario::loadFile(options.scenario);
-    Session session(scenario);
+    std::unique_ptr<Session> opened;
+    if (!options.adapter.empty()) {
+        opened = std::make_unique<Session>(options.adapter, options.trace ? &std::cerr : nullptr);
+    } else {
+        opened = std::make_unique<Session>(options.scenario.empty()
+                                               ? obd::sim::Scenario::builtIn()
+                                               : obd::sim::Scenario::loadFile(options.scenario));
+    }
+    Session& session = *opened;
     if (!options.ecu.empty()) {
         session.selectEcu(options.ecu);
     }
@@ -78,7 +94,7 @@ int Run(const Options& options) {
         watch.count = options.count;
         watch.json = options.json;
         Watch(session, watch, std::cout);
-        return 0;
+        return LinkState(session);
     }
 
     Report report = Scan(session);
@@ -90,7 +106,7 @@ int Run(const Options& options) {
     } else {
         WriteTextReport(report, std::cout, UseColour());
     }
-    return 0;
+    return LinkState(session);
 }
 
 }  // namespace
@@ -115,6 +131,11 @@ int main(int argc, char** argv) {
                                "Clear the trouble codes (needs --yes); shows them before and after");
     app.add_flag("--yes", options.yes, "Confirm --clear-codes");
     app.add_option("--log", options.log, "Write a debug log to FILE")->type_name("FILE");
+    app.add_option("--adapter", options.adapter,
+                   "Scan a real vehicle through an ELM327-compatible adapter, e.g. tcp://192.168.0.10:35000")
+        ->type_name("ADDRESS")
+        ->excludes(app.get_option("--scenario"));
+    app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr (with --adapter)");
     clear->excludes(app.get_option("--watch"));
 
     try {

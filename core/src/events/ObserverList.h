@@ -35,7 +35,10 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         observers_.erase(std::remove(observers_.begin(), observers_.end(), observer),
                          observers_.end());
-        if (delivering_ == observer && deliveringThread_ != std::this_thread::get_id()) {
+        // No delivery is ever to a null observer; waiting for one to end
+        // would never return.
+        if (observer != nullptr && delivering_ == observer &&
+            deliveringThread_ != std::this_thread::get_id()) {
             delivered_.wait(lock, [&] { return delivering_ != observer; });
         }
     }

@@ -57,7 +57,8 @@ public:
     std::uint32_t selectedEcu() const;  // 0 when closed
     std::vector<std::uint32_t> ecus() const;
     std::shared_ptr<IAdapter> adapter() const;  // null when closed
-    DataLinkProtocol protocol() const { return protocol_; }
+    // The adapter's protocol (it may find it only when opening).
+    DataLinkProtocol protocol() const { return adapter_ ? adapter_->getProtocol() : protocol_; }
 
     // Sends a request to `ecu` (kAllEcus: every ECU); nothing is sent while
     // the connection is closed.

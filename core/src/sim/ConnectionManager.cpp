@@ -5,10 +5,12 @@
 namespace obd::sim {
 
 ConnectionManager::ConnectionManager(std::shared_ptr<detail::VehicleConnection> vehicle,
-                                     DataLinkProtocol vehicleProtocol)
+                                     DataLinkProtocol vehicleProtocol,
+                                     std::shared_ptr<elm327::AdapterChannel> adapter)
     : vehicle_(std::move(vehicle)),
       vehicleProtocol_(vehicleProtocol),
-      listeners_(std::make_shared<Listeners>()) {}
+      listeners_(std::make_shared<Listeners>()),
+      adapter_(std::move(adapter)) {}
 
 ConnectionManager::~ConnectionManager() = default;
 
@@ -52,6 +54,9 @@ bool ConnectionManager::openConnection(const std::shared_ptr<IDataConnection>& c
         dataConnection_ = connection;
     }
     setPhase(ConnectionPhase::InitialisingAdapter);
+    if (adapter_) {
+        return openAdapter(connection, protocol, searchOtherProtocols);
+    }
     if (protocol != vehicleProtocol_) {
         if (protocol != DataLinkProtocol::Automatic && !searchOtherProtocols) {
             // The vehicle does not answer on the protocol asked for.
@@ -61,6 +66,37 @@ bool ConnectionManager::openConnection(const std::shared_ptr<IDataConnection>& c
         setPhase(ConnectionPhase::SearchingProtocol);
     }
     const bool opened = vehicle_->open();
+    setPhase(opened ? ConnectionPhase::Open : ConnectionPhase::Failed);
+    return opened;
+}
+
+bool ConnectionManager::openAdapter(const std::shared_ptr<IDataConnection>& connection,
+                                    DataLinkProtocol protocol, bool searchOtherProtocols) {
+    // The adapter may stop answering in the middle of any request; the
+    // connection is then closed from the dispatcher thread, never from
+    // inside the request that noticed.
+    std::weak_ptr<ConnectionManager> self = weak_from_this();
+    std::weak_ptr<detail::EventDispatcher> dispatcher = vehicle_->dispatcher();
+    adapter_->setDropHandler([self, dispatcher](const std::string&) {
+        if (auto alive = dispatcher.lock()) {
+            alive->post([self] {
+                if (auto manager = self.lock()) {
+                    manager->closeConnection();
+                }
+            });
+        }
+    });
+    if (protocol == DataLinkProtocol::Automatic) {
+        setPhase(ConnectionPhase::SearchingProtocol);
+    }
+    if (!adapter_->start(connection, protocol, searchOtherProtocols, getTimeout())) {
+        setPhase(ConnectionPhase::Failed);
+        return false;
+    }
+    const bool opened = vehicle_->open();
+    if (!opened) {
+        adapter_->stop();
+    }
     setPhase(opened ? ConnectionPhase::Open : ConnectionPhase::Failed);
     return opened;
 }
@@ -76,6 +112,9 @@ void ConnectionManager::closeConnection() {
     }
     setPhase(ConnectionPhase::Closing);
     vehicle_->close();
+    if (adapter_) {
+        adapter_->stop();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         dataConnection_.reset();
@@ -84,12 +123,20 @@ void ConnectionManager::closeConnection() {
 }
 
 DataLinkProtocol ConnectionManager::getProtocol() const {
-    return vehicle_->isOpen() ? vehicleProtocol_ : DataLinkProtocol::Automatic;
+    if (!vehicle_->isOpen()) {
+        return DataLinkProtocol::Automatic;
+    }
+    return adapter_ ? vehicle_->adapter()->getProtocol() : vehicleProtocol_;
 }
 
 void ConnectionManager::setTimeout(std::int32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    timeout_ = milliseconds;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        timeout_ = milliseconds;
+    }
+    if (adapter_) {
+        adapter_->setTimeout(milliseconds);
+    }
 }
 
 std::int32_t ConnectionManager::getTimeout() const {

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "elm327/AdapterChannel.h"
 #include "events/EventDispatcher.h"
 #include "events/ObserverList.h"
 #include "obd/IConnectionManager.h"
@@ -20,13 +21,21 @@ namespace obd::sim {
 // Protocols: Automatic always finds the vehicle's protocol; another one
 // succeeds only when it is the vehicle's, or with searchOtherProtocols.
 //
+// With an adapter channel, requests travel through an ELM327-compatible
+// adapter on the data connection given to openConnection() instead: opening
+// initialises the adapter (and fails without a data connection), the
+// protocol is the one the adapter found, and when the adapter stops
+// answering the connection is closed as if closeConnection() were called.
+//
 // Thread safety: every operation may be called from any thread; opening and
 // closing are serialised. After removePhaseListener() has returned the
 // listener is not called again.
-class ConnectionManager : public IConnectionManager {
+class ConnectionManager : public IConnectionManager,
+                          public std::enable_shared_from_this<ConnectionManager> {
 public:
     ConnectionManager(std::shared_ptr<detail::VehicleConnection> vehicle,
-                      DataLinkProtocol vehicleProtocol);
+                      DataLinkProtocol vehicleProtocol,
+                      std::shared_ptr<elm327::AdapterChannel> adapter = nullptr);
     ~ConnectionManager() override;
 
     ConnectionPhase getPhase() const override;
@@ -47,10 +56,13 @@ private:
     using Listeners = detail::ObserverList<IConnectionPhaseListener>;
 
     void setPhase(ConnectionPhase phase);  // REQUIRES: openMutex_ held
+    bool openAdapter(const std::shared_ptr<IDataConnection>& connection,
+                     DataLinkProtocol protocol, bool searchOtherProtocols);  // REQUIRES: openMutex_
 
     const std::shared_ptr<detail::VehicleConnection> vehicle_;
     const DataLinkProtocol vehicleProtocol_;
     const std::shared_ptr<Listeners> listeners_;
+    const std::shared_ptr<elm327::AdapterChannel> adapter_;  // null: the in-process bus
 
     std::mutex openMutex_;  // serialises opening and closing
 

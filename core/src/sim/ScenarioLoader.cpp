@@ -887,8 +887,10 @@ std::shared_ptr<const VehicleModel> LoadScenario(const std::string& text,
     Json root;
     try {
         root = Json::parse(text);
-    } catch (const Json::parse_error& error) {
-        // "[json.exception.parse_error.101] parse error at line 2, column 3: ..."
+    } catch (const Json::exception& error) {
+        // Syntax errors come as parse_error, a number too large for a double
+        // ("1e400") as out_of_range: both are faults of the text. Messages
+        // read "[json.exception.parse_error.101] parse error at line 2, ...".
         std::string what = error.what();
         const std::size_t end = what.find("] ");
         if (end != std::string::npos) {

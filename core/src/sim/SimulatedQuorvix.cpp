@@ -1,5 +1,6 @@
 #include "obd/sim/SimulatedQuorvix.h"
 
+#include "elm327/AdapterChannel.h"
 #include "services/Services.h"
 #include "sim/ConnectionManager.h"
 #include "sim/SimulatedBus.h"
@@ -37,6 +38,20 @@ struct SimulatedQuorvix::Impl {
               scenario.model()->protocol, dispatcher)),
           manager(std::make_shared<ConnectionManager>(connection, scenario.model()->protocol)) {}
 
+    // Over an adapter: the channel and what the adapter reports of itself
+    // are filled in when the connection opens.
+    Impl(const Scenario& scenario, std::shared_ptr<elm327::AdapterInfo> info)
+        : Impl(scenario, info, std::make_shared<elm327::AdapterChannel>(info)) {}
+
+    Impl(const Scenario& scenario, std::shared_ptr<elm327::AdapterInfo> info,
+         std::shared_ptr<elm327::AdapterChannel> channel)
+        : scenario(scenario),
+          dispatcher(std::make_shared<detail::EventDispatcher>()),
+          connection(std::make_shared<detail::VehicleConnection>(
+              channel, info, DataLinkProtocol::Automatic, dispatcher)),
+          manager(std::make_shared<ConnectionManager>(connection, DataLinkProtocol::Automatic,
+                                                      channel)) {}
+
     // The connection a service reports on: that of the connection service it
     // was built with, when that is one of the core's, else the root's own.
     std::shared_ptr<detail::VehicleConnection> resolve(
@@ -54,11 +69,16 @@ struct SimulatedQuorvix::Impl {
 };
 
 std::shared_ptr<SimulatedQuorvix> SimulatedQuorvix::create(const Scenario& scenario) {
-    return std::shared_ptr<SimulatedQuorvix>(new SimulatedQuorvix(scenario));
+    return std::shared_ptr<SimulatedQuorvix>(new SimulatedQuorvix(scenario, false));
 }
 
-SimulatedQuorvix::SimulatedQuorvix(const Scenario& scenario)
-    : impl_(std::make_unique<Impl>(scenario)) {}
+std::shared_ptr<SimulatedQuorvix> SimulatedQuorvix::createForAdapter() {
+    return std::shared_ptr<SimulatedQuorvix>(new SimulatedQuorvix(Scenario::builtIn(), true));
+}
+
+SimulatedQuorvix::SimulatedQuorvix(const Scenario& scenario, bool adapter)
+    : impl_(adapter ? std::make_unique<Impl>(scenario, std::make_shared<elm327::AdapterInfo>())
+                    : std::make_unique<Impl>(scenario)) {}
 
 SimulatedQuorvix::~SimulatedQuorvix() = default;
 

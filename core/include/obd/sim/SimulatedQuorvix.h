@@ -27,6 +27,12 @@ class SimulatedQuorvix : public IQuorvix {
 public:
     // A root over `scenario`, with the connection closed.
     static std::shared_ptr<SimulatedQuorvix> create(const Scenario& scenario = Scenario::builtIn());
+    // A root whose requests travel through an ELM327-compatible adapter (a
+    // real one, or an emulator): the connection opens only through
+    // getConnectionManager()->openConnection() with a data connection to the
+    // adapter; openConnection() without one fails. getScenario() is then
+    // the built-in scenario and describes nothing of the vehicle.
+    static std::shared_ptr<SimulatedQuorvix> createForAdapter();
 
     ~SimulatedQuorvix() override;
     SimulatedQuorvix(const SimulatedQuorvix&) = delete;
@@ -67,7 +73,7 @@ public:
 
 private:
     struct Impl;
-    explicit SimulatedQuorvix(const Scenario& scenario);
+    SimulatedQuorvix(const Scenario& scenario, bool adapter);
 
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "elm327/AnswerParser.h"
+#include "obd/DataBridge.h"
+#include "obd/DataLinkProtocol.h"
+#include "obd/IAdapter.h"
+#include "services/RequestChannel.h"
+
+namespace obd::elm327 {
+
+// What an ELM327-compatible adapter reported about itself when it was
+// initialised. Empty texts until then.
+class AdapterInfo : public IAdapter {
+public:
+    DataLinkProtocol getProtocol() const override;
+    std::string getName() const override;
+    std::string getDescription() const override;
+    std::string getIdentification() const override;
+
+    void set(DataLinkProtocol protocol, std::string identification, std::string description);
+
+private:
+    mutable std::mutex mutex_;
+    DataLinkProtocol protocol_ = DataLinkProtocol::Automatic;  // guarded by mutex_
+    std::string identification_;                               // guarded by mutex_
+    std::string description_;                                  // guarded by mutex_
+};
+
+// Requests sent through an ELM327-compatible adapter over a byte transport:
+// each request travels as hex text ended by a carriage return, the answer
+// is read up to the adapter's ">" prompt and parsed per ECU.
+//
+// The channel is started on a data connection (the adapter is reset and
+// initialised) and stopped when the connection closes. When the adapter
+// stops answering (no prompt within the timeout) or the transport goes, the
+// channel counts as dropped: requests fail at once and the drop handler is
+// told, once.
+//
+// Thread safety: every operation may be called from any thread; exchanges
+// with the adapter are serialised.
+class AdapterChannel : public detail::IRequestChannel {
+public:
+    using DropHandler = std::function<void(const std::string& reason)>;
+
+    explicit AdapterChannel(std::shared_ptr<AdapterInfo> info);
+
+    // Resets and initialises the adapter on `connection` and selects
+    // `protocol` (Automatic: the adapter searches; another one, searched from
+    // with `searchOtherProtocols`). False, with error() telling why, when the
+    // adapter does not answer or finds no vehicle.
+    bool start(std::shared_ptr<IDataConnection> connection, DataLinkProtocol protocol,
+               bool searchOtherProtocols, std::int32_t timeoutMilliseconds);
+    void stop();
+
+    void setTimeout(std::int32_t milliseconds);
+    void setDropHandler(DropHandler handler);
+    // Why the last start or request failed; empty when it did not.
+    std::string error() const;
+
+    std::vector<detail::EcuResponse> transact(const detail::Bytes& request,
+                                              std::uint32_t ecu) override;
+    std::optional<double> readBatteryVoltage() override;
+    void restartClock() override {}
+
+private:
+    // Sends `command` and reads the answer up to the prompt; nothing when
+    // the adapter did not answer in time. REQUIRES: exchangeMutex_ held.
+    std::optional<std::string> command(const std::string& command, std::int32_t timeout);
+    // The text of a command's answer without echo and prompt.
+    std::optional<std::string> query(const std::string& command, std::int32_t timeout);
+    bool selectHeader(std::uint32_t ecu);  // REQUIRES: exchangeMutex_ held
+    void dropped(const std::string& reason);
+    void setError(std::string error);
+    std::int32_t timeout() const;
+
+    const std::shared_ptr<AdapterInfo> info_;
+
+    std::mutex exchangeMutex_;  // one exchange with the adapter at a time
+    std::shared_ptr<IDataConnection> connection_;  // guarded by exchangeMutex_
+    bool extended_ = false;                        // 29-bit identifiers; guarded by exchangeMutex_
+    std::optional<std::uint32_t> header_;          // guarded by exchangeMutex_
+
+    mutable std::mutex mutex_;
+    std::int32_t timeout_ = 1000;  // guarded by mutex_
+    bool dropped_ = false;         // guarded by mutex_
+    DropHandler dropHandler_;      // guarded by mutex_
+    std::string error_;            // guarded by mutex_
+};
+
+}  // namespace obd::elm327

@@ -1,0 +1,265 @@
+#include "elm327/AnswerParser.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "bus/IsoTp.h"
+
+namespace obd::elm327 {
+
+namespace {
+
+using detail::Bytes;
+using detail::EcuResponse;
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return c - 'A' + 10;
+}
+
+// The line without blanks, or nothing when it holds anything but hex digits.
+std::optional<std::string> HexDigits(std::string_view line) {
+    std::string digits;
+    digits.reserve(line.size());
+    for (char c : line) {
+        if (c == ' ' || c == '\t') {
+            continue;
+        }
+        if (!IsHexDigit(c)) {
+            return std::nullopt;
+        }
+        digits += c;
+    }
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    return digits;
+}
+
+std::uint32_t ValueOf(std::string_view digits) {
+    std::uint32_t value = 0;
+    for (char c : digits) {
+        value = value << 4 | static_cast<std::uint32_t>(DigitValue(c));
+    }
+    return value;
+}
+
+// REQUIRES: an even number of hex digits.
+Bytes BytesOf(std::string_view digits) {
+    Bytes bytes;
+    bytes.reserve(digits.size() / 2);
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(DigitValue(digits[i]) << 4 |
+                                                  DigitValue(digits[i + 1])));
+    }
+    return bytes;
+}
+
+std::string Upper(std::string_view text) {
+    std::string upper;
+    upper.reserve(text.size());
+    for (char c : text) {
+        if (c == ' ' || c == '\t') {
+            continue;
+        }
+        upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return upper;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Texts an adapter prints instead of, or among, the answer. Nothing for a
+// line that is not a known adapter text.
+enum class Remark { None, NoData, Skip, Error };
+
+Remark Classify(const std::string& compact) {
+    if (compact == "NODATA") {
+        return Remark::NoData;
+    }
+    if (StartsWith(compact, "SEARCHING") || compact == "OK") {
+        return Remark::Skip;
+    }
+    if (StartsWith(compact, "BUSINIT:")) {
+        // "BUS INIT: ...OK" is progress; "BUS INIT: ...ERROR" is a failure.
+        return compact.find("ERROR") != std::string::npos ? Remark::Error : Remark::Skip;
+    }
+    return Remark::None;
+}
+
+ParsedAnswer Failure(std::string message) {
+    ParsedAnswer answer;
+    answer.status = AnswerStatus::Error;
+    answer.message = std::move(message);
+    return answer;
+}
+
+// A multi-frame answer printed without headers: a length line ("014") then
+// numbered lines ("0: 49 02 01 ...").
+struct NumberedMessage {
+    std::size_t length = 0;
+    Bytes data;
+    int nextIndex = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::string current;
+    auto flush = [&] {
+        const auto first = current.find_first_not_of(" \t");
+        if (first != std::string::npos) {
+            const auto last = current.find_last_not_of(" \t");
+            lines.push_back(current.substr(first, last - first + 1));
+        }
+        current.clear();
+    };
+    for (char c : text) {
+        if (c == '>') {
+            break;
+        }
+        if (c == '\r' || c == '\n' || c == '\0') {
+            flush();
+        } else {
+            current += c;
+        }
+    }
+    flush();
+    return lines;
+}
+
+ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
+                         const AnswerFormat& format) {
+    const std::vector<std::string> lines = SplitLines(text);
+    const std::string echo = Upper(command);
+
+    std::vector<EcuResponse> responses;
+    std::map<std::uint32_t, bus::Reassembler> senders;
+    std::optional<NumberedMessage> numbered;
+
+    auto finishNumbered = [&]() -> bool {
+        if (!numbered) {
+            return true;
+        }
+        if (numbered->data.size() < numbered->length) {
+            return false;
+        }
+        numbered->data.resize(numbered->length);
+        responses.push_back(EcuResponse{kUnknownSender, std::move(numbered->data)});
+        numbered.reset();
+        return true;
+    };
+
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const std::string compact = Upper(line);
+        if (i == 0 && !echo.empty() && compact == echo) {
+            continue;  // echo left on
+        }
+        switch (Classify(compact)) {
+            case Remark::NoData:
+                continue;
+            case Remark::Skip:
+                continue;
+            case Remark::Error:
+                return Failure(line);
+            case Remark::None:
+                break;
+        }
+
+        // "0: 49 02 01" or "0:490201": a numbered line of a multi-frame answer.
+        const auto colon = line.find(':');
+        if (!format.headers && colon != std::string::npos) {
+            const auto index = HexDigits(std::string_view(line).substr(0, colon));
+            const auto data = HexDigits(std::string_view(line).substr(colon + 1));
+            if (!index || index->size() != 1 || !data || data->size() % 2 != 0) {
+                return Failure(line);
+            }
+            if (!numbered || DigitValue((*index)[0]) != (numbered->nextIndex & 0x0F)) {
+                return Failure("malformed multi-frame answer: " + line);
+            }
+            const Bytes bytes = BytesOf(*data);
+            numbered->data.insert(numbered->data.end(), bytes.begin(), bytes.end());
+            ++numbered->nextIndex;
+            continue;
+        }
+
+        const auto digits = HexDigits(line);
+        if (!digits) {
+            // CAN ERROR, STOPPED, UNABLE TO CONNECT, ?, BUFFER FULL, BUS
+            // BUSY, and whatever else an adapter prints: shown as it came.
+            return Failure(line);
+        }
+        if (!format.headers) {
+            if (digits->size() == 3) {  // the length line of a numbered answer
+                if (!finishNumbered()) {
+                    return Failure("incomplete multi-frame answer");
+                }
+                numbered = NumberedMessage{ValueOf(*digits), {}, 0};
+                continue;
+            }
+            if (digits->size() % 2 != 0) {
+                return Failure("malformed answer: " + line);
+            }
+            if (!finishNumbered()) {
+                return Failure("incomplete multi-frame answer");
+            }
+            responses.push_back(EcuResponse{kUnknownSender, BytesOf(*digits)});
+            continue;
+        }
+
+        // Headers on: an odd count of digits means a 3-digit 11-bit identifier,
+        // an even count an 8-digit 29-bit one. The rest is the raw frame.
+        const std::size_t idLength = digits->size() % 2 != 0 ? 3 : 8;
+        if (digits->size() < idLength + 2 || digits->size() > idLength + 16) {
+            return Failure("malformed answer: " + line);
+        }
+        const std::uint32_t sender = ValueOf(std::string_view(*digits).substr(0, idLength));
+        const Bytes data = BytesOf(std::string_view(*digits).substr(idLength));
+        bus::CanFrame frame;
+        frame.id = sender;
+        std::copy(data.begin(), data.end(), frame.data.begin());
+        try {
+            if (auto message = senders[sender].feed(frame)) {
+                responses.push_back(EcuResponse{sender, std::move(*message)});
+            }
+        } catch (const bus::IsoTpError& error) {
+            return Failure(std::string("malformed multi-frame answer: ") + error.what());
+        }
+    }
+
+    if (!finishNumbered()) {
+        return Failure("incomplete multi-frame answer");
+    }
+    for (const auto& [sender, reassembler] : senders) {
+        if (reassembler.inProgress()) {
+            return Failure("incomplete multi-frame answer");
+        }
+    }
+    ParsedAnswer answer;
+    if (responses.empty()) {
+        // "NO DATA", or only progress texts: nobody answered.
+        answer.status = AnswerStatus::NoData;
+        return answer;
+    }
+    std::stable_sort(responses.begin(), responses.end(),
+                     [](const EcuResponse& a, const EcuResponse& b) { return a.ecu < b.ecu; });
+    answer.status = AnswerStatus::Answered;
+    answer.responses = std::move(responses);
+    return answer;
+}
+
+}  // namespace obd::elm327

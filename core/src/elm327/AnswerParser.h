@@ -1,0 +1,53 @@
+#pragma once
+
+// Reading what an ELM327-compatible adapter prints in answer to an OBD
+// request. Adapters differ in how they print (echo, spaces, line endings,
+// headers, the two styles of multi-frame output) and many clones are sloppy,
+// so the parser accepts every variant it can tell apart and reports anything
+// else as an error rather than guessing.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/RequestChannel.h"
+
+namespace obd::elm327 {
+
+enum class AnswerStatus {
+    Answered,  // at least one ECU answered; see `responses`
+    NoData,    // the adapter heard no answer ("NO DATA")
+    Error,     // the adapter or the answer failed; see `message`
+};
+
+struct ParsedAnswer {
+    AnswerStatus status = AnswerStatus::NoData;
+    // Per ECU, in ECU address order. The address is the CAN identifier the
+    // ECU answered with (11- or 29-bit) or kUnknownSender without headers.
+    std::vector<detail::EcuResponse> responses;
+    // For an error, a text the application can show, e.g. "CAN ERROR".
+    std::string message;
+};
+
+// The sender of an answer printed without headers.
+constexpr std::uint32_t kUnknownSender = 0;
+
+struct AnswerFormat {
+    // Headers are on (ATH1): each line starts with the CAN identifier, three
+    // hex digits for 11-bit and eight for 29-bit, followed by the raw frame
+    // including its ISO-TP control byte.
+    bool headers = true;
+};
+
+// Parses the adapter's text for one request, up to and excluding the ">"
+// prompt (anything after a prompt is ignored). `command` is the request as
+// sent; a line repeating it (echo left on) is skipped.
+ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
+                         const AnswerFormat& format);
+
+// Splits adapter text into trimmed, non-empty lines, stopping at ">".
+// Carriage returns, line feeds and NUL bytes some clones send all separate.
+std::vector<std::string> SplitLines(std::string_view text);
+
+}  // namespace obd::elm327

@@ -1,0 +1,205 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "elm327/Emulator.h"
+#include "obd/DataBridge.h"
+#include "obd/IConnectionManager.h"
+#include "obd/IConnectionService.h"
+#include "obd/IEcuService.h"
+#include "obd/sim/SimulatedQuorvix.h"
+#include "sim/SimulatedBus.h"
+
+namespace {
+
+using obd::ConnectionPhase;
+using obd::DataLinkProtocol;
+using obd::sim::Scenario;
+using obd::sim::SimulatedQuorvix;
+
+// The emulated adapter on the far end of a data bridge: a thread carries
+// what the core sends to the emulator and its answers back, as an
+// application carries bytes to a socket.
+class EmulatedAdapter {
+public:
+    explicit EmulatedAdapter(obd::elm327::EmulatorOptions options = Options())
+        : vehicle_(*Scenario::builtIn().model()), emulator_(vehicle_, std::move(options)) {
+        pump_ = std::thread([this] { run(); });
+    }
+    ~EmulatedAdapter() {
+        stop_ = true;
+        pump_.join();
+    }
+
+    static obd::elm327::EmulatorOptions Options() {
+        obd::elm327::EmulatorOptions options;
+        const auto& adapter = Scenario::builtIn().model()->adapter;
+        options.identification = adapter.identification;
+        options.description = adapter.description;
+        options.vehicleProtocol = Scenario::builtIn().model()->protocol;
+        return options;
+    }
+
+    const std::shared_ptr<obd::DataBridge>& bridge() { return bridge_; }
+    obd::elm327::Emulator& emulator() { return emulator_; }
+    // The adapter reads but never answers again.
+    void mute() { muted_ = true; }
+
+private:
+    void run() {
+        obd::Bytes data;
+        while (!stop_) {
+            if (!bridge_->get(data)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            const std::string answer = emulator_.receive(std::string(data.begin(), data.end()));
+            if (!muted_) {
+                bridge_->set(obd::Bytes(answer.begin(), answer.end()));
+            }
+        }
+    }
+
+    obd::sim::SimulatedBus vehicle_;
+    obd::elm327::Emulator emulator_;
+    std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> muted_{false};
+    std::thread pump_;
+};
+
+class PhaseWaiter : public obd::IConnectionPhaseListener {
+public:
+    explicit PhaseWaiter(ConnectionPhase awaited) : awaited_(awaited) {}
+    void onPhaseChanged(ConnectionPhase phase) override {
+        if (phase == awaited_ && !seen_.exchange(true)) {
+            reached_.set_value();
+        }
+    }
+    bool wait() {
+        return reached_.get_future().wait_for(std::chrono::seconds(30)) ==
+               std::future_status::ready;
+    }
+
+private:
+    const ConnectionPhase awaited_;
+    std::atomic<bool> seen_{false};
+    std::promise<void> reached_;
+};
+
+TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto local = SimulatedQuorvix::create();
+    ASSERT_TRUE(local->openConnection());
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), local->getConnectionManager()->getProtocol());
+    EXPECT_EQ(root->getEcuAddresses(), local->getEcuAddresses());
+
+    auto remoteEcu = root->createEcuService(root->createConnectionService());
+    auto localEcu = local->createEcuService(local->createConnectionService());
+    EXPECT_EQ(remoteEcu->readVin(), localEcu->readVin());
+    EXPECT_EQ(remoteEcu->readCalids(), localEcu->readCalids());
+    EXPECT_EQ(remoteEcu->readProtocol(), localEcu->readProtocol());
+    EXPECT_EQ(remoteEcu->readEcuName(), localEcu->readEcuName());
+    EXPECT_EQ(remoteEcu->readParameters().size(), localEcu->readParameters().size());
+
+    auto remoteAdapter = root->getConnectionManager()->getAdapter();
+    auto localAdapter = local->getConnectionManager()->getAdapter();
+    ASSERT_NE(remoteAdapter, nullptr);
+    EXPECT_EQ(remoteAdapter->getIdentification(), localAdapter->getIdentification());
+    EXPECT_EQ(remoteAdapter->getDescription(), localAdapter->getDescription());
+
+    for (std::uint32_t ecu : local->getEcuAddresses()) {
+        ASSERT_TRUE(root->selectEcu(ecu));
+        ASSERT_TRUE(local->selectEcu(ecu));
+        EXPECT_EQ(remoteEcu->readEcuName(), localEcu->readEcuName()) << ecu;
+        EXPECT_EQ(remoteEcu->readParameters().size(), localEcu->readParameters().size()) << ecu;
+    }
+    root->getConnectionManager()->closeConnection();
+    EXPECT_FALSE(root->isConnectionOpen());
+}
+
+TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto manager = root->getConnectionManager();
+    EXPECT_FALSE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Iso9141, false));
+    EXPECT_EQ(manager->getPhase(), ConnectionPhase::Failed);
+    EXPECT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Iso9141, true));
+    EXPECT_EQ(manager->getProtocol(), Scenario::builtIn().model()->protocol);
+}
+
+TEST(Elm327AdapterTest, OpeningWithoutDataConnectionFails) {
+    auto root = SimulatedQuorvix::createForAdapter();
+    EXPECT_FALSE(root->openConnection());
+    EXPECT_FALSE(root->isConnectionOpen());
+}
+
+TEST(Elm327AdapterTest, AdapterThatNeverPromptsFailsTheOpeningInsteadOfHanging) {
+    auto bridge = std::make_shared<obd::DataBridge>();  // nobody answers
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto manager = root->getConnectionManager();
+    manager->setTimeout(20);
+    EXPECT_FALSE(manager->openConnection(bridge, DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(manager->getPhase(), ConnectionPhase::Failed);
+}
+
+TEST(Elm327AdapterTest, AdapterFallingSilentClosesTheConnection) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto manager = root->getConnectionManager();
+    ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    PhaseWaiter closed(ConnectionPhase::Closed);
+    manager->addPhaseListener(&closed);
+    manager->setTimeout(20);
+    adapter.mute();
+    auto ecu = root->createEcuService(root->createConnectionService());
+    EXPECT_EQ(ecu->readVin(), "");
+    EXPECT_TRUE(closed.wait());
+    EXPECT_FALSE(root->isConnectionOpen());
+    manager->removePhaseListener(&closed);
+}
+
+TEST(Elm327AdapterTest, LostTransportClosesTheConnection) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto manager = root->getConnectionManager();
+    ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    PhaseWaiter closed(ConnectionPhase::Closed);
+    manager->addPhaseListener(&closed);
+    adapter.bridge()->invalidate();
+    auto ecu = root->createEcuService(root->createConnectionService());
+    ecu->readVin();
+    EXPECT_TRUE(closed.wait());
+    EXPECT_FALSE(root->isConnectionOpen());
+    manager->removePhaseListener(&closed);
+}
+
+TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto manager = root->getConnectionManager();
+    ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    auto ecu = root->createEcuService(root->createConnectionService());
+    adapter.emulator().injectError("CAN ERROR");
+    EXPECT_EQ(ecu->readVin(), "");
+    EXPECT_TRUE(root->isConnectionOpen());
+    EXPECT_NE(ecu->readVin(), "");
+}
+
+TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
+    // A bridge registered without a listener removes a null one when it
+    // goes; that must not wait for a delivery that never comes.
+    auto root = SimulatedQuorvix::createForAdapter();
+    root->getConnectionManager()->removePhaseListener(nullptr);
+    SUCCEED();
+}
+
+}  // namespace

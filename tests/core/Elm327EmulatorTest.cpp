@@ -1,0 +1,180 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bus/Hex.h"
+#include "elm327/AnswerParser.h"
+#include "elm327/Emulator.h"
+
+namespace {
+
+using obd::detail::Bytes;
+using obd::detail::EcuResponse;
+using obd::elm327::AnswerFormat;
+using obd::elm327::AnswerStatus;
+using obd::elm327::Emulator;
+using obd::elm327::EmulatorOptions;
+using obd::elm327::ParseAnswer;
+
+// A vehicle with two ECUs that answers every request with fixed payloads.
+class FixedVehicle : public obd::detail::IRequestChannel {
+public:
+    std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu) override {
+        lastRequest = request;
+        lastEcu = ecu;
+        std::vector<EcuResponse> out;
+        for (const auto& response : answers) {
+            if (ecu == obd::detail::kAllEcus || ecu == response.ecu) {
+                out.push_back(response);
+            }
+        }
+        return out;
+    }
+    std::optional<double> readBatteryVoltage() override { return 12.64; }
+    void restartClock() override {}
+
+    std::vector<EcuResponse> answers;
+    Bytes lastRequest;
+    std::uint32_t lastEcu = 99;
+};
+
+Bytes Vin() {
+    return *obd::bus::ParseHex("49 02 01 31 44 34 47 50 30 30 52 35 35 42 31 32 33 34 35 36");
+}
+
+class Elm327EmulatorTest : public ::testing::Test {
+protected:
+    std::string say(const std::string& command) { return emulator.receive(command + "\r"); }
+
+    FixedVehicle vehicle;
+    Emulator emulator{vehicle};
+};
+
+TEST_F(Elm327EmulatorTest, ResetIdentifiesAndEchoesUntilTurnedOff) {
+    EXPECT_EQ(say("ATZ"), "ATZ\r\rELM327 v1.5\r\r>");
+    EXPECT_EQ(say("ATE0"), "ATE0\rOK\r\r>");
+    EXPECT_EQ(say("ATI"), "ELM327 v1.5\r\r>");
+    EXPECT_EQ(say("AT@1"), "OBDII to RS232 Interpreter\r\r>");
+    EXPECT_EQ(say("ATRV"), "12.6V\r\r>");
+    EXPECT_EQ(say("ATL1"), "OK\r\n\r\n>");
+    EXPECT_EQ(say("at xyz"), "?\r\n\r\n>");
+}
+
+TEST_F(Elm327EmulatorTest, CommandArrivingInPiecesIsAnsweredOnceComplete) {
+    EXPECT_EQ(emulator.receive("AT"), "");
+    EXPECT_EQ(emulator.receive("E0"), "");
+    EXPECT_EQ(emulator.receive("\r"), "ATE0\rOK\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, AutomaticProtocolIsSearchedOnceThenDescribed) {
+    say("ATE0");
+    EXPECT_EQ(say("ATDPN"), "A0\r\r>");
+    EXPECT_EQ(say("0100"), "SEARCHING...\rNO DATA\r\r>");
+    EXPECT_EQ(say("0100"), "NO DATA\r\r>");
+    EXPECT_EQ(say("ATDPN"), "A6\r\r>");
+    EXPECT_EQ(say("ATDP"), "AUTO, ISO 15765-4 (CAN 11/500)\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, WrongProtocolGivesTheAdapterErrors) {
+    say("ATE0");
+    say("ATSP7");
+    EXPECT_EQ(say("0100"), "CAN ERROR\r\r>");
+    say("ATSP3");
+    EXPECT_EQ(say("0100"), "BUS INIT: ...ERROR\r\r>");
+    say("ATSPA3");
+    EXPECT_EQ(say("0100"), "SEARCHING...\rNO DATA\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, HeaderSelectsOneEcu) {
+    vehicle.answers = {{0x7E8, {0x41, 0x0D, 0x20}}, {0x7E9, {0x41, 0x0D, 0x21}}};
+    say("ATE0");
+    say("ATH1");
+    say("ATSH7E1");
+    EXPECT_EQ(say("010D"), "SEARCHING...\r7E9 03 41 0D 21 00 00 00 00\r\r>");
+    EXPECT_EQ(vehicle.lastEcu, 0x7E9u);
+    say("ATSH7DF");
+    say("ATS0");
+    EXPECT_EQ(say("010D1"), "7E80341" "0D2000000000\r\r>");
+    EXPECT_EQ(vehicle.lastEcu, obd::detail::kAllEcus);
+    EXPECT_EQ(vehicle.lastRequest, (Bytes{0x01, 0x0D}));
+}
+
+TEST_F(Elm327EmulatorTest, NumberedMultiFrameWithoutHeaders) {
+    vehicle.answers = {{0x7E8, Vin()}};
+    say("ATE0");
+    EXPECT_EQ(say("0902"),
+              "SEARCHING...\r014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r"
+              "2: 42 31 32 33 34 35 36\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, InjectedErrorAnswersTheNextRequestOnly) {
+    vehicle.answers = {{0x7E8, {0x41, 0x0D, 0x20}}};
+    say("ATE0");
+    say("ATSP6");
+    emulator.injectError("BUFFER FULL");
+    EXPECT_EQ(say("010D"), "BUFFER FULL\r\r>");
+    EXPECT_EQ(say("010D"), "41 0D 20\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, EmptyLineRepeatsTheLastRequest) {
+    vehicle.answers = {{0x7E8, {0x41, 0x0D, 0x20}}};
+    say("ATE0");
+    say("ATSP6");
+    say("010D");
+    EXPECT_EQ(say(""), "41 0D 20\r\r>");
+}
+
+// Whatever the formatting switches, the parser reads back what the ECUs sent.
+struct Format {
+    const char* name;
+    std::vector<std::string> setup;
+    bool headers;
+    obd::DataLinkProtocol vehicle = obd::DataLinkProtocol::Iso15765Can11Bit500k;
+};
+
+class Elm327RoundTripTest : public ::testing::TestWithParam<Format> {};
+
+TEST_P(Elm327RoundTripTest, ParserReadsBackEveryEcuAnswer) {
+    FixedVehicle vehicle;
+    EmulatorOptions options;
+    options.vehicleProtocol = GetParam().vehicle;
+    Emulator emulator(vehicle, options);
+    for (const std::string& command : GetParam().setup) {
+        emulator.receive(command + "\r");
+    }
+    const std::vector<std::vector<EcuResponse>> cases = {
+        {{0x7E8, {0x41, 0x0C, 0x1A, 0xF8}}},
+        {{0x7E8, Vin()}},
+        {{0x7E8, {0x41, 0x00, 0xBE, 0x3F, 0xA8, 0x13}}, {0x7E9, {0x41, 0x00, 0x98, 0x18, 0x80, 0x01}}},
+        {{0x7E8, Vin()}, {0x7E9, {0x49, 0x02, 0x01, 0x31, 0x31, 0x31, 0x31, 0x31}}},
+    };
+    for (const auto& answers : cases) {
+        if (!GetParam().headers && answers.size() > 1) {
+            continue;  // without headers the senders cannot be told apart
+        }
+        vehicle.answers = answers;
+        const std::string text = emulator.receive("0902\r");
+        const auto parsed = ParseAnswer(text, "0902", AnswerFormat{GetParam().headers});
+        ASSERT_EQ(parsed.status, AnswerStatus::Answered) << text << parsed.message;
+        ASSERT_EQ(parsed.responses.size(), answers.size()) << text;
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            EXPECT_EQ(parsed.responses[i].payload, answers[i].payload) << text;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, Elm327RoundTripTest,
+    ::testing::Values(Format{"Defaults", {}, false},
+                      Format{"Headers11Bit", {"ATE0", "ATH1", "ATSP6"}, true},
+                      Format{"Headers11BitNoSpaces", {"ATH1", "ATS0", "ATL1"}, true},
+                      Format{"Headers29Bit", {"ATE0", "ATH1", "ATSP7"}, true,
+                             obd::DataLinkProtocol::Iso15765Can29Bit500k},
+                      Format{"Headers29BitNoSpaces", {"ATH1", "ATS0"}, true,
+                             obd::DataLinkProtocol::Iso15765Can29Bit250k},
+                      Format{"NoSpacesNoHeaders", {"ATS0", "ATL1"}, false}),
+    [](const ::testing::TestParamInfo<Format>& info) { return info.param.name; });
+
+}  // namespace

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelt::scan {
+
+// A byte stream to an OBD adapter, e.g. an ELM327 Wi-Fi dongle at
+// tcp://192.168.0.10:35000.
+class AdapterLink {
+public:
+    virtual ~AdapterLink() = default;
+
+    // Opens the link `address` names. Throws UsageError for an address it
+    // cannot read, std::runtime_error when the adapter cannot be reached.
+    static std::unique_ptr<AdapterLink> Open(const std::string& address);
+
+    // Sends every byte; false when the link is gone.
+    virtual bool send(const std::vector<std::uint8_t>& data) = 0;
+    // Waits up to `timeoutMilliseconds` for bytes; `data` is empty when none
+    // came. False when the link is gone.
+    virtual bool receive(std::vector<std::uint8_t>& data, int timeoutMilliseconds) = 0;
+};
+
+}  // namespace zelt::scan
