@@ -403,7 +403,7 @@ inline StressLimits HerdLimits() {
 }
 // Threads building and destroying repositories.
 inline StressLimits ChurnLimits() {
-    return StressLimits{2, 300, std::chrono::milliseconds(1000)}.scaled();
+    return StressLimits{2, 1000, std::chrono::milliseconds(1000)}.scaled();
 }
 
 struct StressCounts {
