@@ -96,30 +96,30 @@ struct PidEntry {
     std::vector<Field> fields;  // parallel to definition.sensors
 };
 
-struct SensorSpec {
+struct SensorLayout {
     SensorDefinition definition;
     Field field;
 };
 
-SensorSpec Number(std::string name, MU unit, std::size_t offset, const Scaling& scaling) {
-    SensorSpec spec;
-    spec.definition.name = std::move(name);
-    spec.definition.unit = unit;
-    spec.definition.numeric = true;
-    spec.definition.minimum = static_cast<float>(scaling.ToValue(scaling.RawMinimum()));
-    spec.definition.maximum = static_cast<float>(scaling.ToValue(scaling.RawMaximum()));
-    spec.field.offset = offset;
-    spec.field.scaling = scaling;
-    return spec;
+SensorLayout Number(std::string name, MU unit, std::size_t offset, const Scaling& scaling) {
+    SensorLayout layout;
+    layout.definition.name = std::move(name);
+    layout.definition.unit = unit;
+    layout.definition.numeric = true;
+    layout.definition.minimum = static_cast<float>(scaling.ToValue(scaling.RawMinimum()));
+    layout.definition.maximum = static_cast<float>(scaling.ToValue(scaling.RawMaximum()));
+    layout.field.offset = offset;
+    layout.field.scaling = scaling;
+    return layout;
 }
 
-SensorSpec Text(std::string name, std::size_t offset, TextDecoder decoder) {
-    SensorSpec spec;
-    spec.definition.name = std::move(name);
-    spec.definition.numeric = false;
-    spec.field.offset = offset;
-    spec.field.text = std::move(decoder);
-    return spec;
+SensorLayout Text(std::string name, std::size_t offset, TextDecoder decoder) {
+    SensorLayout layout;
+    layout.definition.name = std::move(name);
+    layout.definition.numeric = false;
+    layout.field.offset = offset;
+    layout.field.text = std::move(decoder);
+    return layout;
 }
 
 enum class SupportByte { kNone, kLeads };
@@ -134,7 +134,7 @@ public:
 
 private:
     void Add(std::uint8_t pid, std::string name, std::size_t dataBytes,
-             std::vector<SensorSpec> sensors, SupportByte support = SupportByte::kNone) {
+             std::vector<SensorLayout> sensors, SupportByte support = SupportByte::kNone) {
         PidEntry entry;
         entry.definition.pid = pid;
         entry.definition.name = std::move(name);
@@ -322,7 +322,7 @@ void PidTable::Fill() {
          Number("Engine Coolant Temperature Sensor 2", MU::DegreeCelsius, 2, kTemperature)},
         SupportByte::kLeads);
     {
-        std::vector<SensorSpec> sensors;
+        std::vector<SensorLayout> sensors;
         for (int index = 0; index < 6; ++index) {
             sensors.push_back(Number(
                 "Intake Air Temperature Bank " + N(index / 3 + 1) + " Sensor " + N(index % 3 + 1),
@@ -425,7 +425,7 @@ void PidTable::Fill() {
         SupportByte::kLeads);
     for (int bank = 1; bank <= 2; ++bank) {
         const std::string name = "Exhaust Gas Temperature Bank " + N(bank);
-        std::vector<SensorSpec> sensors;
+        std::vector<SensorLayout> sensors;
         for (int sensor = 1; sensor <= 4; ++sensor) {
             sensors.push_back(Number(name + " Sensor " + N(sensor), MU::DegreeCelsius,
                                      static_cast<std::size_t>(2 * sensor - 1), kWideTemperature));
