@@ -51,6 +51,15 @@ cmake --build --preset clang-thread-safety -j "$jobs" --target zelt
 run_preset mingw
 step "mingw: tests under Wine"
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Create the Wine prefix once, before any test, and keep one server with its
+# background services alive for the whole run: tests started in parallel on
+# a fresh prefix otherwise race to create it. The services are started here
+# with their output on /dev/null, so they never hold a test's output pipe
+# open (ctest would wait for it).
+mkdir -p "$WINEPREFIX"
+wineserver --persistent
+trap 'wineserver --kill 2>/dev/null || true' EXIT
+wineboot --init >/dev/null 2>&1
 ctest --preset mingw -j "$jobs"
 scripts/check-exports.sh build/mingw/bin/zelt.dll
 
