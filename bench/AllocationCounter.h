@@ -4,8 +4,8 @@
 
 namespace zelt::bench {
 
-// Number of calls of the global operator new so far in this process. The
-// benchmark binary replaces operator new to count them.
+// Number of calls of the global operator new made so far by the calling
+// thread. The benchmark binary replaces operator new to count them.
 std::uint64_t AllocationCount();
 
 }  // namespace zelt::bench

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "obd/sim/SimulatedQuorvix.h"
@@ -98,15 +97,6 @@ private:
     std::shared_ptr<obd::sim::SimulatedQuorvix> vehicle_;
     int codes_;
 };
-
-// libstdc++ updates shared_ptr reference counts without atomic instructions
-// while a process has never started a thread. zelt always runs among threads
-// (the core's event thread at least), so the floor is measured in a process
-// that has started one, like every other benchmark here.
-const bool processIsMultiThreaded = [] {
-    std::thread([] {}).join();
-    return true;
-}();
 
 void BM_Floor_LockCopyVector(benchmark::State& state) {
     std::mutex mutex;

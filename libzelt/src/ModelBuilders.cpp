@@ -36,37 +36,41 @@ std::int64_t ReadInt64(const std::string& text) {
     return std::stoll(text);
 }
 
+// "<major> <majorUnit> <minor> <minorUnit>", the numbers written by a fresh
+// stream with default formatting: plain digits, no grouping.
+template <typename Number>
+std::string JoinTimeParts(Number major, MeasurementUnit majorUnit, Number minor,
+                          MeasurementUnit minorUnit) {
+    std::ostringstream out;
+    out << major << ' ' << ConvertMeasurementUnitToString(majorUnit) << ' ' << minor << ' '
+        << ConvertMeasurementUnitToString(minorUnit);
+    return out.str();
+}
+
 // The display text of one value of the sensor `uid`. Times are split with
 // truncating division, so negative numbers give negative parts (-61 minutes
-// is "-1 hrs -1 min"). The stream is a fresh one with default formatting:
-// plain digits, no grouping.
+// is "-1 hrs -1 min"). Only times need a stream; other values are joined to
+// their unit directly.
 std::string FormatSensorValue(int uid, const std::string& text, MeasurementUnit unit) {
     if (text.empty()) {
         return std::string();
     }
-    std::ostringstream out;
     switch (obd::Uid2Pid(uid)) {
         case Id::TimeRunWithMilOn:
         case Id::TimeSinceCodesCleared: {  // minutes
             const std::int32_t minutes = ReadInt32(text);
-            out << minutes / 60 << ' ' << ConvertMeasurementUnitToString(MeasurementUnit::Hour)
-                << ' ' << minutes % 60 << ' '
-                << ConvertMeasurementUnitToString(MeasurementUnit::Minute);
-            return out.str();
+            return JoinTimeParts(minutes / 60, MeasurementUnit::Hour, minutes % 60,
+                                 MeasurementUnit::Minute);
         }
         case Id::RunTimeSinceEngineStart: {  // seconds; no hours part
             const std::int32_t seconds = ReadInt32(text);
-            out << seconds / 60 << ' ' << ConvertMeasurementUnitToString(MeasurementUnit::Minute)
-                << ' ' << seconds % 60 << ' '
-                << ConvertMeasurementUnitToString(MeasurementUnit::Second);
-            return out.str();
+            return JoinTimeParts(seconds / 60, MeasurementUnit::Minute, seconds % 60,
+                                 MeasurementUnit::Second);
         }
         case Id::EngineRunTime: {  // seconds, shown without them
             const std::int64_t minutes = ReadInt64(text) / 60;
-            out << minutes / 60 << ' ' << ConvertMeasurementUnitToString(MeasurementUnit::Hour)
-                << ' ' << minutes % 60 << ' '
-                << ConvertMeasurementUnitToString(MeasurementUnit::Minute);
-            return out.str();
+            return JoinTimeParts(minutes / 60, MeasurementUnit::Hour, minutes % 60,
+                                 MeasurementUnit::Minute);
         }
         default:
             if (unit == MeasurementUnit::None) {
