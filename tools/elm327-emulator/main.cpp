@@ -1,5 +1,6 @@
 // elm327-emulator: serves the simulated vehicle behind an emulated ELM327
-// adapter on 127.0.0.1, one client at a time, as a Wi-Fi adapter does.
+// adapter on 127.0.0.1, one client at a time, as a Wi-Fi adapter does; or on
+// a pseudo-terminal, as a USB or Bluetooth adapter on a serial port does.
 
 #include <CLI/CLI.hpp>
 #include <chrono>
@@ -11,15 +12,22 @@
 #include "elm327/Emulator.h"
 #include "obd/sim/Scenario.h"
 #include "sim/SimulatedBus.h"
+#include "sim/VehicleModel.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #endif
 
 namespace {
@@ -31,18 +39,22 @@ struct Options {
     int bytesPerSecond = 0;
     bool once = false;
     int dropAfter = 0;
+    bool pty = false;
+    std::string errorText;
+    int errorFrom = 1;
 };
 
 #ifndef _WIN32
 
-// Serves one client until it closes the connection.
+// Serves one client on `fd` (a socket, or a pty's master) until it goes.
 // With `dropAfter`, hangs up after that many commands, as an adapter that
 // loses power does.
-void Serve(int client, obd::elm327::Emulator& emulator, int dropAfter) {
+void Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
     char buffer[1024];
     int commands = 0;
     for (;;) {
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        // A pty's master reads EIO once the client has closed the slave.
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -58,7 +70,10 @@ void Serve(int client, obd::elm327::Emulator& emulator, int dropAfter) {
         const std::string answer = emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
         std::size_t sent = 0;
         while (sent < answer.size()) {
-            const ssize_t m = ::send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+            const ssize_t m = ::write(fd, answer.data() + sent, answer.size() - sent);
+            if (m < 0 && errno == EINTR) {
+                continue;
+            }
             if (m <= 0) {
                 return;
             }
@@ -67,17 +82,90 @@ void Serve(int client, obd::elm327::Emulator& emulator, int dropAfter) {
     }
 }
 
-int Run(const Options& options) {
-    const auto scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
-                                                   : obd::sim::Scenario::loadFile(options.scenario);
-    const auto& model = *scenario.model();
-    obd::sim::SimulatedBus vehicle(model);
+obd::elm327::EmulatorOptions Emulated(const Options& options, const obd::sim::VehicleModel& model) {
     obd::elm327::EmulatorOptions emulated;
     emulated.vehicleProtocol = model.protocol;
     emulated.identification = model.adapter.identification;
     emulated.description = model.adapter.description;
     emulated.latency = std::chrono::milliseconds(options.latencyMs);
     emulated.bytesPerSecond = options.bytesPerSecond;
+    if (!options.errorText.empty()) {
+        emulated.errorText = options.errorText;
+        emulated.errorFrom = options.errorFrom;
+    }
+    return emulated;
+}
+
+#ifdef __linux__
+
+// A pty whose slave a serial client opens as it opens /dev/ttyUSB0.
+int OpenPty() {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) {
+        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    }
+    termios settings{};
+    // Raw on both ends: the line discipline must not turn the adapter's "\r"
+    // into "\n", echo the commands back or hold bytes until a line ends. On
+    // Linux the master's settings are the slave's.
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::tcgetattr(master, &settings) != 0) {
+        const std::string why = std::strerror(errno);
+        ::close(master);
+        throw std::runtime_error("cannot set up the pseudo-terminal: " + why);
+    }
+    ::cfmakeraw(&settings);
+    if (::tcsetattr(master, TCSANOW, &settings) != 0) {
+        const std::string why = std::strerror(errno);
+        ::close(master);
+        throw std::runtime_error("cannot set up the pseudo-terminal: " + why);
+    }
+    return master;
+}
+
+// Until a client opens the slave, the master reports a hang-up.
+void AwaitPtyClient(int master) {
+    for (;;) {
+        pollfd ready{master, POLLIN, 0};
+        if (::poll(&ready, 1, 0) >= 0 && (ready.revents & POLLHUP) == 0) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle, const obd::elm327::EmulatorOptions& emulated) {
+    const int master = OpenPty();
+    // The path first, alone on a line, so that a script can read it.
+    std::cout << "serving on " << ::ptsname(master) << std::endl;
+    do {
+        AwaitPtyClient(master);
+        obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
+        vehicle.restartClock();
+        Serve(master, emulator, options.dropAfter);
+    } while (!options.once);
+    ::close(master);
+    return 0;
+}
+
+#else
+
+int RunPty(const Options&, obd::sim::SimulatedBus&, const obd::elm327::EmulatorOptions&) {
+    throw std::runtime_error("--pty is supported on Linux only");
+}
+
+#endif
+
+int Run(const Options& options) {
+    const auto scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
+                                                   : obd::sim::Scenario::loadFile(options.scenario);
+    const auto& model = *scenario.model();
+    obd::sim::SimulatedBus vehicle(model);
+    const obd::elm327::EmulatorOptions emulated = Emulated(options, model);
+    // A client that goes while we answer must not kill the emulator.
+    ::signal(SIGPIPE, SIG_IGN);
+    if (options.pty) {
+        return RunPty(options, vehicle, emulated);
+    }
 
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
     if (server < 0) {
@@ -120,7 +208,7 @@ int Run(const Options& options) {
 #else
 
 int Run(const Options&) {
-    std::cerr << "elm327-emulator: error: this build cannot serve TCP\n";
+    std::cerr << "elm327-emulator: error: this build can serve neither TCP nor a pseudo-terminal\n";
     return 1;
 }
 
@@ -146,6 +234,16 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 1000000))
         ->type_name("N");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");
+    app.add_flag("--pty", options.pty,
+                 "Serve on a pseudo-terminal instead of TCP, as a serial adapter (Linux); its path is printed")
+        ->excludes(app.get_option("--port"));
+    app.add_option("--error", options.errorText,
+                   "Answer vehicle requests with this adapter error text, e.g. \"CAN ERROR\"")
+        ->type_name("TEXT");
+    app.add_option("--error-from", options.errorFrom,
+                   "With --error: the first vehicle request so answered (1 is the connection's first)")
+        ->check(CLI::Range(1, 1000000))
+        ->type_name("N");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,112 +1,27 @@
 #include "AdapterLink.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <stdexcept>
 
+#include "SerialTransport.h"
 #include "Session.h"
-
-#ifndef _WIN32
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#endif
+#include "TcpTransport.h"
 
 namespace zelt::scan {
 
 namespace {
 
-#ifndef _WIN32
+constexpr const char* kAddressForms = "give tcp://HOST:PORT or serial:DEVICE[:BAUD]";
 
-class TcpLink : public AdapterLink {
-public:
-    explicit TcpLink(int socket) : socket_(socket) {}
-    ~TcpLink() override { ::close(socket_); }
-    TcpLink(const TcpLink&) = delete;
-    TcpLink& operator=(const TcpLink&) = delete;
-
-    bool send(const std::vector<std::uint8_t>& data) override {
-        std::size_t sent = 0;
-        while (sent < data.size()) {
-            const ssize_t n = ::send(socket_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    bool receive(std::vector<std::uint8_t>& data, int timeoutMilliseconds) override {
-        data.clear();
-        pollfd ready{socket_, POLLIN, 0};
-        const int events = ::poll(&ready, 1, timeoutMilliseconds);
-        if (events < 0) {
-            return errno == EINTR;
-        }
-        if (events == 0) {
-            return true;
-        }
-        std::uint8_t buffer[4096];
-        const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR) {
-            return true;
-        }
-        if (n <= 0) {
-            return false;  // closed by the adapter, or broken
-        }
-        data.assign(buffer, buffer + n);
-        return true;
-    }
-
-private:
-    const int socket_;
-};
-
-std::unique_ptr<AdapterLink> OpenTcp(const std::string& host, const std::string& port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    if (status != 0) {
-        throw std::runtime_error("cannot find the adapter host '" + host + "': " + gai_strerror(status));
-    }
-    std::string failure = "no address";
-    for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
-        const int fd = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
-        if (fd < 0) {
-            failure = std::strerror(errno);
-            continue;
-        }
-        if (::connect(fd, address->ai_addr, address->ai_addrlen) == 0) {
-            ::freeaddrinfo(found);
-            return std::make_unique<TcpLink>(fd);
-        }
-        failure = std::strerror(errno);
-        ::close(fd);
-    }
-    ::freeaddrinfo(found);
-    throw std::runtime_error("cannot connect to the adapter at " + host + ":" + port + ": " + failure);
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-#endif
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
-}  // namespace
-
-std::unique_ptr<AdapterLink> AdapterLink::Open(const std::string& address) {
-    const std::string tcp = "tcp://";
-    if (address.compare(0, tcp.size(), tcp) != 0) {
-        throw UsageError("unknown adapter '" + address + "': give tcp://HOST:PORT");
-    }
-    const std::string rest = address.substr(tcp.size());
+std::unique_ptr<AdapterLink> OpenTcp(const std::string& address, const std::string& rest) {
     const auto colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
         throw UsageError("invalid adapter address '" + address + "': give tcp://HOST:PORT");
@@ -118,11 +33,46 @@ std::unique_ptr<AdapterLink> AdapterLink::Open(const std::string& address) {
     if (*end != '\0' || number < 1 || number > 65535) {
         throw UsageError("invalid port '" + port + "' in '" + address + "'");
     }
-#ifndef _WIN32
-    return OpenTcp(host, port);
-#else
-    throw UsageError("this build of zelt-scan cannot reach adapters over TCP");
-#endif
+    return OpenTcpTransport(host, port);
+}
+
+// serial:/dev/ttyUSB0, serial:/dev/ttyUSB0:115200, serial:COM3:9600. A
+// colon in the device name is not supported: the last colon starts the rate.
+std::unique_ptr<AdapterLink> OpenSerial(const std::string& address, const std::string& rest) {
+    std::string device = rest;
+    int baudRate = kDefaultBaudRate;
+    const auto colon = rest.rfind(':');
+    if (colon != std::string::npos) {
+        device = rest.substr(0, colon);
+        const std::string rate = rest.substr(colon + 1);
+        const auto supported = SupportedBaudRates();
+        const bool known = AllDigits(rate) && rate.size() <= 7 &&
+                           std::find(supported.begin(), supported.end(), std::atoi(rate.c_str())) != supported.end();
+        if (!known) {
+            std::string list;
+            for (int each : supported) {
+                list += (list.empty() ? "" : ", ") + std::to_string(each);
+            }
+            throw UsageError("unsupported baud rate '" + rate + "' in '" + address + "': give one of " + list);
+        }
+        baudRate = std::atoi(rate.c_str());
+    }
+    if (device.empty()) {
+        throw UsageError("invalid adapter address '" + address + "': give serial:DEVICE[:BAUD]");
+    }
+    return OpenSerialTransport(device, baudRate);
+}
+
+}  // namespace
+
+std::unique_ptr<AdapterLink> AdapterLink::Open(const std::string& address) {
+    if (StartsWith(address, "tcp://")) {
+        return OpenTcp(address, address.substr(6));
+    }
+    if (StartsWith(address, "serial:")) {
+        return OpenSerial(address, address.substr(7));
+    }
+    throw UsageError("unknown adapter '" + address + "': " + kAddressForms);
 }
 
 }  // namespace zelt::scan

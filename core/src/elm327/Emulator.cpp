@@ -247,6 +247,10 @@ std::string Emulator::request(const std::string& command) {
         if (settings_.active >= 3) return "BUS INIT: ...ERROR\r";
         return "NO DATA\r";
     }
+    ++vehicleRequests_;
+    if (options_.errorFrom > 0 && vehicleRequests_ >= options_.errorFrom) {
+        return out + options_.errorText + "\r";
+    }
     if (injected_) {
         std::string text = std::move(*injected_);
         injected_.reset();

@@ -28,6 +28,12 @@ struct EmulatorOptions {
     int bytesPerSecond = 0;
     std::string identification = "ELM327 v1.5";
     std::string description = "OBDII to RS232 Interpreter";
+    // From the `errorFrom`th vehicle request on (1: the first, which also
+    // searches the protocol), every vehicle request is answered with
+    // `errorText` (e.g. "UNABLE TO CONNECT", "CAN ERROR"), as an adapter
+    // whose vehicle bus failed. 0: never.
+    int errorFrom = 0;
+    std::string errorText;
 };
 
 // Thread safety: receive() may be called from any thread; calls are
@@ -74,6 +80,7 @@ private:
     std::string pending_;      // the command being typed
     std::string lastCommand_;  // repeated by an empty line
     std::optional<std::string> injected_;
+    int vehicleRequests_ = 0;  // reaching the vehicle protocol, counted for errorFrom
 };
 
 }  // namespace obd::elm327
