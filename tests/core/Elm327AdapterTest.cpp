@@ -194,6 +194,44 @@ TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
     EXPECT_NE(ecu->readVin(), "");
 }
 
+TEST(Elm327AdapterTest, LastAdapterErrorKeepsTheErrorTextUntilTheNextOpening) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto manager = root->getConnectionManager();
+    ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->lastAdapterError(), "");
+    auto ecu = root->createEcuService(root->createConnectionService());
+    adapter.emulator().injectError("NO DATA");
+    EXPECT_EQ(ecu->readVin(), "");
+    EXPECT_EQ(root->lastAdapterError(), "") << "NO DATA is no answer, not an error";
+
+    adapter.emulator().injectError("BUS INIT: ...ERROR");
+    EXPECT_EQ(ecu->readVin(), "");
+    EXPECT_EQ(root->lastAdapterError(), "BUS INIT: ...ERROR");
+    EXPECT_NE(ecu->readVin(), "");
+    EXPECT_EQ(root->lastAdapterError(), "BUS INIT: ...ERROR") << "a later success keeps it";
+
+    manager->closeConnection();
+    ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->lastAdapterError(), "");
+}
+
+TEST(Elm327AdapterTest, LastAdapterErrorTellsWhyTheOpeningFailed) {
+    auto options = EmulatedAdapter::Options();
+    options.errorFrom = 1;
+    options.errorText = "UNABLE TO CONNECT";
+    EmulatedAdapter adapter(options);
+    auto root = SimulatedQuorvix::createForAdapter();
+    EXPECT_FALSE(root->getConnectionManager()->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->lastAdapterError(), "UNABLE TO CONNECT");
+}
+
+TEST(Elm327AdapterTest, InProcessVehicleHasNoAdapterError) {
+    auto root = SimulatedQuorvix::create();
+    ASSERT_TRUE(root->openConnection());
+    EXPECT_EQ(root->lastAdapterError(), "");
+}
+
 TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
     // A bridge registered without a listener removes a null one when it
     // goes; that must not wait for a delivery that never comes.

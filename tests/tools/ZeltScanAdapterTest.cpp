@@ -1,10 +1,11 @@
 // End-to-end tests of zelt-scan --adapter against the emulated ELM327
-// adapter served on a TCP port of 127.0.0.1.
+// adapter served on a TCP port of 127.0.0.1 or on a pseudo-terminal.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -41,21 +42,25 @@ Outcome Execute(const std::string& command) {
     return run;
 }
 
-// The emulator server for one client; the port it listens on is read from
-// its first line.
+// The emulator server for one client; the address it serves on (a port or
+// a pty's path) is read from its first line.
 class EmulatorServer {
 public:
-    explicit EmulatorServer(const std::string& arguments = "") {
-        pipe_ = popen((std::string(ZELT_ELM327_EMULATOR_PATH) + " --port 0 --once " + arguments).c_str(),
-                      "r");
-        char line[128] = {};
+    explicit EmulatorServer(const std::string& arguments = "", bool pty = false) {
+        const std::string listen = pty ? " --pty" : " --port 0";
+        pipe_ = popen((std::string(ZELT_ELM327_EMULATOR_PATH) + listen + " --once " + arguments).c_str(), "r");
+        char line[256] = {};
         if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr) {
             ADD_FAILURE() << "the emulator did not start";
             return;
         }
-        const std::string text(line);
-        const auto colon = text.rfind(':');
-        address_ = "tcp://127.0.0.1:" + text.substr(colon + 1, text.find('\n') - colon - 1);
+        std::string text(line);
+        text.erase(text.find('\n'));
+        if (pty) {
+            address_ = "serial:" + text.substr(text.find('/'));
+        } else {
+            address_ = "tcp://127.0.0.1:" + text.substr(text.rfind(':') + 1);
+        }
     }
     ~EmulatorServer() {
         if (pipe_ != nullptr) {
@@ -86,11 +91,11 @@ void DropReadings(nlohmann::json& json) {
     }
 }
 
-TEST(ZeltScanAdapterTest, ReportOverTcpEqualsTheInProcessReport) {
-    EmulatorServer server;
+void ExpectReportEqualsTheInProcessReport(const EmulatorServer& server) {
     ASSERT_FALSE(server.address().empty());
     const Outcome remote = Execute(std::string(ZELT_SCAN_PATH) + " --json --adapter " + server.address());
     ASSERT_EQ(remote.exitCode, 0) << remote.err;
+    EXPECT_EQ(remote.err, "");
     const Outcome local = Execute(std::string(ZELT_SCAN_PATH) + " --json");
     ASSERT_EQ(local.exitCode, 0) << local.err;
     auto remoteJson = nlohmann::json::parse(remote.out);
@@ -99,6 +104,71 @@ TEST(ZeltScanAdapterTest, ReportOverTcpEqualsTheInProcessReport) {
     DropReadings(localJson["liveData"]);
     ASSERT_FALSE(localJson["liveData"].empty());
     EXPECT_EQ(remoteJson.dump(2), localJson.dump(2));
+}
+
+TEST(ZeltScanAdapterTest, ReportOverTcpEqualsTheInProcessReport) {
+    ExpectReportEqualsTheInProcessReport(EmulatorServer());
+}
+
+#ifdef __linux__
+// The pty stands for a USB or Bluetooth adapter on a serial port; the
+// dialogue must cross its line discipline unchanged.
+TEST(ZeltScanAdapterTest, ReportOverSerialPortEqualsTheInProcessReport) {
+    ExpectReportEqualsTheInProcessReport(EmulatorServer("", true));
+}
+
+TEST(ZeltScanAdapterTest, SerialPortGoneMidScanFailsClearlyAfterShowingWhatWasRead) {
+    EmulatorServer server("--drop-after 60", true);
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() + ":115200");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("the adapter closed the connection"));
+    EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
+}
+#endif
+
+TEST(ZeltScanAdapterTest, BadSerialAddressesFailWithOnePreciseMessage) {
+    const Outcome rate = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:/dev/ttyUSB0:12345");
+    EXPECT_EQ(rate.exitCode, 2);
+    EXPECT_THAT(rate.err, HasSubstr("unsupported baud rate '12345' in 'serial:/dev/ttyUSB0:12345': give one of 9600,"));
+    EXPECT_EQ(std::count(rate.err.begin(), rate.err.end(), '\n'), 1);
+    const Outcome empty = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:");
+    EXPECT_EQ(empty.exitCode, 2);
+    EXPECT_THAT(empty.err, HasSubstr("serial:DEVICE[:BAUD]"));
+    const Outcome missing = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:" + ::testing::TempDir() +
+                                    "no-such-port:9600");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_THAT(missing.err, HasSubstr("cannot open the serial port"));
+}
+
+// Opening takes the adapter's first vehicle requests; from the 20th on the
+// scan itself is answered.
+TEST(ZeltScanAdapterTest, AdapterErrorTextIsShownOnceAndTheScanCompletes) {
+    for (const char* text : {"CAN ERROR", "BUS INIT: ...ERROR", "STOPPED", "BUFFER FULL", "?"}) {
+        SCOPED_TRACE(text);
+        EmulatorServer server(std::string("--error-from 20 --error '") + text + "'");
+        const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address());
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_THAT(run.err, HasSubstr(std::string("the adapter reported an error: ") + text));
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
+    }
+}
+
+TEST(ZeltScanAdapterTest, NoDataIsNoAnswerNotAnError) {
+    EmulatorServer server("--error-from 20 --error 'NO DATA'");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
+}
+
+TEST(ZeltScanAdapterTest, AdapterThatCannotReachTheVehicleFailsWithItsError) {
+    EmulatorServer server("--error 'UNABLE TO CONNECT'");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("no vehicle connection through the adapter"));
+    EXPECT_THAT(run.err, HasSubstr("UNABLE TO CONNECT"));
+    EXPECT_EQ(run.out, "");
 }
 
 TEST(ZeltScanAdapterTest, TraceShowsTheRawDialogue) {

@@ -64,9 +64,13 @@ public:
         // take more than the core's default.
         root->getConnectionManager()->setTimeout(5000);
         if (!bridge_->connect(obd::DataLinkProtocol::Automatic, true)) {
-            const std::string lost = this->lost();
+            // The link's loss explains more than what the adapter last said.
+            std::string why = this->lost();
+            if (why.empty()) {
+                why = root->lastAdapterError();
+            }
             throw std::runtime_error("no vehicle connection through the adapter at " + address_ +
-                                     (lost.empty() ? "" : ": " + lost));
+                                     (why.empty() ? "" : ": " + why));
         }
         return root;
     }
@@ -131,6 +135,8 @@ Session::Session(const std::string& adapter, std::ostream* trace)
       dongle_(root_) {}
 
 std::string Session::linkLost() const { return pump_ ? pump_->lost() : std::string(); }
+
+std::string Session::adapterError() const { return root_->lastAdapterError(); }
 
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),

@@ -32,7 +32,7 @@ public:
     // Opens the connection to the vehicle of `scenario`.
     explicit Session(const obd::sim::Scenario& scenario);
     // Opens the connection to a vehicle through the adapter at `adapter`
-    // (tcp://HOST:PORT), carrying the bytes itself; with `trace`, writes the
+    // (tcp://HOST:PORT, serial:DEVICE[:BAUD]), carrying the bytes itself; with `trace`, writes the
     // raw dialogue there. Throws UsageError for a bad address and
     // std::runtime_error when the adapter or the vehicle does not answer.
     Session(const std::string& adapter, std::ostream* trace);
@@ -57,6 +57,9 @@ public:
     // Why the link to the adapter was lost; empty while it is up (and for
     // the in-process vehicle).
     std::string linkLost() const;
+    // The most recent failure the adapter reported (e.g. "CAN ERROR"); empty
+    // when none did (and for the in-process vehicle). "NO DATA" is not one.
+    std::string adapterError() const;
 
 private:
     class AdapterPump;

@@ -63,10 +63,21 @@ void StartLog(const std::string& path) {
 }
 
 // What was read is shown even when the adapter went away in the middle; the
-// loss is then the outcome.
+// loss is then the outcome. Errors the adapter answered (a bus fault, a
+// refused request) leave gaps in the report: one line says why, and the scan
+// still counts as done.
 int LinkState(const zelt::scan::Session& session) {
     const std::string lost = session.linkLost();
-    return lost.empty() ? 0 : Fail(kFailure, lost + "; what was read before is shown");
+    if (!lost.empty()) {
+        return Fail(kFailure, lost + "; what was read before is shown");
+    }
+    const std::string adapterError = session.adapterError();
+    if (!adapterError.empty()) {
+        std::cerr << "zelt-scan: warning: the adapter reported an error: " << adapterError
+                  << (adapterError == "?" ? " (it did not understand a command)" : "")
+                  << "; what it could not read is missing\n";
+    }
+    return 0;
 }
 
 int Run(const Options& options) {
@@ -132,7 +143,8 @@ int main(int argc, char** argv) {
     app.add_flag("--yes", options.yes, "Confirm --clear-codes");
     app.add_option("--log", options.log, "Write a debug log to FILE")->type_name("FILE");
     app.add_option("--adapter", options.adapter,
-                   "Scan a real vehicle through an ELM327-compatible adapter, e.g. tcp://192.168.0.10:35000")
+                   "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
+                   "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
         ->type_name("ADDRESS")
         ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr (with --adapter)");

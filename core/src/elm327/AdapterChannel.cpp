@@ -83,8 +83,16 @@ std::string AdapterChannel::error() const {
     return error_;
 }
 
+std::string AdapterChannel::lastError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastError_;
+}
+
 void AdapterChannel::setError(std::string error) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!error.empty()) {
+        lastError_ = error;
+    }
     error_ = std::move(error);
 }
 
@@ -93,6 +101,7 @@ void AdapterChannel::dropped(const std::string& reason) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         error_ = reason;
+        lastError_ = reason;
         if (dropped_) {
             return;
         }
@@ -134,6 +143,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         timeout_ = timeoutMilliseconds;
         dropped_ = false;
         error_.clear();
+        lastError_.clear();
     }
     connection_ = std::move(connection);
     header_.reset();
@@ -212,7 +222,7 @@ void AdapterChannel::stop() {
     header_.reset();
 }
 
-bool AdapterChannel::selectHeader(std::uint32_t ecu) {
+bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
     if (header_ == ecu) {
         return true;
     }
@@ -226,8 +236,13 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu) {
         std::snprintf(text, sizeof text, "%03X",
                       static_cast<unsigned>(ecu - bus::kResponseToRequestOffset) & 0x7FF);
     }
-    const auto answer = query(std::string("ATSH") + text, timeout());
-    if (!answer || *answer != "OK") {
+    const std::string select = std::string("ATSH") + text;
+    const auto answer = query(select, timeout());
+    if (!answer) {
+        return false;
+    }
+    if (*answer != "OK") {
+        refusal = "the adapter refused " + select + ": " + *answer;
         return false;
     }
     header_ = ecu;
@@ -251,8 +266,15 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
     if (!connection_ || request.empty() || request.size() > 7) {
         return {};
     }
-    if (!selectHeader(ecu)) {
-        dropped("the adapter stopped answering");
+    std::string refusal;
+    if (!selectHeader(ecu, refusal)) {
+        // An adapter that answers, even with "?", is still there: only
+        // this request fails.
+        if (refusal.empty()) {
+            dropped("the adapter stopped answering");
+        } else {
+            setError(refusal);
+        }
         return {};
     }
     std::string text = RequestText(request);

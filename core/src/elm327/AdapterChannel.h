@@ -63,6 +63,12 @@ public:
     void setDropHandler(DropHandler handler);
     // Why the last start or request failed; empty when it did not.
     std::string error() const;
+    // The most recent failure since the last start: an error text the
+    // adapter answered ("CAN ERROR", "UNABLE TO CONNECT", "BUS INIT:
+    // ...ERROR", "?"), why it stopped answering, or why the start failed.
+    // Unlike error() a later success does not clear it; "NO DATA" is an
+    // answer (nobody answered), not a failure. Empty when nothing failed.
+    std::string lastError() const;
 
     std::vector<detail::EcuResponse> transact(const detail::Bytes& request,
                                               std::uint32_t ecu) override;
@@ -75,7 +81,9 @@ private:
     std::optional<std::string> command(const std::string& command, std::int32_t timeout);
     // The text of a command's answer without echo and prompt.
     std::optional<std::string> query(const std::string& command, std::int32_t timeout);
-    bool selectHeader(std::uint32_t ecu);  // REQUIRES: exchangeMutex_ held
+    // False when the header could not be set: `refusal` is then what the
+    // adapter answered, empty when it did not answer at all.
+    bool selectHeader(std::uint32_t ecu, std::string& refusal);  // REQUIRES: exchangeMutex_ held
     void dropped(const std::string& reason);
     void setError(std::string error);
     std::int32_t timeout() const;
@@ -92,6 +100,7 @@ private:
     bool dropped_ = false;         // guarded by mutex_
     DropHandler dropHandler_;      // guarded by mutex_
     std::string error_;            // guarded by mutex_
+    std::string lastError_;        // guarded by mutex_
 };
 
 }  // namespace obd::elm327

@@ -50,7 +50,8 @@ struct SimulatedQuorvix::Impl {
           connection(std::make_shared<detail::VehicleConnection>(
               channel, info, DataLinkProtocol::Automatic, dispatcher)),
           manager(std::make_shared<ConnectionManager>(connection, DataLinkProtocol::Automatic,
-                                                      channel)) {}
+                                                      channel)),
+          adapter(channel) {}
 
     // The connection a service reports on: that of the connection service it
     // was built with, when that is one of the core's, else the root's own.
@@ -66,6 +67,7 @@ struct SimulatedQuorvix::Impl {
     const std::shared_ptr<detail::EventDispatcher> dispatcher;
     const std::shared_ptr<detail::VehicleConnection> connection;
     const std::shared_ptr<ConnectionManager> manager;
+    const std::shared_ptr<elm327::AdapterChannel> adapter;  // null: the in-process vehicle
 };
 
 std::shared_ptr<SimulatedQuorvix> SimulatedQuorvix::create(const Scenario& scenario) {
@@ -108,6 +110,10 @@ std::uint32_t SimulatedQuorvix::getSelectedEcu() const {
 
 const Scenario& SimulatedQuorvix::getScenario() const {
     return impl_->scenario;
+}
+
+std::string SimulatedQuorvix::lastAdapterError() const {
+    return impl_->adapter ? impl_->adapter->lastError() : std::string();
 }
 
 std::shared_ptr<IConnectionManager> SimulatedQuorvix::getConnectionManager() {

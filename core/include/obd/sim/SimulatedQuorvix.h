@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "obd/IQuorvix.h"
@@ -55,6 +56,15 @@ public:
     std::uint32_t getSelectedEcu() const;
 
     const Scenario& getScenario() const;
+
+    // Over an adapter: the most recent failure the adapter reported since
+    // the connection was last opened, as a text the application can show:
+    // one of its error texts ("CAN ERROR", "UNABLE TO CONNECT", "BUS INIT:
+    // ...ERROR", "BUFFER FULL", "STOPPED", "?"), that it stopped answering,
+    // or why the opening failed. A later successful request does not clear
+    // it; "NO DATA" is no failure (the vehicle had no answer). Empty when
+    // nothing failed, and always for the in-process vehicle.
+    std::string lastAdapterError() const;
 
     std::shared_ptr<IConnectionManager> getConnectionManager() override;
     std::shared_ptr<IConnectionService> createConnectionService() override;
