@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -23,7 +24,9 @@ struct Outcome {
 };
 
 Outcome Execute(const std::string& command) {
-    const std::string errFile = ::testing::TempDir() + "zelt-scan-adapter-stderr.txt";
+    // One file per process: test runs of other build trees share the
+    // temporary folder.
+    const std::string errFile = ::testing::TempDir() + "zelt-scan-adapter-stderr-" + std::to_string(::getpid()) + ".txt";
     Outcome run;
     FILE* pipe = popen((command + " 2>" + errFile).c_str(), "r");
     if (pipe == nullptr) {
@@ -39,6 +42,7 @@ Outcome Execute(const std::string& command) {
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream err(errFile);
     run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    std::remove(errFile.c_str());
     return run;
 }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -27,7 +28,9 @@ struct Outcome {
 
 // Runs zelt-scan with `arguments` (shell syntax), capturing both streams.
 Outcome Scan(const std::string& arguments) {
-    const std::string errFile = ::testing::TempDir() + "zelt-scan-stderr.txt";
+    // One file per process: test runs of other build trees share the
+    // temporary folder.
+    const std::string errFile = ::testing::TempDir() + "zelt-scan-stderr-" + std::to_string(::getpid()) + ".txt";
     const std::string command = std::string(ZELT_SCAN_PATH) + " " + arguments + " 2>" + errFile;
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
@@ -44,6 +47,7 @@ Outcome Scan(const std::string& arguments) {
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream err(errFile);
     run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    std::remove(errFile.c_str());
     return run;
 }
 
@@ -147,7 +151,7 @@ TEST(ZeltScanTest, AnotherEcuIsScannedWhenSelected) {
 }
 
 TEST(ZeltScanTest, LogOptionWritesTheDebugLog) {
-    const std::string log = ::testing::TempDir() + "zelt-scan-test.log";
+    const std::string log = ::testing::TempDir() + "zelt-scan-test-" + std::to_string(::getpid()) + ".log";
     std::remove(log.c_str());
     const Outcome run = Scan("--log " + log + " --json");
     ASSERT_EQ(run.exitCode, 0) << run.err;

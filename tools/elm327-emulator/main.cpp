@@ -48,8 +48,8 @@ struct Options {
 
 // Serves one client on `fd` (a socket, or a pty's master) until it goes.
 // With `dropAfter`, hangs up after that many commands, as an adapter that
-// loses power does.
-void Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
+// loses power does, and returns true.
+bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
     char buffer[1024];
     int commands = 0;
     for (;;) {
@@ -59,13 +59,13 @@ void Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
             continue;
         }
         if (n <= 0) {
-            return;
+            return false;
         }
         for (ssize_t i = 0; i < n; ++i) {
             commands += buffer[i] == '\r' ? 1 : 0;
         }
         if (dropAfter > 0 && commands >= dropAfter) {
-            return;
+            return true;
         }
         const std::string answer = emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
         std::size_t sent = 0;
@@ -75,7 +75,7 @@ void Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
                 continue;
             }
             if (m <= 0) {
-                return;
+                return false;
             }
             sent += static_cast<std::size_t>(m);
         }
@@ -141,7 +141,10 @@ int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle, const obd::e
         AwaitPtyClient(master);
         obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
         vehicle.restartClock();
-        Serve(master, emulator, options.dropAfter);
+        // A pty hangs up only when its master closes, which ends the pty.
+        if (Serve(master, emulator, options.dropAfter)) {
+            break;
+        }
     } while (!options.once);
     ::close(master);
     return 0;
@@ -230,7 +233,8 @@ int main(int argc, char** argv) {
     app.add_option("--bytes-per-second", options.bytesPerSecond,
                    "Limit the answers' throughput, e.g. 3840 for 38400 baud; 0 for none")
         ->check(CLI::Range(0, 10000000));
-    app.add_option("--drop-after", options.dropAfter, "Hang up on the client at its Nth command")
+    app.add_option("--drop-after", options.dropAfter,
+                   "Hang up on the client at its Nth command (with --pty, the emulator then exits)")
         ->check(CLI::Range(0, 1000000))
         ->type_name("N");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");

@@ -55,14 +55,17 @@ public:
 
     bool receive(std::vector<std::uint8_t>& data, int timeoutMilliseconds) override {
         data.clear();
-        // Return as soon as a byte is there, or after the timeout.
-        COMMTIMEOUTS timeouts{};
-        timeouts.ReadIntervalTimeout = MAXDWORD;
-        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-        timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMilliseconds > 0 ? timeoutMilliseconds : 1);
-        timeouts.WriteTotalTimeoutConstant = 5000;
-        if (!::SetCommTimeouts(port_, &timeouts)) {
-            return false;
+        if (timeoutMilliseconds != timeout_) {
+            // Return as soon as a byte is there, or after the timeout.
+            COMMTIMEOUTS timeouts{};
+            timeouts.ReadIntervalTimeout = MAXDWORD;
+            timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+            timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMilliseconds > 0 ? timeoutMilliseconds : 1);
+            timeouts.WriteTotalTimeoutConstant = 5000;
+            if (!::SetCommTimeouts(port_, &timeouts)) {
+                return false;
+            }
+            timeout_ = timeoutMilliseconds;
         }
         std::uint8_t buffer[4096];
         DWORD read = 0;
@@ -75,6 +78,7 @@ public:
 
 private:
     const HANDLE port_;
+    int timeout_ = -1;  // the read timeout the port is set to; -1 before the first read
 };
 
 #else
