@@ -161,7 +161,11 @@ TEST(Elm327AdapterTest, AdapterFallingSilentClosesTheConnection) {
     manager->setTimeout(20);
     adapter.mute();
     auto ecu = root->createEcuService(root->createConnectionService());
+    EXPECT_FALSE(root->isAdapterLost());
     EXPECT_EQ(ecu->readVin(), "");
+    // Known at once, before the connection has closed on the event thread.
+    EXPECT_TRUE(root->isAdapterLost());
+    EXPECT_THAT(root->lastAdapterError(), ::testing::HasSubstr("the adapter stopped answering"));
     EXPECT_TRUE(closed.wait());
     EXPECT_FALSE(root->isConnectionOpen());
     manager->removePhaseListener(&closed);

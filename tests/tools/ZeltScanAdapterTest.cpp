@@ -192,6 +192,14 @@ TEST(ZeltScanAdapterTest, DroppedConnectionFailsClearlyAfterShowingWhatWasRead) 
     EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
 }
 
+TEST(ZeltScanAdapterTest, AdapterFallingSilentMidScanFailsClearlyAfterShowingWhatWasRead) {
+    EmulatorServer server("--mute-after 60");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("the adapter stopped answering"));
+    EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
+}
+
 TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {
     const Outcome bad = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial-port");
     EXPECT_EQ(bad.exitCode, 2);

@@ -39,6 +39,7 @@ struct Options {
     int bytesPerSecond = 0;
     bool once = false;
     int dropAfter = 0;
+    int muteAfter = 0;
     bool pty = false;
     std::string errorText;
     int errorFrom = 1;
@@ -48,8 +49,9 @@ struct Options {
 
 // Serves one client on `fd` (a socket, or a pty's master) until it goes.
 // With `dropAfter`, hangs up after that many commands, as an adapter that
-// loses power does, and returns true.
-bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
+// loses power does, and returns true. With `muteAfter`, reads but no longer
+// answers from that command on, as a Bluetooth adapter out of range.
+bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter, int muteAfter) {
     char buffer[1024];
     int commands = 0;
     for (;;) {
@@ -66,6 +68,9 @@ bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter) {
         }
         if (dropAfter > 0 && commands >= dropAfter) {
             return true;
+        }
+        if (muteAfter > 0 && commands >= muteAfter) {
+            continue;
         }
         const std::string answer = emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
         std::size_t sent = 0;
@@ -142,7 +147,7 @@ int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle, const obd::e
         obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
         vehicle.restartClock();
         // A pty hangs up only when its master closes, which ends the pty.
-        if (Serve(master, emulator, options.dropAfter)) {
+        if (Serve(master, emulator, options.dropAfter, options.muteAfter)) {
             break;
         }
     } while (!options.once);
@@ -201,7 +206,7 @@ int Run(const Options& options) {
         }
         obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
         vehicle.restartClock();
-        Serve(client, emulator, options.dropAfter);
+        Serve(client, emulator, options.dropAfter, options.muteAfter);
         ::close(client);
     } while (!options.once);
     ::close(server);
@@ -235,6 +240,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 10000000));
     app.add_option("--drop-after", options.dropAfter,
                    "Hang up on the client at its Nth command (with --pty, the emulator then exits)")
+        ->check(CLI::Range(0, 1000000))
+        ->type_name("N");
+    app.add_option("--mute-after", options.muteAfter, "Stop answering (but stay connected) at the client's Nth command")
         ->check(CLI::Range(0, 1000000))
         ->type_name("N");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");

@@ -138,6 +138,8 @@ std::string Session::linkLost() const { return pump_ ? pump_->lost() : std::stri
 
 std::string Session::adapterError() const { return root_->lastAdapterError(); }
 
+bool Session::adapterLost() const { return root_->isAdapterLost(); }
+
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),
       ecu_(root_),

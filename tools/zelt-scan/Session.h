@@ -60,6 +60,9 @@ public:
     // The most recent failure the adapter reported (e.g. "CAN ERROR"); empty
     // when none did (and for the in-process vehicle). "NO DATA" is not one.
     std::string adapterError() const;
+    // True when the adapter stopped answering, or its link went, during the
+    // session.
+    bool adapterLost() const;
 
 private:
     class AdapterPump;

@@ -72,6 +72,11 @@ int LinkState(const zelt::scan::Session& session) {
         return Fail(kFailure, lost + "; what was read before is shown");
     }
     const std::string adapterError = session.adapterError();
+    // A link can stay up while the adapter has gone silent (a Bluetooth
+    // dongle out of range, a serial adapter without power).
+    if (session.adapterLost()) {
+        return Fail(kFailure, adapterError + "; what was read before is shown");
+    }
     if (!adapterError.empty()) {
         std::cerr << "zelt-scan: warning: the adapter reported an error: " << adapterError
                   << (adapterError == "?" ? " (it did not understand a command)" : "")

@@ -88,6 +88,11 @@ std::string AdapterChannel::lastError() const {
     return lastError_;
 }
 
+bool AdapterChannel::dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+}
+
 void AdapterChannel::setError(std::string error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!error.empty()) {
@@ -96,7 +101,7 @@ void AdapterChannel::setError(std::string error) {
     error_ = std::move(error);
 }
 
-void AdapterChannel::dropped(const std::string& reason) {
+void AdapterChannel::drop(const std::string& reason) {
     DropHandler handler;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -271,7 +276,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         // An adapter that answers, even with "?", is still there: only
         // this request fails.
         if (refusal.empty()) {
-            dropped("the adapter stopped answering");
+            drop("the adapter stopped answering");
         } else {
             setError(refusal);
         }
@@ -285,7 +290,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
     }
     const auto answer = command(text, timeout());
     if (!answer) {
-        dropped(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
+        drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
                                              std::to_string(timeout()) + " ms)"
                                        : "the connection to the adapter was lost");
         return {};

@@ -69,6 +69,9 @@ public:
     // Unlike error() a later success does not clear it; "NO DATA" is an
     // answer (nobody answered), not a failure. Empty when nothing failed.
     std::string lastError() const;
+    // True once the adapter stopped answering or the transport went, until
+    // the next start.
+    bool dropped() const;
 
     std::vector<detail::EcuResponse> transact(const detail::Bytes& request,
                                               std::uint32_t ecu) override;
@@ -84,7 +87,7 @@ private:
     // False when the header could not be set: `refusal` is then what the
     // adapter answered, empty when it did not answer at all.
     bool selectHeader(std::uint32_t ecu, std::string& refusal);  // REQUIRES: exchangeMutex_ held
-    void dropped(const std::string& reason);
+    void drop(const std::string& reason);
     void setError(std::string error);
     std::int32_t timeout() const;
 

@@ -116,6 +116,10 @@ std::string SimulatedQuorvix::lastAdapterError() const {
     return impl_->adapter ? impl_->adapter->lastError() : std::string();
 }
 
+bool SimulatedQuorvix::isAdapterLost() const {
+    return impl_->adapter && impl_->adapter->dropped();
+}
+
 std::shared_ptr<IConnectionManager> SimulatedQuorvix::getConnectionManager() {
     return impl_->manager;
 }

@@ -65,6 +65,11 @@ public:
     // it; "NO DATA" is no failure (the vehicle had no answer). Empty when
     // nothing failed, and always for the in-process vehicle.
     std::string lastAdapterError() const;
+    // Over an adapter: true from the moment the adapter stopped answering or
+    // its transport went (the connection then closes on the event thread)
+    // until the connection is opened again. Always false for the in-process
+    // vehicle.
+    bool isAdapterLost() const;
 
     std::shared_ptr<IConnectionManager> getConnectionManager() override;
     std::shared_ptr<IConnectionService> createConnectionService() override;
