@@ -18,7 +18,8 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 }
 
 bool AllDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::unique_ptr<AdapterLink> OpenTcp(const std::string& address, const std::string& rest) {
@@ -47,13 +48,15 @@ std::unique_ptr<AdapterLink> OpenSerial(const std::string& address, const std::s
         const std::string rate = rest.substr(colon + 1);
         const auto supported = SupportedBaudRates();
         const bool known = AllDigits(rate) && rate.size() <= 7 &&
-                           std::find(supported.begin(), supported.end(), std::atoi(rate.c_str())) != supported.end();
+                           std::find(supported.begin(), supported.end(), std::atoi(rate.c_str())) !=
+                               supported.end();
         if (!known) {
             std::string list;
             for (int each : supported) {
                 list += (list.empty() ? "" : ", ") + std::to_string(each);
             }
-            throw UsageError("unsupported baud rate '" + rate + "' in '" + address + "': give one of " + list);
+            throw UsageError("unsupported baud rate '" + rate + "' in '" + address +
+                             "': give one of " + list);
         }
         baudRate = std::atoi(rate.c_str());
     }

@@ -23,10 +23,12 @@ namespace {
 
 std::string SystemError(DWORD code) {
     char text[256] = {};
-    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                          code, 0, text, sizeof text, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         0, text, sizeof text, nullptr);
     std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
         message.pop_back();
     }
     return message.empty() ? "error " + std::to_string(code) : message;
@@ -43,8 +45,8 @@ public:
         std::size_t sent = 0;
         while (sent < data.size()) {
             DWORD written = 0;
-            if (!::WriteFile(port_, data.data() + sent, static_cast<DWORD>(data.size() - sent), &written,
-                             nullptr) ||
+            if (!::WriteFile(port_, data.data() + sent, static_cast<DWORD>(data.size() - sent),
+                             &written, nullptr) ||
                 written == 0) {
                 return false;
             }
@@ -60,7 +62,8 @@ public:
             COMMTIMEOUTS timeouts{};
             timeouts.ReadIntervalTimeout = MAXDWORD;
             timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-            timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMilliseconds > 0 ? timeoutMilliseconds : 1);
+            timeouts.ReadTotalTimeoutConstant =
+                static_cast<DWORD>(timeoutMilliseconds > 0 ? timeoutMilliseconds : 1);
             timeouts.WriteTotalTimeoutConstant = 5000;
             if (!::SetCommTimeouts(port_, &timeouts)) {
                 return false;
@@ -85,18 +88,26 @@ private:
 
 speed_t Speed(int baudRate) {
     switch (baudRate) {
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
 #ifdef B230400
-        case 230400: return B230400;
+        case 230400:
+            return B230400;
 #endif
 #ifdef B500000
-        case 500000: return B500000;
+        case 500000:
+            return B500000;
 #endif
-        default: return B0;
+        default:
+            return B0;
     }
 }
 
@@ -180,16 +191,18 @@ std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int 
     // COM10 and above are reachable only through the device namespace; it
     // serves COM1 to COM9 as well.
     const std::string path = device.compare(0, 4, "\\\\.\\") == 0 ? device : "\\\\.\\" + device;
-    const HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
-        throw std::runtime_error("cannot open the serial port " + device + ": " + SystemError(::GetLastError()));
+        throw std::runtime_error("cannot open the serial port " + device + ": " +
+                                 SystemError(::GetLastError()));
     }
     auto link = std::make_unique<SerialTransport>(port);
     DCB settings{};
     settings.DCBlength = sizeof settings;
     if (!::GetCommState(port, &settings)) {
-        throw std::runtime_error("cannot set up the serial port " + device + ": " + SystemError(::GetLastError()));
+        throw std::runtime_error("cannot set up the serial port " + device + ": " +
+                                 SystemError(::GetLastError()));
     }
     settings.BaudRate = static_cast<DWORD>(baudRate);
     settings.ByteSize = 8;
@@ -207,7 +220,8 @@ std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int 
     settings.fNull = FALSE;
     settings.fAbortOnError = FALSE;
     if (!::SetCommState(port, &settings)) {
-        throw std::runtime_error("cannot set the serial port " + device + " to " + std::to_string(baudRate) +
+        throw std::runtime_error("cannot set the serial port " + device + " to " +
+                                 std::to_string(baudRate) +
                                  " baud: " + SystemError(::GetLastError()));
     }
     ::PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
@@ -225,12 +239,14 @@ std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int 
     // open; no controlling terminal, so that the port cannot signal us.
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        throw std::runtime_error("cannot open the serial port " + device + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot open the serial port " + device + ": " +
+                                 std::strerror(errno));
     }
     auto link = std::make_unique<SerialTransport>(fd);
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
-        throw std::runtime_error("cannot set up the serial port " + device + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot set up the serial port " + device + ": " +
+                                 std::strerror(errno));
     }
     // Raw bytes: no echo, no line editing, no CR/LF translation, no signals;
     // the adapter's "\r" and ">" must arrive exactly as sent.
@@ -245,8 +261,8 @@ std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int 
     settings.c_cc[VTIME] = 0;
     if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0 ||
         ::tcsetattr(fd, TCSANOW, &settings) != 0) {
-        throw std::runtime_error("cannot set the serial port " + device + " to " + std::to_string(baudRate) +
-                                 " baud: " + std::strerror(errno));
+        throw std::runtime_error("cannot set the serial port " + device + " to " +
+                                 std::to_string(baudRate) + " baud: " + std::strerror(errno));
     }
     // What the adapter printed before we came is not an answer to us.
     ::tcflush(fd, TCIOFLUSH);

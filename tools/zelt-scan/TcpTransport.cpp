@@ -36,15 +36,20 @@ std::string LastSocketError() {
         ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                          static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
     std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
         message.pop_back();
     }
     return message.empty() ? "socket error " + std::to_string(code) : message;
 }
 
-bool Interrupted() { return false; }
+bool Interrupted() {
+    return false;
+}
 
-void CloseSocket(Socket socket) { ::closesocket(socket); }
+void CloseSocket(Socket socket) {
+    ::closesocket(socket);
+}
 
 // Winsock must be started once per process before the first socket call;
 // it stays started until the process ends.
@@ -56,7 +61,8 @@ void StartSockets() {
         status = ::WSAStartup(MAKEWORD(2, 2), &data);
     });
     if (status != 0) {
-        throw std::runtime_error("cannot start Windows sockets (error " + std::to_string(status) + ")");
+        throw std::runtime_error("cannot start Windows sockets (error " + std::to_string(status) +
+                                 ")");
     }
 }
 
@@ -82,11 +88,17 @@ int ReceiveSome(Socket socket, std::uint8_t* buffer, std::size_t size) {
 using Socket = int;
 constexpr Socket kNoSocket = -1;
 
-std::string LastSocketError() { return std::strerror(errno); }
+std::string LastSocketError() {
+    return std::strerror(errno);
+}
 
-bool Interrupted() { return errno == EINTR; }
+bool Interrupted() {
+    return errno == EINTR;
+}
 
-void CloseSocket(Socket socket) { ::close(socket); }
+void CloseSocket(Socket socket) {
+    ::close(socket);
+}
 
 void StartSockets() {}
 
@@ -163,11 +175,13 @@ std::unique_ptr<AdapterLink> OpenTcpTransport(const std::string& host, const std
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
     if (status != 0) {
-        throw std::runtime_error("cannot find the adapter host '" + host + "': " + gai_strerror(status));
+        throw std::runtime_error("cannot find the adapter host '" + host +
+                                 "': " + gai_strerror(status));
     }
     std::string failure = "no address";
     for (addrinfo* address = found; address != nullptr; address = address->ai_next) {
-        const Socket socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+        const Socket socket =
+            ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         if (socket == kNoSocket) {
             failure = LastSocketError();
             continue;
@@ -180,7 +194,8 @@ std::unique_ptr<AdapterLink> OpenTcpTransport(const std::string& host, const std
         CloseSocket(socket);
     }
     ::freeaddrinfo(found);
-    throw std::runtime_error("cannot connect to the adapter at " + host + ":" + port + ": " + failure);
+    throw std::runtime_error("cannot connect to the adapter at " + host + ":" + port + ": " +
+                             failure);
 }
 
 }  // namespace zelt::scan

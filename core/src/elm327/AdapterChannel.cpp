@@ -291,8 +291,8 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
     const auto answer = command(text, timeout());
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
-                                             std::to_string(timeout()) + " ms)"
-                                       : "the connection to the adapter was lost");
+                                          std::to_string(timeout()) + " ms)"
+                                    : "the connection to the adapter was lost");
         return {};
     }
     ParsedAnswer parsed = ParseAnswer(*answer, text, AnswerFormat{});
