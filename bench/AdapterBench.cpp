@@ -94,8 +94,8 @@ private:
 // A root connected through a fresh slow adapter.
 struct Connected {
     Connected() {
-        if (!root->getConnectionManager()->openConnection(
-                adapter.bridge(), obd::DataLinkProtocol::Automatic, true)) {
+        if (!root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                          obd::DataLinkProtocol::Automatic, true)) {
             root.reset();
         }
     }

@@ -40,7 +40,9 @@ public:
     std::uint32_t lastEcu = 99;
 };
 
-Bytes Hex(const char* text) { return *obd::bus::ParseHex(text); }
+Bytes Hex(const char* text) {
+    return *obd::bus::ParseHex(text);
+}
 
 Bytes Vin() {
     return *obd::bus::ParseHex("49 02 01 31 44 34 47 50 30 30 52 35 35 42 31 32 33 34 35 36");

@@ -30,12 +30,15 @@ using ::testing::Pair;
 constexpr std::uint32_t kEngine = 0x7E8;
 constexpr std::uint32_t kTransmission = 0x7E9;
 
-Bytes Hex(const char* text) { return *obd::bus::ParseHex(text); }
+Bytes Hex(const char* text) {
+    return *obd::bus::ParseHex(text);
+}
 
 TEST(SplitCurrentDataTest, SplitsEachPidByItsLength) {
     // Engine speed (2 bytes), vehicle speed (1), coolant temperature (1).
-    EXPECT_THAT(*SplitCurrentData(Hex("0C 1A F8 0D 32 05 5A"), {0x0C, 0x0D, 0x05}),
-                ElementsAre(Pair(0x05, Hex("5A")), Pair(0x0C, Hex("1A F8")), Pair(0x0D, Hex("32"))));
+    EXPECT_THAT(
+        *SplitCurrentData(Hex("0C 1A F8 0D 32 05 5A"), {0x0C, 0x0D, 0x05}),
+        ElementsAre(Pair(0x05, Hex("5A")), Pair(0x0C, Hex("1A F8")), Pair(0x0D, Hex("32"))));
     // Support bitmaps are four bytes each.
     EXPECT_THAT(*SplitCurrentData(Hex("00 BE 1F A8 13 20 80 01 80 01"), {0x00, 0x20, 0x40}),
                 ElementsAre(Pair(0x00, Hex("BE 1F A8 13")), Pair(0x20, Hex("80 01 80 01"))));
@@ -204,7 +207,9 @@ TEST_F(MultiPidRequestTest, OperationKeepsToTheEcuItStartedWith) {
     const std::vector<std::pair<const char*, std::function<void()>>> operations{
         {"readParameters", [&] { ecuService.readParameters(); }},
         {"readParameters(pids)",
-         [&] { sensorService.readParameters({Id::EngineSpeed, Id::EngineCoolantTemperature}); }},
+         [&] {
+             sensorService.readParameters({Id::EngineSpeed, Id::EngineCoolantTemperature});
+         }},
         {"getPids", [&] { sensorService.getPids(); }},
         {"isSupported", [&] { sensorService.isSupported(Id::VehicleSpeed); }},
         {"readFreezeFrameCount", [&] { codes.readFreezeFrameCount(); }},
@@ -231,8 +236,8 @@ TEST_F(MultiPidRequestTest, OperationKeepsToTheEcuItStartedWith) {
             EXPECT_EQ(connection->selectedEcu(), kTransmission) << name;
             EXPECT_FALSE(channel->requests.empty()) << name;
             for (const auto& request : channel->requests) {
-                EXPECT_EQ(request.ecu, kEngine) << name << " batched " << batched << ": "
-                                                << obd::bus::ToHex(request.payload);
+                EXPECT_EQ(request.ecu, kEngine)
+                    << name << " batched " << batched << ": " << obd::bus::ToHex(request.payload);
             }
         }
     }

@@ -95,8 +95,8 @@ std::string Emulator::receive(std::string_view bytes) {
     // the answer printed.
     const std::size_t carried = bytes.size() + output.size();
     if (options_.bytesPerSecond > 0 && carried != 0) {
-        std::this_thread::sleep_for(std::chrono::microseconds(
-            static_cast<long long>(carried) * 1000000 / options_.bytesPerSecond));
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(carried) *
+                                                              1000000 / options_.bytesPerSecond));
     }
     return output;
 }

@@ -236,7 +236,8 @@ DiagnosticsService::getOxygenSensorMonitors(OxygenSensorLocation location) {
     }
     // Monitor ids 01 to 10 are the oxygen sensor monitors, bank 1 sensor 1
     // first, in the order of the locations.
-    for (const auto& result : monitorResults(client_.selectedEcu(), static_cast<std::uint8_t>(index + 1))) {
+    for (const auto& result :
+         monitorResults(client_.selectedEcu(), static_cast<std::uint8_t>(index + 1))) {
         auto monitor = std::make_shared<OxygenSensorMonitorDataModel>();
         monitor->location = location;
         monitor->testId = result->testId;

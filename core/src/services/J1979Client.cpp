@@ -17,8 +17,7 @@ constexpr std::uint8_t kLastBitmap = 0xE0;
 J1979Client::J1979Client(std::shared_ptr<VehicleConnection> connection)
     : connection_(std::move(connection)) {}
 
-std::optional<Bytes> J1979Client::query(std::uint32_t ecu, const Bytes& request,
-                                        std::size_t echo) {
+std::optional<Bytes> J1979Client::query(std::uint32_t ecu, const Bytes& request, std::size_t echo) {
     std::optional<Bytes> answer = connection_->request(request, ecu);
     if (!answer || answer->empty() ||
         (*answer)[0] != static_cast<std::uint8_t>(request[0] + 0x40)) {
