@@ -120,7 +120,9 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
         if (batch.size() == 1) {
             single(batch.front());
         } else if (!batch.empty()) {
-            Bytes request{0x01};
+            Bytes request;
+            request.reserve(1 + batch.size());
+            request.push_back(0x01);
             request.insert(request.end(), batch.begin(), batch.end());
             // An ECU that supports none of them refuses or keeps silent:
             // all are missing, as they would be one by one.
