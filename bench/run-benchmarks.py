@@ -35,12 +35,13 @@ def main() -> int:
 
     medians = {b["run_name"]: b for b in results["benchmarks"] if b.get("aggregate_name") == "median"}
 
-    print("\nCache hit of getConfirmedCodes(false) against the floor (median times):")
-    print(f"  {'N':>4}  {'floor ns':>10}  {'cache hit ns':>12}  {'ratio':>6}")
-    for n in (1, 10, 100):
-        floor = medians.get(f"BM_Floor_LockCopyVector/{n}")
-        hit = medians.get(f"BM_CacheHit_ConfirmedCodes/{n}")
-        if floor and hit:
+    pairs = [(n, medians.get(f"BM_Floor_LockCopyVector/{n}"), medians.get(f"BM_CacheHit_ConfirmedCodes/{n}"))
+             for n in (1, 10, 100)]
+    pairs = [(n, floor, hit) for n, floor, hit in pairs if floor and hit]
+    if pairs:
+        print("\nCache hit of getConfirmedCodes(false) against the floor (median times):")
+        print(f"  {'N':>4}  {'floor ns':>10}  {'cache hit ns':>12}  {'ratio':>6}")
+        for n, floor, hit in pairs:
             ratio = hit["real_time"] / floor["real_time"]
             print(f"  {n:>4}  {floor['real_time']:>10.1f}  {hit['real_time']:>12.1f}  {ratio:>6.2f}")
 
