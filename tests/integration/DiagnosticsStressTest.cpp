@@ -133,10 +133,9 @@ protected:
 };
 
 TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
-    const Storm storm = this->storm("events and clears",
-                                    [&](Random& random, Tally& tally, Keeper& keeper, std::size_t) {
-                                        callAnyGetter(random, tally, keeper);
-                                    });
+    const Storm storm =
+        runStorm("events and clears", [&](Random& random, Tally& tally, Keeper& keeper,
+                                          std::size_t) { callAnyGetter(random, tally, keeper); });
 
     // Every list and item is fetched at most once per clearing and refresh;
     // this cycle's readiness asks for the since-reset list without
@@ -180,37 +179,39 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
         watched.push_back(list.second);
     }
     watched.insert(watched.end(), kOperationDataItems.begin(), kOperationDataItems.end());
-    quiet("quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
-        switch (Pick(random, 4)) {
-            case 0: {
-                const std::string& name = AnyOf(random, kLists).first;
-                violations_.check(getList(name, false, nullptr, random) == first.at(name),
-                                  [&] { return "the cached " + name + " list changed"; });
-                break;
+    runQuiet(
+        "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
+            switch (Pick(random, 4)) {
+                case 0: {
+                    const std::string& name = AnyOf(random, kLists).first;
+                    violations_.check(getList(name, false, nullptr, random) == first.at(name),
+                                      [&] { return "the cached " + name + " list changed"; });
+                    break;
+                }
+                case 1: {
+                    const Location location = AnyOf(random, kLocations);
+                    const auto& expected = firstMonitors.at(location);
+                    // A location without monitors is asked every time.
+                    tally.add(CoreCallName(CoreCall::DiagnosticsGetOxygenSensorMonitors),
+                              expected.empty());
+                    violations_.check(
+                        repository_.getOxygenSensorMonitors(location, false) == expected,
+                        [] { return std::string("cached oxygen sensor monitors changed"); });
+                    break;
+                }
+                case 2:
+                    violations_.check(
+                        repository_.areOxygenSensorMonitorsComplete(false) == firstComplete,
+                        [] { return std::string("the cached completeness changed"); });
+                    break;
+                default:
+                    violations_.check(repository_.getVehicleOperationData(false) == firstData, [] {
+                        return std::string(
+                            "cached vehicle operation data came back as other records");
+                    });
+                    break;
             }
-            case 1: {
-                const Location location = AnyOf(random, kLocations);
-                const auto& expected = firstMonitors.at(location);
-                // A location without monitors is asked every time.
-                tally.add(CoreCallName(CoreCall::DiagnosticsGetOxygenSensorMonitors),
-                          expected.empty());
-                violations_.check(
-                    repository_.getOxygenSensorMonitors(location, false) == expected,
-                    [] { return std::string("cached oxygen sensor monitors changed"); });
-                break;
-            }
-            case 2:
-                violations_.check(
-                    repository_.areOxygenSensorMonitorsComplete(false) == firstComplete,
-                    [] { return std::string("the cached completeness changed"); });
-                break;
-            default:
-                violations_.check(repository_.getVehicleOperationData(false) == firstData, [] {
-                    return std::string("cached vehicle operation data came back as other records");
-                });
-                break;
-        }
-    });
+        });
 
     // Callers released together onto an emptied cache share one fetch.
     herd(

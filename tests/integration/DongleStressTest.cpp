@@ -140,10 +140,10 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
 
     std::vector<MessageWatch> watches(static_cast<std::size_t>(StormLimits().threads));
     const Storm storm =
-        this->storm("events, clears and log entries",
-                    [&](Random& random, Tally& tally, Keeper& keeper, std::size_t thread) {
-                        callAnyGetter(random, tally, keeper, watches[thread]);
-                    });
+        runStorm("events, clears and log entries",
+                 [&](Random& random, Tally& tally, Keeper& keeper, std::size_t thread) {
+                     callAnyGetter(random, tally, keeper, watches[thread]);
+                 });
 
     // Once everything the core posted has been delivered, the list ends with
     // the last entry the core reported.
@@ -180,18 +180,18 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
     const auto firstVoltage = repository_.getBatteryVoltage(false);
     ASSERT_NE(firstVoltage, nullptr);
     std::vector<MessageWatch> quietWatches(watches.size());
-    quiet("requests on a quiet vehicle", {CoreCall::SensorGetSensors},
-          [&](Random& random, Tally&, std::size_t thread) {
-              if (Chance(random, 50)) {
-                  repository_.sendMessage(AnyOf(random, kRequests), 1000);
-              } else if (Chance(random, 50)) {
-                  checkMessages(repository_.getMessages(), quietWatches[thread]);
-              } else {
-                  violations_.check(repository_.getBatteryVoltage(false) == firstVoltage, [] {
-                      return std::string("the cached voltage came back as another text");
-                  });
-              }
-          });
+    runQuiet("requests on a quiet vehicle", {CoreCall::SensorGetSensors},
+             [&](Random& random, Tally&, std::size_t thread) {
+                 if (Chance(random, 50)) {
+                     repository_.sendMessage(AnyOf(random, kRequests), 1000);
+                 } else if (Chance(random, 50)) {
+                     checkMessages(repository_.getMessages(), quietWatches[thread]);
+                 } else {
+                     violations_.check(repository_.getBatteryVoltage(false) == firstVoltage, [] {
+                         return std::string("the cached voltage came back as another text");
+                     });
+                 }
+             });
     driver_.reopen();
     const Messages logged = repository_.getMessages();
     ASSERT_FALSE(logged.empty());

@@ -149,7 +149,7 @@ protected:
 
 TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
     std::vector<Parameters> lastParameters(static_cast<std::size_t>(StormLimits().threads));
-    const Storm storm = this->storm(
+    const Storm storm = runStorm(
         "events and clears", [&](Random& random, Tally& tally, Keeper& keeper, std::size_t thread) {
             callAnyGetter(random, tally, keeper, lastParameters[thread]);
         });
@@ -191,27 +191,28 @@ TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
     }
     std::vector<CoreCall> watched = cached;
     watched.insert(watched.end(), askedEveryTime.begin(), askedEveryTime.end());
-    quiet("quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
-        if (Chance(random, 50)) {
-            for (CoreCall call : askedEveryTime) {
-                tally.add(CoreCallName(call));
-            }
-            const Items info = repository_.getEcuInfo(false);
-            violations_.check(info.size() == firstInfo.size(), [&] {
-                return "getEcuInfo(false) on a quiet vehicle changed its length: " +
-                       DescribeList(info);
-            });
-            for (std::size_t i = 0; i < info.size() && i < firstInfo.size(); ++i) {
-                violations_.check(info[i]->id < 4 || info[i] == firstInfo[i], [&] {
-                    return "getEcuInfo(false) rebuilt the cached item " + Describe(info[i]);
+    runQuiet(
+        "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
+            if (Chance(random, 50)) {
+                for (CoreCall call : askedEveryTime) {
+                    tally.add(CoreCallName(call));
+                }
+                const Items info = repository_.getEcuInfo(false);
+                violations_.check(info.size() == firstInfo.size(), [&] {
+                    return "getEcuInfo(false) on a quiet vehicle changed its length: " +
+                           DescribeList(info);
+                });
+                for (std::size_t i = 0; i < info.size() && i < firstInfo.size(); ++i) {
+                    violations_.check(info[i]->id < 4 || info[i] == firstInfo[i], [&] {
+                        return "getEcuInfo(false) rebuilt the cached item " + Describe(info[i]);
+                    });
+                }
+            } else {
+                violations_.check(repository_.getParameters(false) == firstParameters, [] {
+                    return std::string("getParameters(false) on a filled cache gave new records");
                 });
             }
-        } else {
-            violations_.check(repository_.getParameters(false) == firstParameters, [] {
-                return std::string("getParameters(false) on a filled cache gave new records");
-            });
-        }
-    });
+        });
 
     // Callers released together onto an emptied cache share one fetch.
     herd(

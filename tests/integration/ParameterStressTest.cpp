@@ -85,10 +85,9 @@ protected:
 };
 
 TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
-    const Storm storm = this->storm("events and clears",
-                                    [&](Random& random, Tally& tally, Keeper& keeper, std::size_t) {
-                                        callAnyGetter(random, tally, keeper);
-                                    });
+    const Storm storm =
+        runStorm("events and clears", [&](Random& random, Tally& tally, Keeper& keeper,
+                                          std::size_t) { callAnyGetter(random, tally, keeper); });
 
     // Values are read anew on every call; the PID list and each parameter
     // are fetched once per clearing, except that an empty list or a missing
@@ -110,30 +109,30 @@ TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEven
         first[pid] = repository_.getParameter(pid);
     }
     ASSERT_EQ(first.at(static_cast<Id>(0x22)), nullptr);
-    quiet("quiet vehicle",
-          {CoreCall::SensorGetPids, CoreCall::SensorGetParameter, CoreCall::SensorGetSensors},
-          [&](Random& random, Tally& tally, std::size_t) {
-              const Id pid = AnyAsked(random);
-              switch (Pick(random, 3)) {
-                  case 0:
-                      violations_.check(repository_.getPids() == firstPids, [] {
-                          return std::string("getPids() on a filled cache gave another list");
-                      });
-                      break;
-                  case 1:
-                      tally.add(CoreCallName(CoreCall::SensorGetParameter),
-                                first.at(pid) == nullptr);
-                      violations_.check(repository_.getParameter(pid) == first.at(pid), [&] {
-                          return "getParameter(" + Describe(pid) +
-                                 ") on a filled cache gave another record";
-                      });
-                      break;
-                  default:
-                      tally.add(CoreCallName(CoreCall::SensorGetSensors));
-                      repository_.getValues(pid, false);
-                      break;
-              }
-          });
+    runQuiet("quiet vehicle",
+             {CoreCall::SensorGetPids, CoreCall::SensorGetParameter, CoreCall::SensorGetSensors},
+             [&](Random& random, Tally& tally, std::size_t) {
+                 const Id pid = AnyAsked(random);
+                 switch (Pick(random, 3)) {
+                     case 0:
+                         violations_.check(repository_.getPids() == firstPids, [] {
+                             return std::string("getPids() on a filled cache gave another list");
+                         });
+                         break;
+                     case 1:
+                         tally.add(CoreCallName(CoreCall::SensorGetParameter),
+                                   first.at(pid) == nullptr);
+                         violations_.check(repository_.getParameter(pid) == first.at(pid), [&] {
+                             return "getParameter(" + Describe(pid) +
+                                    ") on a filled cache gave another record";
+                         });
+                         break;
+                     default:
+                         tally.add(CoreCallName(CoreCall::SensorGetSensors));
+                         repository_.getValues(pid, false);
+                         break;
+                 }
+             });
 
     // Callers released together onto an emptied cache share one fetch.
     herd(

@@ -72,10 +72,9 @@ protected:
 };
 
 TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnderEvents) {
-    const Storm storm = this->storm("events and clears",
-                                    [&](Random& random, Tally& tally, Keeper& keeper, std::size_t) {
-                                        callAnyGetter(random, tally, keeper);
-                                    });
+    const Storm storm =
+        runStorm("events and clears", [&](Random& random, Tally& tally, Keeper& keeper,
+                                          std::size_t) { callAnyGetter(random, tally, keeper); });
 
     // Every activation reaches the core; the list at most once per clearing
     // and refresh, or again after an empty answer, which is not stored.
@@ -88,12 +87,12 @@ TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnd
     driver_.openOn(VehicleDriver::kEngine);
     const Routines first = repository_.getTestRoutines(false);
     ASSERT_EQ(first.size(), 1u);
-    quiet("quiet vehicle, refresh false", {CoreCall::RoutineGetTestRoutines},
-          [&](Random&, Tally&, std::size_t) {
-              violations_.check(repository_.getTestRoutines(false) == first, [] {
-                  return std::string("the cached routines came back as other records");
-              });
-          });
+    runQuiet("quiet vehicle, refresh false", {CoreCall::RoutineGetTestRoutines},
+             [&](Random&, Tally&, std::size_t) {
+                 violations_.check(repository_.getTestRoutines(false) == first, [] {
+                     return std::string("the cached routines came back as other records");
+                 });
+             });
 
     // Callers released together onto an emptied cache share one fetch.
     herd([&] { return Identity(repository_.getTestRoutines(false)); },

@@ -701,7 +701,7 @@ protected:
 
     // Workers run `step` while the disturbing thread changes the connection
     // or, one time in four, calls `clear` (by default clearCache()).
-    Storm storm(const std::string& phase, const StormStep& step, const Clear& clear = nullptr) {
+    Storm runStorm(const std::string& phase, const StormStep& step, const Clear& clear = nullptr) {
         const StressLimits limits = StormLimits();
         std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
         keepers_.resize(std::max(keepers_.size(), tallies.size()));
@@ -726,8 +726,8 @@ protected:
     // Workers run `step` on a quiet vehicle, with nothing disturbing them:
     // each call in `watched` reaches the core exactly as often as the steps
     // counted it, and no more.
-    void quiet(const std::string& phase, const std::vector<CoreCall>& watched,
-               const QuietStep& step) {
+    void runQuiet(const std::string& phase, const std::vector<CoreCall>& watched,
+                  const QuietStep& step) {
         std::map<CoreCall, std::uint64_t> before;
         for (CoreCall call : watched) {
             before[call] = root_->count(call);

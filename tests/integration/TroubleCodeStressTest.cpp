@@ -184,7 +184,7 @@ protected:
 
 TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
     std::uint64_t resets = 0;
-    const Storm storm = this->storm(
+    const Storm storm = runStorm(
         "events, clears and resets",
         [&](Random& random, Tally& tally, Keeper& keeper, std::size_t) {
             callAnyGetter(random, tally, keeper);
@@ -259,60 +259,63 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                                            CoreCall::CodesReadFreezeFrameTroubleCode,
                                            CoreCall::CodesReadFreezeFramePids,
                                            CoreCall::CodesReadFreezeFrameParameter};
-    quiet("quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
-        const std::uint8_t frame = AnyOf(random, kFrames);
-        switch (Pick(random, 6)) {
-            case 0: {
-                const CodeList& list = AnyOf(random, kCodeLists);
-                violations_.check(
-                    getList(list, false, Chance(random, 50)) == firstLists.at(list.name), [&] {
-                        return std::string("the cached ") + list.name +
-                               " codes came back as other records";
+    runQuiet(
+        "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
+            const std::uint8_t frame = AnyOf(random, kFrames);
+            switch (Pick(random, 6)) {
+                case 0: {
+                    const CodeList& list = AnyOf(random, kCodeLists);
+                    violations_.check(
+                        getList(list, false, Chance(random, 50)) == firstLists.at(list.name), [&] {
+                            return std::string("the cached ") + list.name +
+                                   " codes came back as other records";
+                        });
+                    break;
+                }
+                case 1:
+                    violations_.check(repository_.getMilStatus(false) == firstMil, [] {
+                        return std::string("the cached lamp state came back as another record");
                     });
-                break;
+                    break;
+                case 2: {
+                    const SinceSensor& since = AnyOf(random, kSinceSensors);
+                    const auto& first = firstSince.at(since.pid);
+                    tally.add(CoreCallName(CoreCall::SensorIsSupported), first == nullptr);
+                    violations_.check(getSince(since, false) == first || !first, [&] {
+                        return "the cached sensor " + Describe(since.pid) +
+                               " came back as another record";
+                    });
+                    break;
+                }
+                case 3: {
+                    const auto& first = firstFrameCodes.at(frame);
+                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameTroubleCode),
+                              first == nullptr);
+                    violations_.check(
+                        repository_.getFreezeFrameTroubleCode(frame, false) == first || !first,
+                        [] { return std::string("a cached freeze frame code changed"); });
+                    break;
+                }
+                case 4: {
+                    const auto& first = firstFramePids.at(frame);
+                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFramePids), first.empty());
+                    violations_.check(repository_.getFreezeFramePids(frame, false) == first, [] {
+                        return std::string("cached freeze frame pids changed");
+                    });
+                    break;
+                }
+                default: {
+                    const Id pid = AnyOf(random, kFramePids);
+                    const auto& first = firstFrameParameters.at(FrameKey(frame, pid));
+                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameParameter),
+                              first == nullptr);
+                    violations_.check(
+                        repository_.getFreezeFrameParameter(frame, pid, false) == first || !first,
+                        [] { return std::string("a cached freeze frame parameter changed"); });
+                    break;
+                }
             }
-            case 1:
-                violations_.check(repository_.getMilStatus(false) == firstMil, [] {
-                    return std::string("the cached lamp state came back as another record");
-                });
-                break;
-            case 2: {
-                const SinceSensor& since = AnyOf(random, kSinceSensors);
-                const auto& first = firstSince.at(since.pid);
-                tally.add(CoreCallName(CoreCall::SensorIsSupported), first == nullptr);
-                violations_.check(getSince(since, false) == first || !first, [&] {
-                    return "the cached sensor " + Describe(since.pid) +
-                           " came back as another record";
-                });
-                break;
-            }
-            case 3: {
-                const auto& first = firstFrameCodes.at(frame);
-                tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameTroubleCode),
-                          first == nullptr);
-                violations_.check(
-                    repository_.getFreezeFrameTroubleCode(frame, false) == first || !first,
-                    [] { return std::string("a cached freeze frame code changed"); });
-                break;
-            }
-            case 4: {
-                const auto& first = firstFramePids.at(frame);
-                tally.add(CoreCallName(CoreCall::CodesReadFreezeFramePids), first.empty());
-                violations_.check(repository_.getFreezeFramePids(frame, false) == first,
-                                  [] { return std::string("cached freeze frame pids changed"); });
-                break;
-            }
-            default: {
-                const Id pid = AnyOf(random, kFramePids);
-                const auto& first = firstFrameParameters.at(FrameKey(frame, pid));
-                tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameParameter), first == nullptr);
-                violations_.check(
-                    repository_.getFreezeFrameParameter(frame, pid, false) == first || !first,
-                    [] { return std::string("a cached freeze frame parameter changed"); });
-                break;
-            }
-        }
-    });
+        });
 
     // Callers released together onto an emptied cache share one fetch.
     herd(
