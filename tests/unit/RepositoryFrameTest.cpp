@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CoreMocks.h"
@@ -26,27 +27,22 @@ using ::testing::Return;
 using zelt::testing::FakeRoot;
 using Id = obd::ParameterIdentifier::Id;
 
-enum class Event { Opened, EcuChanged, Closed };
+// A connection event, as the fake connection service fires it.
+using Event = void (zelt::testing::MockConnectionService::*)();
+const Event kOpened = &zelt::testing::MockConnectionService::fireConnectionOpened;
+const Event kEcuChanged = &zelt::testing::MockConnectionService::fireEcuChanged;
+const Event kClosed = &zelt::testing::MockConnectionService::fireConnectionClosed;
 
-void Fire(FakeRoot& root, Event event) {
-    switch (event) {
-        case Event::Opened:
-            root.connection->fireConnectionOpened();
-            break;
-        case Event::EcuChanged:
-            root.connection->fireEcuChanged();
-            break;
-        case Event::Closed:
-            root.connection->fireConnectionClosed();
-            break;
-    }
-}
+// Most caches are emptied by every connection event.
+struct EmptiedByEveryEvent {
+    static bool empties(Event) { return true; }
+};
 
 // Per repository: how many domain services it builds, one cached getter
 // (`use`) with the core call that fills it (`expectFetches`), and which
 // connection events empty that cache.
 
-struct Routines {
+struct Routines : EmptiedByEveryEvent {
     static constexpr const char* kName = "Routine";
     using Repository = zelt::RoutineRepository;
     static constexpr std::size_t kServices = 1;
@@ -58,10 +54,9 @@ struct Routines {
                 zelt::testing::MakeRoutine(1)}));
     }
     static void use(Repository& repository) { repository.getTestRoutines(false); }
-    static bool empties(Event) { return true; }
 };
 
-struct Diagnostics {
+struct Diagnostics : EmptiedByEveryEvent {
     static constexpr const char* kName = "Diagnostics";
     using Repository = zelt::DiagnosticsRepository;
     static constexpr std::size_t kServices = 1;
@@ -69,10 +64,9 @@ struct Diagnostics {
         EXPECT_CALL(*root.diagnostics, getDiagnosticMonitors()).Times(times);
     }
     static void use(Repository& repository) { repository.getDiagnosticMonitors(false); }
-    static bool empties(Event) { return true; }
 };
 
-struct TroubleCodes {
+struct TroubleCodes : EmptiedByEveryEvent {
     static constexpr const char* kName = "TroubleCode";
     using Repository = zelt::TroubleCodeRepository;
     static constexpr std::size_t kServices = 2;  // trouble codes and sensors
@@ -80,10 +74,9 @@ struct TroubleCodes {
         EXPECT_CALL(*root.troubleCodes, readConfirmedCodes()).Times(times);
     }
     static void use(Repository& repository) { repository.getConfirmedCodes(false); }
-    static bool empties(Event) { return true; }
 };
 
-struct Ecus {
+struct Ecus : EmptiedByEveryEvent {
     static constexpr const char* kName = "Ecu";
     using Repository = zelt::EcuRepository;
     static constexpr std::size_t kServices = 1;
@@ -92,10 +85,9 @@ struct Ecus {
         EXPECT_CALL(*root.ecu, readVin).Times(times).WillRepeatedly(Return("VIN"));
     }
     static void use(Repository& repository) { repository.getIdentificationNumber(false); }
-    static bool empties(Event) { return true; }
 };
 
-struct Parameters {
+struct Parameters : EmptiedByEveryEvent {
     static constexpr const char* kName = "Parameter";
     using Repository = zelt::ParameterRepository;
     static constexpr std::size_t kServices = 1;
@@ -106,7 +98,6 @@ struct Parameters {
             .WillRepeatedly(Return(std::vector<Id>{Id::EngineSpeed}));
     }
     static void use(Repository& repository) { repository.getPids(); }
-    static bool empties(Event) { return true; }
 };
 
 struct Dongles {
@@ -122,7 +113,7 @@ struct Dongles {
     }
     static void use(Repository& repository) { repository.getBatteryVoltage(false); }
     // The adapter's voltage stays what it was until another ECU answers.
-    static bool empties(Event event) { return event == Event::EcuChanged; }
+    static bool empties(Event event) { return event == kEcuChanged; }
 };
 
 template <typename Traits>
@@ -175,8 +166,10 @@ TYPED_TEST(RepositoryFrameTest, IsConnectedAsksTheConnectionServiceEveryTime) {
 }
 
 TYPED_TEST(RepositoryFrameTest, ConnectionEventsEmptyTheCacheExactlyWhereTheyShould) {
-    for (Event event : {Event::Opened, Event::EcuChanged, Event::Closed}) {
-        SCOPED_TRACE("event " + std::to_string(static_cast<int>(event)));
+    const std::vector<std::pair<const char*, Event>> events = {
+        {"opened", kOpened}, {"ECU changed", kEcuChanged}, {"closed", kClosed}};
+    for (const auto& [name, event] : events) {
+        SCOPED_TRACE(name);
         // A root of its own per event, whose mocks check their calls when the
         // repository lets go of them.
         auto root = std::make_shared<FakeRoot>();
@@ -184,7 +177,7 @@ TYPED_TEST(RepositoryFrameTest, ConnectionEventsEmptyTheCacheExactlyWhereTheySho
         typename TestFixture::Repository repository(root);
         TypeParam::use(repository);
         TypeParam::use(repository);  // from the cache
-        Fire(*root, event);
+        ((*root->connection).*event)();
         TypeParam::use(repository);
         TypeParam::use(repository);
     }
