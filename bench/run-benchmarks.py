@@ -2,7 +2,8 @@
 """Runs zelt-bench with JSON output and prints the figures that matter:
 for each N, a cache hit of getConfirmedCodes over its floor (lock + copy of N
 shared pointers) from the same run, the scaling of two slots read from two
-threads, and the allocations per build."""
+threads, the allocations per build, and over the slow emulated adapter link the
+rate of batched (several PIDs per request) against single-PID reading."""
 
 import argparse
 import json
@@ -34,12 +35,13 @@ def main() -> int:
 
     medians = {b["run_name"]: b for b in results["benchmarks"] if b.get("aggregate_name") == "median"}
 
-    print("\nCache hit of getConfirmedCodes(false) against the floor (median times):")
-    print(f"  {'N':>4}  {'floor ns':>10}  {'cache hit ns':>12}  {'ratio':>6}")
-    for n in (1, 10, 100):
-        floor = medians.get(f"BM_Floor_LockCopyVector/{n}")
-        hit = medians.get(f"BM_CacheHit_ConfirmedCodes/{n}")
-        if floor and hit:
+    pairs = [(n, medians.get(f"BM_Floor_LockCopyVector/{n}"), medians.get(f"BM_CacheHit_ConfirmedCodes/{n}"))
+             for n in (1, 10, 100)]
+    pairs = [(n, floor, hit) for n, floor, hit in pairs if floor and hit]
+    if pairs:
+        print("\nCache hit of getConfirmedCodes(false) against the floor (median times):")
+        print(f"  {'N':>4}  {'floor ns':>10}  {'cache hit ns':>12}  {'ratio':>6}")
+        for n, floor, hit in pairs:
             ratio = hit["real_time"] / floor["real_time"]
             print(f"  {n:>4}  {floor['real_time']:>10.1f}  {hit['real_time']:>12.1f}  {ratio:>6.2f}")
 
@@ -60,6 +62,30 @@ def main() -> int:
         print("\nAllocations per build:")
         for b in builds:
             print(f"  {b['run_name']:<48} {b['allocs/build']:.0f}")
+    # With one repetition there are no aggregates: the single run stands.
+    runs = {b["run_name"]: b for b in results["benchmarks"] if b.get("run_type") == "iteration"}
+
+    def adapter(name: str, batched: int):
+        for table in (medians, runs):
+            for run_name, b in table.items():
+                if run_name.startswith(f"{name}/batched:{batched}/"):
+                    return b
+        return None
+
+    rows = [("BM_Adapter_LiveReadings", "readings/s", "100 live readings of 4 PIDs"),
+            ("BM_Adapter_FullScan", "scans/s", "full parameter scan")]
+    if any(adapter(name, 0) for name, _, _ in rows):
+        print("\nOver the emulated adapter (3840 bytes/s, 30 ms per request; medians when repeated):")
+        print(f"  {'case':<30} {'single/s':>9} {'batched/s':>10} {'ratio':>6}  "
+              f"{'requests single':>15} {'batched':>7}  {'requests/s single':>17} {'batched':>7}")
+        for name, unit, label in rows:
+            single, batched = adapter(name, 0), adapter(name, 1)
+            if not single or not batched or not single.get(unit):
+                continue
+            print(f"  {label:<30} {single[unit]:>9.2f} {batched[unit]:>10.2f} "
+                  f"{batched[unit] / single[unit]:>5.2f}x  {single['requests']:>15.0f} "
+                  f"{batched['requests']:>7.0f}  {single['requests/s']:>17.1f} "
+                  f"{batched['requests/s']:>7.1f}")
     return 0
 
 

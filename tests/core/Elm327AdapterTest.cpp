@@ -5,7 +5,9 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "elm327/Emulator.h"
 #include "obd/DataBridge.h"
@@ -124,6 +126,39 @@ TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
     }
     root->getConnectionManager()->closeConnection();
     EXPECT_FALSE(root->isConnectionOpen());
+}
+
+// Over the adapter the full scan asks for six PIDs at a time, with answers
+// of several frames; the parameters are those read one at a time.
+TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    auto ecu = root->createEcuService(root->createConnectionService());
+    auto describe = [&] {
+        // Live values move with the time: which parameters and sensors,
+        // and the values of those that do not move.
+        std::vector<std::string> lines;
+        for (const auto& parameter : ecu->readParameters()) {
+            std::string line = std::to_string(static_cast<int>(parameter->pid));
+            for (const auto& sensor : parameter->sensors) {
+                line += ";" + sensor->name;
+                if (!sensor->limits) {
+                    line += "=" + sensor->value->value;
+                }
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    };
+    root->setMultiPidRequests(false);
+    const auto single = describe();
+    root->setMultiPidRequests(true);
+    const auto batched = describe();
+    EXPECT_EQ(single.size(), 34u);
+    EXPECT_EQ(batched, single);
+    root->getConnectionManager()->closeConnection();
 }
 
 TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {

@@ -40,6 +40,10 @@ public:
     std::uint32_t lastEcu = 99;
 };
 
+Bytes Hex(const char* text) {
+    return *obd::bus::ParseHex(text);
+}
+
 Bytes Vin() {
     return *obd::bus::ParseHex("49 02 01 31 44 34 47 50 30 30 52 35 35 42 31 32 33 34 35 36");
 }
@@ -107,6 +111,23 @@ TEST_F(Elm327EmulatorTest, NumberedMultiFrameWithoutHeaders) {
     EXPECT_EQ(say("0902"),
               "SEARCHING...\r014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r"
               "2: 42 31 32 33 34 35 36\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, MultiPidRequestGoesOutWholeAndItsLongAnswerInFrames) {
+    vehicle.answers = {{0x7E8, Hex("41 0C 1A F8 0D 32 05 5A 11 40 1F 00 10")},
+                       {0x7E9, Hex("41 0C 1A F8 0D 32")}};
+    say("ATE0");
+    say("ATH1");
+    say("ATSP6");
+    // Six PIDs and the answer count: one answer is waited for.
+    const std::string text = say("010C0D05110F1F 1");
+    EXPECT_EQ(vehicle.lastRequest, Hex("01 0C 0D 05 11 0F 1F"));
+    EXPECT_EQ(text, "7E8 10 0D 41 0C 1A F8 0D 32\r7E8 21 05 5A 11 40 1F 00 10\r\r>");
+    const auto parsed = ParseAnswer(text, "010C0D05110F1F1", AnswerFormat{});
+    ASSERT_EQ(parsed.responses.size(), 1u);
+    EXPECT_EQ(parsed.responses[0].payload, vehicle.answers[0].payload);
+    // Seven PIDs do not fit one CAN request.
+    EXPECT_EQ(say("010C0D05110F1F04"), "?\r\r>");
 }
 
 TEST_F(Elm327EmulatorTest, InjectedErrorAnswersTheNextRequestOnly) {

@@ -57,6 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {"7E8=41 0C 1A F8"}},
         Dialogue{"SingleFrame11BitNoSpaces", "010C", "7E804410C1AF8AAAAAA\r\r>", true,
                  {"7E8=41 0C 1A F8"}},
+        // Six PIDs with the answer count: engine speed, vehicle speed,
+        // coolant, throttle, run time; intake temperature left out.
+        Dialogue{"MultiPidMultiFrameWithCount", "010C0D05110F1F1",
+                 "7E8 10 0D 41 0C 1A F8 0D 32\r7E8 21 05 5A 11 40 1F 00 10\r\r>", true,
+                 {"7E8=41 0C 1A F8 0D 32 05 5A 11 40 1F 00 10"}},
         Dialogue{"SingleFrameWithoutPadding", "010D", "7E8 03 41 0D 32\r\r>", true,
                  {"7E8=41 0D 32"}},
         Dialogue{"SingleFrame29Bit", "010C", "18 DA F1 10 04 41 0C 1A F8 55 55 55\r\r>", true,

@@ -40,31 +40,30 @@ bool IsWholeReadiness(const Readiness& monitors) {
     return monitors.empty() || monitors.size() == 3 + 8 || monitors.size() == 3 + 6;
 }
 
-class DiagnosticsStressTest : public StressTest {
+class DiagnosticsStressTest : public RepositoryStressTest<DiagnosticsRepository> {
 protected:
     // The list getter `name` as one text, answered with `refresh`.
-    std::string getList(DiagnosticsRepository& repository, const std::string& name, bool refresh,
-                        Keeper* keeper, Random& random) {
+    std::string getList(const std::string& name, bool refresh, Keeper* keeper, Random& random) {
         std::string answer;
         std::function<std::string()> describe;
         if (name == "since reset" || name == "this cycle") {
             const Readiness monitors = name == "since reset"
-                                           ? repository.getReadinessMonitorsSinceReset(refresh)
-                                           : repository.getReadinessMonitorsThisCycle(refresh);
+                                           ? repository_.getReadinessMonitorsSinceReset(refresh)
+                                           : repository_.getReadinessMonitorsThisCycle(refresh);
             violations_.check(IsWholeReadiness(monitors), [&] {
                 return "a readiness list without its full monitor count: " + DescribeList(monitors);
             });
             describe = [monitors] { return DescribeList(monitors); };
         } else if (name == "monitors") {
-            describe = [monitors = repository.getDiagnosticMonitors(refresh)] {
+            describe = [monitors = repository_.getDiagnosticMonitors(refresh)] {
                 return DescribeList(monitors);
             };
         } else if (name == "counters") {
-            describe = [counters = repository.getPerformanceCounters(refresh)] {
+            describe = [counters = repository_.getPerformanceCounters(refresh)] {
                 return DescribeList(counters);
             };
         } else {
-            describe = [locations = repository.getOxygenSensorLocations(refresh)] {
+            describe = [locations = repository_.getOxygenSensorLocations(refresh)] {
                 return DescribeList(locations);
             };
         }
@@ -93,19 +92,18 @@ protected:
         }
     }
 
-    void callAnyGetter(DiagnosticsRepository& repository, Random& random, Tally& tally,
-                       Keeper& keeper) {
+    void callAnyGetter(Random& random, Tally& tally, Keeper& keeper) {
         const bool refresh = Chance(random, 30);
         switch (Pick(random, 4)) {
             case 0: {
                 const auto& [name, call] = AnyOf(random, kLists);
                 tally.add(name + " refresh", refresh);
-                expectAnswered(call, "", getList(repository, name, refresh, &keeper, random));
+                expectAnswered(call, "", getList(name, refresh, &keeper, random));
                 break;
             }
             case 1: {
                 const Location location = AnyOf(random, kLocations);
-                const auto monitors = repository.getOxygenSensorMonitors(location, refresh);
+                const auto monitors = repository_.getOxygenSensorMonitors(location, refresh);
                 tally.add("oxygen refresh", refresh);
                 tally.add("oxygen empty", !refresh && monitors.empty());
                 for (const auto& monitor : monitors) {
@@ -119,11 +117,11 @@ protected:
             }
             case 2:
                 tally.add("complete refresh", refresh);
-                repository.areOxygenSensorMonitorsComplete(refresh);
+                repository_.areOxygenSensorMonitorsComplete(refresh);
                 break;
             default: {
                 tally.add("operation data refresh", refresh);
-                const OperationData items = repository.getVehicleOperationData(refresh);
+                const OperationData items = repository_.getVehicleOperationData(refresh);
                 checkOperationData(items);
                 if (Chance(random, 10)) {
                     keeper.keep(random, [items] { return DescribeList(items); });
@@ -135,30 +133,16 @@ protected:
 };
 
 TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
-    DiagnosticsRepository repository(root_);
-    VehicleDriver driver(vehicle_);
-    driver.open();
-    const StressLimits limits = StormLimits();
-    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
-    std::vector<Keeper> keepers(tallies.size());
-    std::uint64_t clears = 0;
-    runWithEvents(
-        "events and clears", limits, driver, 4,
-        [&](Random&) {
-            ++clears;
-            repository.clearCache();
-        },
-        [&](Random& random, int thread) {
-            const auto t = static_cast<std::size_t>(thread);
-            callAnyGetter(repository, random, tallies[t], keepers[t]);
-        });
+    const Storm storm =
+        runStorm("events and clears", [&](Random& random, Tally& tally, Keeper& keeper,
+                                          std::size_t) { callAnyGetter(random, tally, keeper); });
 
     // Every list and item is fetched at most once per clearing and refresh;
     // this cycle's readiness asks for the since-reset list without
     // refreshing it. A refresh of one oxygen sensor location drops the
     // cached lists of all, and an empty list is not stored.
-    const Tally calls = Tally::Sum(tallies);
-    const std::uint64_t clearings = clears + driver.fired();
+    const Tally& calls = storm.calls;
+    const std::uint64_t clearings = storm.clearings;
     for (const auto& [name, call] : kLists) {
         EXPECT_LE(root_->count(call), FetchLimit(clearings, calls[name + " refresh"])) << name;
     }
@@ -175,19 +159,19 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
     // Quiet vehicle: after one round with refresh false the same calls from
     // several threads do not reach the core, except for a location without
     // monitors, and give the very records.
-    driver.openOn(VehicleDriver::kEngine);
+    driver_.openOn(VehicleDriver::kEngine);
     Random warmUp(seed_);
     std::map<std::string, std::string> first;
     for (const auto& [name, call] : kLists) {
-        first[name] = getList(repository, name, false, nullptr, warmUp);
+        first[name] = getList(name, false, nullptr, warmUp);
     }
     std::map<Location, DiagnosticsRepository::OxygenSensorMonitors> firstMonitors;
     for (Location location : kLocations) {
-        firstMonitors[location] = repository.getOxygenSensorMonitors(location, false);
+        firstMonitors[location] = repository_.getOxygenSensorMonitors(location, false);
     }
     ASSERT_FALSE(firstMonitors.at(Location::Bank1Sensor1).empty());
-    const bool firstComplete = repository.areOxygenSensorMonitorsComplete(false);
-    const OperationData firstData = repository.getVehicleOperationData(false);
+    const bool firstComplete = repository_.areOxygenSensorMonitorsComplete(false);
+    const OperationData firstData = repository_.getVehicleOperationData(false);
     ASSERT_FALSE(firstData.empty());
     std::vector<CoreCall> watched = {CoreCall::DiagnosticsGetOxygenSensorMonitors,
                                      CoreCall::DiagnosticsAreOxygenSensorMonitorsComplete};
@@ -195,81 +179,65 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
         watched.push_back(list.second);
     }
     watched.insert(watched.end(), kOperationDataItems.begin(), kOperationDataItems.end());
-    std::map<CoreCall, std::uint64_t> before;
-    for (CoreCall call : watched) {
-        before[call] = root_->count(call);
-    }
-    std::vector<Tally> quietTallies(tallies.size());
-    const StressCounts quiet = RunStress(
-        QuietLimits(), seed_, violations_,
-        [&](Random& random, int thread) {
+    runQuiet(
+        "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
             switch (Pick(random, 4)) {
                 case 0: {
                     const std::string& name = AnyOf(random, kLists).first;
-                    violations_.check(
-                        getList(repository, name, false, nullptr, random) == first.at(name),
-                        [&] { return "the cached " + name + " list changed"; });
+                    violations_.check(getList(name, false, nullptr, random) == first.at(name),
+                                      [&] { return "the cached " + name + " list changed"; });
                     break;
                 }
                 case 1: {
                     const Location location = AnyOf(random, kLocations);
                     const auto& expected = firstMonitors.at(location);
-                    quietTallies[static_cast<std::size_t>(thread)].add("oxygen empty",
-                                                                       expected.empty());
+                    // A location without monitors is asked every time.
+                    tally.add(CoreCallName(CoreCall::DiagnosticsGetOxygenSensorMonitors),
+                              expected.empty());
                     violations_.check(
-                        repository.getOxygenSensorMonitors(location, false) == expected,
+                        repository_.getOxygenSensorMonitors(location, false) == expected,
                         [] { return std::string("cached oxygen sensor monitors changed"); });
                     break;
                 }
                 case 2:
                     violations_.check(
-                        repository.areOxygenSensorMonitorsComplete(false) == firstComplete,
+                        repository_.areOxygenSensorMonitorsComplete(false) == firstComplete,
                         [] { return std::string("the cached completeness changed"); });
                     break;
                 default:
-                    violations_.check(repository.getVehicleOperationData(false) == firstData, [] {
+                    violations_.check(repository_.getVehicleOperationData(false) == firstData, [] {
                         return std::string(
-                            "cached vehicle operation data came back as other "
-                            "records");
+                            "cached vehicle operation data came back as other records");
                     });
                     break;
             }
-        },
-        nullptr);
-    report("quiet vehicle, refresh false", quiet);
-    for (CoreCall call : watched) {
-        const std::uint64_t unstored = call == CoreCall::DiagnosticsGetOxygenSensorMonitors
-                                           ? Tally::Sum(quietTallies)["oxygen empty"]
-                                           : 0;
-        EXPECT_EQ(root_->count(call), before[call] + unstored) << CoreCallName(call);
-    }
+        });
 
     // Callers released together onto an emptied cache share one fetch.
-    herd([&] { repository.clearCache(); },
-         [&] {
-             return Identity(repository.getReadinessMonitorsThisCycle(false)) +
-                    Identity(repository.getReadinessMonitorsSinceReset(false)) +
-                    Identity(repository.getDiagnosticMonitors(false)) +
-                    Identity(repository.getPerformanceCounters(false)) +
-                    DescribeList(repository.getOxygenSensorLocations(false)) +
-                    Identity(repository.getOxygenSensorMonitors(Location::Bank1Sensor1, false)) +
-                    std::to_string(repository.areOxygenSensorMonitorsComplete(false)) +
-                    Identity(repository.getVehicleOperationData(false));
-         },
-         watched);
-    expectNoViolations(keepers);
+    herd(
+        [&] {
+            return Identity(repository_.getReadinessMonitorsThisCycle(false)) +
+                   Identity(repository_.getReadinessMonitorsSinceReset(false)) +
+                   Identity(repository_.getDiagnosticMonitors(false)) +
+                   Identity(repository_.getPerformanceCounters(false)) +
+                   DescribeList(repository_.getOxygenSensorLocations(false)) +
+                   Identity(repository_.getOxygenSensorMonitors(Location::Bank1Sensor1, false)) +
+                   std::to_string(repository_.areOxygenSensorMonitorsComplete(false)) +
+                   Identity(repository_.getVehicleOperationData(false));
+        },
+        watched);
+    expectNoViolations();
 }
 
 TEST_F(DiagnosticsStressTest, RepositoriesComeAndGoWhileEventsFly) {
-    churn<DiagnosticsRepository>(
-        [](DiagnosticsRepository& repository, Random& random, Keeper& keeper) {
-            const Readiness monitors = repository.getReadinessMonitorsThisCycle(Chance(random, 50));
-            const OperationData items = repository.getVehicleOperationData(false);
-            const auto oxygen = repository.getOxygenSensorMonitors(Location::Bank1Sensor1, false);
-            keeper.keep(random, [monitors, items, oxygen] {
-                return DescribeList(monitors) + DescribeList(items) + DescribeList(oxygen);
-            });
+    churn([](DiagnosticsRepository& repository, Random& random, Keeper& keeper) {
+        const Readiness monitors = repository.getReadinessMonitorsThisCycle(Chance(random, 50));
+        const OperationData items = repository.getVehicleOperationData(false);
+        const auto oxygen = repository.getOxygenSensorMonitors(Location::Bank1Sensor1, false);
+        keeper.keep(random, [monitors, items, oxygen] {
+            return DescribeList(monitors) + DescribeList(items) + DescribeList(oxygen);
         });
+    });
 }
 
 }  // namespace

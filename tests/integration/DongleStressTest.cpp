@@ -26,7 +26,7 @@ struct MessageWatch {
     Messages last;
 };
 
-class DongleStressTest : public StressTest {
+class DongleStressTest : public RepositoryStressTest<DongleRepository> {
 protected:
     // A list holds entries with consecutive numbers, none twice. Against the
     // list this thread got before: either that one is where this one starts
@@ -75,21 +75,20 @@ protected:
                           [&] { return "a battery voltage of " + Describe(voltage); });
     }
 
-    void callAnyGetter(DongleRepository& repository, Random& random, Tally& tally, Keeper& keeper,
-                       MessageWatch& watch) {
+    void callAnyGetter(Random& random, Tally& tally, Keeper& keeper, MessageWatch& watch) {
         switch (Pick(random, 6)) {
             case 0: {
                 const bool refresh = Chance(random, 30);
-                const auto voltage = repository.getBatteryVoltage(refresh);
+                const auto voltage = repository_.getBatteryVoltage(refresh);
                 tally.add("voltage refresh", refresh);
                 tally.add("voltage null", !refresh && voltage == nullptr);
                 checkVoltage(voltage);
                 break;
             }
             case 1: {
-                const auto name = repository.getHardwareName();
-                const auto description = repository.getHardwareDescription();
-                const auto identification = repository.getHardwareIdentification();
+                const auto name = repository_.getHardwareName();
+                const auto description = repository_.getHardwareDescription();
+                const auto identification = repository_.getHardwareIdentification();
                 // Each is null while the connection is closed.
                 violations_.check(!name || *name == adapter_[0],
                                   [&] { return "adapter name " + Describe(name); });
@@ -103,13 +102,13 @@ protected:
             case 2:
             case 3: {
                 const std::string& request = AnyOf(random, kRequests);
-                const std::string answer = repository.sendMessage(request, 1000);
+                const std::string answer = repository_.sendMessage(request, 1000);
                 violations_.check(request != "ATI" || answer.empty() || answer == adapter_[2],
                                   [&] { return "ATI answered " + answer; });
                 break;
             }
             case 4: {
-                const Messages messages = repository.getMessages();
+                const Messages messages = repository_.getMessages();
                 checkMessages(messages, watch);
                 if (!messages.empty() && Chance(random, 10)) {
                     keeper.keep(random, [messages] { return DescribeList(messages); });
@@ -117,7 +116,7 @@ protected:
                 break;
             }
             default:
-                violations_.check(repository.isDataLogEnabled(),
+                violations_.check(repository_.isDataLogEnabled(),
                                   [] { return std::string("the data log switched itself off"); });
                 break;
         }
@@ -128,9 +127,6 @@ protected:
 };
 
 TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
-    DongleRepository repository(root_);
-    VehicleDriver driver(vehicle_);
-    driver.open();
     {
         const auto adapter = obd::ConnectionServiceBuilder::create(vehicle_)->getAdapter();
         ASSERT_NE(adapter, nullptr);
@@ -138,31 +134,22 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
     }
     // Through the repository, so that every request from now on is logged to
     // it.
-    repository.enableDataLog();
+    repository_.enableDataLog();
     const std::shared_ptr<testing::LogTap> tap = root_->logTap(0);
     ASSERT_NE(tap, nullptr);
 
-    const StressLimits limits = StormLimits();
-    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
-    std::vector<Keeper> keepers(tallies.size());
-    std::vector<MessageWatch> watches(tallies.size());
-    std::uint64_t clears = 0;
-    runWithEvents(
-        "events, clears and log entries", limits, driver, 4,
-        [&](Random&) {
-            ++clears;
-            repository.clearCache();
-        },
-        [&](Random& random, int thread) {
-            const auto t = static_cast<std::size_t>(thread);
-            callAnyGetter(repository, random, tallies[t], keepers[t], watches[t]);
-        });
+    std::vector<MessageWatch> watches(static_cast<std::size_t>(StormLimits().threads));
+    const Storm storm =
+        runStorm("events, clears and log entries",
+                 [&](Random& random, Tally& tally, Keeper& keeper, std::size_t thread) {
+                     callAnyGetter(random, tally, keeper, watches[thread]);
+                 });
 
     // Once everything the core posted has been delivered, the list ends with
     // the last entry the core reported.
-    driver.reopen();
+    driver_.reopen();
     EXPECT_FALSE(tap->sawOutOfOrder());
-    const Messages afterStorm = repository.getMessages();
+    const Messages afterStorm = repository_.getMessages();
     ASSERT_FALSE(afterStorm.empty());
     EXPECT_EQ(afterStorm.back()->sequence, tap->lastSequence());
     checkMessages(afterStorm, watches[0]);
@@ -178,41 +165,35 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
 
     // The voltage is read at most once per ECU change or clearing, per
     // refresh and per call that found no reading.
-    const Tally calls = Tally::Sum(tallies);
-    EXPECT_LE(root_->count(CoreCall::SensorGetSensors),
-              FetchLimit(clears + driver.fired(), calls["voltage refresh"], calls["voltage null"]));
+    EXPECT_LE(
+        root_->count(CoreCall::SensorGetSensors),
+        FetchLimit(storm.clearings, storm.calls["voltage refresh"], storm.calls["voltage null"]));
 
     // Quiet vehicle: after a clearing, exactly the entries the core reports
     // from then on arrive, while several threads send requests and read the
     // list; the cached voltage is not read again.
-    driver.reopen();
+    driver_.reopen();
     const std::uint64_t lastBefore = tap->lastSequence();
-    repository.clearCache();
-    const Messages empty = repository.getMessages();
+    repository_.clearCache();
+    const Messages empty = repository_.getMessages();
     EXPECT_TRUE(empty.empty()) << DescribeList(empty);
-    const auto firstVoltage = repository.getBatteryVoltage(false);
+    const auto firstVoltage = repository_.getBatteryVoltage(false);
     ASSERT_NE(firstVoltage, nullptr);
-    const std::uint64_t voltageReads = root_->count(CoreCall::SensorGetSensors);
     std::vector<MessageWatch> quietWatches(watches.size());
-    const StressCounts quiet = RunStress(
-        QuietLimits(), seed_, violations_,
-        [&](Random& random, int thread) {
-            if (Chance(random, 50)) {
-                repository.sendMessage(AnyOf(random, kRequests), 1000);
-            } else if (Chance(random, 50)) {
-                checkMessages(repository.getMessages(),
-                              quietWatches[static_cast<std::size_t>(thread)]);
-            } else {
-                violations_.check(repository.getBatteryVoltage(false) == firstVoltage, [] {
-                    return std::string("the cached voltage came back as another text");
-                });
-            }
-        },
-        nullptr);
-    report("requests on a quiet vehicle", quiet);
-    EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), voltageReads);
-    driver.reopen();
-    const Messages logged = repository.getMessages();
+    runQuiet("requests on a quiet vehicle", {CoreCall::SensorGetSensors},
+             [&](Random& random, Tally&, std::size_t thread) {
+                 if (Chance(random, 50)) {
+                     repository_.sendMessage(AnyOf(random, kRequests), 1000);
+                 } else if (Chance(random, 50)) {
+                     checkMessages(repository_.getMessages(), quietWatches[thread]);
+                 } else {
+                     violations_.check(repository_.getBatteryVoltage(false) == firstVoltage, [] {
+                         return std::string("the cached voltage came back as another text");
+                     });
+                 }
+             });
+    driver_.reopen();
+    const Messages logged = repository_.getMessages();
     ASSERT_FALSE(logged.empty());
     EXPECT_EQ(logged.front()->sequence, lastBefore + 1);
     EXPECT_EQ(logged.back()->sequence, tap->lastSequence());
@@ -220,14 +201,13 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
     checkMessages(logged, quietWatches[0]);
 
     // Callers released together onto an emptied cache share one reading.
-    herd([&] { repository.clearCache(); },
-         [&] { return Identity(repository.getBatteryVoltage(false)); },
+    herd([&] { return Identity(repository_.getBatteryVoltage(false)); },
          {CoreCall::SensorGetSensors});
-    expectNoViolations(keepers);
+    expectNoViolations();
 }
 
 TEST_F(DongleStressTest, RepositoriesComeAndGoWhileEntriesAndEventsFly) {
-    churn<DongleRepository>([](DongleRepository& repository, Random& random, Keeper& keeper) {
+    churn([](DongleRepository& repository, Random& random, Keeper& keeper) {
         repository.enableDataLog();
         // Entries are still on their way when the repository goes.
         repository.sendMessage(AnyOf(random, kRequests), 1000);

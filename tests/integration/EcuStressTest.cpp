@@ -53,7 +53,7 @@ Items ItemsWithId(const Items& items, std::int32_t id) {
     return run;
 }
 
-class EcuStressTest : public StressTest {
+class EcuStressTest : public RepositoryStressTest<EcuRepository> {
 protected:
     // The ids ascend, every item holds a text the core read, and the
     // calibration items of each kind are one whole list of the core.
@@ -104,14 +104,13 @@ protected:
 
     // One random getter call with random `refresh`, its answer checked and
     // sometimes kept.
-    void callAnyGetter(EcuRepository& repository, Random& random, Tally& tally, Keeper& keeper,
-                       Parameters& lastParameters) {
+    void callAnyGetter(Random& random, Tally& tally, Keeper& keeper, Parameters& lastParameters) {
         const bool refresh = Chance(random, 30);
         switch (Pick(random, 4)) {
             case 0: {
                 tally.add("getEcuInfo");
                 tally.add("getEcuInfo refresh", refresh);
-                const Items info = repository.getEcuInfo(refresh);
+                const Items info = repository_.getEcuInfo(refresh);
                 checkInfo(info);
                 if (Chance(random, 10)) {
                     keeper.keep(random, [info] { return DescribeList(info); });
@@ -120,7 +119,7 @@ protected:
             }
             case 1: {
                 tally.add("getIdentificationNumber refresh", refresh);
-                const auto vin = repository.getIdentificationNumber(refresh);
+                const auto vin = repository_.getIdentificationNumber(refresh);
                 if (vin) {
                     expectAnswered(CoreCall::EcuReadVin, "", Describe(*vin));
                 }
@@ -128,7 +127,7 @@ protected:
             }
             case 2: {
                 tally.add("getParameters refresh", refresh);
-                lastParameters = repository.getParameters(refresh);
+                lastParameters = repository_.getParameters(refresh);
                 expectAnswered(CoreCall::EcuReadParameters, "",
                                DescribeList(lastParameters, Readings::Left));
                 if (Chance(random, 10)) {
@@ -141,7 +140,7 @@ protected:
             default:
                 if (!lastParameters.empty()) {
                     tally.add("isSupported");
-                    repository.isSupported(AnyOf(random, lastParameters));
+                    repository_.isSupported(AnyOf(random, lastParameters));
                 }
                 break;
         }
@@ -149,52 +148,38 @@ protected:
 };
 
 TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
-    EcuRepository repository(root_);
-    VehicleDriver driver(vehicle_);
-    driver.open();
-    const StressLimits limits = StormLimits();
-    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
-    std::vector<Keeper> keepers(tallies.size());
-    std::vector<Parameters> lastParameters(tallies.size());
-    std::uint64_t clears = 0;
-    runWithEvents(
-        "events and clears", limits, driver, 4,
-        [&](Random&) {
-            ++clears;
-            repository.clearCache();
-        },
-        [&](Random& random, int thread) {
-            const auto t = static_cast<std::size_t>(thread);
-            callAnyGetter(repository, random, tallies[t], keepers[t], lastParameters[t]);
+    std::vector<Parameters> lastParameters(static_cast<std::size_t>(StormLimits().threads));
+    const Storm storm = runStorm(
+        "events and clears", [&](Random& random, Tally& tally, Keeper& keeper, std::size_t thread) {
+            callAnyGetter(random, tally, keeper, lastParameters[thread]);
         });
 
     // The four uncached items are asked exactly once per getEcuInfo call;
     // every cached value is fetched at most once per refresh and per
     // clearing (an event or clearCache), plus the first time.
-    const Tally calls = Tally::Sum(tallies);
-    const std::uint64_t clearings = clears + driver.fired();
+    const Tally& calls = storm.calls;
     for (CoreCall uncached : {CoreCall::EcuReadStandard, CoreCall::EcuReadProtocol,
                               CoreCall::EcuReadEcuName, CoreCall::EcuReadEcuDescription}) {
         EXPECT_EQ(root_->count(uncached), calls["getEcuInfo"]) << CoreCallName(uncached);
     }
     EXPECT_LE(root_->count(CoreCall::EcuIsVinSupported),
-              FetchLimit(clearings,
+              FetchLimit(storm.clearings,
                          calls["getEcuInfo refresh"] + calls["getIdentificationNumber refresh"]));
     for (CoreCall listed : {CoreCall::EcuIsCalidSupported, CoreCall::EcuIsCvnSupported,
                             CoreCall::EcuIsEsnSupported}) {
-        EXPECT_LE(root_->count(listed), FetchLimit(clearings, calls["getEcuInfo refresh"]))
+        EXPECT_LE(root_->count(listed), FetchLimit(storm.clearings, calls["getEcuInfo refresh"]))
             << CoreCallName(listed);
     }
     EXPECT_LE(root_->count(CoreCall::EcuReadParameters),
-              FetchLimit(clearings, calls["getParameters refresh"]));
+              FetchLimit(storm.clearings, calls["getParameters refresh"]));
     EXPECT_EQ(root_->count(CoreCall::EcuIsParameterSupported), calls["isSupported"]);
 
     // Quiet vehicle, filled caches: concurrent calls with refresh false are
     // served from the cache, with the very records cached, and only the
     // uncached items and the unsupported optional items reach the core.
-    driver.openOn(VehicleDriver::kEngine);
-    const Items firstInfo = repository.getEcuInfo(false);
-    const Parameters firstParameters = repository.getParameters(false);
+    driver_.openOn(VehicleDriver::kEngine);
+    const Items firstInfo = repository_.getEcuInfo(false);
+    const Parameters firstParameters = repository_.getParameters(false);
     ASSERT_FALSE(firstParameters.empty());
     std::vector<CoreCall> cached = {
         CoreCall::EcuIsVinSupported, CoreCall::EcuReadVin,        CoreCall::EcuIsCalidSupported,
@@ -204,20 +189,15 @@ TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
     for (const auto& [id, test] : kOptionalItemTests) {
         (ItemsWithId(firstInfo, id).empty() ? askedEveryTime : cached).push_back(test);
     }
-    std::map<CoreCall, std::uint64_t> before;
-    for (CoreCall call : cached) {
-        before[call] = root_->count(call);
-    }
-    for (CoreCall call : askedEveryTime) {
-        before[call] = root_->count(call);
-    }
-    std::vector<Tally> quietTallies(tallies.size());
-    const StressCounts quiet = RunStress(
-        QuietLimits(), seed_, violations_,
-        [&](Random& random, int thread) {
+    std::vector<CoreCall> watched = cached;
+    watched.insert(watched.end(), askedEveryTime.begin(), askedEveryTime.end());
+    runQuiet(
+        "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
             if (Chance(random, 50)) {
-                quietTallies[static_cast<std::size_t>(thread)].add("getEcuInfo");
-                const Items info = repository.getEcuInfo(false);
+                for (CoreCall call : askedEveryTime) {
+                    tally.add(CoreCallName(call));
+                }
+                const Items info = repository_.getEcuInfo(false);
                 violations_.check(info.size() == firstInfo.size(), [&] {
                     return "getEcuInfo(false) on a quiet vehicle changed its length: " +
                            DescribeList(info);
@@ -228,36 +208,27 @@ TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
                     });
                 }
             } else {
-                violations_.check(repository.getParameters(false) == firstParameters, [] {
+                violations_.check(repository_.getParameters(false) == firstParameters, [] {
                     return std::string("getParameters(false) on a filled cache gave new records");
                 });
             }
-        },
-        nullptr);
-    report("quiet vehicle, refresh false", quiet);
-    for (CoreCall call : cached) {
-        EXPECT_EQ(root_->count(call), before[call]) << CoreCallName(call);
-    }
-    for (CoreCall call : askedEveryTime) {
-        EXPECT_EQ(root_->count(call), before[call] + Tally::Sum(quietTallies)["getEcuInfo"])
-            << CoreCallName(call);
-    }
+        });
 
     // Callers released together onto an emptied cache share one fetch.
-    herd([&] { repository.clearCache(); },
-         [&] {
-             std::string identity;
-             for (const auto& item : repository.getEcuInfo(false)) {
-                 identity += item->id >= 4 ? Identity(item) : "";
-             }
-             return identity + Identity(repository.getParameters(false));
-         },
-         cached);
-    expectNoViolations(keepers);
+    herd(
+        [&] {
+            std::string identity;
+            for (const auto& item : repository_.getEcuInfo(false)) {
+                identity += item->id >= 4 ? Identity(item) : "";
+            }
+            return identity + Identity(repository_.getParameters(false));
+        },
+        cached);
+    expectNoViolations();
 }
 
 TEST_F(EcuStressTest, RepositoriesComeAndGoWhileEventsFly) {
-    churn<EcuRepository>([](EcuRepository& repository, Random& random, Keeper& keeper) {
+    churn([](EcuRepository& repository, Random& random, Keeper& keeper) {
         const Items info = repository.getEcuInfo(Chance(random, 50));
         const Parameters parameters = repository.getParameters(Chance(random, 50));
         keeper.keep(random, [info, parameters] {

@@ -27,7 +27,7 @@ Id AnyAsked(Random& random) {
     return AnyOf(random, kAsked);
 }
 
-class ParameterStressTest : public StressTest {
+class ParameterStressTest : public RepositoryStressTest<ParameterRepository> {
 protected:
     // Every sensor belongs to the parameter asked for.
     void checkSensorsOf(Id pid, const Sensors& sensors, const char* getter) {
@@ -39,18 +39,17 @@ protected:
         }
     }
 
-    void callAnyGetter(ParameterRepository& repository, Random& random, Tally& tally,
-                       Keeper& keeper) {
+    void callAnyGetter(Random& random, Tally& tally, Keeper& keeper) {
         switch (Pick(random, 3)) {
             case 0: {
-                const auto pids = repository.getPids();
+                const auto pids = repository_.getPids();
                 tally.add("getPids empty", pids.empty());
                 expectAnswered(CoreCall::SensorGetPids, "", DescribeList(pids));
                 break;
             }
             case 1: {
                 const Id pid = AnyAsked(random);
-                const auto parameter = repository.getParameter(pid);
+                const auto parameter = repository_.getParameter(pid);
                 tally.add("getParameter null", parameter == nullptr);
                 if (parameter) {
                     violations_.check(parameter->pid == pid, [&] {
@@ -71,7 +70,7 @@ protected:
             default: {
                 const Id pid = AnyAsked(random);
                 tally.add("getValues");
-                const Sensors values = repository.getValues(pid, Chance(random, 50));
+                const Sensors values = repository_.getValues(pid, Chance(random, 50));
                 checkSensorsOf(pid, values, "getValues");
                 expectAnswered(CoreCall::SensorGetSensors, Describe(pid),
                                DescribeList(values, Readings::Left));
@@ -86,94 +85,67 @@ protected:
 };
 
 TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
-    ParameterRepository repository(root_);
-    VehicleDriver driver(vehicle_);
-    driver.open();
-    const StressLimits limits = StormLimits();
-    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
-    std::vector<Keeper> keepers(tallies.size());
-    std::uint64_t clears = 0;
-    runWithEvents(
-        "events and clears", limits, driver, 4,
-        [&](Random&) {
-            ++clears;
-            repository.clearCache();
-        },
-        [&](Random& random, int thread) {
-            const auto t = static_cast<std::size_t>(thread);
-            callAnyGetter(repository, random, tallies[t], keepers[t]);
-        });
+    const Storm storm =
+        runStorm("events and clears", [&](Random& random, Tally& tally, Keeper& keeper,
+                                          std::size_t) { callAnyGetter(random, tally, keeper); });
 
     // Values are read anew on every call; the PID list and each parameter
     // are fetched once per clearing, except that an empty list or a missing
     // parameter is not stored (and was handed out as such).
-    const Tally calls = Tally::Sum(tallies);
-    const std::uint64_t clearings = clears + driver.fired();
-    EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), calls["getValues"]);
+    EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), storm.calls["getValues"]);
     EXPECT_LE(root_->count(CoreCall::SensorGetPids),
-              FetchLimit(clearings, 0, calls["getPids empty"]));
+              FetchLimit(storm.clearings, 0, storm.calls["getPids empty"]));
     EXPECT_LE(root_->count(CoreCall::SensorGetParameter),
-              FetchLimit(clearings, 0, calls["getParameter null"], kAsked.size()));
+              FetchLimit(storm.clearings, 0, storm.calls["getParameter null"], kAsked.size()));
 
     // Quiet vehicle, filled caches: the PID list and the parameters the
     // vehicle has come from the cache, the very records; a parameter it
     // lacks is asked for every time.
-    driver.openOn(VehicleDriver::kEngine);
-    const auto firstPids = repository.getPids();
+    driver_.openOn(VehicleDriver::kEngine);
+    const auto firstPids = repository_.getPids();
     ASSERT_FALSE(firstPids.empty());
     std::map<Id, std::shared_ptr<ParameterModel>> first;
     for (Id pid : kAsked) {
-        first[pid] = repository.getParameter(pid);
+        first[pid] = repository_.getParameter(pid);
     }
     ASSERT_EQ(first.at(static_cast<Id>(0x22)), nullptr);
-    const std::uint64_t pidsBefore = root_->count(CoreCall::SensorGetPids);
-    const std::uint64_t parametersBefore = root_->count(CoreCall::SensorGetParameter);
-    const std::uint64_t valuesBefore = root_->count(CoreCall::SensorGetSensors);
-    std::vector<Tally> quietTallies(tallies.size());
-    const StressCounts quiet = RunStress(
-        QuietLimits(), seed_, violations_,
-        [&](Random& random, int thread) {
-            Tally& tally = quietTallies[static_cast<std::size_t>(thread)];
-            const Id pid = AnyAsked(random);
-            switch (Pick(random, 3)) {
-                case 0:
-                    violations_.check(repository.getPids() == firstPids, [] {
-                        return std::string("getPids() on a filled cache gave another list");
-                    });
-                    break;
-                case 1:
-                    tally.add("getParameter missing", first.at(pid) == nullptr);
-                    violations_.check(repository.getParameter(pid) == first.at(pid), [&] {
-                        return "getParameter(" + Describe(pid) +
-                               ") on a filled cache gave another record";
-                    });
-                    break;
-                default:
-                    tally.add("getValues");
-                    repository.getValues(pid, false);
-                    break;
-            }
-        },
-        nullptr);
-    report("quiet vehicle", quiet);
-    const Tally quietCalls = Tally::Sum(quietTallies);
-    EXPECT_EQ(root_->count(CoreCall::SensorGetPids), pidsBefore);
-    EXPECT_EQ(root_->count(CoreCall::SensorGetParameter),
-              parametersBefore + quietCalls["getParameter missing"]);
-    EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), valuesBefore + quietCalls["getValues"]);
+    runQuiet("quiet vehicle",
+             {CoreCall::SensorGetPids, CoreCall::SensorGetParameter, CoreCall::SensorGetSensors},
+             [&](Random& random, Tally& tally, std::size_t) {
+                 const Id pid = AnyAsked(random);
+                 switch (Pick(random, 3)) {
+                     case 0:
+                         violations_.check(repository_.getPids() == firstPids, [] {
+                             return std::string("getPids() on a filled cache gave another list");
+                         });
+                         break;
+                     case 1:
+                         tally.add(CoreCallName(CoreCall::SensorGetParameter),
+                                   first.at(pid) == nullptr);
+                         violations_.check(repository_.getParameter(pid) == first.at(pid), [&] {
+                             return "getParameter(" + Describe(pid) +
+                                    ") on a filled cache gave another record";
+                         });
+                         break;
+                     default:
+                         tally.add(CoreCallName(CoreCall::SensorGetSensors));
+                         repository_.getValues(pid, false);
+                         break;
+                 }
+             });
 
     // Callers released together onto an emptied cache share one fetch.
-    herd([&] { repository.clearCache(); },
-         [&] {
-             return DescribeList(repository.getPids()) +
-                    Identity(repository.getParameter(static_cast<Id>(0x0C)));
-         },
-         {CoreCall::SensorGetPids, CoreCall::SensorGetParameter});
-    expectNoViolations(keepers);
+    herd(
+        [&] {
+            return DescribeList(repository_.getPids()) +
+                   Identity(repository_.getParameter(static_cast<Id>(0x0C)));
+        },
+        {CoreCall::SensorGetPids, CoreCall::SensorGetParameter});
+    expectNoViolations();
 }
 
 TEST_F(ParameterStressTest, RepositoriesComeAndGoWhileEventsFly) {
-    churn<ParameterRepository>([](ParameterRepository& repository, Random& random, Keeper& keeper) {
+    churn([](ParameterRepository& repository, Random& random, Keeper& keeper) {
         repository.getPids();
         const auto parameter = repository.getParameter(AnyAsked(random));
         const Sensors values = repository.getValues(AnyAsked(random), false);

@@ -16,7 +16,7 @@ using Routines = std::vector<std::shared_ptr<obd::TestRoutineDataModel>>;
 constexpr int kOffered = 1;
 constexpr int kNotOffered = 7;
 
-class RoutineStressTest : public StressTest {
+class RoutineStressTest : public RepositoryStressTest<RoutineRepository> {
 protected:
     // Ids ascend, and each record is one the core listed or handed out from
     // an activation of that id.
@@ -37,13 +37,12 @@ protected:
         }
     }
 
-    void callAnyGetter(RoutineRepository& repository, Random& random, Tally& tally,
-                       Keeper& keeper) {
+    void callAnyGetter(Random& random, Tally& tally, Keeper& keeper) {
         switch (Pick(random, 4)) {
             case 0:
             case 1: {
                 const bool refresh = Chance(random, 30);
-                const Routines routines = repository.getTestRoutines(refresh);
+                const Routines routines = repository_.getTestRoutines(refresh);
                 tally.add("list refresh", refresh);
                 tally.add("list empty", !refresh && routines.empty());
                 checkRoutines(routines);
@@ -54,7 +53,7 @@ protected:
             }
             case 2: {
                 tally.add("activate");
-                const auto activated = repository.activateTestRoutine(kOffered);
+                const auto activated = repository_.activateTestRoutine(kOffered);
                 if (activated) {
                     expectAnswered(CoreCall::RoutineActivateTestRoutine, std::to_string(kOffered),
                                    Describe(activated));
@@ -64,7 +63,7 @@ protected:
             }
             default:
                 tally.add("activate");
-                violations_.check(repository.activateTestRoutine(kNotOffered) == nullptr, [] {
+                violations_.check(repository_.activateTestRoutine(kNotOffered) == nullptr, [] {
                     return std::string("a routine no ECU offers was activated");
                 });
                 break;
@@ -73,57 +72,36 @@ protected:
 };
 
 TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnderEvents) {
-    RoutineRepository repository(root_);
-    VehicleDriver driver(vehicle_);
-    driver.open();
-    const StressLimits limits = StormLimits();
-    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
-    std::vector<Keeper> keepers(tallies.size());
-    std::uint64_t clears = 0;
-    runWithEvents(
-        "events and clears", limits, driver, 4,
-        [&](Random&) {
-            ++clears;
-            repository.clearCache();
-        },
-        [&](Random& random, int thread) {
-            const auto t = static_cast<std::size_t>(thread);
-            callAnyGetter(repository, random, tallies[t], keepers[t]);
-        });
+    const Storm storm =
+        runStorm("events and clears", [&](Random& random, Tally& tally, Keeper& keeper,
+                                          std::size_t) { callAnyGetter(random, tally, keeper); });
 
     // Every activation reaches the core; the list at most once per clearing
     // and refresh, or again after an empty answer, which is not stored.
-    const Tally calls = Tally::Sum(tallies);
-    EXPECT_EQ(root_->count(CoreCall::RoutineActivateTestRoutine), calls["activate"]);
+    EXPECT_EQ(root_->count(CoreCall::RoutineActivateTestRoutine), storm.calls["activate"]);
     EXPECT_LE(root_->count(CoreCall::RoutineGetTestRoutines),
-              FetchLimit(clears + driver.fired(), calls["list refresh"], calls["list empty"]));
+              FetchLimit(storm.clearings, storm.calls["list refresh"], storm.calls["list empty"]));
 
     // Quiet vehicle: once listed, the routines come from the cache, the very
     // records, however many threads ask.
-    driver.openOn(VehicleDriver::kEngine);
-    const Routines first = repository.getTestRoutines(false);
+    driver_.openOn(VehicleDriver::kEngine);
+    const Routines first = repository_.getTestRoutines(false);
     ASSERT_EQ(first.size(), 1u);
-    const std::uint64_t before = root_->count(CoreCall::RoutineGetTestRoutines);
-    const StressCounts quiet = RunStress(
-        QuietLimits(), seed_, violations_,
-        [&](Random&, int) {
-            violations_.check(repository.getTestRoutines(false) == first, [] {
-                return std::string("the cached routines came back as other records");
-            });
-        },
-        nullptr);
-    report("quiet vehicle, refresh false", quiet);
-    EXPECT_EQ(root_->count(CoreCall::RoutineGetTestRoutines), before);
+    runQuiet("quiet vehicle, refresh false", {CoreCall::RoutineGetTestRoutines},
+             [&](Random&, Tally&, std::size_t) {
+                 violations_.check(repository_.getTestRoutines(false) == first, [] {
+                     return std::string("the cached routines came back as other records");
+                 });
+             });
 
     // Callers released together onto an emptied cache share one fetch.
-    herd([&] { repository.clearCache(); },
-         [&] { return Identity(repository.getTestRoutines(false)); },
+    herd([&] { return Identity(repository_.getTestRoutines(false)); },
          {CoreCall::RoutineGetTestRoutines});
-    expectNoViolations(keepers);
+    expectNoViolations();
 }
 
 TEST_F(RoutineStressTest, RepositoriesComeAndGoWhileEventsFly) {
-    churn<RoutineRepository>([](RoutineRepository& repository, Random& random, Keeper& keeper) {
+    churn([](RoutineRepository& repository, Random& random, Keeper& keeper) {
         const Routines routines = repository.getTestRoutines(Chance(random, 50));
         const auto activated = repository.activateTestRoutine(kOffered);
         keeper.keep(random,

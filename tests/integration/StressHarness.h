@@ -6,7 +6,8 @@
 // worker threads plus one disturbing thread, a collector of broken
 // invariants, a keeper that holds handed-out records until the end, and the
 // test frame with the vehicle seen through a counting root, whose journal
-// tells whether an answer of the library is one whole answer of the core.
+// tells whether an answer of the library is one whole answer of the core,
+// and the course every repository's test follows over that frame.
 //
 // Workers never call GoogleTest assertions: they report to Violations, which
 // the test thread checks with the seed in the message.
@@ -641,28 +642,6 @@ protected:
         }
     }
 
-    // Two threads build a repository, `use` it and destroy it, over and over,
-    // while connection events fly; `use` may keep records for the end.
-    template <typename Repository>
-    void churn(const std::function<void(Repository&, Random&, Keeper&)>& use) {
-        VehicleDriver driver(vehicle_);
-        driver.open();
-        std::vector<Keeper> keepers(2);
-        const StressCounts counts = RunStress(
-            ChurnLimits(), seed_, violations_,
-            [&](Random& random, int thread) {
-                Repository repository(root_);
-                use(repository, random, keepers[static_cast<std::size_t>(thread)]);
-            },
-            [&](Random& random) {
-                driver.fireRandomEvent(random);
-                driver.limitBacklog(4);
-            });
-        report("build, use, destroy", counts);
-        driver.settle();
-        expectNoViolations(keepers);
-    }
-
     // Reports `answer` unless the core gave it to `call` with `arguments`.
     void expectAnswered(CoreCall call, const std::string& arguments, const std::string& answer) {
         violations_.check(root_->answered(call, arguments, answer), [&] {
@@ -694,6 +673,115 @@ protected:
     std::shared_ptr<obd::sim::SimulatedQuorvix> vehicle_ = obd::sim::SimulatedQuorvix::create();
     std::shared_ptr<testing::CountingQuorvix> root_ =
         std::make_shared<testing::CountingQuorvix>(vehicle_);
+};
+
+// The course every repository's stress test follows, with what is particular
+// to the repository passed in: a storm of getter calls while the connection
+// changes and the cache is cleared, then a quiet phase on a filled cache, a
+// herd onto an emptied cache, and repositories built and destroyed while
+// events fly. Records the workers keep are checked at the end.
+template <typename Repository>
+class RepositoryStressTest : public StressTest {
+protected:
+    // What a storm leaves for the test's bounds on the core's calls.
+    struct Storm {
+        Tally calls;              // the workers' tallies, summed
+        std::uint64_t clearings;  // connection events plus the clearings `clear` reported
+    };
+    // One getter call of worker `thread`, counted in `tally`.
+    using StormStep = std::function<void(Random&, Tally&, Keeper&, std::size_t thread)>;
+    // Empties the cache, one way or another, and returns how many clearings
+    // of the cache that makes.
+    using Clear = std::function<std::uint64_t(Random&)>;
+    // One call on a quiet vehicle; `tally` counts, under CoreCallName(call),
+    // each call the core is expected to get.
+    using QuietStep = std::function<void(Random&, Tally&, std::size_t thread)>;
+
+    RepositoryStressTest() { driver_.open(); }
+
+    // Workers run `step` while the disturbing thread changes the connection
+    // or, one time in four, calls `clear` (by default clearCache()).
+    Storm runStorm(const std::string& phase, const StormStep& step, const Clear& clear = nullptr) {
+        const StressLimits limits = StormLimits();
+        std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
+        keepers_.resize(std::max(keepers_.size(), tallies.size()));
+        std::uint64_t clearings = 0;
+        runWithEvents(
+            phase, limits, driver_, 4,
+            [&](Random& random) {
+                if (clear) {
+                    clearings += clear(random);
+                } else {
+                    ++clearings;
+                    repository_.clearCache();
+                }
+            },
+            [&](Random& random, int thread) {
+                const auto t = static_cast<std::size_t>(thread);
+                step(random, tallies[t], keepers_[t], t);
+            });
+        return Storm{Tally::Sum(tallies), clearings + driver_.fired()};
+    }
+
+    // Workers run `step` on a quiet vehicle, with nothing disturbing them:
+    // each call in `watched` reaches the core exactly as often as the steps
+    // counted it, and no more.
+    void runQuiet(const std::string& phase, const std::vector<CoreCall>& watched,
+                  const QuietStep& step) {
+        std::map<CoreCall, std::uint64_t> before;
+        for (CoreCall call : watched) {
+            before[call] = root_->count(call);
+        }
+        const StressLimits limits = QuietLimits();
+        std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
+        const StressCounts counts = RunStress(
+            limits, seed_, violations_,
+            [&](Random& random, int thread) {
+                const auto t = static_cast<std::size_t>(thread);
+                step(random, tallies[t], t);
+            },
+            nullptr);
+        report(phase, counts);
+        const Tally calls = Tally::Sum(tallies);
+        for (CoreCall call : watched) {
+            EXPECT_EQ(root_->count(call), before[call] + calls[CoreCallName(call)])
+                << CoreCallName(call);
+        }
+    }
+
+    // Herds onto the cache just emptied by clearCache() (see StressTest::herd).
+    void herd(const std::function<std::string()>& call, const std::vector<CoreCall>& fetchedOnce) {
+        StressTest::herd([this] { repository_.clearCache(); }, call, fetchedOnce);
+    }
+
+    // Two threads build a repository, `use` it and destroy it, over and over,
+    // while connection events fly; `use` may keep records for the end.
+    void churn(const std::function<void(Repository&, Random&, Keeper&)>& use) {
+        const StressLimits limits = ChurnLimits();
+        keepers_.resize(std::max(keepers_.size(), static_cast<std::size_t>(limits.threads)));
+        const StressCounts counts = RunStress(
+            limits, seed_, violations_,
+            [&](Random& random, int thread) {
+                Repository repository(root_);
+                use(repository, random, keepers_[static_cast<std::size_t>(thread)]);
+            },
+            [&](Random& random) {
+                driver_.fireRandomEvent(random);
+                driver_.limitBacklog(4);
+            });
+        report("build, use, destroy", counts);
+        driver_.settle();
+        expectNoViolations();
+    }
+
+    // Checks the records the workers kept, then that no invariant was broken.
+    void expectNoViolations() { StressTest::expectNoViolations(keepers_); }
+
+    Repository repository_{root_};
+    // Built after the repository, so that settle() waits until it heard every
+    // event.
+    VehicleDriver driver_{vehicle_};
+    std::vector<Keeper> keepers_;
 };
 
 }  // namespace zelt::stress

@@ -54,27 +54,25 @@ std::string FrameKey(std::uint8_t frame, Id pid) {
     return std::to_string(frame) + "," + Describe(pid);
 }
 
-class TroubleCodeStressTest : public StressTest {
+class TroubleCodeStressTest : public RepositoryStressTest<TroubleCodeRepository> {
 protected:
-    Codes getList(TroubleCodeRepository& repository, const CodeList& list, bool refresh,
-                  bool byType) {
+    Codes getList(const CodeList& list, bool refresh, bool byType) {
         if (byType) {
-            return repository.getTroubleCodes(list.type, refresh);
+            return repository_.getTroubleCodes(list.type, refresh);
         }
         switch (list.type) {
             case TroubleCodeType::Confirmed:
-                return repository.getConfirmedCodes(refresh);
+                return repository_.getConfirmedCodes(refresh);
             case TroubleCodeType::Pending:
-                return repository.getPendingCodes(refresh);
+                return repository_.getPendingCodes(refresh);
             default:
-                return repository.getPermanentCodes(refresh);
+                return repository_.getPermanentCodes(refresh);
         }
     }
 
-    std::shared_ptr<SensorModel> getSince(TroubleCodeRepository& repository,
-                                          const SinceSensor& since, bool refresh) {
-        return since.distance ? repository.getDistanceSince(since.status, refresh)
-                              : repository.getRuntimeSince(since.status, refresh);
+    std::shared_ptr<SensorModel> getSince(const SinceSensor& since, bool refresh) {
+        return since.distance ? repository_.getDistanceSince(since.status, refresh)
+                              : repository_.getRuntimeSince(since.status, refresh);
     }
 
     void checkCodes(const CodeList& list, const Codes& codes) {
@@ -87,14 +85,13 @@ protected:
         }
     }
 
-    void callAnyGetter(TroubleCodeRepository& repository, Random& random, Tally& tally,
-                       Keeper& keeper) {
+    void callAnyGetter(Random& random, Tally& tally, Keeper& keeper) {
         const bool refresh = Chance(random, 30);
         switch (Pick(random, 9)) {
             case 0: {
                 const CodeList& list = AnyOf(random, kCodeLists);
                 tally.add(std::string(list.name) + " refresh", refresh);
-                const Codes codes = getList(repository, list, refresh, Chance(random, 50));
+                const Codes codes = getList(list, refresh, Chance(random, 50));
                 checkCodes(list, codes);
                 if (Chance(random, 10)) {
                     keeper.keep(random, [codes] { return DescribeList(codes); });
@@ -103,18 +100,18 @@ protected:
             }
             case 1:
                 violations_.check(
-                    repository.getTroubleCodes(static_cast<TroubleCodeType>(3), refresh).empty(),
+                    repository_.getTroubleCodes(static_cast<TroubleCodeType>(3), refresh).empty(),
                     [] { return std::string("getTroubleCodes(3) gave codes"); });
                 break;
             case 2: {
-                const auto status = repository.getMilStatus(refresh);
+                const auto status = repository_.getMilStatus(refresh);
                 tally.add("mil refresh", refresh);
                 tally.add("mil null", !refresh && status == nullptr);
                 break;
             }
             case 3: {
                 const SinceSensor& since = AnyOf(random, kSinceSensors);
-                const auto sensor = getSince(repository, since, refresh);
+                const auto sensor = getSince(since, refresh);
                 tally.add("since refresh", refresh);
                 tally.add("since null", !refresh && sensor == nullptr);
                 violations_.check(!sensor || obd::Uid2Pid(sensor->uid) == since.pid, [&] {
@@ -129,7 +126,7 @@ protected:
             }
             case 4: {
                 const std::uint8_t frame = AnyOf(random, kFrames);
-                const auto code = repository.getFreezeFrameTroubleCode(frame, refresh);
+                const auto code = repository_.getFreezeFrameTroubleCode(frame, refresh);
                 tally.add("frame code refresh", refresh);
                 tally.add("frame code null", !refresh && code == nullptr);
                 if (code) {
@@ -140,7 +137,7 @@ protected:
             }
             case 5: {
                 const std::uint8_t frame = AnyOf(random, kFrames);
-                const auto pids = repository.getFreezeFramePids(frame, refresh);
+                const auto pids = repository_.getFreezeFramePids(frame, refresh);
                 tally.add("frame pids refresh", refresh);
                 tally.add("frame pids empty", !refresh && pids.empty());
                 expectAnswered(CoreCall::CodesReadFreezeFramePids, std::to_string(frame),
@@ -150,7 +147,7 @@ protected:
             case 6: {
                 const std::uint8_t frame = AnyOf(random, kFrames);
                 const Id pid = AnyOf(random, kFramePids);
-                const auto parameter = repository.getFreezeFrameParameter(frame, pid, refresh);
+                const auto parameter = repository_.getFreezeFrameParameter(frame, pid, refresh);
                 tally.add("frame parameter refresh", refresh);
                 tally.add("frame parameter null", !refresh && parameter == nullptr);
                 if (parameter) {
@@ -169,7 +166,7 @@ protected:
                 break;
             }
             case 7: {
-                const Codes all = repository.getAllTroubleCodes();
+                const Codes all = repository_.getAllTroubleCodes();
                 violations_.check(all.size() == catalogueSize_, [&] {
                     return "getAllTroubleCodes gave " + std::to_string(all.size()) +
                            " codes instead of " + std::to_string(catalogueSize_);
@@ -177,7 +174,7 @@ protected:
                 break;
             }
             default:
-                repository.isConnected();
+                repository_.isConnected();
                 break;
         }
     }
@@ -186,36 +183,27 @@ protected:
 };
 
 TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
-    TroubleCodeRepository repository(root_);
-    VehicleDriver driver(vehicle_);
-    driver.open();
-    const StressLimits limits = StormLimits();
-    std::vector<Tally> tallies(static_cast<std::size_t>(limits.threads));
-    std::vector<Keeper> keepers(tallies.size());
-    std::uint64_t clearings = 0;
     std::uint64_t resets = 0;
-    runWithEvents(
-        "events, clears and resets", limits, driver, 4,
-        [&](Random& random) {
+    const Storm storm = runStorm(
+        "events, clears and resets",
+        [&](Random& random, Tally& tally, Keeper& keeper, std::size_t) {
+            callAnyGetter(random, tally, keeper);
+        },
+        [&](Random& random) -> std::uint64_t {
             if (Chance(random, 10)) {
                 // Empties the caches before and after asking the vehicle.
                 ++resets;
-                clearings += 2;
-                repository.resetTroubleCodes();
-            } else {
-                ++clearings;
-                repository.clearCache();
+                repository_.resetTroubleCodes();
+                return 2;
             }
-        },
-        [&](Random& random, int thread) {
-            const auto t = static_cast<std::size_t>(thread);
-            callAnyGetter(repository, random, tallies[t], keepers[t]);
+            repository_.clearCache();
+            return 1;
         });
 
     // Each cached value is fetched at most once per key and clearing, once
     // per refresh, and once per call that got an answer not worth storing.
-    const Tally calls = Tally::Sum(tallies);
-    clearings += driver.fired();
+    const Tally& calls = storm.calls;
+    const std::uint64_t clearings = storm.clearings;
     for (const CodeList& list : kCodeLists) {
         EXPECT_LE(root_->count(list.call),
                   FetchLimit(clearings, calls[std::string(list.name) + " refresh"]))
@@ -239,26 +227,27 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
 
     // Quiet vehicle: after one round of calls with refresh false, the same
     // calls from several threads are served from the cache with the very
-    // records, except for keys whose answer was not worth storing.
-    driver.openOn(VehicleDriver::kEngine);
+    // records, except for keys whose answer was not worth storing. A sensor
+    // the vehicle lacks stops at the support test.
+    driver_.openOn(VehicleDriver::kEngine);
     std::map<std::string, Codes> firstLists;
     for (const CodeList& list : kCodeLists) {
-        firstLists[list.name] = getList(repository, list, false, false);
+        firstLists[list.name] = getList(list, false, false);
     }
-    const auto firstMil = repository.getMilStatus(false);
+    const auto firstMil = repository_.getMilStatus(false);
     std::map<Id, std::shared_ptr<SensorModel>> firstSince;
     for (const SinceSensor& since : kSinceSensors) {
-        firstSince[since.pid] = getSince(repository, since, false);
+        firstSince[since.pid] = getSince(since, false);
     }
     std::map<std::uint8_t, std::shared_ptr<obd::DtcDataModel>> firstFrameCodes;
     std::map<std::uint8_t, std::vector<Id>> firstFramePids;
     std::map<std::string, std::shared_ptr<ParameterModel>> firstFrameParameters;
     for (std::uint8_t frame : kFrames) {
-        firstFrameCodes[frame] = repository.getFreezeFrameTroubleCode(frame, false);
-        firstFramePids[frame] = repository.getFreezeFramePids(frame, false);
+        firstFrameCodes[frame] = repository_.getFreezeFrameTroubleCode(frame, false);
+        firstFramePids[frame] = repository_.getFreezeFramePids(frame, false);
         for (Id pid : kFramePids) {
             firstFrameParameters[FrameKey(frame, pid)] =
-                repository.getFreezeFrameParameter(frame, pid, false);
+                repository_.getFreezeFrameParameter(frame, pid, false);
         }
     }
     const std::vector<CoreCall> watched = {CoreCall::CodesReadConfirmedCodes,
@@ -270,29 +259,21 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                                            CoreCall::CodesReadFreezeFrameTroubleCode,
                                            CoreCall::CodesReadFreezeFramePids,
                                            CoreCall::CodesReadFreezeFrameParameter};
-    std::map<CoreCall, std::uint64_t> before;
-    for (CoreCall call : watched) {
-        before[call] = root_->count(call);
-    }
-    std::vector<Tally> quietTallies(tallies.size());
-    const StressCounts quiet = RunStress(
-        QuietLimits(), seed_, violations_,
-        [&](Random& random, int thread) {
-            Tally& tally = quietTallies[static_cast<std::size_t>(thread)];
+    runQuiet(
+        "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
             const std::uint8_t frame = AnyOf(random, kFrames);
             switch (Pick(random, 6)) {
                 case 0: {
                     const CodeList& list = AnyOf(random, kCodeLists);
-                    violations_.check(getList(repository, list, false, Chance(random, 50)) ==
-                                          firstLists.at(list.name),
-                                      [&] {
-                                          return std::string("the cached ") + list.name +
-                                                 " codes came back as other records";
-                                      });
+                    violations_.check(
+                        getList(list, false, Chance(random, 50)) == firstLists.at(list.name), [&] {
+                            return std::string("the cached ") + list.name +
+                                   " codes came back as other records";
+                        });
                     break;
                 }
                 case 1:
-                    violations_.check(repository.getMilStatus(false) == firstMil, [] {
+                    violations_.check(repository_.getMilStatus(false) == firstMil, [] {
                         return std::string("the cached lamp state came back as another record");
                     });
                     break;
@@ -300,7 +281,7 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                     const SinceSensor& since = AnyOf(random, kSinceSensors);
                     const auto& first = firstSince.at(since.pid);
                     tally.add(CoreCallName(CoreCall::SensorIsSupported), first == nullptr);
-                    violations_.check(getSince(repository, since, false) == first || !first, [&] {
+                    violations_.check(getSince(since, false) == first || !first, [&] {
                         return "the cached sensor " + Describe(since.pid) +
                                " came back as another record";
                     });
@@ -311,14 +292,14 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                     tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameTroubleCode),
                               first == nullptr);
                     violations_.check(
-                        repository.getFreezeFrameTroubleCode(frame, false) == first || !first,
+                        repository_.getFreezeFrameTroubleCode(frame, false) == first || !first,
                         [] { return std::string("a cached freeze frame code changed"); });
                     break;
                 }
                 case 4: {
                     const auto& first = firstFramePids.at(frame);
                     tally.add(CoreCallName(CoreCall::CodesReadFreezeFramePids), first.empty());
-                    violations_.check(repository.getFreezeFramePids(frame, false) == first, [] {
+                    violations_.check(repository_.getFreezeFramePids(frame, false) == first, [] {
                         return std::string("cached freeze frame pids changed");
                     });
                     break;
@@ -329,40 +310,30 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                     tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameParameter),
                               first == nullptr);
                     violations_.check(
-                        repository.getFreezeFrameParameter(frame, pid, false) == first || !first,
+                        repository_.getFreezeFrameParameter(frame, pid, false) == first || !first,
                         [] { return std::string("a cached freeze frame parameter changed"); });
                     break;
                 }
             }
-        },
-        nullptr);
-    report("quiet vehicle, refresh false", quiet);
-    const Tally quietCalls = Tally::Sum(quietTallies);
-    for (CoreCall call : watched) {
-        // A sensor the vehicle lacks stops at the support test.
-        const std::uint64_t unstored =
-            call == CoreCall::SensorGetSensors ? 0 : quietCalls[CoreCallName(call)];
-        EXPECT_EQ(root_->count(call), before[call] + unstored) << CoreCallName(call);
-    }
+        });
 
     // Callers released together onto an emptied cache share one fetch.
-    herd([&] { repository.clearCache(); },
-         [&] {
-             return Identity(repository.getConfirmedCodes(false)) +
-                    Identity(repository.getPendingCodes(false)) +
-                    Identity(repository.getPermanentCodes(false)) +
-                    Identity(repository.getMilStatus(false)) +
-                    Identity(repository.getDistanceSince(MilStatus::Off, false));
-         },
-         {CoreCall::CodesReadConfirmedCodes, CoreCall::CodesReadPendingCodes,
-          CoreCall::CodesReadPermanentCodes, CoreCall::CodesReadMilIndicator,
-          CoreCall::SensorIsSupported, CoreCall::SensorGetSensors});
-    expectNoViolations(keepers);
+    herd(
+        [&] {
+            return Identity(repository_.getConfirmedCodes(false)) +
+                   Identity(repository_.getPendingCodes(false)) +
+                   Identity(repository_.getPermanentCodes(false)) +
+                   Identity(repository_.getMilStatus(false)) +
+                   Identity(repository_.getDistanceSince(MilStatus::Off, false));
+        },
+        {CoreCall::CodesReadConfirmedCodes, CoreCall::CodesReadPendingCodes,
+         CoreCall::CodesReadPermanentCodes, CoreCall::CodesReadMilIndicator,
+         CoreCall::SensorIsSupported, CoreCall::SensorGetSensors});
+    expectNoViolations();
 }
 
 TEST_F(TroubleCodeStressTest, RepositoriesComeAndGoWhileEventsFly) {
-    churn<TroubleCodeRepository>([](TroubleCodeRepository& repository, Random& random,
-                                    Keeper& keeper) {
+    churn([](TroubleCodeRepository& repository, Random& random, Keeper& keeper) {
         const Codes codes = repository.getConfirmedCodes(Chance(random, 50));
         const auto parameter = repository.getFreezeFrameParameter(0, static_cast<Id>(0x0C), false);
         const auto sensor = repository.getDistanceSince(MilStatus::On, false);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CoreMocks.h"
+#include "CoreRecords.h"
 
 namespace {
 
@@ -21,28 +22,13 @@ using ::testing::StrictMock;
 using obd::OxygenSensorLocation;
 using zelt::DiagnosticsRepository;
 using zelt::testing::FakeRoot;
+using zelt::testing::MakeOxygenMonitor;
+using zelt::testing::MakeReadiness;
+using zelt::testing::MakeVod;
 using zelt::testing::MockDiagnosticsService;
 using Readiness = MockDiagnosticsService::Readiness;
 using OxygenMonitors = MockDiagnosticsService::OxygenMonitors;
 using Vod = MockDiagnosticsService::Vod;
-
-std::shared_ptr<obd::ReadinessMonitorDataModel> MakeReadiness(const std::string& name) {
-    auto monitor = std::make_shared<obd::ReadinessMonitorDataModel>();
-    monitor->name = name;
-    return monitor;
-}
-
-std::shared_ptr<obd::OxygenSensorMonitorDataModel> MakeOxygenMonitor(OxygenSensorLocation at) {
-    auto monitor = std::make_shared<obd::OxygenSensorMonitorDataModel>();
-    monitor->location = at;
-    return monitor;
-}
-
-Vod MakeVod(const std::string& name) {
-    auto item = std::make_shared<obd::VehicleOperationDataModel>();
-    item->name = name;
-    return item;
-}
 
 [[noreturn]] void ThrowBusError() { throw std::runtime_error("bus error"); }
 
@@ -60,21 +46,7 @@ protected:
     std::shared_ptr<MockDiagnosticsService> service = root->diagnostics;
 };
 
-// --- the repository frame ---------------------------------------------------
-
-TEST_F(DiagnosticsRepositoryTest, ConstructionBuildsTheServiceFromTheConnectionAndAttaches) {
-    EXPECT_CALL(*root->connection, attach(_));
-    DiagnosticsRepository repository(root);
-    EXPECT_THAT(root->connectionsPassed, ElementsAre(root->connection));
-    EXPECT_EQ(root->connection->getObserverCount(), 1u);
-}
-
-TEST_F(DiagnosticsRepositoryTest, DestructionDetachesFromTheConnectionService) {
-    auto repository = std::make_unique<DiagnosticsRepository>(root);
-    EXPECT_CALL(*root->connection, detach(root->connection->observers().at(0)));
-    repository.reset();
-    EXPECT_EQ(root->connection->getObserverCount(), 0u);
-}
+// --- connection events (the frame itself: RepositoryFrameTest) ---------------
 
 TEST_F(DiagnosticsRepositoryTest, EachConnectionEventEmptiesEverySlot) {
     DiagnosticsRepository repository(root);
@@ -115,7 +87,7 @@ TEST_F(DiagnosticsRepositoryTest, EachConnectionEventEmptiesEverySlot) {
     useEverything();
 }
 
-// --- vector getters ---------------------------------------------------------
+// --- vector getters ----------------------------------------------------------
 
 TEST_F(DiagnosticsRepositoryTest, CacheHitReturnsTheSameRecordsWithoutAskingTheCore) {
     DiagnosticsRepository repository(root);
@@ -176,7 +148,7 @@ TEST_F(DiagnosticsRepositoryTest, CoreExceptionPassesThroughAndKeepsTheVectorSlo
     EXPECT_EQ(repository.getReadinessMonitorsSinceReset(false), kept);
 }
 
-// --- readiness this cycle ---------------------------------------------------
+// --- readiness this cycle ----------------------------------------------------
 
 TEST_F(DiagnosticsRepositoryTest, ThisCycleFillsSinceResetFirstButNeverRefreshesIt) {
     DiagnosticsRepository repository(root);
@@ -215,7 +187,7 @@ TEST_F(DiagnosticsRepositoryTest, FailedSinceResetFetchSkipsThisCycle) {
     EXPECT_THROW(repository.getReadinessMonitorsThisCycle(false), std::runtime_error);
 }
 
-// --- oxygen sensors ---------------------------------------------------------
+// --- oxygen sensors ----------------------------------------------------------
 
 TEST_F(DiagnosticsRepositoryTest, OxygenMonitorsAreCachedPerLocation) {
     DiagnosticsRepository repository(root);
@@ -298,7 +270,7 @@ TEST_F(DiagnosticsRepositoryTest, CompletenessRefreshReplacesTheInitialFalse) {
     EXPECT_TRUE(repository.areOxygenSensorMonitorsComplete(false));
 }
 
-// --- vehicle operation data -------------------------------------------------
+// --- vehicle operation data --------------------------------------------------
 
 TEST_F(DiagnosticsRepositoryTest, VehicleOperationDataAsksTheFourItemsInOrder) {
     DiagnosticsRepository repository(root);
@@ -358,7 +330,7 @@ TEST_F(DiagnosticsRepositoryTest, FailedItemKeepsItsCacheAndTheItemsBefore) {
     EXPECT_THAT(repository.getVehicleOperationData(false), ElementsAre(newRun, fuel, pke, psa));
 }
 
-// --- concurrency ------------------------------------------------------------
+// --- concurrency -------------------------------------------------------------
 
 TEST_F(DiagnosticsRepositoryTest, GettersAndConnectionEventsFromSeveralThreads) {
     DiagnosticsRepository repository(root);

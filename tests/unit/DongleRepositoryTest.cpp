@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "CoreMocks.h"
+#include "CoreRecords.h"
 #include "obd/MessageDataModel.h"
 #include "obd/ParameterIdentifier.h"
 #include "obd/SensorDataModel.h"
@@ -24,6 +25,8 @@ using ::testing::Return;
 using ::testing::StrictMock;
 using zelt::DongleRepository;
 using zelt::testing::FakeRoot;
+using zelt::testing::MakeMessage;
+using zelt::testing::MakeSensorData;
 using zelt::testing::MockAdapter;
 using zelt::testing::MockSensorService;
 using Message = std::shared_ptr<obd::MessageDataModel>;
@@ -31,20 +34,9 @@ using Sensors = std::vector<std::shared_ptr<obd::SensorDataModel>>;
 
 constexpr auto kBatteryVoltage = obd::ParameterIdentifier::Id::BatteryVoltage;
 
-Message MakeMessage(std::uint64_t sequence, const std::string& text = "ATRV") {
-    auto message = std::make_shared<obd::MessageDataModel>();
-    message->sequence = sequence;
-    message->text = text;
-    return message;
-}
-
+// The adapter's reading of the battery voltage.
 std::shared_ptr<obd::SensorDataModel> MakeSensor(const std::string& value) {
-    auto sensor = std::make_shared<obd::SensorDataModel>();
-    sensor->uid = obd::Pid2Uid(kBatteryVoltage);
-    sensor->unit = MeasurementUnit::Volt;
-    sensor->value = std::make_shared<obd::SensorValueDataModel>();
-    sensor->value->value = value;
-    return sensor;
+    return MakeSensorData(kBatteryVoltage, "battery", value, MeasurementUnit::Volt);
 }
 
 // A sensor the core sends without a reading.
@@ -60,7 +52,7 @@ protected:
     std::shared_ptr<MockSensorService> sensors = root->sensors;
 };
 
-// --- frame ------------------------------------------------------------------
+// --- the order of its two attachments (the rest: RepositoryFrameTest) --------
 
 TEST_F(DongleRepositoryTest, AttachesToTheTroubleshootingServiceBeforeTheConnectionService) {
     {
@@ -84,14 +76,7 @@ TEST_F(DongleRepositoryTest, DetachesFromTheConnectionServiceFirstWhenDestroyed)
     EXPECT_EQ(root->troubleshooting->getObserverCount(), 0u);
 }
 
-TEST_F(DongleRepositoryTest, IsConnectedAsksTheConnectionService) {
-    DongleRepository repository(root);
-    EXPECT_CALL(*root->connection, isConnected()).WillOnce(Return(true)).WillOnce(Return(false));
-    EXPECT_TRUE(repository.isConnected());
-    EXPECT_FALSE(repository.isConnected());
-}
-
-// --- messages ---------------------------------------------------------------
+// --- messages ----------------------------------------------------------------
 
 TEST_F(DongleRepositoryTest, MessagesAreKeptInReportedOrderUntilTheCacheIsCleared) {
     DongleRepository repository(root);
@@ -175,7 +160,7 @@ TEST_F(DongleRepositoryTest, ConcurrentLogEntriesAreAllKeptInPerThreadOrder) {
     }
 }
 
-// --- battery voltage --------------------------------------------------------
+// --- battery voltage ---------------------------------------------------------
 
 TEST_F(DongleRepositoryTest, BatteryVoltageIsTheFirstValueTextWithItsUnitAndIsCached) {
     DongleRepository repository(root);
@@ -248,7 +233,7 @@ TEST_F(DongleRepositoryTest, SecondCallerWaitsForTheFirstAndGetsItsVoltage) {
     EXPECT_EQ(second.get(), text);
 }
 
-// --- adapter and troubleshooting --------------------------------------------
+// --- adapter and troubleshooting ---------------------------------------------
 
 TEST_F(DongleRepositoryTest, HardwareTextsAreNullWithoutAnAdapter) {
     DongleRepository repository(root);

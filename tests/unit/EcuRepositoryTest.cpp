@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CoreMocks.h"
+#include "CoreRecords.h"
 #include "zelt/EcuRepository.h"
 
 namespace {
@@ -20,6 +21,7 @@ using ::testing::StrictMock;
 using zelt::EcuRepository;
 using zelt::InfoDataModel;
 using zelt::testing::FakeRoot;
+using zelt::testing::MakeParameterData;
 using zelt::testing::MockEcuService;
 using Id = obd::ParameterIdentifier::Id;
 using Items = std::vector<std::shared_ptr<InfoDataModel>>;
@@ -74,44 +76,16 @@ void ReportEverything(MockEcuService& ecu) {
     ON_CALL(ecu, readMotorcycleCategoryTypeApproval).WillByDefault(Return("L3e-A2"));
 }
 
-std::shared_ptr<obd::ParameterDataModel> MakeParameterData(Id pid, const std::string& value,
-                                                           MeasurementUnit unit) {
-    auto sensor = std::make_shared<obd::SensorDataModel>();
-    sensor->uid = obd::Pid2Uid(pid);
-    sensor->name = "sensor";
-    sensor->unit = unit;
-    sensor->value =
-        std::make_shared<obd::SensorValueDataModel>(obd::SensorValueDataModel{value, "", "", ""});
-    auto parameter = std::make_shared<obd::ParameterDataModel>();
-    parameter->pid = pid;
-    parameter->name = "parameter";
-    parameter->sensors = {sensor};
-    return parameter;
-}
-
 class EcuRepositoryTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeRoot> root = std::make_shared<FakeRoot>();
     MockEcuService& ecu = *root->ecu;
 };
 
-// --- the repository frame ---------------------------------------------------
+// --- parameter support -------------------------------------------------------
 
-TEST_F(EcuRepositoryTest, AttachesOnConstructionAndDetachesOnDestruction) {
-    auto repository = std::make_unique<EcuRepository>(root);
-    EXPECT_THAT(root->connectionsPassed, ElementsAre(root->connection));
-    ASSERT_EQ(root->connection->getObserverCount(), 1u);
-    EXPECT_CALL(*root->connection, detach(root->connection->observers().at(0)));
-    repository.reset();
-    EXPECT_EQ(root->connection->getObserverCount(), 0u);
-}
-
-TEST_F(EcuRepositoryTest, IsConnectedAndIsSupportedAskTheCoreEveryTime) {
+TEST_F(EcuRepositoryTest, IsSupportedAsksTheCoreEveryTime) {
     EcuRepository repository(root);
-    EXPECT_CALL(*root->connection, isConnected()).WillOnce(Return(true)).WillOnce(Return(false));
-    EXPECT_TRUE(repository.isConnected());
-    EXPECT_FALSE(repository.isConnected());
-
     const auto parameter = std::make_shared<zelt::ParameterModel>(
         Id::EngineSpeed, "Engine speed", std::vector<std::shared_ptr<zelt::SensorModel>>{});
     EXPECT_CALL(ecu, isParameterSupported(Id::EngineSpeed))
@@ -121,7 +95,7 @@ TEST_F(EcuRepositoryTest, IsConnectedAndIsSupportedAskTheCoreEveryTime) {
     EXPECT_FALSE(repository.isSupported(parameter));
 }
 
-// --- the information list ---------------------------------------------------
+// --- the information list ----------------------------------------------------
 
 TEST_F(EcuRepositoryTest, ListsEveryItemInIdOrderWithItsLabel) {
     ReportEverything(ecu);
@@ -294,7 +268,7 @@ TEST_F(EcuRepositoryTest, CoreExceptionKeepsItemsReadEarlierInTheCallAndReleases
     EXPECT_EQ(*repository.getIdentificationNumber(false), "WVWZZZ1JZXW000001");
 }
 
-// --- the identification number ----------------------------------------------
+// --- the identification number -----------------------------------------------
 
 TEST_F(EcuRepositoryTest, IdentificationNumberIsACopyOfTheCachedVin) {
     ON_CALL(ecu, isVinSupported).WillByDefault(Return(true));
@@ -319,14 +293,15 @@ TEST_F(EcuRepositoryTest, EmptyVinReportedByTheVehicleIsAnEmptyTextNotNull) {
     EXPECT_EQ(*vin, "");
 }
 
-// --- parameters -------------------------------------------------------------
+// --- parameters --------------------------------------------------------------
 
 TEST_F(EcuRepositoryTest, ParametersAreBuiltInTheCoreOrderAndCached) {
     EXPECT_CALL(ecu, readParameters)
         .Times(1)
         .WillOnce(Return(std::vector<std::shared_ptr<obd::ParameterDataModel>>{
-            MakeParameterData(Id::VehicleSpeed, "90", MeasurementUnit::KilometersPerHour),
-            MakeParameterData(Id::EngineSpeed, "800", MeasurementUnit::Rpm)}));
+            MakeParameterData(Id::VehicleSpeed, "parameter", "90",
+                              MeasurementUnit::KilometersPerHour),
+            MakeParameterData(Id::EngineSpeed, "parameter", "800", MeasurementUnit::Rpm)}));
     EcuRepository repository(root);
 
     const auto first = repository.getParameters(false);
@@ -339,10 +314,10 @@ TEST_F(EcuRepositoryTest, ParametersAreBuiltInTheCoreOrderAndCached) {
 
 TEST_F(EcuRepositoryTest, ParameterRefreshRebuildsAndAFormattingFailureKeepsTheCache) {
     EXPECT_CALL(ecu, readParameters)
-        .WillOnce(Return(std::vector<std::shared_ptr<obd::ParameterDataModel>>{
-            MakeParameterData(Id::RunTimeSinceEngineStart, "75", MeasurementUnit::Second)}))
-        .WillOnce(Return(std::vector<std::shared_ptr<obd::ParameterDataModel>>{
-            MakeParameterData(Id::RunTimeSinceEngineStart, "NO DATA", MeasurementUnit::Second)}))
+        .WillOnce(Return(std::vector<std::shared_ptr<obd::ParameterDataModel>>{MakeParameterData(
+            Id::RunTimeSinceEngineStart, "parameter", "75", MeasurementUnit::Second)}))
+        .WillOnce(Return(std::vector<std::shared_ptr<obd::ParameterDataModel>>{MakeParameterData(
+            Id::RunTimeSinceEngineStart, "parameter", "NO DATA", MeasurementUnit::Second)}))
         .WillOnce(Return(std::vector<std::shared_ptr<obd::ParameterDataModel>>{}));
     EcuRepository repository(root);
 
@@ -355,7 +330,7 @@ TEST_F(EcuRepositoryTest, ParameterRefreshRebuildsAndAFormattingFailureKeepsTheC
     EXPECT_TRUE(repository.getParameters(false).empty());
 }
 
-// --- connection events ------------------------------------------------------
+// --- connection events -------------------------------------------------------
 
 TEST_F(EcuRepositoryTest, EachConnectionEventEmptiesBothCaches) {
     ON_CALL(ecu, isVinSupported).WillByDefault(Return(true));
@@ -380,7 +355,7 @@ TEST_F(EcuRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
     ReportEverything(ecu);
     ON_CALL(ecu, readParameters).WillByDefault([] {
         return std::vector<std::shared_ptr<obd::ParameterDataModel>>{
-            MakeParameterData(Id::EngineSpeed, "800", MeasurementUnit::Rpm)};
+            MakeParameterData(Id::EngineSpeed, "parameter", "800", MeasurementUnit::Rpm)};
     });
     EcuRepository repository(root);
 

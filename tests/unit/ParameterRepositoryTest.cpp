@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CoreMocks.h"
+#include "CoreRecords.h"
 #include "zelt/ParameterRepository.h"
 
 namespace {
@@ -19,30 +20,12 @@ using ::testing::ElementsAre;
 using ::testing::Return;
 using zelt::ParameterRepository;
 using zelt::testing::FakeRoot;
+using zelt::testing::MakeParameterData;
+using zelt::testing::MakeSensorData;
 using zelt::testing::MockSensorService;
 using Id = obd::ParameterIdentifier::Id;
 using Pids = std::vector<Id>;
 using SensorData = std::vector<std::shared_ptr<obd::SensorDataModel>>;
-
-std::shared_ptr<obd::SensorDataModel> MakeSensorData(Id pid, const std::string& value,
-                                                     MeasurementUnit unit) {
-    auto sensor = std::make_shared<obd::SensorDataModel>();
-    sensor->uid = obd::Pid2Uid(pid);
-    sensor->name = "sensor";
-    sensor->unit = unit;
-    sensor->value =
-        std::make_shared<obd::SensorValueDataModel>(obd::SensorValueDataModel{value, "", "", ""});
-    return sensor;
-}
-
-std::shared_ptr<obd::ParameterDataModel> MakeParameterData(Id pid, const std::string& name,
-                                                           const std::string& value = "1") {
-    auto parameter = std::make_shared<obd::ParameterDataModel>();
-    parameter->pid = pid;
-    parameter->name = name;
-    parameter->sensors = {MakeSensorData(pid, value, MeasurementUnit::None)};
-    return parameter;
-}
 
 class ParameterRepositoryTest : public ::testing::Test {
 protected:
@@ -50,25 +33,7 @@ protected:
     MockSensorService& sensors = *root->sensors;
 };
 
-// --- the repository frame ---------------------------------------------------
-
-TEST_F(ParameterRepositoryTest, AttachesOnConstructionAndDetachesOnDestruction) {
-    auto repository = std::make_unique<ParameterRepository>(root);
-    EXPECT_THAT(root->connectionsPassed, ElementsAre(root->connection));
-    ASSERT_EQ(root->connection->getObserverCount(), 1u);
-    EXPECT_CALL(*root->connection, detach(root->connection->observers().at(0)));
-    repository.reset();
-    EXPECT_EQ(root->connection->getObserverCount(), 0u);
-}
-
-TEST_F(ParameterRepositoryTest, IsConnectedAsksTheConnectionService) {
-    ParameterRepository repository(root);
-    EXPECT_CALL(*root->connection, isConnected()).WillOnce(Return(true)).WillOnce(Return(false));
-    EXPECT_TRUE(repository.isConnected());
-    EXPECT_FALSE(repository.isConnected());
-}
-
-// --- PIDs -------------------------------------------------------------------
+// --- PIDs --------------------------------------------------------------------
 
 TEST_F(ParameterRepositoryTest, PidListIsKeptInTheCoreOrderUntilCleared) {
     EXPECT_CALL(sensors, getPids)
@@ -89,7 +54,7 @@ TEST_F(ParameterRepositoryTest, EmptyPidListIsNotKept) {
     EXPECT_THAT(repository.getPids(), ElementsAre(Id::EngineSpeed));
 }
 
-// --- parameters -------------------------------------------------------------
+// --- parameters --------------------------------------------------------------
 
 TEST_F(ParameterRepositoryTest, ParameterIsBuiltOnceAndSharedPerPid) {
     EXPECT_CALL(sensors, getParameter(Id::EngineSpeed))
@@ -128,16 +93,16 @@ TEST_F(ParameterRepositoryTest, ParameterThatFailsToFormatIsNotKept) {
     EXPECT_EQ(parameter->sensors.at(0)->value->formattedValue, "1 min 15 s");
 }
 
-// --- values -----------------------------------------------------------------
+// --- values ------------------------------------------------------------------
 
 TEST_F(ParameterRepositoryTest, ValuesAreReadAfreshOnEveryCallWhateverRefreshSays) {
     EXPECT_CALL(sensors, getSensors(Id::VehicleSpeed))
-        .WillOnce(Return(
-            SensorData{MakeSensorData(Id::VehicleSpeed, "50", MeasurementUnit::KilometersPerHour)}))
-        .WillOnce(Return(
-            SensorData{MakeSensorData(Id::VehicleSpeed, "60", MeasurementUnit::KilometersPerHour)}))
         .WillOnce(Return(SensorData{
-            MakeSensorData(Id::VehicleSpeed, "70", MeasurementUnit::KilometersPerHour)}));
+            MakeSensorData(Id::VehicleSpeed, "sensor", "50", MeasurementUnit::KilometersPerHour)}))
+        .WillOnce(Return(SensorData{
+            MakeSensorData(Id::VehicleSpeed, "sensor", "60", MeasurementUnit::KilometersPerHour)}))
+        .WillOnce(Return(SensorData{
+            MakeSensorData(Id::VehicleSpeed, "sensor", "70", MeasurementUnit::KilometersPerHour)}));
     ParameterRepository repository(root);
 
     const auto first = repository.getValues(Id::VehicleSpeed, false);
@@ -152,11 +117,11 @@ TEST_F(ParameterRepositoryTest, ValuesAreReadAfreshOnEveryCallWhateverRefreshSay
 
 TEST_F(ParameterRepositoryTest, SensorsAreBuiltInTheCoreOrderAndAnEmptyAnswerIsEmpty) {
     const int uid = obd::Pid2Uid(Id::OxygenSensor1);
-    auto second = MakeSensorData(Id::OxygenSensor1, "-3.1", MeasurementUnit::Percent);
+    auto second = MakeSensorData(Id::OxygenSensor1, "sensor", "-3.1", MeasurementUnit::Percent);
     second->uid = uid + 1;
     EXPECT_CALL(sensors, getSensors(Id::OxygenSensor1))
-        .WillOnce(Return(
-            SensorData{MakeSensorData(Id::OxygenSensor1, "0.45", MeasurementUnit::Volt), second}))
+        .WillOnce(Return(SensorData{
+            MakeSensorData(Id::OxygenSensor1, "sensor", "0.45", MeasurementUnit::Volt), second}))
         .WillOnce(Return(SensorData{}));
     ParameterRepository repository(root);
 
@@ -170,10 +135,10 @@ TEST_F(ParameterRepositoryTest, SensorsAreBuiltInTheCoreOrderAndAnEmptyAnswerIsE
 
 TEST_F(ParameterRepositoryTest, FormattingFailureOfAValuePassesThroughAndReleasesTheMutex) {
     EXPECT_CALL(sensors, getSensors(Id::EngineRunTime))
+        .WillOnce(Return(SensorData{MakeSensorData(
+            Id::EngineRunTime, "sensor", "99999999999999999999", MeasurementUnit::Second)}))
         .WillOnce(Return(SensorData{
-            MakeSensorData(Id::EngineRunTime, "99999999999999999999", MeasurementUnit::Second)}))
-        .WillOnce(
-            Return(SensorData{MakeSensorData(Id::EngineRunTime, "3725", MeasurementUnit::Second)}));
+            MakeSensorData(Id::EngineRunTime, "sensor", "3725", MeasurementUnit::Second)}));
     ParameterRepository repository(root);
     EXPECT_THROW(repository.getValues(Id::EngineRunTime, false), std::out_of_range);
     EXPECT_EQ(repository.getValues(Id::EngineRunTime, false).at(0)->value->formattedValue,
@@ -219,7 +184,7 @@ TEST_F(ParameterRepositoryTest, DifferentGettersDoNotWaitForEachOther) {
     EXPECT_CALL(sensors, getSensors(Id::EngineSpeed)).WillOnce([&](Id pid) {
         insideCore.set_value();
         release.wait();
-        return SensorData{MakeSensorData(pid, "800", MeasurementUnit::Rpm)};
+        return SensorData{MakeSensorData(pid, "sensor", "800", MeasurementUnit::Rpm)};
     });
     ON_CALL(sensors, getParameter).WillByDefault([](Id pid) {
         return MakeParameterData(pid, "parameter");
@@ -249,7 +214,7 @@ TEST_F(ParameterRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
         return MakeParameterData(pid, "parameter", "12");
     });
     ON_CALL(sensors, getSensors).WillByDefault([](Id pid) {
-        return SensorData{MakeSensorData(pid, "12", MeasurementUnit::Percent)};
+        return SensorData{MakeSensorData(pid, "sensor", "12", MeasurementUnit::Percent)};
     });
     ParameterRepository repository(root);
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "CoreMocks.h"
+#include "CoreRecords.h"
 
 namespace {
 
@@ -20,15 +21,9 @@ using ::testing::Return;
 using ::testing::StrictMock;
 using zelt::RoutineRepository;
 using zelt::testing::FakeRoot;
+using zelt::testing::MakeRoutine;
 using zelt::testing::MockRoutineService;
 using Routine = std::shared_ptr<obd::TestRoutineDataModel>;
-
-Routine MakeRoutine(int id, const std::string& name = "routine") {
-    auto routine = std::make_shared<obd::TestRoutineDataModel>();
-    routine->id = id;
-    routine->name = name;
-    return routine;
-}
 
 class RoutineRepositoryTest : public ::testing::Test {
 protected:
@@ -36,29 +31,7 @@ protected:
     std::shared_ptr<MockRoutineService> service = root->routines;
 };
 
-// --- the repository frame ---------------------------------------------------
-
-TEST_F(RoutineRepositoryTest, ConstructionBuildsServicesFromOneConnectionThenAttaches) {
-    EXPECT_CALL(*root->connection, attach(_));
-    RoutineRepository repository(root);
-    EXPECT_THAT(root->connectionsPassed, ElementsAre(root->connection));
-    EXPECT_EQ(root->connection->getObserverCount(), 1u);
-}
-
-TEST_F(RoutineRepositoryTest, DestructionDetachesFromTheConnectionService) {
-    auto repository = std::make_unique<RoutineRepository>(root);
-    auto* observer = root->connection->observers().at(0);
-    EXPECT_CALL(*root->connection, detach(observer));
-    repository.reset();
-    EXPECT_EQ(root->connection->getObserverCount(), 0u);
-}
-
-TEST_F(RoutineRepositoryTest, IsConnectedAsksTheConnectionService) {
-    RoutineRepository repository(root);
-    EXPECT_CALL(*root->connection, isConnected()).WillOnce(Return(true)).WillOnce(Return(false));
-    EXPECT_TRUE(repository.isConnected());
-    EXPECT_FALSE(repository.isConnected());
-}
+// --- the cache (the frame: RepositoryFrameTest) ------------------------------
 
 TEST_F(RoutineRepositoryTest, CacheHitDoesNotCallTheCoreAndReturnsTheSameRecords) {
     RoutineRepository repository(root);
@@ -82,21 +55,6 @@ TEST_F(RoutineRepositoryTest, RefreshAsksTheCoreEveryTimeAndReplacesTheEntry) {
 
     repository.getTestRoutines(true);
     EXPECT_THAT(repository.getTestRoutines(true), ElementsAre(after));
-}
-
-TEST_F(RoutineRepositoryTest, EachConnectionEventEmptiesTheCache) {
-    RoutineRepository repository(root);
-    EXPECT_CALL(*service, getTestRoutines())
-        .Times(4)
-        .WillRepeatedly(Return(MockRoutineService::Routines{MakeRoutine(1)}));
-
-    repository.getTestRoutines(false);
-    root->connection->fireConnectionOpened();
-    repository.getTestRoutines(false);
-    root->connection->fireEcuChanged();
-    repository.getTestRoutines(false);
-    root->connection->fireConnectionClosed();
-    repository.getTestRoutines(false);
 }
 
 TEST_F(RoutineRepositoryTest, CoreExceptionPassesThroughAndLeavesTheCacheAsItWas) {
@@ -194,7 +152,7 @@ TEST_F(RoutineRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
     EXPECT_GT(calls.load(), 0);
 }
 
-// --- routines ---------------------------------------------------------------
+// --- routines ----------------------------------------------------------------
 
 TEST_F(RoutineRepositoryTest, ListIsOrderedByIdentifier) {
     RoutineRepository repository(root);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CoreMocks.h"
+#include "CoreRecords.h"
 #include "obd/DtcReader.h"
 
 namespace {
@@ -26,36 +27,15 @@ using zelt::MilStatus;
 using zelt::TroubleCodeRepository;
 using zelt::TroubleCodeType;
 using zelt::testing::FakeRoot;
+using zelt::testing::MakeCode;
+using zelt::testing::MakeParameterData;
+using zelt::testing::MakeSensorData;
 using zelt::testing::MockSensorService;
 using zelt::testing::MockTroubleCodeService;
 using Code = std::shared_ptr<obd::DtcDataModel>;
 using Codes = MockTroubleCodeService::Codes;
 using Pids = std::vector<Id>;
 using SensorData = std::shared_ptr<obd::SensorDataModel>;
-
-Code MakeCode(const std::string& text) {
-    auto code = std::make_shared<obd::DtcDataModel>();
-    code->code = text;
-    return code;
-}
-
-SensorData MakeSensorData(Id pid, const std::string& name, const std::string& value = "1") {
-    auto sensor = std::make_shared<obd::SensorDataModel>();
-    sensor->uid = obd::Pid2Uid(pid);
-    sensor->name = name;
-    sensor->value = std::make_shared<obd::SensorValueDataModel>();
-    sensor->value->value = value;
-    return sensor;
-}
-
-std::shared_ptr<obd::ParameterDataModel> MakeParameterData(Id pid, const std::string& name,
-                                                           const std::string& value = "1") {
-    auto parameter = std::make_shared<obd::ParameterDataModel>();
-    parameter->pid = pid;
-    parameter->name = name;
-    parameter->sensors.push_back(MakeSensorData(pid, name, value));
-    return parameter;
-}
 
 std::shared_ptr<std::int32_t> Indicator(std::int32_t value) {
     return std::make_shared<std::int32_t>(value);
@@ -90,21 +70,7 @@ protected:
     std::shared_ptr<MockSensorService> sensors = root->sensors;
 };
 
-// --- the repository frame ---------------------------------------------------
-
-TEST_F(TroubleCodeRepositoryTest, ConstructionBuildsBothServicesFromOneConnectionAndAttaches) {
-    EXPECT_CALL(*root->connection, attach(_));
-    TroubleCodeRepository repository(root);
-    EXPECT_THAT(root->connectionsPassed, ElementsAre(root->connection, root->connection));
-    EXPECT_EQ(root->connection->getObserverCount(), 1u);
-}
-
-TEST_F(TroubleCodeRepositoryTest, DestructionDetachesFromTheConnectionService) {
-    auto repository = std::make_unique<TroubleCodeRepository>(root);
-    EXPECT_CALL(*root->connection, detach(root->connection->observers().at(0)));
-    repository.reset();
-    EXPECT_EQ(root->connection->getObserverCount(), 0u);
-}
+// --- connection events (the frame itself: RepositoryFrameTest) ---------------
 
 TEST_F(TroubleCodeRepositoryTest, EachConnectionEventEmptiesEveryCache) {
     TroubleCodeRepository repository(root);
@@ -145,7 +111,7 @@ TEST_F(TroubleCodeRepositoryTest, EachConnectionEventEmptiesEveryCache) {
     useEverything();
 }
 
-// --- code lists -------------------------------------------------------------
+// --- code lists --------------------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, TypeSelectsItsListAndAnUnknownTypeCallsNothing) {
     auto strict = useStrictCodes();
@@ -217,7 +183,7 @@ TEST_F(TroubleCodeRepositoryTest, AllTroubleCodesComeFromTheCatalogueWithoutAnyC
     EXPECT_EQ(codeTexts(repository.getAllTroubleCodes()), catalogue);
 }
 
-// --- freeze frames ----------------------------------------------------------
+// --- freeze frames -----------------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, FreezeFramePidsAreAskedAgainWhileEmpty) {
     TroubleCodeRepository repository(root);
@@ -317,7 +283,7 @@ TEST_F(TroubleCodeRepositoryTest, FailedFreezeFrameReadOrBuildKeepsTheEntry) {
               parameter);
 }
 
-// --- MIL status -------------------------------------------------------------
+// --- MIL status --------------------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, MilIsOnForAnyNonZeroValueAndCached) {
     TroubleCodeRepository repository(root);
@@ -355,7 +321,7 @@ TEST_F(TroubleCodeRepositoryTest, MilOnIsKeptWhenTheCoreLaterAnswersNull) {
     EXPECT_EQ(repository.getMilStatus(false), on);
 }
 
-// --- distance and run time --------------------------------------------------
+// --- distance and run time ---------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, StatusChoosesTheIdentifierAndAllShareTheSensorCache) {
     TroubleCodeRepository repository(root);
@@ -406,7 +372,7 @@ TEST_F(TroubleCodeRepositoryTest, NoSensorsGiveNullAndKeepTheStoredSensor) {
     EXPECT_EQ(repository.getRuntimeSince(MilStatus::Off, false), stored);
 }
 
-// --- reset ------------------------------------------------------------------
+// --- reset -------------------------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, ResetEmptiesEveryCacheWhateverTheVehicleAnswers) {
     TroubleCodeRepository repository(root);
@@ -487,7 +453,7 @@ TEST_F(TroubleCodeRepositoryTest, FailedResetPassesTheExceptionAndLeavesTheCache
     repository.getPendingCodes(false);
 }
 
-// --- concurrency ------------------------------------------------------------
+// --- concurrency -------------------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, ResetEventsAndGettersFromSeveralThreads) {
     TroubleCodeRepository repository(root);

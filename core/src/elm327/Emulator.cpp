@@ -91,9 +91,12 @@ std::string Emulator::receive(std::string_view bytes) {
             lastCommand_ = command;
         }
     }
-    if (options_.bytesPerSecond > 0 && !output.empty()) {
-        std::this_thread::sleep_for(std::chrono::microseconds(
-            static_cast<long long>(output.size()) * 1000000 / options_.bytesPerSecond));
+    // The link carries both ways at the same rate: the command typed and
+    // the answer printed.
+    const std::size_t carried = bytes.size() + output.size();
+    if (options_.bytesPerSecond > 0 && carried != 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(carried) *
+                                                              1000000 / options_.bytesPerSecond));
     }
     return output;
 }

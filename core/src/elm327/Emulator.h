@@ -23,8 +23,9 @@ struct EmulatorOptions {
     DataLinkProtocol vehicleProtocol = DataLinkProtocol::Iso15765Can11Bit500k;
     // Time the adapter takes for each vehicle request before answering.
     std::chrono::milliseconds latency{0};
-    // Bytes per second the adapter prints at; 0 for no limit. 38400 baud
-    // carries about 3840 bytes per second.
+    // Bytes per second the link to the adapter carries, in each direction
+    // (what the tester writes and what the adapter prints); 0 for no limit.
+    // 38400 baud carries about 3840 bytes per second.
     int bytesPerSecond = 0;
     std::string identification = "ELM327 v1.5";
     std::string description = "OBDII to RS232 Interpreter";

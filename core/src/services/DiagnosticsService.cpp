@@ -81,14 +81,14 @@ DiagnosticsService::DiagnosticsService(std::shared_ptr<VehicleConnection> connec
     : client_(std::move(connection)) {}
 
 std::vector<std::uint8_t> DiagnosticsService::getSupportedMonitorIds() {
-    const std::set<std::uint8_t> mids = client_.supported(0x06);
+    const std::set<std::uint8_t> mids = client_.supported(client_.selectedEcu(), 0x06);
     return std::vector<std::uint8_t>(mids.begin(), mids.end());
 }
 
 std::vector<std::shared_ptr<ReadinessMonitorDataModel>> DiagnosticsService::readiness(
     std::uint8_t pid) {
     std::vector<std::shared_ptr<ReadinessMonitorDataModel>> monitors;
-    std::optional<Bytes> data = client_.currentData(pid);
+    std::optional<Bytes> data = client_.currentData(client_.selectedEcu(), pid);
     if (!data || data->size() != 4) {
         return monitors;
     }
@@ -119,10 +119,10 @@ DiagnosticsService::getReadinessMonitorsThisCycle() {
 }
 
 std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> DiagnosticsService::monitorResults(
-    std::uint8_t mid) {
+    std::uint32_t ecu, std::uint8_t mid) {
     std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> results;
     // Every 9-byte record of the answer repeats the MID.
-    std::optional<Bytes> answer = client_.query({0x06, mid}, 1);
+    std::optional<Bytes> answer = client_.query(ecu, {0x06, mid}, 1);
     if (!answer) {
         return results;
     }
@@ -153,8 +153,9 @@ std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> DiagnosticsService::mon
 std::vector<std::shared_ptr<DiagnosticMonitorDataModel>>
 DiagnosticsService::getDiagnosticMonitors() {
     std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> results;
-    for (std::uint8_t mid : client_.supported(0x06)) {
-        for (auto& result : monitorResults(mid)) {
+    const std::uint32_t ecu = client_.selectedEcu();
+    for (std::uint8_t mid : client_.supported(ecu, 0x06)) {
+        for (auto& result : monitorResults(ecu, mid)) {
             results.push_back(std::move(result));
         }
     }
@@ -164,13 +165,14 @@ DiagnosticsService::getDiagnosticMonitors() {
 std::vector<std::shared_ptr<PerformanceCounterDataModel>>
 DiagnosticsService::getPerformanceCounters() {
     std::vector<std::shared_ptr<PerformanceCounterDataModel>> counters;
-    const std::set<std::uint8_t> types = client_.supported(0x09);
+    const std::uint32_t ecu = client_.selectedEcu();
+    const std::set<std::uint8_t> types = client_.supported(ecu, 0x09);
     const bool spark = types.count(info::kPerformanceSpark) != 0;
     if (!spark && types.count(info::kPerformanceCompression) == 0) {
         return counters;
     }
-    auto item =
-        client_.vehicleInformation(spark ? info::kPerformanceSpark : info::kPerformanceCompression);
+    auto item = client_.vehicleInformation(
+        ecu, spark ? info::kPerformanceSpark : info::kPerformanceCompression);
     if (!item) {
         return counters;
     }
@@ -199,10 +201,11 @@ DiagnosticsService::getPerformanceCounters() {
 
 std::vector<OxygenSensorLocation> DiagnosticsService::getOxygenSensorLocations() {
     std::vector<OxygenSensorLocation> locations;
-    const std::set<std::uint8_t> pids = client_.supported(0x01);
+    const std::uint32_t ecu = client_.selectedEcu();
+    const std::set<std::uint8_t> pids = client_.supported(ecu, 0x01);
     if (pids.count(kOxygenSensors2Banks) != 0) {
         // Bits 0-3: bank 1 sensors 1-4; bits 4-7: bank 2 sensors 1-4.
-        std::optional<Bytes> data = client_.currentData(kOxygenSensors2Banks);
+        std::optional<Bytes> data = client_.currentData(ecu, kOxygenSensors2Banks);
         if (data && data->size() == 1) {
             for (int bit = 0; bit < 8; ++bit) {
                 if (((*data)[0] >> bit & 1) != 0) {
@@ -212,7 +215,7 @@ std::vector<OxygenSensorLocation> DiagnosticsService::getOxygenSensorLocations()
         }
     } else if (pids.count(kOxygenSensors4Banks) != 0) {
         // Two bits per bank, sensors 1 and 2.
-        std::optional<Bytes> data = client_.currentData(kOxygenSensors4Banks);
+        std::optional<Bytes> data = client_.currentData(ecu, kOxygenSensors4Banks);
         if (data && data->size() == 1) {
             for (int bit = 0; bit < 8; ++bit) {
                 if (((*data)[0] >> bit & 1) != 0) {
@@ -233,7 +236,8 @@ DiagnosticsService::getOxygenSensorMonitors(OxygenSensorLocation location) {
     }
     // Monitor ids 01 to 10 are the oxygen sensor monitors, bank 1 sensor 1
     // first, in the order of the locations.
-    for (const auto& result : monitorResults(static_cast<std::uint8_t>(index + 1))) {
+    for (const auto& result :
+         monitorResults(client_.selectedEcu(), static_cast<std::uint8_t>(index + 1))) {
         auto monitor = std::make_shared<OxygenSensorMonitorDataModel>();
         monitor->location = location;
         monitor->testId = result->testId;
@@ -249,7 +253,7 @@ DiagnosticsService::getOxygenSensorMonitors(OxygenSensorLocation location) {
 }
 
 bool DiagnosticsService::areOxygenSensorMonitorsComplete() {
-    std::optional<Bytes> data = client_.currentData(kMonitorStatus);
+    std::optional<Bytes> data = client_.currentData(client_.selectedEcu(), kMonitorStatus);
     if (!data || data->size() != 4) {
         return false;
     }
@@ -261,10 +265,11 @@ bool DiagnosticsService::areOxygenSensorMonitorsComplete() {
 std::shared_ptr<VehicleOperationDataModel> DiagnosticsService::vehicleOperationData(
     std::uint8_t type) {
     const VodRecord* record = FindVodRecord(type);
-    if (record == nullptr || client_.supported(0x09).count(type) == 0) {
+    const std::uint32_t ecu = client_.selectedEcu();
+    if (record == nullptr || client_.supported(ecu, 0x09).count(type) == 0) {
         return nullptr;
     }
-    auto item = client_.vehicleInformation(type);
+    auto item = client_.vehicleInformation(ecu, type);
     if (!item) {
         return nullptr;
     }

@@ -30,24 +30,23 @@ std::vector<std::uint32_t> EcuService::getEcuAddresses() {
 
 std::vector<std::shared_ptr<ParameterDataModel>> EcuService::readParameters() {
     std::vector<std::shared_ptr<ParameterDataModel>> parameters;
-    const std::uint32_t ecu = client_.connection().selectedEcu();
-    for (std::uint8_t pid : client_.supported(0x01)) {
-        if (std::optional<Bytes> data = client_.currentData(pid)) {
-            if (auto parameter =
-                    BuildParameter(pid, *data, &client_.connection().statistics(), ecu)) {
-                parameters.push_back(std::move(parameter));
-            }
+    const std::uint32_t ecu = client_.selectedEcu();
+    const std::set<std::uint8_t> supported = client_.supported(ecu, 0x01);
+    const std::vector<std::uint8_t> pids(supported.begin(), supported.end());
+    for (const auto& [pid, data] : client_.currentData(ecu, pids)) {
+        if (auto parameter = BuildParameter(pid, data, &client_.connection().statistics(), ecu)) {
+            parameters.push_back(std::move(parameter));
         }
     }
     return parameters;
 }
 
 bool EcuService::isParameterSupported(ParameterIdentifier::Id pid) {
-    return client_.isPidSupported(static_cast<int>(pid));
+    return client_.isPidSupported(client_.selectedEcu(), static_cast<int>(pid));
 }
 
 std::string EcuService::readStandard() {
-    std::optional<Bytes> data = client_.currentData(0x1C);
+    std::optional<Bytes> data = client_.currentData(client_.selectedEcu(), 0x1C);
     if (!data) {
         return std::string();
     }
@@ -66,7 +65,7 @@ std::string EcuService::readProtocol() {
 }
 
 std::string EcuService::readEcuName() {
-    auto item = client_.vehicleInformation(info::kEcuName);
+    auto item = client_.vehicleInformation(client_.selectedEcu(), info::kEcuName);
     if (!item) {
         return std::string();
     }
@@ -78,7 +77,7 @@ std::string EcuService::readEcuName() {
 }
 
 std::string EcuService::readEcuDescription() {
-    auto item = client_.vehicleInformation(info::kEcuName);
+    auto item = client_.vehicleInformation(client_.selectedEcu(), info::kEcuName);
     if (!item) {
         return std::string();
     }
@@ -90,18 +89,18 @@ std::string EcuService::readEcuDescription() {
 }
 
 bool EcuService::isInfoSupported(std::uint8_t type) {
-    return client_.supported(0x09).count(type) != 0;
+    return client_.supported(client_.selectedEcu(), 0x09).count(type) != 0;
 }
 
 std::string EcuService::readInfoText(std::uint8_t type) {
-    auto item = client_.vehicleInformation(type);
+    auto item = client_.vehicleInformation(client_.selectedEcu(), type);
     return item ? InfoText(item->second) : std::string();
 }
 
 std::vector<std::string> EcuService::readInfoList(std::uint8_t type, std::size_t itemSize,
                                                   bool hex) {
     std::vector<std::string> texts;
-    auto item = client_.vehicleInformation(type);
+    auto item = client_.vehicleInformation(client_.selectedEcu(), type);
     if (!item) {
         return texts;
     }
@@ -166,7 +165,7 @@ bool EcuService::isFueledEngineOperationSupported() {
     return isInfoSupported(info::kFueledEngineOperation);
 }
 std::string EcuService::readFueledEngineOperation() {
-    auto item = client_.vehicleInformation(info::kFueledEngineOperation);
+    auto item = client_.vehicleInformation(client_.selectedEcu(), info::kFueledEngineOperation);
     return item ? std::to_string(Number(item->second)) : std::string();
 }
 
@@ -181,7 +180,7 @@ bool EcuService::isDistanceTraveledSinceEvapSupported() {
     return isInfoSupported(info::kDistanceSinceEvap);
 }
 std::string EcuService::readDistanceTraveledSinceEvap() {
-    auto item = client_.vehicleInformation(info::kDistanceSinceEvap);
+    auto item = client_.vehicleInformation(client_.selectedEcu(), info::kDistanceSinceEvap);
     return item ? std::to_string(Number(item->second)) + " km" : std::string();
 }
 

@@ -17,8 +17,8 @@ constexpr std::uint8_t kLastBitmap = 0xE0;
 J1979Client::J1979Client(std::shared_ptr<VehicleConnection> connection)
     : connection_(std::move(connection)) {}
 
-std::optional<Bytes> J1979Client::query(const Bytes& request, std::size_t echo) {
-    std::optional<Bytes> answer = connection_->request(request);
+std::optional<Bytes> J1979Client::query(std::uint32_t ecu, const Bytes& request, std::size_t echo) {
+    std::optional<Bytes> answer = connection_->request(request, ecu);
     if (!answer || answer->empty() ||
         (*answer)[0] != static_cast<std::uint8_t>(request[0] + 0x40)) {
         return std::nullopt;
@@ -31,25 +31,48 @@ std::optional<Bytes> J1979Client::query(const Bytes& request, std::size_t echo) 
     return Bytes(answer->begin() + 1, answer->end());
 }
 
-std::set<std::uint8_t> J1979Client::supported(std::uint8_t service,
+std::set<std::uint8_t> J1979Client::supported(std::uint32_t ecu, std::uint8_t service,
                                               std::optional<std::uint8_t> frame) {
+    // Service 01 bitmaps can be asked for together: the ones after the
+    // first are fetched ahead and used only as far as the chain reaches,
+    // so that the result is that of asking one by one.
+    const bool together = service == 0x01 && connection_->multiPidRequests();
+    std::map<std::uint8_t, Bytes> fetched;
     std::set<std::uint8_t> ids;
     for (int base = 0; base <= kLastBitmap; base += kBitmapStep) {
-        Bytes request{service, static_cast<std::uint8_t>(base)};
-        if (frame) {
-            request.push_back(*frame);
+        const std::uint8_t id = static_cast<std::uint8_t>(base);
+        Bytes bitmap;
+        if (together) {
+            if (fetched.count(id) == 0) {
+                std::vector<std::uint8_t> ahead;
+                for (int next = base; next <= kLastBitmap && ahead.size() < kMaxPidsPerRequest;
+                     next += kBitmapStep) {
+                    ahead.push_back(static_cast<std::uint8_t>(next));
+                }
+                fetched = currentData(ecu, ahead);
+            }
+            const auto found = fetched.find(id);
+            if (found == fetched.end() || found->second.size() != 4) {
+                break;
+            }
+            bitmap = found->second;
+        } else {
+            Bytes request{service, id};
+            if (frame) {
+                request.push_back(*frame);
+            }
+            const std::size_t echo = request.size() - 1;
+            std::optional<Bytes> answer = query(ecu, request, echo);
+            if (!answer || answer->size() != echo + 4) {
+                break;
+            }
+            bitmap.assign(answer->begin() + static_cast<std::ptrdiff_t>(echo), answer->end());
         }
-        const std::size_t echo = request.size() - 1;
-        std::optional<Bytes> answer = query(request, echo);
-        if (!answer || answer->size() != echo + 4) {
-            break;
-        }
-        const Bytes bitmap(answer->begin() + static_cast<std::ptrdiff_t>(echo), answer->end());
         for (int bit = 0; bit < 32; ++bit) {
             if ((bitmap[static_cast<std::size_t>(bit / 8)] & (0x80 >> (bit % 8))) != 0) {
-                const int id = base + bit + 1;
-                if (id % kBitmapStep != 0) {
-                    ids.insert(static_cast<std::uint8_t>(id));
+                const int next = base + bit + 1;
+                if (next % kBitmapStep != 0) {
+                    ids.insert(static_cast<std::uint8_t>(next));
                 }
             }
         }
@@ -60,7 +83,7 @@ std::set<std::uint8_t> J1979Client::supported(std::uint8_t service,
     return ids;
 }
 
-bool J1979Client::isPidSupported(int pid) {
+bool J1979Client::isPidSupported(std::uint32_t ecu, int pid) {
     if (pid == 0xF4) {
         return connection_->batteryVoltage().has_value();
     }
@@ -68,33 +91,125 @@ bool J1979Client::isPidSupported(int pid) {
         return false;
     }
     if (pid % kBitmapStep == 0) {
-        return currentData(static_cast<std::uint8_t>(pid)).has_value();
+        return currentData(ecu, static_cast<std::uint8_t>(pid)).has_value();
     }
-    return supported(0x01).count(static_cast<std::uint8_t>(pid)) != 0;
+    return supported(ecu, 0x01).count(static_cast<std::uint8_t>(pid)) != 0;
 }
 
-std::optional<Bytes> J1979Client::currentData(std::uint8_t pid) {
-    std::optional<Bytes> answer = query({0x01, pid}, 1);
+std::optional<Bytes> J1979Client::currentData(std::uint32_t ecu, std::uint8_t pid) {
+    std::optional<Bytes> answer = query(ecu, {0x01, pid}, 1);
     if (!answer) {
         return std::nullopt;
     }
     return Bytes(answer->begin() + 1, answer->end());
 }
 
-std::optional<Bytes> J1979Client::freezeFrameData(std::uint8_t pid, std::uint8_t frame) {
-    std::optional<Bytes> answer = query({0x02, pid, frame}, 2);
+std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
+                                                       const std::vector<std::uint8_t>& pids) {
+    std::map<std::uint8_t, Bytes> data;
+    auto single = [&](std::uint8_t pid) {
+        if (data.count(pid) != 0) {
+            return;
+        }
+        if (std::optional<Bytes> bytes = currentData(ecu, pid)) {
+            data.emplace(pid, std::move(*bytes));
+        }
+    };
+    // A batch holds distinct PIDs of known length, in the caller's order.
+    auto flush = [&](std::vector<std::uint8_t>& batch) {
+        if (batch.size() == 1) {
+            single(batch.front());
+        } else if (!batch.empty()) {
+            Bytes request;
+            request.reserve(1 + batch.size());
+            request.push_back(0x01);
+            request.insert(request.end(), batch.begin(), batch.end());
+            // An ECU that supports none of them refuses or keeps silent:
+            // all are missing, as they would be one by one.
+            if (std::optional<Bytes> answer = query(ecu, request, 0)) {
+                if (auto split = SplitCurrentData(*answer, batch)) {
+                    data.insert(split->begin(), split->end());
+                } else {
+                    // An answer that cannot be taken apart safely is asked
+                    // for again one PID at a time.
+                    for (std::uint8_t pid : batch) {
+                        single(pid);
+                    }
+                }
+            }
+        }
+        batch.clear();
+    };
+    if (!connection_->multiPidRequests()) {
+        for (std::uint8_t pid : pids) {
+            single(pid);
+        }
+        return data;
+    }
+    std::vector<std::uint8_t> batch;
+    for (std::uint8_t pid : pids) {
+        if (data.count(pid) != 0) {
+            continue;
+        }
+        if (CurrentDataLength(pid) == 0) {
+            single(pid);
+            continue;
+        }
+        if (std::find(batch.begin(), batch.end(), pid) != batch.end()) {
+            continue;
+        }
+        batch.push_back(pid);
+        if (batch.size() == kMaxPidsPerRequest) {
+            flush(batch);
+        }
+    }
+    flush(batch);
+    return data;
+}
+
+std::optional<Bytes> J1979Client::freezeFrameData(std::uint32_t ecu, std::uint8_t pid,
+                                                  std::uint8_t frame) {
+    std::optional<Bytes> answer = query(ecu, {0x02, pid, frame}, 2);
     if (!answer) {
         return std::nullopt;
     }
     return Bytes(answer->begin() + 2, answer->end());
 }
 
-std::optional<std::pair<std::uint8_t, Bytes>> J1979Client::vehicleInformation(std::uint8_t type) {
-    std::optional<Bytes> answer = query({0x09, type}, 1);
+std::optional<std::pair<std::uint8_t, Bytes>> J1979Client::vehicleInformation(std::uint32_t ecu,
+                                                                              std::uint8_t type) {
+    std::optional<Bytes> answer = query(ecu, {0x09, type}, 1);
     if (!answer || answer->size() < 2) {
         return std::nullopt;
     }
     return std::make_pair((*answer)[1], Bytes(answer->begin() + 2, answer->end()));
+}
+
+std::size_t CurrentDataLength(std::uint8_t pid) {
+    if (pid % kBitmapStep == 0) {
+        return 4;
+    }
+    const j1979::PidDefinition* definition = j1979::FindPid(pid);
+    return definition != nullptr ? definition->dataBytes : 0;
+}
+
+std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
+    const Bytes& data, const std::vector<std::uint8_t>& requested) {
+    std::map<std::uint8_t, Bytes> split;
+    std::size_t offset = 0;
+    while (offset < data.size()) {
+        const std::uint8_t pid = data[offset];
+        const std::size_t length = CurrentDataLength(pid);
+        if (length == 0 || split.count(pid) != 0 ||
+            std::find(requested.begin(), requested.end(), pid) == requested.end() ||
+            data.size() - offset - 1 < length) {
+            return std::nullopt;
+        }
+        const auto first = data.begin() + static_cast<std::ptrdiff_t>(offset + 1);
+        split.emplace(pid, Bytes(first, first + static_cast<std::ptrdiff_t>(length)));
+        offset += 1 + length;
+    }
+    return split;
 }
 
 std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes& data,

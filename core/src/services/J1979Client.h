@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "obd/DtcDataModel.h"
 #include "obd/ParameterDataModel.h"
@@ -13,40 +15,70 @@
 
 namespace obd::detail {
 
-// Builds J1979 requests for the selected ECU and takes its answers apart:
-// what every service needs, kept in one place.
+// Builds J1979 requests for one ECU and takes its answers apart: what every
+// service needs, kept in one place.
+//
+// Every request goes to the ECU the caller names. An operation that sends
+// several requests takes the selected ECU once, at its start (selectedEcu()),
+// and passes it to each: were it read per request, selecting another ECU
+// from another thread midway would mix two ECUs' answers in one result.
 class J1979Client {
 public:
     explicit J1979Client(std::shared_ptr<VehicleConnection> connection);
 
     VehicleConnection& connection() const { return *connection_; }
+    // The ECU an operation starting now talks to; 0 when closed.
+    std::uint32_t selectedEcu() const { return connection_->selectedEcu(); }
 
-    // The bytes after the positive response's service id when the selected
-    // ECU answered positively and the answer begins with `echo` (the
-    // request's bytes after the service id, as far as the answer repeats
-    // them); otherwise nothing.
-    std::optional<Bytes> query(const Bytes& request, std::size_t echo);
+    // The bytes after the positive response's service id when `ecu`
+    // answered positively and the answer begins with `echo` (the request's
+    // bytes after the service id, as far as the answer repeats them);
+    // otherwise nothing.
+    std::optional<Bytes> query(std::uint32_t ecu, const Bytes& request, std::size_t echo);
 
-    // The ids the ECU supports for `service` (01, 02 with `frame`, 06, 08,
+    // The ids `ecu` supports for `service` (01, 02 with `frame`, 06, 08,
     // 09), read from the chain of support bitmaps; the bitmap ids
     // themselves are left out.
-    std::set<std::uint8_t> supported(std::uint8_t service,
+    std::set<std::uint8_t> supported(std::uint32_t ecu, std::uint8_t service,
                                      std::optional<std::uint8_t> frame = std::nullopt);
 
     // Whether `pid` can be read: a service 01 PID the ECU announces, a
     // support bitmap it answers, or the adapter's battery voltage (0xF4).
-    bool isPidSupported(int pid);
+    bool isPidSupported(std::uint32_t ecu, int pid);
 
     // Service 01: the data bytes of `pid`.
-    std::optional<Bytes> currentData(std::uint8_t pid);
+    std::optional<Bytes> currentData(std::uint32_t ecu, std::uint8_t pid);
+    // Service 01: the data bytes of each of `pids` the ECU answered; the
+    // others are missing. Where the connection allows it (CAN), up to
+    // kMaxPidsPerRequest PIDs of known length travel in one request; the
+    // result is the same as that of one request per PID.
+    std::map<std::uint8_t, Bytes> currentData(std::uint32_t ecu,
+                                              const std::vector<std::uint8_t>& pids);
     // Service 02: the data bytes of `pid` in `frame`.
-    std::optional<Bytes> freezeFrameData(std::uint8_t pid, std::uint8_t frame);
+    std::optional<Bytes> freezeFrameData(std::uint32_t ecu, std::uint8_t pid, std::uint8_t frame);
     // Service 09: the count byte and the data after it.
-    std::optional<std::pair<std::uint8_t, Bytes>> vehicleInformation(std::uint8_t type);
+    std::optional<std::pair<std::uint8_t, Bytes>> vehicleInformation(std::uint32_t ecu,
+                                                                     std::uint8_t type);
 
 private:
     const std::shared_ptr<VehicleConnection> connection_;
 };
+
+// The most PIDs one service 01 request may carry on CAN.
+constexpr std::size_t kMaxPidsPerRequest = 6;
+
+// The number of data bytes that follow `pid` in a service 01 answer: 4 for
+// the support bitmaps, the codec's length for the PIDs it knows; 0 when
+// unknown (such a PID cannot be found in a multi-PID answer).
+std::size_t CurrentDataLength(std::uint8_t pid);
+
+// Takes apart the data of a multi-PID service 01 answer (after the 41):
+// PID byte and its data bytes, repeated. Each PID must be one of
+// `requested`, appear once and have a known length. Nothing when the answer
+// does not split cleanly into such records: guessing where one PID's bytes
+// end would hand another PID's bytes to it.
+std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
+    const Bytes& data, const std::vector<std::uint8_t>& requested);
 
 // A parameter model from the data bytes of `pid`; null when the codec cannot
 // decode them. With `statistics` the numeric sensors' lowest, highest and

@@ -58,13 +58,13 @@ RoutineService::RoutineService(std::shared_ptr<VehicleConnection> connection)
 
 bool RoutineService::isTestRoutineSupported(int id) {
     return id > 0 && id <= 0xFF &&
-           client_.supported(0x08).count(static_cast<std::uint8_t>(id)) != 0;
+           client_.supported(client_.selectedEcu(), 0x08).count(static_cast<std::uint8_t>(id)) != 0;
 }
 
 std::vector<std::shared_ptr<TestRoutineDataModel>> RoutineService::getTestRoutines() {
     std::vector<std::shared_ptr<TestRoutineDataModel>> routines;
-    const std::uint32_t ecu = client_.connection().selectedEcu();
-    for (std::uint8_t id : client_.supported(0x08)) {
+    const std::uint32_t ecu = client_.selectedEcu();
+    for (std::uint8_t id : client_.supported(ecu, 0x08)) {
         std::shared_ptr<TestRoutineDataModel> record = client_.connection().routineRecord(ecu, id);
         routines.push_back(record ? record : Available(id));
     }
@@ -72,14 +72,15 @@ std::vector<std::shared_ptr<TestRoutineDataModel>> RoutineService::getTestRoutin
 }
 
 std::shared_ptr<TestRoutineDataModel> RoutineService::activateTestRoutine(int id) {
-    if (!isTestRoutineSupported(id)) {
+    const std::uint32_t ecu = client_.selectedEcu();
+    if (id <= 0 || id > 0xFF ||
+        client_.supported(ecu, 0x08).count(static_cast<std::uint8_t>(id)) == 0) {
         return nullptr;
     }
-    const std::uint32_t ecu = client_.connection().selectedEcu();
     // On CAN the test id is followed by five data bytes, zero when the
     // routine takes no input.
     const Bytes request{0x08, static_cast<std::uint8_t>(id), 0, 0, 0, 0, 0};
-    const std::optional<Bytes> answer = client_.connection().request(request);
+    const std::optional<Bytes> answer = client_.connection().request(request, ecu);
     auto record = Available(id);
     if (answer && answer->size() >= 2 && (*answer)[0] == 0x48 && (*answer)[1] == id) {
         record->status = TestRoutineStatus::Completed;

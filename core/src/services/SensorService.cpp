@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 
 #include "j1979/Codec.h"
 #include "services/Services.h"
@@ -19,8 +20,30 @@ SensorService::SensorService(std::shared_ptr<VehicleConnection> connection)
 std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
     const std::vector<ParameterIdentifier::Id>& pids) {
     std::vector<std::shared_ptr<ParameterDataModel>> parameters;
+    const std::uint32_t ecu = client_.selectedEcu();
+    // The ECU's PIDs are read together first; the parameters are then built
+    // in the order asked, as if each had been read on its own.
+    std::vector<std::uint8_t> ids;
     for (ParameterIdentifier::Id pid : pids) {
-        if (auto parameter = getParameter(pid)) {
+        const int number = static_cast<int>(pid);
+        if (number >= 0 && number <= 0xFF && number != kBatteryVoltage) {
+            ids.push_back(static_cast<std::uint8_t>(number));
+        }
+    }
+    const std::map<std::uint8_t, Bytes> data = client_.currentData(ecu, ids);
+    for (ParameterIdentifier::Id pid : pids) {
+        const int number = static_cast<int>(pid);
+        std::shared_ptr<ParameterDataModel> parameter;
+        if (number == kBatteryVoltage) {
+            parameter = batteryVoltage();
+        } else if (number >= 0 && number <= 0xFF) {
+            const auto found = data.find(static_cast<std::uint8_t>(number));
+            if (found != data.end()) {
+                parameter = BuildParameter(found->first, found->second,
+                                           &client_.connection().statistics(), ecu);
+            }
+        }
+        if (parameter) {
             parameters.push_back(std::move(parameter));
         }
     }
@@ -29,7 +52,7 @@ std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
 
 std::vector<ParameterIdentifier::Id> SensorService::getPids() {
     std::vector<ParameterIdentifier::Id> pids;
-    for (std::uint8_t pid : client_.supported(0x01)) {
+    for (std::uint8_t pid : client_.supported(client_.selectedEcu(), 0x01)) {
         pids.push_back(static_cast<ParameterIdentifier::Id>(pid));
     }
     return pids;
@@ -43,13 +66,13 @@ std::shared_ptr<ParameterDataModel> SensorService::getParameter(ParameterIdentif
     if (number < 0 || number > 0xFF) {
         return nullptr;
     }
+    const std::uint32_t ecu = client_.selectedEcu();
     const std::uint8_t id = static_cast<std::uint8_t>(number);
-    std::optional<Bytes> data = client_.currentData(id);
+    std::optional<Bytes> data = client_.currentData(ecu, id);
     if (!data) {
         return nullptr;
     }
-    return BuildParameter(id, *data, &client_.connection().statistics(),
-                          client_.connection().selectedEcu());
+    return BuildParameter(id, *data, &client_.connection().statistics(), ecu);
 }
 
 std::vector<std::shared_ptr<SensorDataModel>> SensorService::getSensors(
@@ -59,7 +82,7 @@ std::vector<std::shared_ptr<SensorDataModel>> SensorService::getSensors(
 }
 
 bool SensorService::isSupported(ParameterIdentifier::Id pid) {
-    return client_.isPidSupported(static_cast<int>(pid));
+    return client_.isPidSupported(client_.selectedEcu(), static_cast<int>(pid));
 }
 
 std::shared_ptr<ParameterDataModel> SensorService::batteryVoltage() {

@@ -122,6 +122,7 @@ public:
 
 private:
     std::vector<std::shared_ptr<DtcDataModel>> readCodes(std::uint8_t service, DtcStatus status);
+    std::shared_ptr<DtcDataModel> freezeFrameTroubleCode(std::uint32_t ecu, std::uint8_t frame);
 
     J1979Client client_;
 };
@@ -148,7 +149,8 @@ public:
 
 private:
     std::vector<std::shared_ptr<ReadinessMonitorDataModel>> readiness(std::uint8_t pid);
-    std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> monitorResults(std::uint8_t mid);
+    std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> monitorResults(std::uint32_t ecu,
+                                                                            std::uint8_t mid);
     std::shared_ptr<VehicleOperationDataModel> vehicleOperationData(std::uint8_t type);
 
     J1979Client client_;

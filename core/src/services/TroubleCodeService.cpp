@@ -25,8 +25,8 @@ std::string TroubleCodeService::describeTroubleCode(const std::string& code) {
 std::vector<std::shared_ptr<DtcDataModel>> TroubleCodeService::readCodes(std::uint8_t service,
                                                                          DtcStatus status) {
     std::vector<std::shared_ptr<DtcDataModel>> codes;
-    const std::uint32_t ecu = client_.connection().selectedEcu();
-    std::optional<Bytes> answer = client_.query({service}, 0);
+    const std::uint32_t ecu = client_.selectedEcu();
+    std::optional<Bytes> answer = client_.query(ecu, {service}, 0);
     if (!answer || answer->empty()) {
         return codes;
     }
@@ -51,7 +51,7 @@ std::vector<std::shared_ptr<DtcDataModel>> TroubleCodeService::readPermanentCode
 }
 
 std::shared_ptr<std::int32_t> TroubleCodeService::readMilIndicator() {
-    std::optional<Bytes> data = client_.currentData(0x01);
+    std::optional<Bytes> data = client_.currentData(client_.selectedEcu(), 0x01);
     if (!data || data->size() != 4) {
         return nullptr;
     }
@@ -59,7 +59,7 @@ std::shared_ptr<std::int32_t> TroubleCodeService::readMilIndicator() {
 }
 
 std::shared_ptr<std::int32_t> TroubleCodeService::readTroubleCodeCount() {
-    std::optional<Bytes> data = client_.currentData(0x01);
+    std::optional<Bytes> data = client_.currentData(client_.selectedEcu(), 0x01);
     if (!data || data->size() != 4) {
         return nullptr;
     }
@@ -68,9 +68,10 @@ std::shared_ptr<std::int32_t> TroubleCodeService::readTroubleCodeCount() {
 
 std::uint8_t TroubleCodeService::readFreezeFrameCount() {
     // Frames are numbered from 0 without gaps; an unused frame has no code.
+    const std::uint32_t ecu = client_.selectedEcu();
     std::uint8_t count = 0;
     while (count < 0xFF) {
-        std::optional<Bytes> data = client_.freezeFrameData(kFreezeFrameCode, count);
+        std::optional<Bytes> data = client_.freezeFrameData(ecu, kFreezeFrameCode, count);
         if (!data || data->size() != 2 || Code(*data, 0) == 0) {
             break;
         }
@@ -80,20 +81,25 @@ std::uint8_t TroubleCodeService::readFreezeFrameCount() {
 }
 
 std::shared_ptr<DtcDataModel> TroubleCodeService::readFreezeFrameTroubleCode(std::uint8_t frame) {
-    std::optional<Bytes> data = client_.freezeFrameData(kFreezeFrameCode, frame);
+    return freezeFrameTroubleCode(client_.selectedEcu(), frame);
+}
+
+std::shared_ptr<DtcDataModel> TroubleCodeService::freezeFrameTroubleCode(std::uint32_t ecu,
+                                                                         std::uint8_t frame) {
+    std::optional<Bytes> data = client_.freezeFrameData(ecu, kFreezeFrameCode, frame);
     if (!data || data->size() != 2 || Code(*data, 0) == 0) {
         return nullptr;
     }
-    return BuildTroubleCode(Code(*data, 0), client_.connection().selectedEcu(),
-                            DtcStatus::FreezeFrame);
+    return BuildTroubleCode(Code(*data, 0), ecu, DtcStatus::FreezeFrame);
 }
 
 std::vector<ParameterIdentifier::Id> TroubleCodeService::readFreezeFramePids(std::uint8_t frame) {
     std::vector<ParameterIdentifier::Id> pids;
-    if (!readFreezeFrameTroubleCode(frame)) {
+    const std::uint32_t ecu = client_.selectedEcu();
+    if (!freezeFrameTroubleCode(ecu, frame)) {
         return pids;  // no frame stored under this number
     }
-    for (std::uint8_t pid : client_.supported(0x02, frame)) {
+    for (std::uint8_t pid : client_.supported(ecu, 0x02, frame)) {
         if (pid != kFreezeFrameCode) {
             pids.push_back(static_cast<ParameterIdentifier::Id>(pid));
         }
@@ -107,13 +113,14 @@ std::shared_ptr<ParameterDataModel> TroubleCodeService::readFreezeFrameParameter
     if (number < 0 || number > 0xFF) {
         return nullptr;
     }
-    std::optional<Bytes> data = client_.freezeFrameData(static_cast<std::uint8_t>(number), frame);
+    const std::uint32_t ecu = client_.selectedEcu();
+    std::optional<Bytes> data =
+        client_.freezeFrameData(ecu, static_cast<std::uint8_t>(number), frame);
     if (!data) {
         return nullptr;
     }
     // A frame holds one stored reading: no statistics.
-    return BuildParameter(static_cast<std::uint8_t>(number), *data, nullptr,
-                          client_.connection().selectedEcu());
+    return BuildParameter(static_cast<std::uint8_t>(number), *data, nullptr, ecu);
 }
 
 bool TroubleCodeService::clearTroubleCodes() {

@@ -158,10 +158,9 @@ std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::
     return responses;
 }
 
-std::optional<Bytes> VehicleConnection::request(const Bytes& request) {
+std::optional<Bytes> VehicleConnection::request(const Bytes& request, std::uint32_t ecu) {
     std::lock_guard<std::mutex> bus(busMutex_);
-    const std::uint32_t ecu = selectedEcu();
-    if (ecu == 0) {
+    if (ecu == kAllEcus || !isOpen()) {
         return std::nullopt;
     }
     for (EcuResponse& response : exchange(request, ecu)) {
@@ -177,6 +176,20 @@ std::optional<double> VehicleConnection::batteryVoltage() {
         return std::nullopt;
     }
     return channel_->readBatteryVoltage();
+}
+
+bool VehicleConnection::multiPidRequests() const {
+    switch (protocol()) {
+        case DataLinkProtocol::Iso15765Can11Bit500k:
+        case DataLinkProtocol::Iso15765Can29Bit500k:
+        case DataLinkProtocol::Iso15765Can11Bit250k:
+        case DataLinkProtocol::Iso15765Can29Bit250k:
+            return multiPidRequests_;
+        default:
+            // The older buses allow several PIDs too, but their answers
+            // come one message per PID; they are asked one at a time.
+            return false;
+    }
 }
 
 void VehicleConnection::logExchange(const std::string& request, const std::string& answer) {

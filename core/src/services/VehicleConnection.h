@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -63,9 +64,15 @@ public:
     // Sends a request to `ecu` (kAllEcus: every ECU); nothing is sent while
     // the connection is closed.
     std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu);
-    // The selected ECU's answer, if it sent one.
-    std::optional<Bytes> request(const Bytes& request);
+    // The answer of `ecu`, if it sent one; nothing when `ecu` is 0 (no ECU
+    // selected) or the connection is closed.
+    std::optional<Bytes> request(const Bytes& request, std::uint32_t ecu);
     std::optional<double> batteryVoltage();
+
+    // Whether one service 01 request may carry several PIDs: on CAN, unless
+    // switched off (to compare with one request per PID).
+    bool multiPidRequests() const;
+    void setMultiPidRequests(bool enabled) { multiPidRequests_ = enabled; }
 
     // Reports an exchange that did not go through transact() (an adapter
     // command) to the data logs.
@@ -97,6 +104,7 @@ private:
     const DataLinkProtocol protocol_;
     const std::shared_ptr<EventDispatcher> dispatcher_;
     SensorStatistics statistics_;
+    std::atomic<bool> multiPidRequests_{true};
 
     std::mutex busMutex_;  // held for a whole request and its log entries
 

@@ -104,6 +104,10 @@ bool SimulatedQuorvix::selectEcu(std::uint32_t address) {
     return impl_->connection->selectEcu(address);
 }
 
+void SimulatedQuorvix::setMultiPidRequests(bool enabled) {
+    impl_->connection->setMultiPidRequests(enabled);
+}
+
 std::uint32_t SimulatedQuorvix::getSelectedEcu() const {
     return impl_->connection->selectedEcu();
 }

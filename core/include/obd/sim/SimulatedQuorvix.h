@@ -55,6 +55,11 @@ public:
     // 0 while closed.
     std::uint32_t getSelectedEcu() const;
 
+    // Several service 01 PIDs travel in one request on CAN where the
+    // services read many at once (on by default). Off, every PID is asked
+    // for on its own: for comparisons; the results are the same.
+    void setMultiPidRequests(bool enabled);
+
     const Scenario& getScenario() const;
 
     // Over an adapter: the most recent failure the adapter reported since
