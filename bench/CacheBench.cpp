@@ -3,7 +3,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <vector>
 
@@ -18,10 +20,34 @@ namespace {
 
 using Codes = std::vector<std::shared_ptr<obd::DtcDataModel>>;
 
+// Allocates every object on cache lines of its own. A record's reference
+// count lives in its allocation, and the heap readily puts a record of one
+// list into a gap between records of another (the gaps a growing vector
+// leaves behind): two threads reading two lists would then write one cache
+// line, and the two-thread benchmarks would measure where the heap happened
+// to place the records instead of the repository.
+template <typename T>
+struct CacheLineAllocator {
+    using value_type = T;
+    static constexpr std::align_val_t kAlignment{128};
+
+    CacheLineAllocator() = default;
+    template <typename U>
+    CacheLineAllocator(const CacheLineAllocator<U>&) {}
+
+    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kAlignment)); }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, kAlignment); }
+
+    template <typename U>
+    bool operator==(const CacheLineAllocator<U>&) const { return true; }
+    template <typename U>
+    bool operator!=(const CacheLineAllocator<U>&) const { return false; }
+};
+
 Codes MakeCodes(int count) {
     Codes codes;
     for (int i = 0; i < count; ++i) {
-        auto code = std::make_shared<obd::DtcDataModel>();
+        auto code = std::allocate_shared<obd::DtcDataModel>(CacheLineAllocator<obd::DtcDataModel>());
         code->code = "P0" + std::to_string(300 + i);
         codes.push_back(std::move(code));
     }
@@ -164,6 +190,28 @@ void BM_CacheHit_BatteryVoltage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CacheHit_BatteryVoltage);
+
+// The floor of the two-thread benchmarks: each thread locks its own mutex and
+// copies its own vector, so nothing is shared but the machine. Two slots of
+// one repository should scale as well as this does.
+struct alignas(64) FloorSlot {
+    std::mutex mutex;
+    Codes codes;
+};
+FloorSlot floorSlots[2];
+
+void BM_Floor_TwoThreads(benchmark::State& state) {
+    FloorSlot& slot = floorSlots[state.thread_index()];
+    slot.codes = MakeCodes(10);
+    for (auto _ : state) {
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        Codes copy = slot.codes;
+        benchmark::DoNotOptimize(copy.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+    slot.codes.clear();
+}
+BENCHMARK(BM_Floor_TwoThreads)->Threads(1)->Threads(2)->UseRealTime();
 
 // Threads share one repository: set up by thread 0, torn down by it after the
 // others stopped (Google Benchmark synchronises the threads around the loop).

@@ -53,6 +53,10 @@ def main() -> int:
     two = rate("BM_Threads_TwoSlots/real_time/threads:2")
     if one and two:
         print(f"\nTwo slots from two threads: {two / one:.2f}x the single-thread throughput")
+    floor_one = rate("BM_Floor_TwoThreads/real_time/threads:1")
+    floor_two = rate("BM_Floor_TwoThreads/real_time/threads:2")
+    if floor_one and floor_two:
+        print(f"Floor (own mutex and vector per thread) from two threads: {floor_two / floor_one:.2f}x")
     same = [rate(f"BM_Threads_SameSlot/real_time/threads:{t}") for t in (1, 2, 4)]
     if all(same):
         print("One slot from 1/2/4 threads: " + ", ".join(f"{r / 1e6:.2f} M/s" for r in same))
