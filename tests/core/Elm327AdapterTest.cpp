@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "obd/IConnectionManager.h"
 #include "obd/IConnectionService.h"
 #include "obd/IEcuService.h"
+#include "obd/ISensorService.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "sim/SimulatedBus.h"
 
@@ -51,6 +53,11 @@ public:
     obd::elm327::Emulator& emulator() { return emulator_; }
     // The adapter reads but never answers again.
     void mute() { muted_ = true; }
+    // Every command the adapter received so far, without its line end.
+    std::vector<std::string> commands() {
+        std::lock_guard<std::mutex> lock(commandsMutex_);
+        return commands_;
+    }
 
 private:
     void run() {
@@ -60,7 +67,12 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
             }
-            const std::string answer = emulator_.receive(std::string(data.begin(), data.end()));
+            const std::string text(data.begin(), data.end());
+            {
+                std::lock_guard<std::mutex> lock(commandsMutex_);
+                commands_.push_back(text.substr(0, text.find_first_of("\r\n")));
+            }
+            const std::string answer = emulator_.receive(text);
             if (!muted_) {
                 bridge_->set(obd::Bytes(answer.begin(), answer.end()));
             }
@@ -72,6 +84,8 @@ private:
     std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
     std::atomic<bool> stop_{false};
     std::atomic<bool> muted_{false};
+    std::mutex commandsMutex_;
+    std::vector<std::string> commands_;
     std::thread pump_;
 };
 
@@ -280,3 +294,35 @@ TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
 }
 
 }  // namespace
+
+TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
+    // Adapters differ in whether the count means messages or frames: a
+    // count of one on a multi-frame answer could cut it short.
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    auto connection = root->createConnectionService();
+    auto sensors = root->createSensorService(connection);
+    const std::size_t before = adapter.commands().size();
+    using Id = obd::ParameterIdentifier::Id;
+    ASSERT_EQ(sensors->readParameters({Id::EngineSpeed}).size(), 1u);  // 41 0C xx xx
+    ASSERT_EQ(sensors->readParameters({Id::EngineSpeed, Id::VehicleSpeed}).size(), 2u);
+    ASSERT_EQ(
+        sensors->readParameters({Id::EngineSpeed, Id::VehicleSpeed, Id::EngineCoolantTemperature})
+            .size(),
+        3u);
+    EXPECT_FALSE(root->createEcuService(connection)->readVin().empty());
+
+    const std::vector<std::string> all = adapter.commands();
+    const std::vector<std::string> sent(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                        all.end());
+    // Header switches may come between them; the requests keep their order.
+    std::vector<std::string> requests;
+    for (const std::string& command : sent) {
+        if (command.rfind("AT", 0) != 0) {
+            requests.push_back(command);
+        }
+    }
+    EXPECT_THAT(requests, ::testing::ElementsAre("010C1", "010C0D1", "010C0D05", "0902"));
+}

@@ -186,6 +186,27 @@ TEST_F(MultiPidRequestTest, OddAnswerIsAskedForAgainOnePidAtATime) {
               Describe(sensorService.readParameters({Id::VehicleSpeed, Id::EngineSpeed})));
 }
 
+TEST_F(MultiPidRequestTest, EcuThatRefusesSeveralPidsAtOnceLosesNothing) {
+    connection->setMultiPidRequests(false);
+    const auto single = Describe(ecuService.readParameters());
+    connection->setMultiPidRequests(true);
+    // A refusal (negative response) and a silence both leave every PID of
+    // the batch to be read on its own, the support bitmaps included.
+    for (const Bytes& refusal : {Hex("7F 01 12"), Bytes()}) {
+        channel->answer = [refusal](const Bytes& request,
+                                    std::uint32_t ecu) -> std::optional<std::vector<EcuResponse>> {
+            if (request.size() <= 2) {
+                return std::nullopt;
+            }
+            if (refusal.empty()) {
+                return std::vector<EcuResponse>{};
+            }
+            return std::vector<EcuResponse>{{ecu, refusal}};
+        };
+        EXPECT_EQ(Describe(ecuService.readParameters()), single);
+    }
+}
+
 TEST_F(MultiPidRequestTest, OtherThanCanIsAskedOnePidAtATime) {
     const auto kLine = std::make_shared<obd::detail::VehicleConnection>(
         channel, nullptr, DataLinkProtocol::Iso9141,

@@ -6,6 +6,7 @@
 
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
+#include "j1979/Codec.h"
 
 namespace obd::elm327 {
 
@@ -18,6 +19,28 @@ std::string RequestText(const detail::Bytes& request) {
     std::string text = bus::ToHex(request);
     text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
     return text;
+}
+
+// Whether one ECU's answer to `request` is known to fit into one CAN frame
+// (seven bytes: the service byte and the PID records). Only then is the
+// expected-answer count sent: adapters differ in whether they count
+// messages or frames, and a count of one would cut a multi-frame answer
+// (a VIN, a list of codes, several PIDs at once) short on those that count
+// frames.
+bool AnswerFitsOneFrame(const detail::Bytes& request) {
+    constexpr std::size_t kSingleFrameBytes = 7;
+    if (request.size() < 2 || request[0] != 0x01) {
+        return false;
+    }
+    std::size_t answerBytes = 1;  // 41
+    for (std::size_t i = 1; i < request.size(); ++i) {
+        const std::size_t length = j1979::CurrentDataLength(request[i]);
+        if (length == 0) {
+            return false;
+        }
+        answerBytes += 1 + length;
+    }
+    return answerBytes <= kSingleFrameBytes;
 }
 
 // The first line of an answer that is not the command's echo.
@@ -283,7 +306,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         return {};
     }
     std::string text = RequestText(request);
-    if (ecu != detail::kAllEcus) {
+    if (ecu != detail::kAllEcus && AnswerFitsOneFrame(request)) {
         // One ECU answers a physical request: the adapter need not wait for
         // more once it has come.
         text += '1';

@@ -60,6 +60,12 @@ struct DecodedSensor {
 // definitions live for the whole process.
 const PidDefinition* FindPid(std::uint8_t pid);
 
+// The number of data bytes that follow `pid` in a service 01 answer: 4 for
+// the support bitmaps (0x00, 0x20, ... 0xE0), the definition's length for
+// the PIDs the codec knows; 0 when unknown (such a PID cannot be found in a
+// multi-PID answer).
+std::size_t CurrentDataLength(std::uint8_t pid);
+
 // Decodes the data bytes of `pid` (without service and PID bytes) into one
 // value per sensor of its definition, in the same order.
 // Throws CodecError for an unknown PID or a data length that does not match.

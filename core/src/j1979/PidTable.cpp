@@ -532,6 +532,14 @@ const PidDefinition* FindPid(std::uint8_t pid) {
     return entry == nullptr ? nullptr : &entry->definition;
 }
 
+std::size_t CurrentDataLength(std::uint8_t pid) {
+    if (pid % 0x20 == 0) {
+        return 4;
+    }
+    const PidDefinition* definition = FindPid(pid);
+    return definition != nullptr ? definition->dataBytes : 0;
+}
+
 std::vector<DecodedSensor> DecodePid(std::uint8_t pid, const Bytes& data) {
     const PidEntry& entry = Require(pid);
     RequireLength(entry, data.size());

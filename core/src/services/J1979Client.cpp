@@ -124,17 +124,21 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
             request.reserve(1 + batch.size());
             request.push_back(0x01);
             request.insert(request.end(), batch.begin(), batch.end());
-            // An ECU that supports none of them refuses or keeps silent:
-            // all are missing, as they would be one by one.
-            if (std::optional<Bytes> answer = query(ecu, request, 0)) {
-                if (auto split = SplitCurrentData(*answer, batch)) {
-                    data.insert(split->begin(), split->end());
-                } else {
-                    // An answer that cannot be taken apart safely is asked
-                    // for again one PID at a time.
-                    for (std::uint8_t pid : batch) {
-                        single(pid);
-                    }
+            // No answer, a refusal or an answer that cannot be taken apart
+            // safely: the PIDs are asked for again one at a time. A silent
+            // ECU may support none of them, but an adapter or ECU may also
+            // just not take several PIDs at once (a clone answering "?", a
+            // negative response), and that must not cost the data.
+            std::optional<Bytes> answer = query(ecu, request, 0);
+            std::optional<std::map<std::uint8_t, Bytes>> split;
+            if (answer) {
+                split = SplitCurrentData(*answer, batch);
+            }
+            if (split) {
+                data.insert(split->begin(), split->end());
+            } else {
+                for (std::uint8_t pid : batch) {
+                    single(pid);
                 }
             }
         }
@@ -151,7 +155,7 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
         if (data.count(pid) != 0) {
             continue;
         }
-        if (CurrentDataLength(pid) == 0) {
+        if (j1979::CurrentDataLength(pid) == 0) {
             single(pid);
             continue;
         }
@@ -185,21 +189,13 @@ std::optional<std::pair<std::uint8_t, Bytes>> J1979Client::vehicleInformation(st
     return std::make_pair((*answer)[1], Bytes(answer->begin() + 2, answer->end()));
 }
 
-std::size_t CurrentDataLength(std::uint8_t pid) {
-    if (pid % kBitmapStep == 0) {
-        return 4;
-    }
-    const j1979::PidDefinition* definition = j1979::FindPid(pid);
-    return definition != nullptr ? definition->dataBytes : 0;
-}
-
 std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
     const Bytes& data, const std::vector<std::uint8_t>& requested) {
     std::map<std::uint8_t, Bytes> split;
     std::size_t offset = 0;
     while (offset < data.size()) {
         const std::uint8_t pid = data[offset];
-        const std::size_t length = CurrentDataLength(pid);
+        const std::size_t length = j1979::CurrentDataLength(pid);
         if (length == 0 || split.count(pid) != 0 ||
             std::find(requested.begin(), requested.end(), pid) == requested.end() ||
             data.size() - offset - 1 < length) {

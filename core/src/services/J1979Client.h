@@ -67,11 +67,6 @@ private:
 // The most PIDs one service 01 request may carry on CAN.
 constexpr std::size_t kMaxPidsPerRequest = 6;
 
-// The number of data bytes that follow `pid` in a service 01 answer: 4 for
-// the support bitmaps, the codec's length for the PIDs it knows; 0 when
-// unknown (such a PID cannot be found in a multi-PID answer).
-std::size_t CurrentDataLength(std::uint8_t pid);
-
 // Takes apart the data of a multi-PID service 01 answer (after the 41):
 // PID byte and its data bytes, repeated. Each PID must be one of
 // `requested`, appear once and have a known length. Nothing when the answer
