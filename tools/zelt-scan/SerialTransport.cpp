@@ -15,6 +15,8 @@
 #include <cstring>
 #endif
 
+#include "SystemErrorText.h"
+
 namespace zelt::scan {
 
 namespace {
@@ -22,16 +24,7 @@ namespace {
 #ifdef _WIN32
 
 std::string SystemError(DWORD code) {
-    char text[256] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                         0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() &&
-           (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(code) : message;
+    return SystemErrorText(code, "error");
 }
 
 class SerialTransport : public AdapterLink {

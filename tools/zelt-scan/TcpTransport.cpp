@@ -20,6 +20,8 @@
 #include <cstring>
 #endif
 
+#include "SystemErrorText.h"
+
 namespace zelt::scan {
 
 namespace {
@@ -30,17 +32,7 @@ using Socket = SOCKET;
 constexpr Socket kNoSocket = INVALID_SOCKET;
 
 std::string LastSocketError() {
-    const int code = ::WSAGetLastError();
-    char text[256] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                         static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() &&
-           (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "socket error " + std::to_string(code) : message;
+    return SystemErrorText(static_cast<unsigned long>(::WSAGetLastError()), "socket error");
 }
 
 bool Interrupted() {
