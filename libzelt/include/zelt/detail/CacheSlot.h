@@ -4,8 +4,8 @@
 #include <ostream>
 #include <utility>
 
-#include "zelt/detail/Mutex.h"
-#include "zelt/detail/ThreadAnnotations.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "zelt/detail/Trace.h"
 
 namespace zelt::detail {
@@ -41,7 +41,7 @@ public:
     // The mutex is released on every exit, exceptions included.
     template <typename Fn>
     auto withLock(Fn&& fn) {
-        MutexLock lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         return std::forward<Fn>(fn)(held_);
     }
 
@@ -63,13 +63,13 @@ public:
 
     // Empties the slot: an optional is reset, a container loses every entry.
     void clear() {
-        MutexLock lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         held_ = Held();
     }
 
 private:
-    Mutex mutex_;
-    Held held_ ZELT_GUARDED_BY(mutex_);
+    orvane::Mutex mutex_;
+    Held held_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace zelt::detail
