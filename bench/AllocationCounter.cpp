@@ -11,7 +11,9 @@ thread_local std::uint64_t allocations = 0;
 }  // namespace
 
 namespace zelt::bench {
-std::uint64_t AllocationCount() { return allocations; }
+std::uint64_t AllocationCount() {
+    return allocations;
+}
 }  // namespace zelt::bench
 
 // Replacing the global allocation functions counts every allocation of the
@@ -24,5 +26,9 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <memory>
-#include <new>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "obd/sim/SimulatedQuorvix.h"
@@ -35,19 +35,26 @@ struct CacheLineAllocator {
     template <typename U>
     CacheLineAllocator(const CacheLineAllocator<U>&) {}
 
-    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kAlignment)); }
+    T* allocate(std::size_t n) {
+        return static_cast<T*>(::operator new(n * sizeof(T), kAlignment));
+    }
     void deallocate(T* p, std::size_t) { ::operator delete(p, kAlignment); }
 
     template <typename U>
-    bool operator==(const CacheLineAllocator<U>&) const { return true; }
+    bool operator==(const CacheLineAllocator<U>&) const {
+        return true;
+    }
     template <typename U>
-    bool operator!=(const CacheLineAllocator<U>&) const { return false; }
+    bool operator!=(const CacheLineAllocator<U>&) const {
+        return false;
+    }
 };
 
 Codes MakeCodes(int count) {
     Codes codes;
     for (int i = 0; i < count; ++i) {
-        auto code = std::allocate_shared<obd::DtcDataModel>(CacheLineAllocator<obd::DtcDataModel>());
+        auto code =
+            std::allocate_shared<obd::DtcDataModel>(CacheLineAllocator<obd::DtcDataModel>());
         code->code = "P0" + std::to_string(300 + i);
         codes.push_back(std::move(code));
     }
@@ -69,10 +76,14 @@ public:
     std::shared_ptr<std::int32_t> readMilIndicator() override { return nullptr; }
     std::shared_ptr<std::int32_t> readTroubleCodeCount() override { return nullptr; }
     std::uint8_t readFreezeFrameCount() override { return 0; }
-    std::shared_ptr<obd::DtcDataModel> readFreezeFrameTroubleCode(std::uint8_t) override { return nullptr; }
-    std::vector<obd::ParameterIdentifier::Id> readFreezeFramePids(std::uint8_t) override { return {}; }
-    std::shared_ptr<obd::ParameterDataModel> readFreezeFrameParameter(std::uint8_t,
-                                                                      obd::ParameterIdentifier::Id) override {
+    std::shared_ptr<obd::DtcDataModel> readFreezeFrameTroubleCode(std::uint8_t) override {
+        return nullptr;
+    }
+    std::vector<obd::ParameterIdentifier::Id> readFreezeFramePids(std::uint8_t) override {
+        return {};
+    }
+    std::shared_ptr<obd::ParameterDataModel> readFreezeFrameParameter(
+        std::uint8_t, obd::ParameterIdentifier::Id) override {
         return nullptr;
     }
     bool clearTroubleCodes() override { return true; }
@@ -97,10 +108,12 @@ public:
     std::shared_ptr<obd::IConnectionService> createConnectionService() override {
         return vehicle_->createConnectionService();
     }
-    std::shared_ptr<obd::IEcuService> createEcuService(std::shared_ptr<obd::IConnectionService> c) override {
+    std::shared_ptr<obd::IEcuService> createEcuService(
+        std::shared_ptr<obd::IConnectionService> c) override {
         return vehicle_->createEcuService(std::move(c));
     }
-    std::shared_ptr<obd::ISensorService> createSensorService(std::shared_ptr<obd::IConnectionService> c) override {
+    std::shared_ptr<obd::ISensorService> createSensorService(
+        std::shared_ptr<obd::IConnectionService> c) override {
         return vehicle_->createSensorService(std::move(c));
     }
     std::shared_ptr<obd::ITroubleCodeService> createTroubleCodeService(
@@ -111,7 +124,8 @@ public:
         std::shared_ptr<obd::IConnectionService> c) override {
         return vehicle_->createDiagnosticsService(std::move(c));
     }
-    std::shared_ptr<obd::IRoutineService> createRoutineService(std::shared_ptr<obd::IConnectionService> c) override {
+    std::shared_ptr<obd::IRoutineService> createRoutineService(
+        std::shared_ptr<obd::IConnectionService> c) override {
         return vehicle_->createRoutineService(std::move(c));
     }
     std::shared_ptr<obd::ITroubleshootingService> createTroubleshootingService(
@@ -219,7 +233,8 @@ std::shared_ptr<zelt::TroubleCodeRepository> sharedRepository;
 
 void BM_Threads_SameSlot(benchmark::State& state) {
     if (state.thread_index() == 0) {
-        sharedRepository = std::make_shared<zelt::TroubleCodeRepository>(std::make_shared<BenchRoot>(10));
+        sharedRepository =
+            std::make_shared<zelt::TroubleCodeRepository>(std::make_shared<BenchRoot>(10));
         sharedRepository->getConfirmedCodes(false);
     }
     for (auto _ : state) {
@@ -237,7 +252,8 @@ BENCHMARK(BM_Threads_SameSlot)->Threads(1)->Threads(2)->Threads(4)->UseRealTime(
 // serialise on each other.
 void BM_Threads_TwoSlots(benchmark::State& state) {
     if (state.thread_index() == 0) {
-        sharedRepository = std::make_shared<zelt::TroubleCodeRepository>(std::make_shared<BenchRoot>(10));
+        sharedRepository =
+            std::make_shared<zelt::TroubleCodeRepository>(std::make_shared<BenchRoot>(10));
         sharedRepository->getConfirmedCodes(false);
         sharedRepository->getPendingCodes(false);
     }

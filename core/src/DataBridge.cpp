@@ -68,8 +68,8 @@ bool DataBridge::isValid() const {
 bool DataBridge::takeIncoming(Bytes& data) {
     auto end = incoming_.end();
     if (hasDelimiter_) {
-        auto found = std::find(incoming_.begin(), incoming_.end(),
-                               static_cast<std::uint8_t>(delimiter_));
+        auto found =
+            std::find(incoming_.begin(), incoming_.end(), static_cast<std::uint8_t>(delimiter_));
         if (found == incoming_.end()) {
             return false;
         }

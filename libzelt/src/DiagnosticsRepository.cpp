@@ -34,7 +34,9 @@ DiagnosticsRepository::DiagnosticsRepository(const std::shared_ptr<obd::IQuorvix
     attachTo(connection_.get());
 }
 
-DiagnosticsRepository::~DiagnosticsRepository() { detachFrom(connection_.get()); }
+DiagnosticsRepository::~DiagnosticsRepository() {
+    detachFrom(connection_.get());
+}
 
 void DiagnosticsRepository::clearCache() {
     readinessSinceReset_.clear();
@@ -50,7 +52,9 @@ void DiagnosticsRepository::clearCache() {
     vodPsa_.clear();
 }
 
-bool DiagnosticsRepository::isConnected() const { return connection_->isConnected(); }
+bool DiagnosticsRepository::isConnected() const {
+    return connection_->isConnected();
+}
 
 DiagnosticsRepository::ReadinessMonitors DiagnosticsRepository::getReadinessMonitorsSinceReset(
     bool refresh) {
@@ -147,8 +151,14 @@ VehicleOperationItem DiagnosticsRepository::getVodPsa(bool refresh) {
                                    [&] { return diagnosticsService_->getVodPsa(); });
 }
 
-void DiagnosticsRepository::onConnectionOpened() { clearCache(); }
-void DiagnosticsRepository::onEcuChanged() { clearCache(); }
-void DiagnosticsRepository::onConnectionClosed() { clearCache(); }
+void DiagnosticsRepository::onConnectionOpened() {
+    clearCache();
+}
+void DiagnosticsRepository::onEcuChanged() {
+    clearCache();
+}
+void DiagnosticsRepository::onConnectionClosed() {
+    clearCache();
+}
 
 }  // namespace zelt

@@ -16,11 +16,17 @@ RoutineRepository::RoutineRepository(const std::shared_ptr<obd::IQuorvix>& root)
     attachTo(connection_.get());
 }
 
-RoutineRepository::~RoutineRepository() { detachFrom(connection_.get()); }
+RoutineRepository::~RoutineRepository() {
+    detachFrom(connection_.get());
+}
 
-void RoutineRepository::clearCache() { routines_.clear(); }
+void RoutineRepository::clearCache() {
+    routines_.clear();
+}
 
-bool RoutineRepository::isConnected() const { return connection_->isConnected(); }
+bool RoutineRepository::isConnected() const {
+    return connection_->isConnected();
+}
 
 std::vector<std::shared_ptr<obd::TestRoutineDataModel>> RoutineRepository::getTestRoutines(
     bool refresh) {
@@ -56,8 +62,14 @@ std::vector<std::shared_ptr<obd::TestRoutineDataModel>> RoutineRepository::getVa
     return values;
 }
 
-void RoutineRepository::onConnectionOpened() { clearCache(); }
-void RoutineRepository::onEcuChanged() { clearCache(); }
-void RoutineRepository::onConnectionClosed() { clearCache(); }
+void RoutineRepository::onConnectionOpened() {
+    clearCache();
+}
+void RoutineRepository::onEcuChanged() {
+    clearCache();
+}
+void RoutineRepository::onConnectionClosed() {
+    clearCache();
+}
 
 }  // namespace zelt

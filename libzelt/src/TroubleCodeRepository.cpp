@@ -66,7 +66,9 @@ TroubleCodeRepository::TroubleCodeRepository(const std::shared_ptr<obd::IQuorvix
     attachTo(connection_.get());
 }
 
-TroubleCodeRepository::~TroubleCodeRepository() { detachFrom(connection_.get()); }
+TroubleCodeRepository::~TroubleCodeRepository() {
+    detachFrom(connection_.get());
+}
 
 void TroubleCodeRepository::clearCache() {
     confirmedCodes_.clear();
@@ -79,7 +81,9 @@ void TroubleCodeRepository::clearCache() {
     sensors_.clear();
 }
 
-bool TroubleCodeRepository::isConnected() const { return connection_->isConnected(); }
+bool TroubleCodeRepository::isConnected() const {
+    return connection_->isConnected();
+}
 
 TroubleCodeRepository::TroubleCodes TroubleCodeRepository::getAllTroubleCodes() {
     return obd::DtcReader::getTroubleCodes();
@@ -123,8 +127,8 @@ std::shared_ptr<MilStatus> TroubleCodeRepository::getMilStatus(bool refresh) {
             }
             // A new record each time: holders of the earlier one keep its value.
             if (const auto indicator = troubleCodeService_->readMilIndicator()) {
-                cached = std::make_shared<MilStatus>(*indicator != 0 ? MilStatus::On
-                                                                     : MilStatus::Off);
+                cached =
+                    std::make_shared<MilStatus>(*indicator != 0 ? MilStatus::On : MilStatus::Off);
             }
             // No answer keeps the last known state.
             return cached.value_or(nullptr);
@@ -133,9 +137,8 @@ std::shared_ptr<MilStatus> TroubleCodeRepository::getMilStatus(bool refresh) {
 
 std::shared_ptr<SensorModel> TroubleCodeRepository::getDistanceSince(MilStatus status,
                                                                      bool refresh) {
-    return getSensor(status == MilStatus::On ? Id::DistanceWithMilOn
-                                             : Id::DistanceSinceCodesCleared,
-                     refresh);
+    return getSensor(
+        status == MilStatus::On ? Id::DistanceWithMilOn : Id::DistanceSinceCodesCleared, refresh);
 }
 
 std::shared_ptr<SensorModel> TroubleCodeRepository::getRuntimeSince(MilStatus status,
@@ -204,8 +207,14 @@ bool TroubleCodeRepository::resetTroubleCodes() {
     return cleared;
 }
 
-void TroubleCodeRepository::onConnectionOpened() { clearCache(); }
-void TroubleCodeRepository::onEcuChanged() { clearCache(); }
-void TroubleCodeRepository::onConnectionClosed() { clearCache(); }
+void TroubleCodeRepository::onConnectionOpened() {
+    clearCache();
+}
+void TroubleCodeRepository::onEcuChanged() {
+    clearCache();
+}
+void TroubleCodeRepository::onConnectionClosed() {
+    clearCache();
+}
 
 }  // namespace zelt

@@ -115,7 +115,8 @@ TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
     ASSERT_TRUE(local->openConnection());
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                              DataLinkProtocol::Automatic, true));
-    EXPECT_EQ(root->getConnectionManager()->getProtocol(), local->getConnectionManager()->getProtocol());
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(),
+              local->getConnectionManager()->getProtocol());
     EXPECT_EQ(root->getEcuAddresses(), local->getEcuAddresses());
 
     auto remoteEcu = root->createEcuService(root->createConnectionService());
@@ -275,7 +276,8 @@ TEST(Elm327AdapterTest, LastAdapterErrorTellsWhyTheOpeningFailed) {
     options.errorText = "UNABLE TO CONNECT";
     EmulatedAdapter adapter(options);
     auto root = SimulatedQuorvix::createForAdapter();
-    EXPECT_FALSE(root->getConnectionManager()->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
+    EXPECT_FALSE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                              DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->lastAdapterError(), "UNABLE TO CONNECT");
 }
 

@@ -100,7 +100,9 @@ TEST_F(Elm327EmulatorTest, HeaderSelectsOneEcu) {
     EXPECT_EQ(vehicle.lastEcu, 0x7E9u);
     say("ATSH7DF");
     say("ATS0");
-    EXPECT_EQ(say("010D1"), "7E80341" "0D2000000000\r\r>");
+    EXPECT_EQ(say("010D1"),
+              "7E80341"
+              "0D2000000000\r\r>");
     EXPECT_EQ(vehicle.lastEcu, obd::detail::kAllEcus);
     EXPECT_EQ(vehicle.lastRequest, (Bytes{0x01, 0x0D}));
 }
@@ -168,7 +170,8 @@ TEST_P(Elm327RoundTripTest, ParserReadsBackEveryEcuAnswer) {
     const std::vector<std::vector<EcuResponse>> cases = {
         {{0x7E8, {0x41, 0x0C, 0x1A, 0xF8}}},
         {{0x7E8, Vin()}},
-        {{0x7E8, {0x41, 0x00, 0xBE, 0x3F, 0xA8, 0x13}}, {0x7E9, {0x41, 0x00, 0x98, 0x18, 0x80, 0x01}}},
+        {{0x7E8, {0x41, 0x00, 0xBE, 0x3F, 0xA8, 0x13}},
+         {0x7E9, {0x41, 0x00, 0x98, 0x18, 0x80, 0x01}}},
         {{0x7E8, Vin()}, {0x7E9, {0x49, 0x02, 0x01, 0x31, 0x31, 0x31, 0x31, 0x31}}},
     };
     for (const auto& answers : cases) {
@@ -191,9 +194,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Format{"Defaults", {}, false},
                       Format{"Headers11Bit", {"ATE0", "ATH1", "ATSP6"}, true},
                       Format{"Headers11BitNoSpaces", {"ATH1", "ATS0", "ATL1"}, true},
-                      Format{"Headers29Bit", {"ATE0", "ATH1", "ATSP7"}, true,
+                      Format{"Headers29Bit",
+                             {"ATE0", "ATH1", "ATSP7"},
+                             true,
                              obd::DataLinkProtocol::Iso15765Can29Bit500k},
-                      Format{"Headers29BitNoSpaces", {"ATH1", "ATS0"}, true,
+                      Format{"Headers29BitNoSpaces",
+                             {"ATH1", "ATS0"},
+                             true,
                              obd::DataLinkProtocol::Iso15765Can29Bit250k},
                       Format{"NoSpacesNoHeaders", {"ATS0", "ATL1"}, false}),
     [](const ::testing::TestParamInfo<Format>& info) { return info.param.name; });

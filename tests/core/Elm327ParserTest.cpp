@@ -47,63 +47,103 @@ TEST_P(AnsweredDialogueTest, YieldsEachEcuPayload) {
 
 const char kVinNumberedSpaces[] =
     "014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r2: 42 31 32 33 34 35 36\r\r>";
-const std::string kVinPayload =
-    "49 02 01 31 44 34 47 50 30 30 52 35 35 42 31 32 33 34 35 36";
+const std::string kVinPayload = "49 02 01 31 44 34 47 50 30 30 52 35 35 42 31 32 33 34 35 36";
 
 INSTANTIATE_TEST_SUITE_P(
     RecordedDialogues, AnsweredDialogueTest,
     ::testing::Values(
-        Dialogue{"SingleFrame11BitHeaders", "010C", "7E8 04 41 0C 1A F8 00 00 00\r\r>", true,
+        Dialogue{"SingleFrame11BitHeaders",
+                 "010C",
+                 "7E8 04 41 0C 1A F8 00 00 00\r\r>",
+                 true,
                  {"7E8=41 0C 1A F8"}},
-        Dialogue{"SingleFrame11BitNoSpaces", "010C", "7E804410C1AF8AAAAAA\r\r>", true,
+        Dialogue{"SingleFrame11BitNoSpaces",
+                 "010C",
+                 "7E804410C1AF8AAAAAA\r\r>",
+                 true,
                  {"7E8=41 0C 1A F8"}},
         // Six PIDs with the answer count: engine speed, vehicle speed,
         // coolant, throttle, run time; intake temperature left out.
-        Dialogue{"MultiPidMultiFrameWithCount", "010C0D05110F1F1",
-                 "7E8 10 0D 41 0C 1A F8 0D 32\r7E8 21 05 5A 11 40 1F 00 10\r\r>", true,
+        Dialogue{"MultiPidMultiFrameWithCount",
+                 "010C0D05110F1F1",
+                 "7E8 10 0D 41 0C 1A F8 0D 32\r7E8 21 05 5A 11 40 1F 00 10\r\r>",
+                 true,
                  {"7E8=41 0C 1A F8 0D 32 05 5A 11 40 1F 00 10"}},
-        Dialogue{"SingleFrameWithoutPadding", "010D", "7E8 03 41 0D 32\r\r>", true,
-                 {"7E8=41 0D 32"}},
-        Dialogue{"SingleFrame29Bit", "010C", "18 DA F1 10 04 41 0C 1A F8 55 55 55\r\r>", true,
+        Dialogue{
+            "SingleFrameWithoutPadding", "010D", "7E8 03 41 0D 32\r\r>", true, {"7E8=41 0D 32"}},
+        Dialogue{"SingleFrame29Bit",
+                 "010C",
+                 "18 DA F1 10 04 41 0C 1A F8 55 55 55\r\r>",
+                 true,
                  {"18DAF110=41 0C 1A F8"}},
-        Dialogue{"SingleFrame29BitNoSpaces", "010C", "18DAF11004410C1AF8555555\r\r>", true,
+        Dialogue{"SingleFrame29BitNoSpaces",
+                 "010C",
+                 "18DAF11004410C1AF8555555\r\r>",
+                 true,
                  {"18DAF110=41 0C 1A F8"}},
-        Dialogue{"RawMultiFrame11Bit", "0902",
+        Dialogue{"RawMultiFrame11Bit",
+                 "0902",
                  "7E8 10 14 49 02 01 31 44 34\r7E8 21 47 50 30 30 52 35 35\r"
                  "7E8 22 42 31 32 33 34 35 36\r\r>",
-                 true, {"7E8=" + kVinPayload}},
-        Dialogue{"RawMultiFrame29Bit", "0902",
+                 true,
+                 {"7E8=" + kVinPayload}},
+        Dialogue{"RawMultiFrame29Bit",
+                 "0902",
                  "18DAF1101014490201314434\r18DAF1102147503030523535\r"
                  "18DAF1102242313233343536\r\r>",
-                 true, {"18DAF110=" + kVinPayload}},
-        Dialogue{"SeveralEcusSortedByAddress", "0100",
-                 "7E9 06 41 00 98 18 80 01 00\r7E8 06 41 00 BE 3F A8 13 00\r\r>", true,
+                 true,
+                 {"18DAF110=" + kVinPayload}},
+        Dialogue{"SeveralEcusSortedByAddress",
+                 "0100",
+                 "7E9 06 41 00 98 18 80 01 00\r7E8 06 41 00 BE 3F A8 13 00\r\r>",
+                 true,
                  {"7E8=41 00 BE 3F A8 13", "7E9=41 00 98 18 80 01"}},
-        Dialogue{"InterleavedMultiFrameFromTwoEcus", "0902",
+        Dialogue{"InterleavedMultiFrameFromTwoEcus",
+                 "0902",
                  "7E8 10 14 49 02 01 31 44 34\r7E9 03 7F 09 12\r7E8 21 47 50 30 30 52 35 35\r"
                  "7E8 22 42 31 32 33 34 35 36\r>",
-                 true, {"7E8=" + kVinPayload, "7E9=7F 09 12"}},
+                 true,
+                 {"7E8=" + kVinPayload, "7E9=7F 09 12"}},
         Dialogue{"NumberedMultiFrame", "0902", kVinNumberedSpaces, false, {"0=" + kVinPayload}},
-        Dialogue{"NumberedMultiFrameNoSpaces", "0902",
-                 "014\r0:490201314434\r1:47503030523535\r2:42313233343536\r\r>", false,
+        Dialogue{"NumberedMultiFrameNoSpaces",
+                 "0902",
+                 "014\r0:490201314434\r1:47503030523535\r2:42313233343536\r\r>",
+                 false,
                  {"0=" + kVinPayload}},
-        Dialogue{"NumberedMultiFramePaddedLastLine", "0902",
-                 "00A\r0: 49 02 01 31 44 34\r1: 47 50 30 30 AA AA AA\r>", false,
+        Dialogue{"NumberedMultiFramePaddedLastLine",
+                 "0902",
+                 "00A\r0: 49 02 01 31 44 34\r1: 47 50 30 30 AA AA AA\r>",
+                 false,
                  {"0=49 02 01 31 44 34 47 50 30 30"}},
         Dialogue{"NoHeadersSingleFrame", "010C", "41 0C 1A F8 \r\r>", false, {"0=41 0C 1A F8"}},
-        Dialogue{"EchoLeftOn", "010C", "010C\r7E8 04 41 0C 1A F8 00 00 00\r\r>", true,
+        Dialogue{"EchoLeftOn",
+                 "010C",
+                 "010C\r7E8 04 41 0C 1A F8 00 00 00\r\r>",
+                 true,
                  {"7E8=41 0C 1A F8"}},
-        Dialogue{"EchoWithSpacesAndLowerCase", "01 0C", "01 0c\r7e8 04 41 0c 1a f8\r>", true,
+        Dialogue{"EchoWithSpacesAndLowerCase",
+                 "01 0C",
+                 "01 0c\r7e8 04 41 0c 1a f8\r>",
+                 true,
                  {"7E8=41 0C 1A F8"}},
-        Dialogue{"SearchingFirst", "0100", "SEARCHING...\r7E8 06 41 00 BE 3F A8 13 00\r\r>",
-                 true, {"7E8=41 00 BE 3F A8 13"}},
-        Dialogue{"BusInitOk", "0100", "BUS INIT: ...OK\r7E8 06 41 00 BE 3F A8 13\r>", true,
+        Dialogue{"SearchingFirst",
+                 "0100",
+                 "SEARCHING...\r7E8 06 41 00 BE 3F A8 13 00\r\r>",
+                 true,
                  {"7E8=41 00 BE 3F A8 13"}},
-        Dialogue{"CrLfEndings", "010C", "\r\n7E8 04 41 0C 1A F8\r\n\r\n>", true,
-                 {"7E8=41 0C 1A F8"}},
-        Dialogue{"LfOnlyAndNulBytes", "010C", "\n7E8 04 41 0C 1A F8\n\0\n>", true,
-                 {"7E8=41 0C 1A F8"}},
-        Dialogue{"TextAfterPromptIgnored", "010C", "7E8 04 41 0C 1A F8\r>STOPPED\r", true,
+        Dialogue{"BusInitOk",
+                 "0100",
+                 "BUS INIT: ...OK\r7E8 06 41 00 BE 3F A8 13\r>",
+                 true,
+                 {"7E8=41 00 BE 3F A8 13"}},
+        Dialogue{
+            "CrLfEndings", "010C", "\r\n7E8 04 41 0C 1A F8\r\n\r\n>", true, {"7E8=41 0C 1A F8"}},
+        Dialogue{
+            "LfOnlyAndNulBytes", "010C", "\n7E8 04 41 0C 1A F8\n\0\n>", true, {"7E8=41 0C 1A F8"}},
+        Dialogue{"TextAfterPromptIgnored",
+                 "010C",
+                 "7E8 04 41 0C 1A F8\r>STOPPED\r",
+                 true,
                  {"7E8=41 0C 1A F8"}},
         Dialogue{"NegativeResponse", "0904", "7E8 03 7F 09 31\r>", true, {"7E8=7F 09 31"}}),
     [](const ::testing::TestParamInfo<Dialogue>& info) { return info.param.name; });
@@ -129,30 +169,27 @@ INSTANTIATE_TEST_SUITE_P(
     RecordedDialogues, FailedDialogueTest,
     ::testing::Values(
         ErrorDialogue{"NoData", "NO DATA\r\r>", AnswerStatus::NoData, ""},
-        ErrorDialogue{"SearchingThenNoData", "SEARCHING...\rNO DATA\r>", AnswerStatus::NoData,
-                      ""},
+        ErrorDialogue{"SearchingThenNoData", "SEARCHING...\rNO DATA\r>", AnswerStatus::NoData, ""},
         ErrorDialogue{"NoDataNoSpaces", "NODATA\r>", AnswerStatus::NoData, ""},
         ErrorDialogue{"OnlyPrompt", ">", AnswerStatus::NoData, ""},
         ErrorDialogue{"CanError", "CAN ERROR\r\r>", AnswerStatus::Error, "CAN ERROR"},
         ErrorDialogue{"BusInitError", "BUS INIT: ...ERROR\r>", AnswerStatus::Error,
                       "BUS INIT: ...ERROR"},
         ErrorDialogue{"Stopped", "STOPPED\r>", AnswerStatus::Error, "STOPPED"},
-        ErrorDialogue{"UnableToConnect", "SEARCHING...\rUNABLE TO CONNECT\r>",
-                      AnswerStatus::Error, "UNABLE TO CONNECT"},
+        ErrorDialogue{"UnableToConnect", "SEARCHING...\rUNABLE TO CONNECT\r>", AnswerStatus::Error,
+                      "UNABLE TO CONNECT"},
         ErrorDialogue{"Unknown", "?\r>", AnswerStatus::Error, "?"},
         ErrorDialogue{"BufferFullAfterData", "7E8 04 41 0C 1A F8\rBUFFER FULL\r>",
                       AnswerStatus::Error, "BUFFER FULL"},
         ErrorDialogue{"MissingConsecutiveFrame",
                       "7E8 10 14 49 02 01 31 44 34\r7E8 21 47 50 30 30 52 35 35\r>",
                       AnswerStatus::Error, "incomplete multi-frame answer"},
-        ErrorDialogue{"WrongSequence",
-                      "7E8 10 14 49 02 01 31 44 34\r7E8 22 47 50 30 30 52 35 35\r>",
-                      AnswerStatus::Error,
-                      "malformed multi-frame answer: consecutive frame out of sequence"},
-        ErrorDialogue{"HeaderWithoutData", "7E8\r>", AnswerStatus::Error,
-                      "malformed answer: 7E8"},
-        ErrorDialogue{"FrameTooLong", "7E8 04 41 0C 1A F8 00 00 00 00 00\r>",
-                      AnswerStatus::Error, "malformed answer: 7E8 04 41 0C 1A F8 00 00 00 00 00"}),
+        ErrorDialogue{
+            "WrongSequence", "7E8 10 14 49 02 01 31 44 34\r7E8 22 47 50 30 30 52 35 35\r>",
+            AnswerStatus::Error, "malformed multi-frame answer: consecutive frame out of sequence"},
+        ErrorDialogue{"HeaderWithoutData", "7E8\r>", AnswerStatus::Error, "malformed answer: 7E8"},
+        ErrorDialogue{"FrameTooLong", "7E8 04 41 0C 1A F8 00 00 00 00 00\r>", AnswerStatus::Error,
+                      "malformed answer: 7E8 04 41 0C 1A F8 00 00 00 00 00"}),
     [](const ::testing::TestParamInfo<ErrorDialogue>& info) { return info.param.name; });
 
 TEST(Elm327ParserTest, NumberedAnswerShorterThanItsLengthIsAnError) {
@@ -163,8 +200,8 @@ TEST(Elm327ParserTest, NumberedAnswerShorterThanItsLengthIsAnError) {
 }
 
 TEST(Elm327ParserTest, NumberedLineOutOfOrderIsAnError) {
-    const ParsedAnswer answer = ParseAnswer(
-        "014\r1: 47 50 30 30 52 35 35\r0: 49 02 01 31 44 34\r>", "0902", AnswerFormat{false});
+    const ParsedAnswer answer = ParseAnswer("014\r1: 47 50 30 30 52 35 35\r0: 49 02 01 31 44 34\r>",
+                                            "0902", AnswerFormat{false});
     EXPECT_EQ(answer.status, AnswerStatus::Error);
 }
 
@@ -190,9 +227,8 @@ TEST(Elm327ParserTest, ArbitraryBytesNeverCrash) {
     for (const std::string& sample : samples) {
         for (std::size_t n = 0; n <= sample.size(); ++n) {
             for (bool headers : {true, false}) {
-                const ParsedAnswer answer =
-                    ParseAnswer(std::string_view(sample).substr(0, n), "0902",
-                                AnswerFormat{headers});
+                const ParsedAnswer answer = ParseAnswer(std::string_view(sample).substr(0, n),
+                                                        "0902", AnswerFormat{headers});
                 EXPECT_TRUE(answer.status != AnswerStatus::Answered || !answer.responses.empty());
             }
         }

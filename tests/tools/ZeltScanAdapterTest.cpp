@@ -26,7 +26,8 @@ struct Outcome {
 Outcome Execute(const std::string& command) {
     // One file per process: test runs of other build trees share the
     // temporary folder.
-    const std::string errFile = ::testing::TempDir() + "zelt-scan-adapter-stderr-" + std::to_string(::getpid()) + ".txt";
+    const std::string errFile =
+        ::testing::TempDir() + "zelt-scan-adapter-stderr-" + std::to_string(::getpid()) + ".txt";
     Outcome run;
     FILE* pipe = popen((command + " 2>" + errFile).c_str(), "r");
     if (pipe == nullptr) {
@@ -52,7 +53,9 @@ class EmulatorServer {
 public:
     explicit EmulatorServer(const std::string& arguments = "", bool pty = false) {
         const std::string listen = pty ? " --pty" : " --port 0";
-        pipe_ = popen((std::string(ZELT_ELM327_EMULATOR_PATH) + listen + " --once " + arguments).c_str(), "r");
+        pipe_ = popen(
+            (std::string(ZELT_ELM327_EMULATOR_PATH) + listen + " --once " + arguments).c_str(),
+            "r");
         char line[256] = {};
         if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr) {
             ADD_FAILURE() << "the emulator did not start";
@@ -97,7 +100,8 @@ void DropReadings(nlohmann::json& json) {
 
 void ExpectReportEqualsTheInProcessReport(const EmulatorServer& server) {
     ASSERT_FALSE(server.address().empty());
-    const Outcome remote = Execute(std::string(ZELT_SCAN_PATH) + " --json --adapter " + server.address());
+    const Outcome remote =
+        Execute(std::string(ZELT_SCAN_PATH) + " --json --adapter " + server.address());
     ASSERT_EQ(remote.exitCode, 0) << remote.err;
     EXPECT_EQ(remote.err, "");
     const Outcome local = Execute(std::string(ZELT_SCAN_PATH) + " --json");
@@ -123,7 +127,8 @@ TEST(ZeltScanAdapterTest, ReportOverSerialPortEqualsTheInProcessReport) {
 
 TEST(ZeltScanAdapterTest, SerialPortGoneMidScanFailsClearlyAfterShowingWhatWasRead) {
     EmulatorServer server("--drop-after 60", true);
-    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() + ":115200");
+    const Outcome run =
+        Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() + ":115200");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(run.err, HasSubstr("the adapter closed the connection"));
     EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
@@ -131,15 +136,20 @@ TEST(ZeltScanAdapterTest, SerialPortGoneMidScanFailsClearlyAfterShowingWhatWasRe
 #endif
 
 TEST(ZeltScanAdapterTest, BadSerialAddressesFailWithOnePreciseMessage) {
-    const Outcome rate = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:/dev/ttyUSB0:12345");
+    const Outcome rate =
+        Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:/dev/ttyUSB0:12345");
     EXPECT_EQ(rate.exitCode, 2);
-    EXPECT_THAT(rate.err, HasSubstr("unsupported baud rate '12345' in 'serial:/dev/ttyUSB0:12345': give one of 9600,"));
+    EXPECT_THAT(
+        rate.err,
+        HasSubstr(
+            "unsupported baud rate '12345' in 'serial:/dev/ttyUSB0:12345': give one of 9600,"));
     EXPECT_EQ(std::count(rate.err.begin(), rate.err.end(), '\n'), 1);
     const Outcome empty = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:");
     EXPECT_EQ(empty.exitCode, 2);
     EXPECT_THAT(empty.err, HasSubstr("serial:DEVICE[:BAUD]"));
-    const Outcome missing = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:" + ::testing::TempDir() +
-                                    "no-such-port:9600");
+    const Outcome missing =
+        Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial:" + ::testing::TempDir() +
+                "no-such-port:9600");
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_THAT(missing.err, HasSubstr("cannot open the serial port"));
 }
@@ -177,7 +187,8 @@ TEST(ZeltScanAdapterTest, AdapterThatCannotReachTheVehicleFailsWithItsError) {
 
 TEST(ZeltScanAdapterTest, TraceShowsTheRawDialogue) {
     EmulatorServer server;
-    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --trace --adapter " + server.address());
+    const Outcome run =
+        Execute(std::string(ZELT_SCAN_PATH) + " --trace --adapter " + server.address());
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.err, HasSubstr(">> ATZ\\r"));
     EXPECT_THAT(run.err, HasSubstr("<< "));

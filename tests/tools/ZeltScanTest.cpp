@@ -30,7 +30,8 @@ struct Outcome {
 Outcome Scan(const std::string& arguments) {
     // One file per process: test runs of other build trees share the
     // temporary folder.
-    const std::string errFile = ::testing::TempDir() + "zelt-scan-stderr-" + std::to_string(::getpid()) + ".txt";
+    const std::string errFile =
+        ::testing::TempDir() + "zelt-scan-stderr-" + std::to_string(::getpid()) + ".txt";
     const std::string command = std::string(ZELT_SCAN_PATH) + " " + arguments + " 2>" + errFile;
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
@@ -51,7 +52,9 @@ Outcome Scan(const std::string& arguments) {
     return run;
 }
 
-std::string ScenarioPath(const std::string& name) { return std::string(ZELT_SCENARIO_DIR) + "/" + name; }
+std::string ScenarioPath(const std::string& name) {
+    return std::string(ZELT_SCENARIO_DIR) + "/" + name;
+}
 
 std::size_t Lines(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -62,9 +65,10 @@ TEST(ZeltScanTest, DefaultReportHoldsEverySectionAndTheBuiltInVehicle) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     for (const char* section :
-         {"Vehicle and ECU information", "Malfunction indicator lamp", "Trouble codes", "Freeze frames",
-          "Readiness monitors", "On-board monitor tests", "Oxygen sensors", "In-use performance counters",
-          "Vehicle operation data", "Test routines", "Live data", "Adapter"}) {
+         {"Vehicle and ECU information", "Malfunction indicator lamp", "Trouble codes",
+          "Freeze frames", "Readiness monitors", "On-board monitor tests", "Oxygen sensors",
+          "In-use performance counters", "Vehicle operation data", "Test routines", "Live data",
+          "Adapter"}) {
         EXPECT_THAT(run.out, HasSubstr(section));
     }
     EXPECT_THAT(run.out, HasSubstr("Vehicle Identification Number"));
@@ -151,7 +155,8 @@ TEST(ZeltScanTest, AnotherEcuIsScannedWhenSelected) {
 }
 
 TEST(ZeltScanTest, LogOptionWritesTheDebugLog) {
-    const std::string log = ::testing::TempDir() + "zelt-scan-test-" + std::to_string(::getpid()) + ".log";
+    const std::string log =
+        ::testing::TempDir() + "zelt-scan-test-" + std::to_string(::getpid()) + ".log";
     std::remove(log.c_str());
     const Outcome run = Scan("--log " + log + " --json");
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -180,11 +185,11 @@ TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndANonZeroExit) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZeltScanBadInputTest,
     ::testing::Values(BadInput{"--scenario /nonexistent/vehicle.json", "/nonexistent/vehicle.json"},
-                      BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json", "malformed.json"},
+                      BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json",
+                               "malformed.json"},
                       BadInput{"--watch 0xZZ", "invalid PID '0xZZ'"},
                       BadInput{"--watch 0x99", "unknown PID 0x99"},
-                      BadInput{"--ecu 7", "unknown ECU '7'"},
-                      BadInput{"--clear-codes", "--yes"},
+                      BadInput{"--ecu 7", "unknown ECU '7'"}, BadInput{"--clear-codes", "--yes"},
                       BadInput{"--count 0 --watch 0C", "--count"},
                       BadInput{"--no-such-option", "--no-such-option"},
                       BadInput{"--log /nonexistent/dir/scan.log", "/nonexistent/dir/scan.log"}));

@@ -1,5 +1,3 @@
-#include "zelt/DiagnosticsRepository.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,16 +8,17 @@
 
 #include "CoreMocks.h"
 #include "CoreRecords.h"
+#include "zelt/DiagnosticsRepository.h"
 
 namespace {
 
+using obd::OxygenSensorLocation;
 using ::testing::_;
 using ::testing::ElementsAre;
 using ::testing::InSequence;
 using ::testing::IsEmpty;
 using ::testing::Return;
 using ::testing::StrictMock;
-using obd::OxygenSensorLocation;
 using zelt::DiagnosticsRepository;
 using zelt::testing::FakeRoot;
 using zelt::testing::MakeOxygenMonitor;
@@ -30,7 +29,9 @@ using Readiness = MockDiagnosticsService::Readiness;
 using OxygenMonitors = MockDiagnosticsService::OxygenMonitors;
 using Vod = MockDiagnosticsService::Vod;
 
-[[noreturn]] void ThrowBusError() { throw std::runtime_error("bus error"); }
+[[noreturn]] void ThrowBusError() {
+    throw std::runtime_error("bus error");
+}
 
 class DiagnosticsRepositoryTest : public ::testing::Test {
 protected:
@@ -317,9 +318,9 @@ TEST_F(DiagnosticsRepositoryTest, FailedItemKeepsItsCacheAndTheItemsBefore) {
     const Vod run = MakeVod("run"), fuel = MakeVod("fuel"), pke = MakeVod("pke"),
               psa = MakeVod("psa"), newRun = MakeVod("new run");
     EXPECT_CALL(*service, getVodEngineRunIdleTime()).WillOnce(Return(run)).WillOnce(Return(newRun));
-    EXPECT_CALL(*service, getVodFuelDistanceUsed())
-        .WillOnce(Return(fuel))
-        .WillOnce([]() -> Vod { ThrowBusError(); });
+    EXPECT_CALL(*service, getVodFuelDistanceUsed()).WillOnce(Return(fuel)).WillOnce([]() -> Vod {
+        ThrowBusError();
+    });
     EXPECT_CALL(*service, getVodPkeEoe()).WillOnce(Return(pke));
     EXPECT_CALL(*service, getVodPsa()).WillOnce(Return(psa));
 

@@ -1,5 +1,3 @@
-#include "orvane/Observer.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +5,7 @@
 #include <stdexcept>
 
 #include "NotifierMock.h"
+#include "orvane/Observer.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "zelt/RoutineRepository.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +9,7 @@
 
 #include "CoreMocks.h"
 #include "CoreRecords.h"
+#include "zelt/RoutineRepository.h"
 
 namespace {
 
@@ -36,7 +35,9 @@ protected:
 TEST_F(RoutineRepositoryTest, CacheHitDoesNotCallTheCoreAndReturnsTheSameRecords) {
     RoutineRepository repository(root);
     const Routine routine = MakeRoutine(1);
-    EXPECT_CALL(*service, getTestRoutines()).Times(1).WillOnce(Return(MockRoutineService::Routines{routine}));
+    EXPECT_CALL(*service, getTestRoutines())
+        .Times(1)
+        .WillOnce(Return(MockRoutineService::Routines{routine}));
 
     auto first = repository.getTestRoutines(false);
     auto second = repository.getTestRoutines(false);
@@ -157,7 +158,8 @@ TEST_F(RoutineRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
 TEST_F(RoutineRepositoryTest, ListIsOrderedByIdentifier) {
     RoutineRepository repository(root);
     EXPECT_CALL(*service, getTestRoutines())
-        .WillOnce(Return(MockRoutineService::Routines{MakeRoutine(5), MakeRoutine(1), MakeRoutine(3)}));
+        .WillOnce(
+            Return(MockRoutineService::Routines{MakeRoutine(5), MakeRoutine(1), MakeRoutine(3)}));
     std::vector<int> ids;
     for (const auto& routine : repository.getTestRoutines(false)) {
         ids.push_back(routine->id);
@@ -188,7 +190,9 @@ TEST_F(RoutineRepositoryTest, RefreshMergesSoDroppedAndEmptyAnswersKeepCachedRou
 
 TEST_F(RoutineRepositoryTest, EmptyListIsNotCached) {
     RoutineRepository repository(root);
-    EXPECT_CALL(*service, getTestRoutines()).Times(2).WillRepeatedly(Return(MockRoutineService::Routines{}));
+    EXPECT_CALL(*service, getTestRoutines())
+        .Times(2)
+        .WillRepeatedly(Return(MockRoutineService::Routines{}));
     EXPECT_TRUE(repository.getTestRoutines(false).empty());
     EXPECT_TRUE(repository.getTestRoutines(false).empty());
 }
@@ -196,7 +200,8 @@ TEST_F(RoutineRepositoryTest, EmptyListIsNotCached) {
 TEST_F(RoutineRepositoryTest, ActivationResultReplacesTheListedRoutine) {
     RoutineRepository repository(root);
     const Routine listed = MakeRoutine(3), activated = MakeRoutine(3, "done");
-    EXPECT_CALL(*service, getTestRoutines()).WillOnce(Return(MockRoutineService::Routines{MakeRoutine(1), listed}));
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{MakeRoutine(1), listed}));
     EXPECT_CALL(*service, activateTestRoutine(3)).WillOnce(Return(activated));
 
     repository.getTestRoutines(false);

@@ -1,5 +1,3 @@
-#include "zelt/TroubleCodeRepository.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,16 +11,17 @@
 #include "CoreMocks.h"
 #include "CoreRecords.h"
 #include "obd/DtcReader.h"
+#include "zelt/TroubleCodeRepository.h"
 
 namespace {
 
+using obd::ParameterIdentifier::Id;
 using ::testing::_;
 using ::testing::ElementsAre;
 using ::testing::InSequence;
 using ::testing::IsEmpty;
 using ::testing::Return;
 using ::testing::StrictMock;
-using obd::ParameterIdentifier::Id;
 using zelt::MilStatus;
 using zelt::TroubleCodeRepository;
 using zelt::TroubleCodeType;
@@ -41,7 +40,9 @@ std::shared_ptr<std::int32_t> Indicator(std::int32_t value) {
     return std::make_shared<std::int32_t>(value);
 }
 
-[[noreturn]] void ThrowBusError() { throw std::runtime_error("bus error"); }
+[[noreturn]] void ThrowBusError() {
+    throw std::runtime_error("bus error");
+}
 
 class TroubleCodeRepositoryTest : public ::testing::Test {
 protected:
@@ -152,9 +153,9 @@ TEST_F(TroubleCodeRepositoryTest, RefreshReplacesTheListEvenWithAnEmptyOne) {
 TEST_F(TroubleCodeRepositoryTest, CoreExceptionPassesThroughAndKeepsTheList) {
     TroubleCodeRepository repository(root);
     const Code kept = MakeCode("P0300");
-    EXPECT_CALL(*codes, readPermanentCodes())
-        .WillOnce(Return(Codes{kept}))
-        .WillOnce([]() -> Codes { ThrowBusError(); });
+    EXPECT_CALL(*codes, readPermanentCodes()).WillOnce(Return(Codes{kept})).WillOnce([]() -> Codes {
+        ThrowBusError();
+    });
 
     repository.getPermanentCodes(false);
     EXPECT_THROW(repository.getPermanentCodes(true), std::runtime_error);
@@ -272,15 +273,15 @@ TEST_F(TroubleCodeRepositoryTest, FailedFreezeFrameReadOrBuildKeepsTheEntry) {
         .WillOnce(Return(MakeParameterData(Id::RunTimeSinceEngineStart, "run time", "n/a")));
 
     repository.getFreezeFrameTroubleCode(3, false);
-    const auto parameter = repository.getFreezeFrameParameter(3, Id::RunTimeSinceEngineStart, false);
+    const auto parameter =
+        repository.getFreezeFrameParameter(3, Id::RunTimeSinceEngineStart, false);
 
     EXPECT_THROW(repository.getFreezeFrameTroubleCode(3, true), std::runtime_error);
     EXPECT_THROW(repository.getFreezeFrameParameter(3, Id::RunTimeSinceEngineStart, true),
                  std::invalid_argument);
 
     EXPECT_EQ(repository.getFreezeFrameTroubleCode(3, false), code);
-    EXPECT_EQ(repository.getFreezeFrameParameter(3, Id::RunTimeSinceEngineStart, false),
-              parameter);
+    EXPECT_EQ(repository.getFreezeFrameParameter(3, Id::RunTimeSinceEngineStart, false), parameter);
 }
 
 // --- MIL status --------------------------------------------------------------
@@ -506,8 +507,9 @@ TEST_F(TroubleCodeRepositoryTest, ResetEventsAndGettersFromSeveralThreads) {
                           Id::VehicleSpeed);
                 EXPECT_EQ(*repository.getMilStatus(refresh), MilStatus::On);
                 EXPECT_EQ(repository.getDistanceSince(MilStatus::On, refresh)->name, "distance");
-                EXPECT_EQ(repository.getRuntimeSince(MilStatus::Off, refresh)->value->formattedValue,
-                          "1 hrs 1 min");
+                EXPECT_EQ(
+                    repository.getRuntimeSince(MilStatus::Off, refresh)->value->formattedValue,
+                    "1 hrs 1 min");
             }
         });
     }

@@ -72,7 +72,8 @@ bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter, int muteAfter
         if (muteAfter > 0 && commands >= muteAfter) {
             continue;
         }
-        const std::string answer = emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
+        const std::string answer =
+            emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
         std::size_t sent = 0;
         while (sent < answer.size()) {
             const ssize_t m = ::write(fd, answer.data() + sent, answer.size() - sent);
@@ -107,7 +108,8 @@ obd::elm327::EmulatorOptions Emulated(const Options& options, const obd::sim::Ve
 int OpenPty() {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) {
-        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") +
+                                 std::strerror(errno));
     }
     termios settings{};
     // Raw on both ends: the line discipline must not turn the adapter's "\r"
@@ -138,7 +140,8 @@ void AwaitPtyClient(int master) {
     }
 }
 
-int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle, const obd::elm327::EmulatorOptions& emulated) {
+int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle,
+           const obd::elm327::EmulatorOptions& emulated) {
     const int master = OpenPty();
     // The path first, alone on a line, so that a script can read it.
     std::cout << "serving on " << ::ptsname(master) << std::endl;
@@ -189,7 +192,8 @@ int Run(const Options& options) {
         ::listen(server, 1) != 0) {
         const std::string why = std::strerror(errno);
         ::close(server);
-        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " + why);
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
+                                 ": " + why);
     }
     socklen_t length = sizeof address;
     ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
@@ -226,13 +230,15 @@ int Run(const Options&) {
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app{"elm327-emulator: a simulated vehicle behind an emulated ELM327 adapter on 127.0.0.1",
-                 "elm327-emulator"};
+    CLI::App app{
+        "elm327-emulator: a simulated vehicle behind an emulated ELM327 adapter on 127.0.0.1",
+        "elm327-emulator"};
     app.add_option("--port", options.port, "TCP port; 0 picks a free one (printed)")
         ->check(CLI::Range(0, 65535));
     app.add_option("--scenario", options.scenario, "Serve the simulated vehicle described in FILE")
         ->type_name("FILE");
-    app.add_option("--latency", options.latencyMs, "Milliseconds the adapter takes per vehicle request")
+    app.add_option("--latency", options.latencyMs,
+                   "Milliseconds the adapter takes per vehicle request")
         ->check(CLI::Range(0, 60000))
         ->type_name("MS");
     app.add_option("--bytes-per-second", options.bytesPerSecond,
@@ -242,18 +248,21 @@ int main(int argc, char** argv) {
                    "Hang up on the client at its Nth command (with --pty, the emulator then exits)")
         ->check(CLI::Range(0, 1000000))
         ->type_name("N");
-    app.add_option("--mute-after", options.muteAfter, "Stop answering (but stay connected) at the client's Nth command")
+    app.add_option("--mute-after", options.muteAfter,
+                   "Stop answering (but stay connected) at the client's Nth command")
         ->check(CLI::Range(0, 1000000))
         ->type_name("N");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");
     app.add_flag("--pty", options.pty,
-                 "Serve on a pseudo-terminal instead of TCP, as a serial adapter (Linux); its path is printed")
+                 "Serve on a pseudo-terminal instead of TCP, as a serial adapter (Linux); its path "
+                 "is printed")
         ->excludes(app.get_option("--port"));
     app.add_option("--error", options.errorText,
                    "Answer vehicle requests with this adapter error text, e.g. \"CAN ERROR\"")
         ->type_name("TEXT");
-    app.add_option("--error-from", options.errorFrom,
-                   "With --error: the first vehicle request so answered (1 is the connection's first)")
+    app.add_option(
+           "--error-from", options.errorFrom,
+           "With --error: the first vehicle request so answered (1 is the connection's first)")
         ->check(CLI::Range(1, 1000000))
         ->type_name("N");
     try {

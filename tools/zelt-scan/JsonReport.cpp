@@ -8,9 +8,13 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json Text(const std::shared_ptr<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
+Json Text(const std::shared_ptr<std::string>& text) {
+    return text ? Json(*text) : Json(nullptr);
+}
 
-Json Sensor(const std::shared_ptr<SensorModel>& sensor) { return sensor ? ToJson(*sensor) : Json(nullptr); }
+Json Sensor(const std::shared_ptr<SensorModel>& sensor) {
+    return sensor ? ToJson(*sensor) : Json(nullptr);
+}
 
 Json Codes(const TroubleCodes& codes) {
     Json list = Json::array();
@@ -29,7 +33,8 @@ Json Parameters(const std::vector<std::shared_ptr<ParameterModel>>& parameters) 
         for (const auto& sensor : parameter->sensors) {
             sensors.push_back(ToJson(*sensor));
         }
-        list.push_back({{"pid", PidText(parameter->pid)}, {"name", parameter->name}, {"sensors", sensors}});
+        list.push_back(
+            {{"pid", PidText(parameter->pid)}, {"name", parameter->name}, {"sensors", sensors}});
     }
     return list;
 }
@@ -37,12 +42,16 @@ Json Parameters(const std::vector<std::shared_ptr<ParameterModel>>& parameters) 
 Json Readiness(const std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>>& monitors) {
     Json list = Json::array();
     for (const auto& monitor : monitors) {
-        list.push_back({{"name", monitor->name}, {"supported", monitor->supported}, {"complete", monitor->complete}});
+        list.push_back({{"name", monitor->name},
+                        {"supported", monitor->supported},
+                        {"complete", monitor->complete}});
     }
     return list;
 }
 
-std::string Unit(MeasurementUnit unit) { return ConvertMeasurementUnitToString(unit); }
+std::string Unit(MeasurementUnit unit) {
+    return ConvertMeasurementUnitToString(unit);
+}
 
 }  // namespace
 
@@ -65,17 +74,22 @@ Json ToJson(const Report& report) {
     for (auto address : report.ecus) {
         ecus.push_back(EcuAddressText(address));
     }
-    json["vehicle"] = {{"scenario", report.scenario}, {"ecu", EcuAddressText(report.selectedEcu)}, {"ecus", ecus}};
+    json["vehicle"] = {
+        {"scenario", report.scenario}, {"ecu", EcuAddressText(report.selectedEcu)}, {"ecus", ecus}};
 
     Json info = Json::array();
     for (const auto& item : report.ecuInfo) {
-        info.push_back({{"id", item->id}, {"name", item->name}, {"value", item->value}, {"fromVehicle", item->fromVehicle}});
+        info.push_back({{"id", item->id},
+                        {"name", item->name},
+                        {"value", item->value},
+                        {"fromVehicle", item->fromVehicle}});
     }
     json["ecuInfo"] = info;
 
-    json["mil"] = {{"status", !report.mil ? Json(nullptr) : Json(*report.mil == MilStatus::On ? "on" : "off")},
-                   {"distanceSince", Sensor(report.distanceSince)},
-                   {"runTimeSince", Sensor(report.runTimeSince)}};
+    json["mil"] = {
+        {"status", !report.mil ? Json(nullptr) : Json(*report.mil == MilStatus::On ? "on" : "off")},
+        {"distanceSince", Sensor(report.distanceSince)},
+        {"runTimeSince", Sensor(report.runTimeSince)}};
 
     json["troubleCodes"] = {{"confirmed", Codes(report.confirmed)},
                             {"pending", Codes(report.pending)},
@@ -128,11 +142,14 @@ Json ToJson(const Report& report) {
         }
         sensors.push_back({{"location", LocationText(sensor.location)}, {"tests", results}});
     }
-    json["oxygenSensors"] = {{"monitorsComplete", report.oxygenSensorMonitorsComplete}, {"sensors", sensors}};
+    json["oxygenSensors"] = {{"monitorsComplete", report.oxygenSensorMonitorsComplete},
+                             {"sensors", sensors}};
 
     Json counters = Json::array();
     for (const auto& counter : report.performanceCounters) {
-        counters.push_back({{"name", counter->name}, {"numerator", counter->numerator}, {"denominator", counter->denominator}});
+        counters.push_back({{"name", counter->name},
+                            {"numerator", counter->numerator},
+                            {"denominator", counter->denominator}});
     }
     json["performanceCounters"] = counters;
 
@@ -140,7 +157,8 @@ Json ToJson(const Report& report) {
     for (const auto& record : report.vehicleOperationData) {
         Json entries = Json::array();
         for (const auto& entry : record->entries) {
-            entries.push_back({{"label", entry.label}, {"value", entry.value}, {"unit", Unit(entry.unit)}});
+            entries.push_back(
+                {{"label", entry.label}, {"value", entry.value}, {"unit", Unit(entry.unit)}});
         }
         operation.push_back({{"name", record->name}, {"entries", entries}});
     }

@@ -82,7 +82,8 @@ Report Scan(Session& session) {
     report.monitorTests = diagnostics.getDiagnosticMonitors(false);
     report.oxygenSensorMonitorsComplete = diagnostics.areOxygenSensorMonitorsComplete(true);
     for (auto location : diagnostics.getOxygenSensorLocations(false)) {
-        report.oxygenSensors.push_back({location, diagnostics.getOxygenSensorMonitors(location, false)});
+        report.oxygenSensors.push_back(
+            {location, diagnostics.getOxygenSensorMonitors(location, false)});
     }
     report.performanceCounters = diagnostics.getPerformanceCounters(false);
     report.vehicleOperationData = diagnostics.getVehicleOperationData(false);

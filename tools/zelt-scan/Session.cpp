@@ -134,11 +134,17 @@ Session::Session(const std::string& adapter, std::ostream* trace)
       routines_(root_),
       dongle_(root_) {}
 
-std::string Session::linkLost() const { return pump_ ? pump_->lost() : std::string(); }
+std::string Session::linkLost() const {
+    return pump_ ? pump_->lost() : std::string();
+}
 
-std::string Session::adapterError() const { return root_->lastAdapterError(); }
+std::string Session::adapterError() const {
+    return root_->lastAdapterError();
+}
 
-bool Session::adapterLost() const { return root_->isAdapterLost(); }
+bool Session::adapterLost() const {
+    return root_->isAdapterLost();
+}
 
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),
@@ -149,14 +155,17 @@ Session::Session(const obd::sim::Scenario& scenario)
       routines_(root_),
       dongle_(root_) {}
 
-Session::~Session() { root_->closeConnection(); }
+Session::~Session() {
+    root_->closeConnection();
+}
 
 void Session::selectEcu(const std::string& ecu) {
     const auto addresses = root_->getEcuAddresses();
     char* end = nullptr;
     const unsigned long number = std::strtoul(ecu.c_str(), &end, 0);
     if (ecu.empty() || *end != '\0') {
-        throw UsageError("invalid ECU '" + ecu + "': give an index such as 1 or an address such as 0x7E9");
+        throw UsageError("invalid ECU '" + ecu +
+                         "': give an index such as 1 or an address such as 0x7E9");
     }
     std::uint32_t address = static_cast<std::uint32_t>(number);
     if (number < addresses.size()) {

@@ -64,8 +64,12 @@ private:
     bool colour_;
 };
 
-std::string Text(const std::shared_ptr<std::string>& text) { return text ? *text : "-"; }
-std::string YesNo(bool value) { return value ? "yes" : "no"; }
+std::string Text(const std::shared_ptr<std::string>& text) {
+    return text ? *text : "-";
+}
+std::string YesNo(bool value) {
+    return value ? "yes" : "no";
+}
 
 void WriteCodes(Writer& w, const std::string& kind, const TroubleCodes& codes) {
     if (codes.empty()) {
@@ -75,7 +79,8 @@ void WriteCodes(Writer& w, const std::string& kind, const TroubleCodes& codes) {
     w.line(kind + ":");
     std::vector<Row> rows;
     for (const auto& code : codes) {
-        rows.push_back({"  " + code->code, code->description.empty() ? "(no description)" : code->description,
+        rows.push_back({"  " + code->code,
+                        code->description.empty() ? "(no description)" : code->description,
                         EcuAddressText(code->ecuAddress)});
     }
     w.table(rows);
@@ -99,8 +104,9 @@ void WriteReadiness(Writer& w, const std::string& title,
     w.line(title + ":");
     std::vector<Row> rows;
     for (const auto& monitor : monitors) {
-        rows.push_back({"  " + monitor->name,
-                        !monitor->supported ? "not supported" : monitor->complete ? "complete" : "incomplete"});
+        rows.push_back({"  " + monitor->name, !monitor->supported ? "not supported"
+                                              : monitor->complete ? "complete"
+                                                                  : "incomplete"});
     }
     w.table(rows);
 }
@@ -121,17 +127,23 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
     w.table(info);
 
     w.heading("Malfunction indicator lamp");
-    w.line(std::string("MIL: ") + (!report.mil ? "unknown" : *report.mil == MilStatus::On ? "ON" : "off"));
-    const std::string since = report.mil && *report.mil == MilStatus::On ? "with MIL on" : "since codes cleared";
-    w.line("Distance " + since + ": " + (report.distanceSince ? SensorValueText(*report.distanceSince) : "-"));
-    w.line("Run time " + since + ": " + (report.runTimeSince ? SensorValueText(*report.runTimeSince) : "-"));
+    w.line(std::string("MIL: ") + (!report.mil                    ? "unknown"
+                                   : *report.mil == MilStatus::On ? "ON"
+                                                                  : "off"));
+    const std::string since =
+        report.mil && *report.mil == MilStatus::On ? "with MIL on" : "since codes cleared";
+    w.line("Distance " + since + ": " +
+           (report.distanceSince ? SensorValueText(*report.distanceSince) : "-"));
+    w.line("Run time " + since + ": " +
+           (report.runTimeSince ? SensorValueText(*report.runTimeSince) : "-"));
 
     w.heading("Trouble codes");
     WriteCodes(w, "Confirmed", report.confirmed);
     WriteCodes(w, "Pending", report.pending);
     WriteCodes(w, "Permanent", report.permanent);
     if (report.codesCleared) {
-        w.line(std::string("Clearing codes: ") + (report.clearAccepted ? "accepted by the vehicle" : "refused by the vehicle"));
+        w.line(std::string("Clearing codes: ") +
+               (report.clearAccepted ? "accepted by the vehicle" : "refused by the vehicle"));
         WriteCodes(w, "Confirmed after clearing", report.confirmedAfterClear);
         WriteCodes(w, "Pending after clearing", report.pendingAfterClear);
         WriteCodes(w, "Permanent after clearing", report.permanentAfterClear);
@@ -153,10 +165,11 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
     w.heading("On-board monitor tests");
     std::vector<Row> tests{{"MID", "Monitor", "TID", "Value", "Minimum", "Maximum", "Result"}};
     for (const auto& test : report.monitorTests) {
-        tests.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(test->monitorId)), test->monitorName,
-                         PidText(static_cast<obd::ParameterIdentifier::Id>(test->testId)),
-                         MeasuredText(test->value, test->unit), MeasuredText(test->minimum, test->unit),
-                         MeasuredText(test->maximum, test->unit), test->passed ? "pass" : "FAIL"});
+        tests.push_back(
+            {PidText(static_cast<obd::ParameterIdentifier::Id>(test->monitorId)), test->monitorName,
+             PidText(static_cast<obd::ParameterIdentifier::Id>(test->testId)),
+             MeasuredText(test->value, test->unit), MeasuredText(test->minimum, test->unit),
+             MeasuredText(test->maximum, test->unit), test->passed ? "pass" : "FAIL"});
     }
     w.table(tests);
 
@@ -195,7 +208,11 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
         w.line(record->name + ":");
         std::vector<Row> rows;
         for (const auto& entry : record->entries) {
-            rows.push_back({"  " + entry.label, entry.value + (entry.unit == MeasurementUnit::None ? "" : " " + ConvertMeasurementUnitToString(entry.unit))});
+            rows.push_back(
+                {"  " + entry.label,
+                 entry.value + (entry.unit == MeasurementUnit::None
+                                    ? ""
+                                    : " " + ConvertMeasurementUnitToString(entry.unit))});
         }
         w.table(rows);
     }
@@ -203,8 +220,8 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
     w.heading("Test routines");
     std::vector<Row> routines;
     for (const auto& routine : report.testRoutines) {
-        routines.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(routine->id)), routine->name,
-                            RoutineStatusText(routine->status), routine->result});
+        routines.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(routine->id)),
+                            routine->name, RoutineStatusText(routine->status), routine->result});
     }
     if (routines.empty()) {
         w.line("none");

@@ -19,10 +19,12 @@ Id ParsePid(const std::string& text) {
         digits = digits.substr(2);
     }
     const bool hex = !digits.empty() && digits.size() <= 2 &&
-                     std::all_of(digits.begin(), digits.end(),
-                                 [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+                     std::all_of(digits.begin(), digits.end(), [](char c) {
+                         return std::isxdigit(static_cast<unsigned char>(c));
+                     });
     if (!hex) {
-        throw UsageError("invalid PID '" + text + "': give a hexadecimal parameter number such as 0C or 0x0C");
+        throw UsageError("invalid PID '" + text +
+                         "': give a hexadecimal parameter number such as 0C or 0x0C");
     }
     return static_cast<Id>(std::stoi(digits, nullptr, 16));
 }
@@ -47,9 +49,10 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out) {
     const auto supported = parameters.getPids();
     std::vector<std::string> names;
     for (Id pid : options.pids) {
-        const auto description = std::find(supported.begin(), supported.end(), pid) != supported.end()
-                                      ? parameters.getParameter(pid)
-                                      : nullptr;
+        const auto description =
+            std::find(supported.begin(), supported.end(), pid) != supported.end()
+                ? parameters.getParameter(pid)
+                : nullptr;
         if (!description) {
             throw UsageError("unknown PID " + PidText(pid) + ": the vehicle does not support it");
         }
@@ -68,7 +71,8 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out) {
                 for (const auto& sensor : parameters.getValues(options.pids[i], true)) {
                     sensors.push_back(ToJson(*sensor));
                 }
-                values.push_back({{"pid", PidText(options.pids[i])}, {"name", names[i]}, {"sensors", sensors}});
+                values.push_back(
+                    {{"pid", PidText(options.pids[i])}, {"name", names[i]}, {"sensors", sensors}});
             }
             line["parameters"] = values;
             out << line.dump() << '\n';

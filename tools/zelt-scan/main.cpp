@@ -59,7 +59,8 @@ void StartLog(const std::string& path) {
         throw zelt::scan::UsageError("cannot write the log file '" + path + "'");
     }
     orvane::StartDebugLog(path);
-    orvane::LogLine().setContext(0, 0, orvane::LogLevel::Info) << "zelt-scan " << ZELT_VERSION << " started";
+    orvane::LogLine().setContext(0, 0, orvane::LogLevel::Info)
+        << "zelt-scan " << ZELT_VERSION << " started";
 }
 
 // What was read is shown even when the adapter went away in the middle; the
@@ -129,30 +130,38 @@ int Run(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app{"zelt-scan: a diagnostic scan of a vehicle over OBD-II (built-in simulated vehicle by default)",
-                 "zelt-scan"};
+    CLI::App app{
+        "zelt-scan: a diagnostic scan of a vehicle over OBD-II (built-in simulated vehicle by "
+        "default)",
+        "zelt-scan"};
     app.set_version_flag("--version", std::string("zelt-scan ") + ZELT_VERSION);
     app.add_option("--scenario", options.scenario, "Scan the simulated vehicle described in FILE")
         ->type_name("FILE");
-    app.add_flag("--json", options.json, "Write one JSON document (or one JSON object per reading with --watch)");
-    app.add_option("--watch", options.watch, "Read these PIDs repeatedly, e.g. 0C,0D")->type_name("PID[,PID...]");
+    app.add_flag("--json", options.json,
+                 "Write one JSON document (or one JSON object per reading with --watch)");
+    app.add_option("--watch", options.watch, "Read these PIDs repeatedly, e.g. 0C,0D")
+        ->type_name("PID[,PID...]");
     app.add_option("--interval", options.intervalMs, "Milliseconds between readings with --watch")
         ->check(CLI::Range(0, 3600000))
         ->type_name("MS");
     app.add_option("--count", options.count, "Number of readings with --watch")
         ->check(CLI::Range(1, 1000000))
         ->type_name("N");
-    app.add_option("--ecu", options.ecu, "Scan another ECU: an index (1) or an address (0x7E9)")->type_name("N");
-    auto* clear = app.add_flag("--clear-codes", options.clearCodes,
-                               "Clear the trouble codes (needs --yes); shows them before and after");
+    app.add_option("--ecu", options.ecu, "Scan another ECU: an index (1) or an address (0x7E9)")
+        ->type_name("N");
+    auto* clear =
+        app.add_flag("--clear-codes", options.clearCodes,
+                     "Clear the trouble codes (needs --yes); shows them before and after");
     app.add_flag("--yes", options.yes, "Confirm --clear-codes");
     app.add_option("--log", options.log, "Write a debug log to FILE")->type_name("FILE");
-    app.add_option("--adapter", options.adapter,
-                   "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
-                   "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
+    app.add_option(
+           "--adapter", options.adapter,
+           "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
+           "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
         ->type_name("ADDRESS")
         ->excludes(app.get_option("--scenario"));
-    app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr (with --adapter)");
+    app.add_flag("--trace", options.trace,
+                 "Write the raw adapter dialogue to stderr (with --adapter)");
     clear->excludes(app.get_option("--watch"));
 
     try {

@@ -10,8 +10,7 @@ namespace obd {
 // Direct access to the adapter for troubleshooting: commands sent as text,
 // and a data log of every request and answer, reported to the attached
 // observers while it is enabled.
-class ITroubleshootingService
-    : public virtual orvane::INotifier<ITroubleshootingServiceObserver> {
+class ITroubleshootingService : public virtual orvane::INotifier<ITroubleshootingServiceObserver> {
 public:
     ~ITroubleshootingService() override = default;
 

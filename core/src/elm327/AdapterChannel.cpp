@@ -141,8 +141,7 @@ void AdapterChannel::drop(const std::string& reason) {
     }
 }
 
-std::optional<std::string> AdapterChannel::command(const std::string& text,
-                                                   std::int32_t timeout) {
+std::optional<std::string> AdapterChannel::command(const std::string& text, std::int32_t timeout) {
     if (!connection_ || !connection_->isValid()) {
         return std::nullopt;
     }

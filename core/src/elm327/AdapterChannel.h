@@ -93,7 +93,7 @@ private:
 
     const std::shared_ptr<AdapterInfo> info_;
 
-    std::mutex exchangeMutex_;  // one exchange with the adapter at a time
+    std::mutex exchangeMutex_;                     // one exchange with the adapter at a time
     std::shared_ptr<IDataConnection> connection_;  // guarded by exchangeMutex_
     bool extended_ = false;                        // 29-bit identifiers; guarded by exchangeMutex_
     std::optional<std::uint32_t> header_;          // guarded by exchangeMutex_

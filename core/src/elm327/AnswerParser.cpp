@@ -59,8 +59,8 @@ Bytes BytesOf(std::string_view digits) {
     Bytes bytes;
     bytes.reserve(digits.size() / 2);
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(DigitValue(digits[i]) << 4 |
-                                                  DigitValue(digits[i + 1])));
+        bytes.push_back(
+            static_cast<std::uint8_t>(DigitValue(digits[i]) << 4 | DigitValue(digits[i + 1])));
     }
     return bytes;
 }

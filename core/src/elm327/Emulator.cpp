@@ -17,16 +17,26 @@ constexpr std::uint32_t kExtendedFirstEcu = 0x10;  // engine ECU source address
 
 const char* ProtocolName(int protocol) {
     switch (protocol) {
-        case 1: return "SAE J1850 PWM";
-        case 2: return "SAE J1850 VPW";
-        case 3: return "ISO 9141-2";
-        case 4: return "ISO 14230-4 (KWP 5BAUD)";
-        case 5: return "ISO 14230-4 (KWP FAST)";
-        case 6: return "ISO 15765-4 (CAN 11/500)";
-        case 7: return "ISO 15765-4 (CAN 29/500)";
-        case 8: return "ISO 15765-4 (CAN 11/250)";
-        case 9: return "ISO 15765-4 (CAN 29/250)";
-        default: return "AUTO";
+        case 1:
+            return "SAE J1850 PWM";
+        case 2:
+            return "SAE J1850 VPW";
+        case 3:
+            return "ISO 9141-2";
+        case 4:
+            return "ISO 14230-4 (KWP 5BAUD)";
+        case 5:
+            return "ISO 14230-4 (KWP FAST)";
+        case 6:
+            return "ISO 15765-4 (CAN 11/500)";
+        case 7:
+            return "ISO 15765-4 (CAN 29/500)";
+        case 8:
+            return "ISO 15765-4 (CAN 11/250)";
+        case 9:
+            return "ISO 15765-4 (CAN 29/250)";
+        default:
+            return "AUTO";
     }
 }
 
@@ -34,7 +44,9 @@ bool IsHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
-int Digit(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
+int Digit(char c) {
+    return c <= '9' ? c - '0' : c - 'A' + 10;
+}
 
 // Upper case without blanks, as the adapter reads commands.
 std::string Normalise(std::string_view text) {
@@ -121,13 +133,20 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_ = Settings{};
         return "OK\r";
     }
-    if (c == "E0" || c == "E1") return flag(settings_.echo);
-    if (c == "L0" || c == "L1") return flag(settings_.linefeeds);
-    if (c == "H0" || c == "H1") return flag(settings_.headers);
-    if (c == "S0" || c == "S1") return flag(settings_.spaces);
-    if (c == "CAF0" || c == "CAF1") return flag(settings_.autoFormat);
-    if (c == "I") return options_.identification + "\r";
-    if (c == "@1") return options_.description + "\r";
+    if (c == "E0" || c == "E1")
+        return flag(settings_.echo);
+    if (c == "L0" || c == "L1")
+        return flag(settings_.linefeeds);
+    if (c == "H0" || c == "H1")
+        return flag(settings_.headers);
+    if (c == "S0" || c == "S1")
+        return flag(settings_.spaces);
+    if (c == "CAF0" || c == "CAF1")
+        return flag(settings_.autoFormat);
+    if (c == "I")
+        return options_.identification + "\r";
+    if (c == "@1")
+        return options_.description + "\r";
     if (c == "RV") {
         const auto volts = vehicle_.readBatteryVoltage();
         if (!volts) {
@@ -137,8 +156,10 @@ std::string Emulator::atCommand(const std::string& c) {
         std::snprintf(text, sizeof text, "%.1fV", *volts);
         return std::string(text) + "\r";
     }
-    if (c == "DP") return describeProtocol(false) + "\r";
-    if (c == "DPN") return describeProtocol(true) + "\r";
+    if (c == "DP")
+        return describeProtocol(false) + "\r";
+    if (c == "DPN")
+        return describeProtocol(true) + "\r";
     if ((c.rfind("SP", 0) == 0 || c.rfind("TP", 0) == 0) && c.size() >= 3 && c.size() <= 4) {
         std::string value = c.substr(2);
         const bool automatic = value[0] == 'A';
@@ -163,8 +184,8 @@ std::string Emulator::atCommand(const std::string& c) {
         return "OK\r";
     }
     // Settings the emulated bus has no use for are accepted.
-    if (c.rfind("ST", 0) == 0 || c.rfind("AT", 0) == 0 || c == "M0" || c == "M1" ||
-        c == "PC" || c == "CFC0" || c == "CFC1") {
+    if (c.rfind("ST", 0) == 0 || c.rfind("AT", 0) == 0 || c == "M0" || c == "M1" || c == "PC" ||
+        c == "CFC0" || c == "CFC1") {
         return "OK\r";
     }
     return "?\r";
@@ -246,8 +267,10 @@ std::string Emulator::request(const std::string& command) {
         settings_.active = vehicle;
     }
     if (settings_.active != vehicle) {
-        if (settings_.active >= 6) return "CAN ERROR\r";
-        if (settings_.active >= 3) return "BUS INIT: ...ERROR\r";
+        if (settings_.active >= 6)
+            return "CAN ERROR\r";
+        if (settings_.active >= 3)
+            return "BUS INIT: ...ERROR\r";
         return "NO DATA\r";
     }
     ++vehicleRequests_;

@@ -59,10 +59,10 @@ private:
         bool headers = false;
         bool spaces = true;
         bool autoFormat = true;
-        int protocol = 0;        // as selected by ATSP; 0 = automatic
-        bool automatic = true;   // the protocol may be searched for
-        int active = 0;          // the protocol found; 0 before the first search
-        std::string header;      // ATSH; empty = functional
+        int protocol = 0;       // as selected by ATSP; 0 = automatic
+        bool automatic = true;  // the protocol may be searched for
+        int active = 0;         // the protocol found; 0 before the first search
+        std::string header;     // ATSH; empty = functional
     };
 
     std::string execute(const std::string& command);  // REQUIRES: mutex_ held

@@ -37,7 +37,7 @@ struct SensorDefinition {
 // A parameter (service 01 PID) the codec knows.
 struct PidDefinition {
     std::uint8_t pid = 0;
-    std::string name;          // e.g. "Engine Speed"
+    std::string name;           // e.g. "Engine Speed"
     std::size_t dataBytes = 0;  // data bytes after the PID byte
     std::vector<SensorDefinition> sensors;
 };

@@ -56,8 +56,8 @@ private:
     using Listeners = detail::ObserverList<IConnectionPhaseListener>;
 
     void setPhase(ConnectionPhase phase);  // REQUIRES: openMutex_ held
-    bool openAdapter(const std::shared_ptr<IDataConnection>& connection,
-                     DataLinkProtocol protocol, bool searchOtherProtocols);  // REQUIRES: openMutex_
+    bool openAdapter(const std::shared_ptr<IDataConnection>& connection, DataLinkProtocol protocol,
+                     bool searchOtherProtocols);  // REQUIRES: openMutex_
 
     const std::shared_ptr<detail::VehicleConnection> vehicle_;
     const DataLinkProtocol vehicleProtocol_;

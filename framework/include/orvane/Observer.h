@@ -77,8 +77,7 @@ void Observer<T>::detachFrom(INotifier<T>* notifier) {
 
 template <typename T>
 void Observer<T>::remove(INotifier<T>* notifier) {
-    notifiers_.erase(std::remove(notifiers_.begin(), notifiers_.end(), notifier),
-                     notifiers_.end());
+    notifiers_.erase(std::remove(notifiers_.begin(), notifiers_.end(), notifier), notifiers_.end());
 }
 
 }  // namespace orvane

@@ -58,8 +58,7 @@ public:
     // The monitors of one location. An empty answer is not cached, so the next
     // call asks again. `refresh` drops the cached lists of every location, not
     // only of `location`, before asking; they stay dropped if the core throws.
-    OxygenSensorMonitors getOxygenSensorMonitors(obd::OxygenSensorLocation location,
-                                                 bool refresh);
+    OxygenSensorMonitors getOxygenSensorMonitors(obd::OxygenSensorLocation location, bool refresh);
 
     // The core's verdict. A new repository answers false without asking until
     // the first clearing or the first `refresh`.

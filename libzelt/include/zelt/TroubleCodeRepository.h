@@ -73,11 +73,9 @@ public:
     std::shared_ptr<SensorModel> getRuntimeSince(MilStatus status, bool refresh);
 
     // The code that caused freeze frame `frame` to be stored; null if none.
-    std::shared_ptr<obd::DtcDataModel> getFreezeFrameTroubleCode(std::uint8_t frame,
-                                                                 bool refresh);
+    std::shared_ptr<obd::DtcDataModel> getFreezeFrameTroubleCode(std::uint8_t frame, bool refresh);
     // The parameters stored in freeze frame `frame`; empty if none.
-    std::vector<obd::ParameterIdentifier::Id> getFreezeFramePids(std::uint8_t frame,
-                                                                 bool refresh);
+    std::vector<obd::ParameterIdentifier::Id> getFreezeFramePids(std::uint8_t frame, bool refresh);
     // Parameter `id` as stored in freeze frame `frame`; null if none.
     std::shared_ptr<ParameterModel> getFreezeFrameParameter(std::uint8_t frame,
                                                             obd::ParameterIdentifier::Id id,
