@@ -73,7 +73,7 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
         {WithEcu(R"("pids": {"0x03": "0G 00"})"), "/ecus/0/pids/0x03", "'G' is not a hex digit"},
         {WithEcu(R"("pids": {"0x0C": "1A"})"), "/ecus/0/pids/0x0C", "needs 2 data bytes, got 1"},
         {WithEcu(R"("pids": {"0x0C": "fast"})"), "/ecus/0/pids/0x0C", "bad hex"},
-        {WithEcu(R"("pids": {"0xA6": 1})"), "/ecus/0/pids/0xA6", "unknown PID 0xA6"},
+        {WithEcu(R"("pids": {"0xC1": 1})"), "/ecus/0/pids/0xC1", "unknown PID 0xC1"},
         {WithEcu(R"("pids": {"0x00": "BE 1F A8 13"})"), "/ecus/0/pids/0x00", "support bitmap"},
         {WithEcu(R"("pids": {"0x01": "00 07 65 00"})"), "/ecus/0/pids/0x01", "derived"},
         {WithEcu(R"("pids": {"0xF4": 12.6})"), "/ecus/0/pids/0xF4", "/adapter/batteryVoltage"},

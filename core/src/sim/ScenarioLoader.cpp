@@ -10,6 +10,7 @@
 
 #include "bus/Hex.h"
 #include "j1979/Codec.h"
+#include "j1979/ReadinessMonitors.h"
 #include "obd/sim/Scenario.h"
 #include "services/InfoTypes.h"
 #include "services/VehicleOperationData.h"
@@ -25,14 +26,6 @@ constexpr std::size_t kCalidSize = 16;
 constexpr std::size_t kShortTextSize = 17;  // VIN, ESN, EROTAN
 constexpr std::size_t kLongTextSize = 32;   // the other texts this core carries
 constexpr std::size_t kMaxRoutineData = 5;
-
-const char* const kSparkMonitorKeys[8] = {
-    "catalyst",      "heatedCatalyst", "evaporativeSystem",  "secondaryAirSystem",
-    "acRefrigerant", "oxygenSensor",   "oxygenSensorHeater", "egrSystem"};
-const char* const kCompressionMonitorKeys[8] = {"nmhcCatalyst",  nullptr,       "noxScrMonitor",
-                                                "boostPressure", nullptr,       "exhaustGasSensor",
-                                                "pmFilter",      "egrVvtSystem"};
-const char* const kContinuousMonitorKeys[3] = {"misfire", "fuelSystem", "components"};
 
 const std::vector<const char*> kSparkCounterKeys = {"catalystBank1",
                                                     "catalystBank2",
@@ -331,7 +324,7 @@ private:
     // The PID of an object key such as "0x0C".
     std::uint8_t pidKey(const std::string& key, const std::string& path) {
         const std::uint32_t pid = r_.integerText(key, path, 0xFF);
-        if (pid % 0x20 == 0 && pid <= 0x60) {
+        if (pid % 0x20 == 0) {
             r_.fail(path, "PID " + Hex2(pid) +
                               " is a support bitmap; bitmaps are derived from the PIDs present");
         }
@@ -534,20 +527,20 @@ private:
 
     MonitorSet monitors(const Json& json, const std::string& path, Ignition ignition) {
         r_.expect(json, Json::value_t::object, path, "an object");
-        const char* const* keys =
-            ignition == Ignition::Spark ? kSparkMonitorKeys : kCompressionMonitorKeys;
+        const auto& continuous = j1979::ContinuousMonitors();
+        const auto& nonContinuous = j1979::NonContinuousMonitors(ignition);
         MonitorSet set;
         for (auto it = json.begin(); it != json.end(); ++it) {
             const std::string itemPath = path + "/" + it.key();
             bool known = false;
-            for (std::size_t i = 0; i < 3; ++i) {
-                if (it.key() == kContinuousMonitorKeys[i]) {
+            for (std::size_t i = 0; i < continuous.size(); ++i) {
+                if (it.key() == continuous[i].key) {
                     set.continuous[i] = monitorState(it.value(), itemPath);
                     known = true;
                 }
             }
-            for (std::size_t i = 0; i < 8; ++i) {
-                if (keys[i] != nullptr && it.key() == keys[i]) {
+            for (std::size_t i = 0; i < nonContinuous.size(); ++i) {
+                if (nonContinuous[i].key != nullptr && it.key() == nonContinuous[i].key) {
                     set.nonContinuous[i] = monitorState(it.value(), itemPath);
                     known = true;
                 }
