@@ -4,7 +4,9 @@
 #include <functional>
 #include <string>
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
+#include "j1979/Numbers.h"
 
 namespace {
 
@@ -69,6 +71,25 @@ TEST(TroubleCodeTest, RejectsMalformedCodes) {
     for (const auto& c : cases) {
         EXPECT_EQ(MessageOf([&] { EncodeTroubleCode(c.code); }), c.message);
     }
+}
+
+// --- numbers and hex -----------------------------------------------------------
+
+// A number is the whole text or nothing: no partial reads ("12abc"), no signs,
+// no spaces, no wrap-around past 64 bits.
+TEST(NumberTextTest, ParsesWholeUnsignedNumbersOnly) {
+    using obd::j1979::detail::ParseUnsigned;
+    EXPECT_EQ(ParseUnsigned("7E8", 16), 0x7E8u);
+    EXPECT_EQ(ParseUnsigned("7e8", 16), 0x7E8u);
+    EXPECT_EQ(ParseUnsigned("2024", 10), 2024u);
+    EXPECT_EQ(ParseUnsigned("FFFFFFFFFFFFFFFF", 16), 0xFFFFFFFFFFFFFFFFu);
+    for (const char* bad : {"", "-1", "+1", " 1", "1 ", "12abc", "18446744073709551616"}) {
+        EXPECT_EQ(ParseUnsigned(bad, 10), std::nullopt) << bad;
+    }
+    EXPECT_EQ(obd::bus::HexNumber(0x0C), "0x0C");
+    EXPECT_EQ(obd::bus::HexNumber(0x00), "0x00");
+    EXPECT_EQ(obd::bus::HexNumber(0x7E8), "0x7E8");
+    EXPECT_EQ(obd::bus::HexNumber(0xFF), "0xFF");
 }
 
 // --- VIN ----------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
 #include "j1979/Numbers.h"
 #include "j1979/ReadinessMonitors.h"
@@ -84,7 +85,6 @@ std::string SensorsPresentText(std::uint8_t bits, int banks) {
 }  // namespace
 
 std::string SupportedPidsText(std::uint8_t basePid, const std::uint8_t* field) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (int index = 0; index < 32; ++index) {
         // The most significant bit of byte A stands for the PID after the base.
@@ -93,8 +93,8 @@ std::string SupportedPidsText(std::uint8_t basePid, const std::uint8_t* field) {
             if (!text.empty()) {
                 text += ' ';
             }
-            text += kDigits[(pid >> 4) & 0x0F];
-            text += kDigits[pid & 0x0F];
+            text += bus::HexDigit(static_cast<unsigned>(pid) >> 4);
+            text += bus::HexDigit(static_cast<unsigned>(pid));
         }
     }
     return text.empty() ? "None" : text;
