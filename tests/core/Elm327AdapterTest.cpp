@@ -171,7 +171,7 @@ TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
     const auto single = describe();
     root->setMultiPidRequests(true);
     const auto batched = describe();
-    EXPECT_EQ(single.size(), 34u);
+    EXPECT_EQ(single.size(), 37u);
     EXPECT_EQ(batched, single);
     root->getConnectionManager()->closeConnection();
 }
