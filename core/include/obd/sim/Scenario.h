@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "obd/Export.h"
+
 namespace obd::sim {
 
 struct VehicleModel;
 
 // A scenario file that cannot be used. The message names the file, the JSON
 // path of the offending value (e.g. "/ecus/0/pids/0x0C") and what is wrong.
-class ScenarioError : public std::runtime_error {
+class OBD_API ScenarioError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -25,7 +27,7 @@ public:
 // A Scenario is immutable and cheap to copy (copies share the loaded model).
 // Loading validates the whole file first: a scenario that loads is complete,
 // and a failed load leaves nothing behind.
-class Scenario {
+class OBD_API Scenario {
 public:
     // Reads and validates a scenario file. Throws ScenarioError.
     static Scenario loadFile(const std::string& path);

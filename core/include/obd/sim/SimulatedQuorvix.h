@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "obd/Export.h"
 #include "obd/IQuorvix.h"
 #include "obd/sim/Scenario.h"
 
@@ -24,7 +25,7 @@ namespace obd::sim {
 //
 // Lifetime: services built from the root keep what they need alive; the
 // root may go before them.
-class SimulatedQuorvix : public IQuorvix {
+class OBD_API SimulatedQuorvix : public IQuorvix {
 public:
     // A root over `scenario`, with the connection closed.
     static std::shared_ptr<SimulatedQuorvix> create(const Scenario& scenario = Scenario::builtIn());
