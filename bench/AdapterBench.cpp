@@ -20,13 +20,12 @@
 #include "obd/IConnectionManager.h"
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
+#include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/EmulatedAdapter.h"
-#include "obd/sim/SimulatedQuorvix.h"
 
 namespace {
 
 using obd::sim::Scenario;
-using obd::sim::SimulatedQuorvix;
 
 constexpr int kBytesPerSecond = 3840;
 constexpr std::chrono::milliseconds kLatency{30};
@@ -103,7 +102,7 @@ struct Connected {
     }
 
     SlowAdapter adapter;
-    std::shared_ptr<SimulatedQuorvix> root = SimulatedQuorvix::createForAdapter();
+    std::shared_ptr<obd::elm327::AdapterQuorvix> root = obd::elm327::AdapterQuorvix::create();
 };
 
 void Report(benchmark::State& state, const SlowAdapter& adapter, long before, double seconds,

@@ -57,8 +57,15 @@ public:
 
 // An in-memory bridge between the two ends. Both ends may be used from
 // different threads at once.
+//
+// Bounded: bytes from the vehicle that the core has not taken are held up to
+// kMaxIncomingBytes, far more than any adapter's answer. A peer that sends
+// more without a delimiter is not an adapter answering: set() then marks
+// the bridge dead (as invalidate()) and drops what it held.
 class OBD_API DataBridge : public IDataBridge, public IDataConnection {
 public:
+    static constexpr std::size_t kMaxIncomingBytes = 64 * 1024;
+
     DataBridge() = default;
     DataBridge(const DataBridge&) = delete;
     DataBridge& operator=(const DataBridge&) = delete;
@@ -86,7 +93,10 @@ private:
     bool hasDelimiter_ = false;
     char delimiter_ = 0;
     std::deque<std::uint8_t> incoming_;  // vehicle -> core
-    Bytes outgoing_;                     // core -> vehicle
+    // The first bytes of incoming_ already searched for the delimiter, so
+    // that each byte is searched once however it arrives.
+    std::size_t searched_ = 0;
+    Bytes outgoing_;  // core -> vehicle
     std::vector<IConnectionLogger*> loggers_;
 };
 

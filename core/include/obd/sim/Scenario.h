@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -29,7 +30,12 @@ public:
 // and a failed load leaves nothing behind.
 class OBD_API Scenario {
 public:
-    // Reads and validates a scenario file. Throws ScenarioError.
+    // The largest scenario file loadFile() reads; a real one is a few
+    // kilobytes.
+    static constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
+
+    // Reads and validates a scenario file. Throws ScenarioError, also for a
+    // file larger than kMaxFileBytes (before reading it whole).
     static Scenario loadFile(const std::string& path);
     // Validates scenario text; `source` names it in error messages.
     // Throws ScenarioError.
