@@ -35,8 +35,14 @@ void DataBridge::set(const Bytes& data) {
         if (!valid_) {
             return;
         }
-        incoming_.insert(incoming_.end(), data.begin(), data.end());
-        loggers = loggers_;
+        if (data.size() > kMaxIncomingBytes - incoming_.size()) {
+            valid_ = false;
+            incoming_.clear();
+            searched_ = 0;
+        } else {
+            incoming_.insert(incoming_.end(), data.begin(), data.end());
+            loggers = loggers_;
+        }
     }
     arrived_.notify_all();
     for (IConnectionLogger* logger : loggers) {
@@ -58,6 +64,7 @@ void DataBridge::setDelimiter(char delimiter) {
     std::lock_guard<std::mutex> lock(mutex_);
     hasDelimiter_ = true;
     delimiter_ = delimiter;
+    searched_ = 0;
 }
 
 bool DataBridge::isValid() const {
@@ -68,9 +75,10 @@ bool DataBridge::isValid() const {
 bool DataBridge::takeIncoming(Bytes& data) {
     auto end = incoming_.end();
     if (hasDelimiter_) {
-        auto found =
-            std::find(incoming_.begin(), incoming_.end(), static_cast<std::uint8_t>(delimiter_));
+        auto found = std::find(incoming_.begin() + static_cast<std::ptrdiff_t>(searched_),
+                               incoming_.end(), static_cast<std::uint8_t>(delimiter_));
         if (found == incoming_.end()) {
+            searched_ = incoming_.size();
             return false;
         }
         end = found + 1;
@@ -79,6 +87,7 @@ bool DataBridge::takeIncoming(Bytes& data) {
     }
     data.assign(incoming_.begin(), end);
     incoming_.erase(incoming_.begin(), end);
+    searched_ = 0;
     return true;
 }
 

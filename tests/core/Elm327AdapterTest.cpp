@@ -16,6 +16,7 @@
 #include "obd/IConnectionService.h"
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
+#include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "sim/SimulatedBus.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 using obd::ConnectionPhase;
 using obd::DataLinkProtocol;
+using obd::elm327::AdapterQuorvix;
 using obd::sim::Scenario;
 using obd::sim::SimulatedQuorvix;
 
@@ -110,7 +112,7 @@ private:
 
 TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto local = SimulatedQuorvix::create();
     ASSERT_TRUE(local->openConnection());
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
@@ -147,7 +149,7 @@ TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
 // of several frames; the parameters are those read one at a time.
 TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                              DataLinkProtocol::Automatic, true));
     auto ecu = root->createEcuService(root->createConnectionService());
@@ -178,7 +180,7 @@ TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
 
 TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     EXPECT_FALSE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Iso9141, false));
     EXPECT_EQ(manager->getPhase(), ConnectionPhase::Failed);
@@ -187,14 +189,15 @@ TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {
 }
 
 TEST(Elm327AdapterTest, OpeningWithoutDataConnectionFails) {
-    auto root = SimulatedQuorvix::createForAdapter();
-    EXPECT_FALSE(root->openConnection());
+    auto root = AdapterQuorvix::create();
+    EXPECT_FALSE(
+        root->getConnectionManager()->openConnection(nullptr, DataLinkProtocol::Automatic, true));
     EXPECT_FALSE(root->isConnectionOpen());
 }
 
 TEST(Elm327AdapterTest, AdapterThatNeverPromptsFailsTheOpeningInsteadOfHanging) {
     auto bridge = std::make_shared<obd::DataBridge>();  // nobody answers
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     manager->setTimeout(20);
     EXPECT_FALSE(manager->openConnection(bridge, DataLinkProtocol::Automatic, true));
@@ -203,7 +206,7 @@ TEST(Elm327AdapterTest, AdapterThatNeverPromptsFailsTheOpeningInsteadOfHanging) 
 
 TEST(Elm327AdapterTest, AdapterFallingSilentClosesTheConnection) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     PhaseWaiter closed(ConnectionPhase::Closed);
@@ -223,7 +226,7 @@ TEST(Elm327AdapterTest, AdapterFallingSilentClosesTheConnection) {
 
 TEST(Elm327AdapterTest, LostTransportClosesTheConnection) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     PhaseWaiter closed(ConnectionPhase::Closed);
@@ -238,7 +241,7 @@ TEST(Elm327AdapterTest, LostTransportClosesTheConnection) {
 
 TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     auto ecu = root->createEcuService(root->createConnectionService());
@@ -250,7 +253,7 @@ TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
 
 TEST(Elm327AdapterTest, LastAdapterErrorKeepsTheErrorTextUntilTheNextOpening) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->lastAdapterError(), "");
@@ -275,22 +278,16 @@ TEST(Elm327AdapterTest, LastAdapterErrorTellsWhyTheOpeningFailed) {
     options.errorFrom = 1;
     options.errorText = "UNABLE TO CONNECT";
     EmulatedAdapter adapter(options);
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     EXPECT_FALSE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                               DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->lastAdapterError(), "UNABLE TO CONNECT");
 }
 
-TEST(Elm327AdapterTest, InProcessVehicleHasNoAdapterError) {
-    auto root = SimulatedQuorvix::create();
-    ASSERT_TRUE(root->openConnection());
-    EXPECT_EQ(root->lastAdapterError(), "");
-}
-
 TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
     // A bridge registered without a listener removes a null one when it
     // goes; that must not wait for a delivery that never comes.
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     root->getConnectionManager()->removePhaseListener(nullptr);
     SUCCEED();
 }
@@ -301,7 +298,7 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
     // Adapters differ in whether the count means messages or frames: a
     // count of one on a multi-frame answer could cut it short.
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                              DataLinkProtocol::Automatic, true));
     auto connection = root->createConnectionService();

@@ -9,10 +9,8 @@
 #include <iostream>
 #include <string>
 
-#include "elm327/Emulator.h"
+#include "obd/sim/EmulatedAdapter.h"
 #include "obd/sim/Scenario.h"
-#include "sim/SimulatedBus.h"
-#include "sim/VehicleModel.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
@@ -51,7 +49,7 @@ struct Options {
 // With `dropAfter`, hangs up after that many commands, as an adapter that
 // loses power does, and returns true. With `muteAfter`, reads but no longer
 // answers from that command on, as a Bluetooth adapter out of range.
-bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter, int muteAfter) {
+bool Serve(int fd, obd::sim::EmulatedAdapter& emulator, int dropAfter, int muteAfter) {
     char buffer[1024];
     int commands = 0;
     for (;;) {
@@ -88,11 +86,8 @@ bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter, int muteAfter
     }
 }
 
-obd::elm327::EmulatorOptions Emulated(const Options& options, const obd::sim::VehicleModel& model) {
-    obd::elm327::EmulatorOptions emulated;
-    emulated.vehicleProtocol = model.protocol;
-    emulated.identification = model.adapter.identification;
-    emulated.description = model.adapter.description;
+obd::sim::EmulatedAdapterOptions Emulated(const Options& options) {
+    obd::sim::EmulatedAdapterOptions emulated;
     emulated.latency = std::chrono::milliseconds(options.latencyMs);
     emulated.bytesPerSecond = options.bytesPerSecond;
     if (!options.errorText.empty()) {
@@ -140,15 +135,13 @@ void AwaitPtyClient(int master) {
     }
 }
 
-int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle,
-           const obd::elm327::EmulatorOptions& emulated) {
+int RunPty(const Options& options, obd::sim::EmulatedAdapter& emulator) {
     const int master = OpenPty();
     // The path first, alone on a line, so that a script can read it.
     std::cout << "serving on " << ::ptsname(master) << std::endl;
     do {
         AwaitPtyClient(master);
-        obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
-        vehicle.restartClock();
+        emulator.reset();  // a fresh adapter per client
         // A pty hangs up only when its master closes, which ends the pty.
         if (Serve(master, emulator, options.dropAfter, options.muteAfter)) {
             break;
@@ -160,7 +153,7 @@ int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle,
 
 #else
 
-int RunPty(const Options&, obd::sim::SimulatedBus&, const obd::elm327::EmulatorOptions&) {
+int RunPty(const Options&, obd::sim::EmulatedAdapter&) {
     throw std::runtime_error("--pty is supported on Linux only");
 }
 
@@ -169,13 +162,11 @@ int RunPty(const Options&, obd::sim::SimulatedBus&, const obd::elm327::EmulatorO
 int Run(const Options& options) {
     const auto scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
                                                    : obd::sim::Scenario::loadFile(options.scenario);
-    const auto& model = *scenario.model();
-    obd::sim::SimulatedBus vehicle(model);
-    const obd::elm327::EmulatorOptions emulated = Emulated(options, model);
+    obd::sim::EmulatedAdapter emulator(scenario, Emulated(options));
     // A client that goes while we answer must not kill the emulator.
     ::signal(SIGPIPE, SIG_IGN);
     if (options.pty) {
-        return RunPty(options, vehicle, emulated);
+        return RunPty(options, emulator);
     }
 
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -208,8 +199,7 @@ int Run(const Options& options) {
             }
             break;
         }
-        obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
-        vehicle.restartClock();
+        emulator.reset();  // a fresh adapter per client
         Serve(client, emulator, options.dropAfter, options.muteAfter);
         ::close(client);
     } while (!options.once);
