@@ -29,7 +29,7 @@ bool DataBridge::get(Bytes& data) {
 }
 
 void DataBridge::set(const Bytes& data) {
-    std::vector<IConnectionLogger*> loggers;
+    bool accepted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!valid_) {
@@ -41,22 +41,25 @@ void DataBridge::set(const Bytes& data) {
             searched_ = 0;
         } else {
             incoming_.insert(incoming_.end(), data.begin(), data.end());
-            loggers = loggers_;
+            accepted = true;
         }
     }
     arrived_.notify_all();
-    for (IConnectionLogger* logger : loggers) {
-        logger->onDataReceived(data);
+    if (accepted) {
+        std::lock_guard<std::mutex> lock(loggersMutex_);
+        for (IConnectionLogger* logger : loggers_) {
+            logger->onDataReceived(data);
+        }
     }
 }
 
 void DataBridge::addLogger(IConnectionLogger* logger) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(loggersMutex_);
     loggers_.push_back(logger);
 }
 
 void DataBridge::removeLogger(IConnectionLogger* logger) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(loggersMutex_);
     loggers_.erase(std::remove(loggers_.begin(), loggers_.end(), logger), loggers_.end());
 }
 
@@ -108,16 +111,15 @@ bool DataBridge::receive(Bytes& data, std::int32_t timeoutMilliseconds) {
 }
 
 void DataBridge::send(const Bytes& data) {
-    std::vector<IConnectionLogger*> loggers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!valid_) {
             return;
         }
         outgoing_.insert(outgoing_.end(), data.begin(), data.end());
-        loggers = loggers_;
     }
-    for (IConnectionLogger* logger : loggers) {
+    std::lock_guard<std::mutex> lock(loggersMutex_);
+    for (IConnectionLogger* logger : loggers_) {
         logger->onDataSent(data);
     }
 }

@@ -24,11 +24,13 @@ public:
     }
 
     ~State() override {
+        // First, so that no core thread is still inside onDataSent() when
+        // the members go.
+        dataBridge_->removeLogger(this);
         stopping_ = true;
         bridge_.invalidate();
         transport_->wake();
         thread_.join();
-        dataBridge_->removeLogger(this);
     }
 
     State(const State&) = delete;

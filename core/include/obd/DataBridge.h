@@ -35,6 +35,10 @@ public:
     virtual bool get(Bytes& data) = 0;
     // Hands bytes that arrived from the vehicle to the core.
     virtual void set(const Bytes& data) = 0;
+    // Loggers are called on the thread that moves the bytes; a logger must
+    // not add or remove loggers from inside its callbacks. Once
+    // removeLogger() has returned, the logger is not called again and no
+    // call to it is still running, so its owner may destroy it.
     virtual void addLogger(IConnectionLogger* logger) = 0;
     virtual void removeLogger(IConnectionLogger* logger) = 0;
 };
@@ -97,7 +101,10 @@ private:
     // that each byte is searched once however it arrives.
     std::size_t searched_ = 0;
     Bytes outgoing_;  // core -> vehicle
-    std::vector<IConnectionLogger*> loggers_;
+    // Held while the loggers are called, so that removeLogger() waits for a
+    // call in progress. Taken without mutex_ held, never the other way round.
+    std::mutex loggersMutex_;
+    std::vector<IConnectionLogger*> loggers_;  // guarded by loggersMutex_
 };
 
 }  // namespace obd
