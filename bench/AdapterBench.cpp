@@ -9,101 +9,20 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
-#include <string>
-#include <thread>
 #include <vector>
 
-#include "obd/DataBridge.h"
-#include "obd/IConnectionManager.h"
+#include "SlowAdapter.h"
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
-#include "obd/elm327/AdapterQuorvix.h"
-#include "obd/sim/EmulatedAdapter.h"
 
 namespace {
 
-using obd::sim::Scenario;
+using zelt::bench::Connected;
+using zelt::bench::SlowAdapter;
 
-constexpr int kBytesPerSecond = 3840;
-constexpr std::chrono::milliseconds kLatency{30};
 constexpr int kLiveReadings = 100;
-
-// The adapter on the far end of a data bridge, carried by a thread of its
-// own as an application carries bytes to a serial port. Counts the vehicle
-// requests (not the AT commands) it is sent.
-class SlowAdapter {
-public:
-    SlowAdapter() : emulator_(Scenario::builtIn(), Options()) {
-        pump_ = std::thread([this] { run(); });
-    }
-    ~SlowAdapter() {
-        stop_ = true;
-        pump_.join();
-    }
-    SlowAdapter(const SlowAdapter&) = delete;
-    SlowAdapter& operator=(const SlowAdapter&) = delete;
-
-    const std::shared_ptr<obd::DataBridge>& bridge() const { return bridge_; }
-    long requests() const { return requests_; }
-
-private:
-    static obd::sim::EmulatedAdapterOptions Options() {
-        obd::sim::EmulatedAdapterOptions options;
-        options.latency = kLatency;
-        options.bytesPerSecond = kBytesPerSecond;
-        return options;
-    }
-
-    void run() {
-        obd::Bytes data;
-        std::string command;
-        while (!stop_) {
-            if (!bridge_->get(data)) {
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
-                continue;
-            }
-            for (std::uint8_t byte : data) {
-                if (byte != '\r') {
-                    command += static_cast<char>(byte);
-                    continue;
-                }
-                if (command.rfind("AT", 0) != 0) {
-                    ++requests_;
-                }
-                command.clear();
-            }
-            const std::string answer = emulator_.receive(std::string(data.begin(), data.end()));
-            bridge_->set(obd::Bytes(answer.begin(), answer.end()));
-        }
-    }
-
-    obd::sim::EmulatedAdapter emulator_;
-    const std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
-    std::atomic<bool> stop_{false};
-    std::atomic<long> requests_{0};
-    std::thread pump_;
-};
-
-// A root connected through a fresh slow adapter.
-struct Connected {
-    Connected() {
-        if (!root->getConnectionManager()->openConnection(adapter.bridge(),
-                                                          obd::DataLinkProtocol::Automatic, true)) {
-            root.reset();
-        }
-    }
-    ~Connected() {
-        if (root) {
-            root->getConnectionManager()->closeConnection();
-        }
-    }
-
-    SlowAdapter adapter;
-    std::shared_ptr<obd::elm327::AdapterQuorvix> root = obd::elm327::AdapterQuorvix::create();
-};
 
 void Report(benchmark::State& state, const SlowAdapter& adapter, long before, double seconds,
             const char* unit, double done) {

@@ -3,14 +3,56 @@
 for each N, a cache hit of getConfirmedCodes over its floor (lock + copy of N
 shared pointers) from the same run, the scaling of two slots read from two
 threads, the allocations per build, and over the slow emulated adapter link the
-rate of batched (several PIDs per request) against single-PID reading."""
+rate of batched (several PIDs per request) against single-PID reading, the
+live readings of four PIDs through ParameterRepository batched and one PID per
+request, and the vehicle requests and time of a whole default zelt-scan over
+elm327-emulator."""
 
 import argparse
+import collections
 import json
 import pathlib
 import subprocess
 import sys
 import tempfile
+import time
+
+
+def scan_over_emulator(bin_dir: pathlib.Path, latency: int, bytes_per_second: int):
+    """One default zelt-scan through elm327-emulator: (seconds, vehicle
+    requests by service), counted from the --trace dialogue (lines sent to
+    the adapter that are not AT commands)."""
+    emulator = subprocess.Popen(
+        [str(bin_dir / "elm327-emulator"), "--port", "0", "--latency", str(latency),
+         "--bytes-per-second", str(bytes_per_second)],
+        stdout=subprocess.PIPE, text=True)
+    try:
+        port = emulator.stdout.readline().strip().rsplit(":", 1)[1]
+        start = time.monotonic()
+        scan = subprocess.run([str(bin_dir / "zelt-scan"), "--adapter", f"tcp://127.0.0.1:{port}", "--trace"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
+        seconds = time.monotonic() - start
+    finally:
+        emulator.terminate()
+        emulator.wait()
+    services = collections.Counter()
+    for line in scan.stderr.splitlines():
+        if ">> " not in line:
+            continue
+        command = line.split(">> ", 1)[1].replace("\\r", "").strip()
+        if command and not command.upper().startswith("AT"):
+            services[command[:2]] += 1
+    return seconds, services
+
+
+def print_scans(bin_dir: pathlib.Path) -> None:
+    if not (bin_dir / "elm327-emulator").is_file() or not (bin_dir / "zelt-scan").is_file():
+        return
+    print("\nDefault zelt-scan over elm327-emulator (vehicle requests from --trace):")
+    for label, latency, rate in (("3840 bytes/s, 30 ms/request", 30, 3840), ("unthrottled", 0, 0)):
+        seconds, services = scan_over_emulator(bin_dir, latency, rate)
+        by_service = " ".join(f"{service}:{count}" for service, count in sorted(services.items()))
+        print(f"  {label:<28} {sum(services.values()):>4} requests  {seconds:6.2f} s  ({by_service})")
 
 
 def main() -> int:
@@ -18,6 +60,7 @@ def main() -> int:
     parser.add_argument("--bench", default="build/release/bin/zelt-bench", help="path of zelt-bench")
     parser.add_argument("--repetitions", type=int, default=3)
     parser.add_argument("--filter", default=".", help="--benchmark_filter for zelt-bench")
+    parser.add_argument("--no-scan", action="store_true", help="skip the zelt-scan runs over elm327-emulator")
     args = parser.parse_args()
 
     bench = pathlib.Path(args.bench)
@@ -90,6 +133,29 @@ def main() -> int:
                   f"{batched[unit] / single[unit]:>5.2f}x  {single['requests']:>15.0f} "
                   f"{batched['requests']:>7.0f}  {single['requests/s']:>17.1f} "
                   f"{batched['requests/s']:>7.1f}")
+
+    def live(batched: int, throttled: int):
+        name = f"BM_Repository_LiveReadings/batched:{batched}/throttled:{throttled}"
+        for table in (medians, runs):
+            for run_name, b in table.items():
+                if run_name.startswith(name):
+                    return b
+        return None
+
+    if live(0, 1) or live(0, 0):
+        print("\nParameterRepository, readings of 0C,0D,05,04 (medians when repeated):")
+        print(f"  {'link':<30} {'single/s':>9} {'batched/s':>10} {'ratio':>6}  "
+              f"{'requests/s single':>17} {'batched':>7}")
+        for throttled, label in ((1, "3840 bytes/s, 30 ms/request"), (0, "unthrottled")):
+            single, batched = live(0, throttled), live(1, throttled)
+            if not single or not batched:
+                continue
+            print(f"  {label:<30} {single['readings/s']:>9.1f} {batched['readings/s']:>10.1f} "
+                  f"{batched['readings/s'] / single['readings/s']:>5.2f}x  "
+                  f"{single['requests/s']:>17.1f} {batched['requests/s']:>7.1f}")
+
+    if not args.no_scan:
+        print_scans(bench.parent)
     return 0
 
 

@@ -83,6 +83,32 @@ std::vector<std::shared_ptr<SensorModel>> ParameterRepository::getValues(
     });
 }
 
+std::vector<std::vector<std::shared_ptr<SensorModel>>> ParameterRepository::getValuesOf(
+    const std::vector<obd::ParameterIdentifier::Id>& pids) {
+    return values_.withLock([&](std::map<obd::ParameterIdentifier::Id, SensorList>&) {
+        std::vector<std::vector<std::shared_ptr<obd::SensorDataModel>>> answers;
+        if (batchReader_) {
+            answers = batchReader_->readSensors(pids);
+        } else {
+            for (obd::ParameterIdentifier::Id pid : pids) {
+                answers.push_back(sensorService_->getSensors(pid));
+            }
+        }
+        answers.resize(pids.size());  // one list per PID asked, whatever the core sent
+        std::vector<SensorList> values;
+        values.reserve(answers.size());
+        for (const auto& answer : answers) {
+            SensorList sensors;
+            sensors.reserve(answer.size());
+            for (const auto& data : answer) {
+                sensors.push_back(SensorModelBuilder::build(data));
+            }
+            values.push_back(std::move(sensors));
+        }
+        return values;
+    });
+}
+
 void ParameterRepository::onConnectionOpened() {
     clearCache();
 }

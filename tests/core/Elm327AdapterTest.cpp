@@ -245,6 +245,7 @@ TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     auto ecu = root->createEcuService(root->createConnectionService());
+    ASSERT_TRUE(ecu->isVinSupported());  // the support bitmaps are kept from here on
     adapter.emulator().injectError("CAN ERROR");
     EXPECT_EQ(ecu->readVin(), "");
     EXPECT_TRUE(root->isConnectionOpen());
@@ -258,6 +259,7 @@ TEST(Elm327AdapterTest, LastAdapterErrorKeepsTheErrorTextUntilTheNextOpening) {
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->lastAdapterError(), "");
     auto ecu = root->createEcuService(root->createConnectionService());
+    ASSERT_TRUE(ecu->isVinSupported());  // the support bitmaps are kept from here on
     adapter.emulator().injectError("NO DATA");
     EXPECT_EQ(ecu->readVin(), "");
     EXPECT_EQ(root->lastAdapterError(), "") << "NO DATA is no answer, not an error";
@@ -303,6 +305,9 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
                                                              DataLinkProtocol::Automatic, true));
     auto connection = root->createConnectionService();
     auto sensors = root->createSensorService(connection);
+    // The support bitmaps, read once for the connection, go first.
+    sensors->getPids();
+    ASSERT_TRUE(root->createEcuService(connection)->isVinSupported());
     const std::size_t before = adapter.commands().size();
     using Id = obd::ParameterIdentifier::Id;
     ASSERT_EQ(sensors->readParameters({Id::EngineSpeed}).size(), 1u);  // 41 0C xx xx

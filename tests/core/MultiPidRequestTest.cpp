@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,7 +82,11 @@ public:
                 return *replaced;
             }
         }
-        return bus_.transact(request, ecu);
+        std::vector<EcuResponse> responses = bus_.transact(request, ecu);
+        if (edit) {
+            edit(request, responses);
+        }
+        return responses;
     }
     std::optional<double> readBatteryVoltage() override { return bus_.readBatteryVoltage(); }
     void restartClock() override { bus_.restartClock(); }
@@ -89,6 +94,7 @@ public:
     std::vector<EcuResponse> requests;  // ecu and request bytes
     std::function<void(std::size_t count)> beforeRequest;
     std::function<std::optional<std::vector<EcuResponse>>(const Bytes&, std::uint32_t)> answer;
+    std::function<void(const Bytes&, std::vector<EcuResponse>&)> edit;  // the vehicle's answers
 
 private:
     obd::sim::SimulatedBus bus_;
@@ -143,9 +149,10 @@ TEST_F(MultiPidRequestTest, FullScanBatchedEqualsOneRequestPerPid) {
 
     ASSERT_EQ(single.size(), 37u);  // every PID the engine announces
     EXPECT_EQ(batched, single);
-    // 6 bitmaps (0x00 to 0xA0) and 37 PIDs one by one; 1 + 7 requests together.
+    // 6 bitmaps (0x00 to 0xA0) and 37 PIDs one by one; then, the bitmaps
+    // being known for the connection, 7 requests of up to six PIDs.
     EXPECT_EQ(singleRequests, 43u);
-    EXPECT_EQ(batchedRequests, 8u);
+    EXPECT_EQ(batchedRequests, 7u);
     for (const auto& request : channel->requests) {
         EXPECT_LE(request.payload.size(), 7u);
     }
@@ -165,8 +172,9 @@ TEST_F(MultiPidRequestTest, ReadParametersKeepsTheOrderAskedAndLeavesOutUnanswer
     EXPECT_EQ(batched[0].substr(0, 3), "13=");
     EXPECT_EQ(batched[1].substr(0, 3), "12=");
     EXPECT_EQ(batched[3].substr(0, 3), "12=");
+    // 0x0A, which the bitmaps leave out, is not asked for.
     ASSERT_EQ(channel->requests.size(), 1u);
-    EXPECT_EQ(channel->requests[0].payload, Hex("01 0D 0A 0C"));
+    EXPECT_EQ(channel->requests[0].payload, Hex("01 0D 0C"));
 }
 
 TEST_F(MultiPidRequestTest, OddAnswerIsAskedForAgainOnePidAtATime) {
@@ -213,8 +221,9 @@ TEST_F(MultiPidRequestTest, OtherThanCanIsAskedOnePidAtATime) {
         std::make_shared<obd::detail::EventDispatcher>());
     ASSERT_TRUE(kLine->open());
     EXPECT_FALSE(kLine->multiPidRequests());
-    channel->requests.clear();
     obd::detail::SensorService sensors(kLine);
+    sensors.getPids();  // the support bitmaps, kept for the connection
+    channel->requests.clear();
     EXPECT_EQ(sensors.readParameters({Id::VehicleSpeed, Id::EngineSpeed}).size(), 2u);
     EXPECT_EQ(channel->requests.size(), 2u);
 }
@@ -262,6 +271,159 @@ TEST_F(MultiPidRequestTest, OperationKeepsToTheEcuItStartedWith) {
             }
         }
     }
+}
+
+// Support bitmaps are read once per connection and ECU.
+
+bool IsBitmapRequest(const Bytes& request) {
+    return request.size() >= 2 && request[0] != 0x03 && request[0] != 0x07 && request[0] != 0x0A &&
+           request[1] % 0x20 == 0;
+}
+
+TEST_F(MultiPidRequestTest, SupportIsAskedOncePerConnectionAndEcu) {
+    obd::detail::TroubleCodeService codes(connection);
+    obd::detail::DiagnosticsService diagnostics(connection);
+    obd::detail::RoutineService routines(connection);
+    auto askEverySupport = [&] {
+        sensorService.getPids();
+        sensorService.isSupported(Id::VehicleSpeed);
+        ecuService.isVinSupported();
+        ecuService.readEcuName();
+        codes.readFreezeFramePids(0);
+        diagnostics.getSupportedMonitorIds();
+        diagnostics.getReadinessMonitorsThisCycle();
+        routines.isTestRoutineSupported(1);
+    };
+    auto bitmapRequests = [&] {
+        std::size_t count = 0;
+        for (const auto& request : channel->requests) {
+            count += IsBitmapRequest(request.payload) ? 1 : 0;
+        }
+        channel->requests.clear();
+        return count;
+    };
+    askEverySupport();
+    // Services 01 (together), 09 (3), 02 frame 0, 06 (6) and 08.
+    EXPECT_EQ(bitmapRequests(), 12u);
+    askEverySupport();
+    EXPECT_EQ(bitmapRequests(), 0u);
+    // Another ECU, and a new connection: read afresh.
+    ASSERT_TRUE(connection->selectEcu(kTransmission));
+    askEverySupport();
+    EXPECT_NE(bitmapRequests(), 0u);
+    connection->close();
+    ASSERT_TRUE(connection->open());
+    channel->requests.clear();
+    askEverySupport();
+    EXPECT_NE(bitmapRequests(), 0u);
+}
+
+// An id whose bit the vehicle's bitmap leaves clear is never asked for,
+// however the caller reaches it. The bit of id N in the bitmap of base B is
+// bit 7 - (N - B - 1) % 8 of byte (N - B - 1) / 8 after the echoed id.
+TEST_F(MultiPidRequestTest, IdTheBitmapsLeaveOutIsNeverRequested) {
+    obd::detail::DiagnosticsService diagnostics(connection);
+    struct Case {
+        Bytes bitmapRequest;  // whose answer loses the id's bit
+        std::size_t byte;     // of the four bitmap bytes
+        std::uint8_t mask;
+        std::uint8_t excluded;
+        std::function<void()> operation;
+    };
+    const std::vector<Case> cases{
+        {Hex("01 40"), 0, 0x80, 0x41, [&] { diagnostics.getReadinessMonitorsThisCycle(); }},
+        {Hex("01 00"), 1, 0x08, 0x0D,
+         [&] {
+             sensorService.readParameters({Id::EngineSpeed, Id::VehicleSpeed});
+         }},
+        {Hex("09 00"), 1, 0x40, 0x0A, [&] { ecuService.readEcuName(); }},
+        {Hex("06 00"), 0, 0x80, 0x01,
+         [&] { diagnostics.getOxygenSensorMonitors(obd::OxygenSensorLocation(0)); }},
+    };
+    // Bitmaps one by one, so that each answer is one bitmap.
+    connection->setMultiPidRequests(false);
+    for (const Case& c : cases) {
+        connection->close();
+        channel->edit = [&c](const Bytes& request, std::vector<EcuResponse>& responses) {
+            for (EcuResponse& response : responses) {
+                if (request == c.bitmapRequest && response.payload.size() == 6) {
+                    response.payload[2 + c.byte] &= static_cast<std::uint8_t>(~c.mask);
+                }
+            }
+        };
+        ASSERT_TRUE(connection->open());
+        // The bitmaps, read one by one; then the reads, together where they can.
+        sensorService.getPids();
+        ecuService.isVinSupported();
+        diagnostics.getSupportedMonitorIds();
+        connection->setMultiPidRequests(true);
+        channel->requests.clear();
+        c.operation();
+        connection->setMultiPidRequests(false);
+        for (const auto& request : channel->requests) {
+            const Bytes& asked = request.payload;
+            EXPECT_FALSE(asked[0] == c.bitmapRequest[0] &&
+                         std::count(asked.begin() + 1, asked.end(), c.excluded) != 0)
+                << obd::bus::ToHex(asked);
+        }
+    }
+}
+
+TEST_F(MultiPidRequestTest, RefusedBatchIsNotTriedAgainOnThisConnection) {
+    channel->answer = [](const Bytes& request,
+                         std::uint32_t ecu) -> std::optional<std::vector<EcuResponse>> {
+        if (request.size() > 2) {
+            return std::vector<EcuResponse>{{ecu, Hex("7F 01 12")}};
+        }
+        return std::nullopt;
+    };
+    auto batches = [&] {
+        std::size_t count = 0;
+        for (const auto& request : channel->requests) {
+            count += request.payload.size() > 2 ? 1 : 0;
+        }
+        channel->requests.clear();
+        return count;
+    };
+    const std::vector<Id> live{Id::EngineSpeed, Id::VehicleSpeed, Id::EngineCoolantTemperature,
+                               static_cast<Id>(0x04)};
+    EXPECT_EQ(sensorService.readParameters(live).size(), 4u);
+    EXPECT_EQ(batches(), 1u);  // the support bitmaps' request, refused
+    EXPECT_EQ(sensorService.readParameters(live).size(), 4u);
+    EXPECT_FALSE(ecuService.readParameters().empty());
+    EXPECT_EQ(batches(), 0u);
+    // A new connection may run through another adapter: it is tried again.
+    connection->close();
+    ASSERT_TRUE(connection->open());
+    channel->requests.clear();
+    sensorService.readParameters(live);
+    EXPECT_EQ(batches(), 1u);
+}
+
+TEST_F(MultiPidRequestTest, BatchedSensorsEqualSingleReadsInOneRequest) {
+    const std::vector<Id> asked{Id::EngineSpeed,       Id::VehicleSpeed,
+                                static_cast<Id>(0x0A), Id::EngineCoolantTemperature,
+                                static_cast<Id>(0x04), Id::EngineSpeed};
+    auto describeSensors = [](const std::vector<std::shared_ptr<obd::SensorDataModel>>& sensors) {
+        std::string text;
+        for (const auto& sensor : sensors) {
+            text += std::to_string(sensor->uid) + sensor->name + ":" + sensor->value->value + ";";
+        }
+        return text;
+    };
+    std::vector<std::string> one;
+    for (Id pid : asked) {
+        one.push_back(describeSensors(sensorService.getSensors(pid)));
+    }
+    channel->requests.clear();
+    const auto batched = sensorService.readSensors(asked);
+    ASSERT_EQ(batched.size(), asked.size());
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        EXPECT_EQ(describeSensors(batched[i]), one[i]) << i;
+    }
+    EXPECT_TRUE(batched[2].empty());  // 0x0A: the vehicle has none
+    ASSERT_EQ(channel->requests.size(), 1u);
+    EXPECT_EQ(channel->requests[0].payload, Hex("01 0C 0D 05 04"));
 }
 
 }  // namespace

@@ -81,13 +81,14 @@ TEST_F(TroubleshootingTest, AnswersAdapterCommandsAndRawRequests) {
 
 TEST_F(TroubleshootingTest, DataLogReportsEveryRequestAndAnswerInSequence) {
     EXPECT_FALSE(service_->isDataLogEnabled());
+    auto sensors = obd::SensorServiceBuilder::create(root_, connection_);
+    sensors->getPids();                 // the support bitmaps, kept for the connection
     service_->sendMessage("ATI", 100);  // not logged: the log is off
     service_->enableDataLog();
     EXPECT_TRUE(service_->isDataLogEnabled());
     service_->sendMessage("ATI", 100);
     service_->sendMessage("01 1C", 100);
     // Requests of the other services are logged too.
-    auto sensors = obd::SensorServiceBuilder::create(root_, connection_);
     sensors->getParameter(obd::ParameterIdentifier::Id::DistanceWithMilOn);
     service_->disableDataLog();
     service_->sendMessage("ATRV", 100);

@@ -114,7 +114,7 @@ std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> DiagnosticsService::mon
     std::uint32_t ecu, std::uint8_t mid) {
     std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> results;
     // Every 9-byte record of the answer repeats the MID.
-    std::optional<Bytes> answer = client_.query(ecu, {0x06, mid}, 1);
+    std::optional<Bytes> answer = client_.testResults(ecu, mid);
     if (!answer) {
         return results;
     }

@@ -1,6 +1,7 @@
 #include "services/J1979Client.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "TroubleCodeCatalogue.h"
 #include "j1979/Codec.h"
@@ -33,29 +34,59 @@ std::optional<Bytes> J1979Client::query(std::uint32_t ecu, const Bytes& request,
 
 std::set<std::uint8_t> J1979Client::supported(std::uint32_t ecu, std::uint8_t service,
                                               std::optional<std::uint8_t> frame) {
+    std::set<std::uint8_t> ids = announced(ecu, service, frame);
+    for (auto id = ids.begin(); id != ids.end();) {
+        id = *id % kBitmapStep == 0 ? ids.erase(id) : std::next(id);
+    }
+    return ids;
+}
+
+std::set<std::uint8_t> J1979Client::announced(std::uint32_t ecu, std::uint8_t service,
+                                              std::optional<std::uint8_t> frame) {
+    SupportCache& cache = connection_->supportCache();
+    const int key = frame ? *frame : SupportCache::kNoFrame;
+    if (std::optional<std::set<std::uint8_t>> known = cache.find(ecu, service, key)) {
+        return std::move(*known);
+    }
+    // Noted before asking: what is read across a clearing is not kept.
+    const std::uint64_t generation = cache.generation();
+    std::set<std::uint8_t> ids = readBitmaps(ecu, service, frame, generation);
+    // Without a first bitmap nothing was learnt: it may have been an adapter
+    // error that the next request does not meet.
+    if (ids.count(0x00) != 0) {
+        cache.store(generation, ecu, service, key, ids);
+    }
+    return ids;
+}
+
+std::set<std::uint8_t> J1979Client::readBitmaps(std::uint32_t ecu, std::uint8_t service,
+                                                std::optional<std::uint8_t> frame,
+                                                std::uint64_t generation) {
     // Service 01 bitmaps can be asked for together: the ones after the
     // first are fetched ahead and used only as far as the chain reaches,
     // so that the result is that of asking one by one.
-    const bool together = service == 0x01 && connection_->multiPidRequests();
     std::map<std::uint8_t, Bytes> fetched;
+    std::set<std::uint8_t> fetchedTogether;
     std::set<std::uint8_t> ids;
     for (int base = 0; base <= kLastBitmap; base += kBitmapStep) {
         const std::uint8_t id = static_cast<std::uint8_t>(base);
+        if (service == 0x01 && fetchedTogether.count(id) == 0 && connection_->multiPidRequests()) {
+            std::vector<std::uint8_t> ahead;
+            for (int next = base; next <= kLastBitmap && ahead.size() < kMaxPidsPerRequest;
+                 next += kBitmapStep) {
+                ahead.push_back(static_cast<std::uint8_t>(next));
+            }
+            if (auto together = currentDataTogether(ecu, ahead, generation)) {
+                fetched = std::move(*together);
+                fetchedTogether.insert(ahead.begin(), ahead.end());
+            }
+        }
         Bytes bitmap;
-        if (together) {
-            if (fetched.count(id) == 0) {
-                std::vector<std::uint8_t> ahead;
-                for (int next = base; next <= kLastBitmap && ahead.size() < kMaxPidsPerRequest;
-                     next += kBitmapStep) {
-                    ahead.push_back(static_cast<std::uint8_t>(next));
-                }
-                fetched = currentData(ecu, ahead);
-            }
+        if (fetchedTogether.count(id) != 0) {
             const auto found = fetched.find(id);
-            if (found == fetched.end() || found->second.size() != 4) {
-                break;
+            if (found != fetched.end()) {
+                bitmap = found->second;
             }
-            bitmap = found->second;
         } else {
             Bytes request{service, id};
             if (frame) {
@@ -63,17 +94,18 @@ std::set<std::uint8_t> J1979Client::supported(std::uint32_t ecu, std::uint8_t se
             }
             const std::size_t echo = request.size() - 1;
             std::optional<Bytes> answer = query(ecu, request, echo);
-            if (!answer || answer->size() != echo + 4) {
-                break;
+            if (answer && answer->size() == echo + 4) {
+                bitmap.assign(answer->begin() + static_cast<std::ptrdiff_t>(echo), answer->end());
             }
-            bitmap.assign(answer->begin() + static_cast<std::ptrdiff_t>(echo), answer->end());
         }
+        if (bitmap.size() != 4) {
+            break;
+        }
+        ids.insert(id);
         for (int bit = 0; bit < 32; ++bit) {
-            if ((bitmap[static_cast<std::size_t>(bit / 8)] & (0x80 >> (bit % 8))) != 0) {
-                const int next = base + bit + 1;
-                if (next % kBitmapStep != 0) {
-                    ids.insert(static_cast<std::uint8_t>(next));
-                }
+            if ((bitmap[static_cast<std::size_t>(bit / 8)] & (0x80 >> (bit % 8))) != 0 &&
+                base + bit + 1 <= 0xFF) {
+                ids.insert(static_cast<std::uint8_t>(base + bit + 1));
             }
         }
         if ((bitmap[3] & 0x01) == 0) {
@@ -83,6 +115,14 @@ std::set<std::uint8_t> J1979Client::supported(std::uint32_t ecu, std::uint8_t se
     return ids;
 }
 
+bool J1979Client::excluded(std::uint32_t ecu, std::uint8_t service, std::uint8_t id) {
+    if (id % kBitmapStep == 0) {
+        return false;
+    }
+    const std::set<std::uint8_t> ids = announced(ecu, service, std::nullopt);
+    return ids.count(0x00) != 0 && ids.count(id) == 0;
+}
+
 bool J1979Client::isPidSupported(std::uint32_t ecu, int pid) {
     if (pid == 0xF4) {
         return connection_->batteryVoltage().has_value();
@@ -90,13 +130,13 @@ bool J1979Client::isPidSupported(std::uint32_t ecu, int pid) {
     if (pid < 0 || pid > 0xFF) {
         return false;
     }
-    if (pid % kBitmapStep == 0) {
-        return currentData(ecu, static_cast<std::uint8_t>(pid)).has_value();
-    }
-    return supported(ecu, 0x01).count(static_cast<std::uint8_t>(pid)) != 0;
+    return announced(ecu, 0x01, std::nullopt).count(static_cast<std::uint8_t>(pid)) != 0;
 }
 
 std::optional<Bytes> J1979Client::currentData(std::uint32_t ecu, std::uint8_t pid) {
+    if (excluded(ecu, 0x01, pid)) {
+        return std::nullopt;
+    }
     std::optional<Bytes> answer = query(ecu, {0x01, pid}, 1);
     if (!answer) {
         return std::nullopt;
@@ -104,8 +144,30 @@ std::optional<Bytes> J1979Client::currentData(std::uint32_t ecu, std::uint8_t pi
     return Bytes(answer->begin() + 1, answer->end());
 }
 
+std::optional<std::map<std::uint8_t, Bytes>> J1979Client::currentDataTogether(
+    std::uint32_t ecu, const std::vector<std::uint8_t>& pids, std::uint64_t generation) {
+    Bytes request;
+    request.reserve(1 + pids.size());
+    request.push_back(0x01);
+    request.insert(request.end(), pids.begin(), pids.end());
+    std::optional<Bytes> answer = query(ecu, request, 0);
+    std::optional<std::map<std::uint8_t, Bytes>> split;
+    if (answer) {
+        split = SplitCurrentData(*answer, pids);
+    }
+    if (!split) {
+        // No answer, a refusal or one that cannot be taken apart safely: an
+        // adapter or ECU that does not take several PIDs at once (a clone
+        // answering "?", a negative response). Asking it so again would
+        // only cost another round trip each time.
+        connection_->supportCache().refuseMultiPid(generation);
+    }
+    return split;
+}
+
 std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
                                                        const std::vector<std::uint8_t>& pids) {
+    const std::uint64_t generation = connection_->supportCache().generation();
     std::map<std::uint8_t, Bytes> data;
     auto single = [&](std::uint8_t pid) {
         if (data.count(pid) != 0) {
@@ -115,47 +177,29 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
             data.emplace(pid, std::move(*bytes));
         }
     };
-    // A batch holds distinct PIDs of known length, in the caller's order.
+    // A batch holds distinct PIDs of known length, in the caller's order;
+    // one the vehicle will not take together is asked for PID by PID, so
+    // that the refusal costs no data.
     auto flush = [&](std::vector<std::uint8_t>& batch) {
-        if (batch.size() == 1) {
-            single(batch.front());
-        } else if (!batch.empty()) {
-            Bytes request;
-            request.reserve(1 + batch.size());
-            request.push_back(0x01);
-            request.insert(request.end(), batch.begin(), batch.end());
-            // No answer, a refusal or an answer that cannot be taken apart
-            // safely: the PIDs are asked for again one at a time. A silent
-            // ECU may support none of them, but an adapter or ECU may also
-            // just not take several PIDs at once (a clone answering "?", a
-            // negative response), and that must not cost the data.
-            std::optional<Bytes> answer = query(ecu, request, 0);
-            std::optional<std::map<std::uint8_t, Bytes>> split;
-            if (answer) {
-                split = SplitCurrentData(*answer, batch);
-            }
-            if (split) {
-                data.insert(split->begin(), split->end());
-            } else {
-                for (std::uint8_t pid : batch) {
-                    single(pid);
-                }
+        std::optional<std::map<std::uint8_t, Bytes>> together;
+        if (batch.size() > 1 && connection_->multiPidRequests()) {
+            together = currentDataTogether(ecu, batch, generation);
+        }
+        if (together) {
+            data.insert(together->begin(), together->end());
+        } else {
+            for (std::uint8_t pid : batch) {
+                single(pid);
             }
         }
         batch.clear();
     };
-    if (!connection_->multiPidRequests()) {
-        for (std::uint8_t pid : pids) {
-            single(pid);
-        }
-        return data;
-    }
     std::vector<std::uint8_t> batch;
     for (std::uint8_t pid : pids) {
-        if (data.count(pid) != 0) {
+        if (data.count(pid) != 0 || excluded(ecu, 0x01, pid)) {
             continue;
         }
-        if (j1979::CurrentDataLength(pid) == 0) {
+        if (!connection_->multiPidRequests() || j1979::CurrentDataLength(pid) == 0) {
             single(pid);
             continue;
         }
@@ -182,11 +226,21 @@ std::optional<Bytes> J1979Client::freezeFrameData(std::uint32_t ecu, std::uint8_
 
 std::optional<std::pair<std::uint8_t, Bytes>> J1979Client::vehicleInformation(std::uint32_t ecu,
                                                                               std::uint8_t type) {
+    if (excluded(ecu, 0x09, type)) {
+        return std::nullopt;
+    }
     std::optional<Bytes> answer = query(ecu, {0x09, type}, 1);
     if (!answer || answer->size() < 2) {
         return std::nullopt;
     }
     return std::make_pair((*answer)[1], Bytes(answer->begin() + 2, answer->end()));
+}
+
+std::optional<Bytes> J1979Client::testResults(std::uint32_t ecu, std::uint8_t mid) {
+    if (excluded(ecu, 0x06, mid)) {
+        return std::nullopt;
+    }
+    return query(ecu, {0x06, mid}, 1);
 }
 
 std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(

@@ -37,21 +37,27 @@ public:
     std::optional<Bytes> query(std::uint32_t ecu, const Bytes& request, std::size_t echo);
 
     // The ids `ecu` supports for `service` (01, 02 with `frame`, 06, 08,
-    // 09), read from the chain of support bitmaps; the bitmap ids
-    // themselves are left out.
+    // 09), read from the chain of support bitmaps once per connection and
+    // ECU (once the first bitmap answered) and then answered from the
+    // connection's support cache; the bitmap ids themselves are left out.
     std::set<std::uint8_t> supported(std::uint32_t ecu, std::uint8_t service,
                                      std::optional<std::uint8_t> frame = std::nullopt);
 
-    // Whether `pid` can be read: a service 01 PID the ECU announces, a
-    // support bitmap it answers, or the adapter's battery voltage (0xF4).
+    // Whether `pid` can be read: a service 01 PID or support bitmap the ECU
+    // announces, or the adapter's battery voltage (0xF4).
     bool isPidSupported(std::uint32_t ecu, int pid);
+
+    // The reads below never ask for an id that the ECU's support bitmaps
+    // leave out: they answer nothing for it without a request.
 
     // Service 01: the data bytes of `pid`.
     std::optional<Bytes> currentData(std::uint32_t ecu, std::uint8_t pid);
     // Service 01: the data bytes of each of `pids` the ECU answered; the
     // others are missing. Where the connection allows it (CAN), up to
     // kMaxPidsPerRequest PIDs of known length travel in one request; the
-    // result is the same as that of one request per PID.
+    // result is the same as that of one request per PID. A vehicle that
+    // refuses such a request is asked one PID at a time from then on, for
+    // the rest of the connection.
     std::map<std::uint8_t, Bytes> currentData(std::uint32_t ecu,
                                               const std::vector<std::uint8_t>& pids);
     // Service 02: the data bytes of `pid` in `frame`.
@@ -59,8 +65,26 @@ public:
     // Service 09: the count byte and the data after it.
     std::optional<std::pair<std::uint8_t, Bytes>> vehicleInformation(std::uint32_t ecu,
                                                                      std::uint8_t type);
+    // Service 06: the test records of `mid`, each beginning with the MID.
+    std::optional<Bytes> testResults(std::uint32_t ecu, std::uint8_t mid);
 
 private:
+    // Every id the answered bitmaps announce, with the bitmap ids that
+    // answered (0x00 among them once the chain could be read at all).
+    std::set<std::uint8_t> announced(std::uint32_t ecu, std::uint8_t service,
+                                     std::optional<std::uint8_t> frame);
+    std::set<std::uint8_t> readBitmaps(std::uint32_t ecu, std::uint8_t service,
+                                       std::optional<std::uint8_t> frame, std::uint64_t generation);
+    // Whether the ECU's bitmaps leave `id` of `service` out. Bitmap ids are
+    // never left out (asking for them is how support is learnt), and while
+    // no bitmap of the service answered nothing is known to be left out.
+    bool excluded(std::uint32_t ecu, std::uint8_t service, std::uint8_t id);
+    // Service 01: `pids` (distinct, of known length) in one request; nothing
+    // when the answer is missing, a refusal or does not split cleanly, and
+    // the refusal is then remembered for the connection.
+    std::optional<std::map<std::uint8_t, Bytes>> currentDataTogether(
+        std::uint32_t ecu, const std::vector<std::uint8_t>& pids, std::uint64_t generation);
+
     const std::shared_ptr<VehicleConnection> connection_;
 };
 

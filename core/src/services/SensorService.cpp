@@ -81,6 +81,30 @@ std::vector<std::shared_ptr<SensorDataModel>> SensorService::getSensors(
     return parameter ? parameter->sensors : std::vector<std::shared_ptr<SensorDataModel>>();
 }
 
+std::vector<std::vector<std::shared_ptr<SensorDataModel>>> SensorService::readSensors(
+    const std::vector<ParameterIdentifier::Id>& pids) {
+    // Each PID is read once, so that a repeated one counts once in the
+    // statistics; readParameters leaves out what the vehicle lacks.
+    std::vector<ParameterIdentifier::Id> distinct;
+    for (ParameterIdentifier::Id pid : pids) {
+        if (std::find(distinct.begin(), distinct.end(), pid) == distinct.end()) {
+            distinct.push_back(pid);
+        }
+    }
+    std::map<ParameterIdentifier::Id, std::vector<std::shared_ptr<SensorDataModel>>> read;
+    for (auto& parameter : readParameters(distinct)) {
+        read.emplace(parameter->pid, std::move(parameter->sensors));
+    }
+    std::vector<std::vector<std::shared_ptr<SensorDataModel>>> sensors;
+    sensors.reserve(pids.size());
+    for (ParameterIdentifier::Id pid : pids) {
+        const auto found = read.find(pid);
+        sensors.push_back(found != read.end() ? found->second
+                                              : std::vector<std::shared_ptr<SensorDataModel>>());
+    }
+    return sensors;
+}
+
 bool SensorService::isSupported(ParameterIdentifier::Id pid) {
     return client_.isPidSupported(client_.selectedEcu(), static_cast<int>(pid));
 }

@@ -14,6 +14,7 @@
 #include "obd/IDiagnosticsService.h"
 #include "obd/IEcuService.h"
 #include "obd/IRoutineService.h"
+#include "obd/ISensorBatchReader.h"
 #include "obd/ISensorService.h"
 #include "obd/ITroubleCodeService.h"
 #include "obd/ITroubleshootingService.h"
@@ -86,7 +87,7 @@ private:
     J1979Client client_;
 };
 
-class SensorService : public ISensorService {
+class SensorService : public ISensorService, public ISensorBatchReader {
 public:
     explicit SensorService(std::shared_ptr<VehicleConnection> connection);
 
@@ -96,6 +97,9 @@ public:
     std::shared_ptr<ParameterDataModel> getParameter(ParameterIdentifier::Id pid) override;
     std::vector<std::shared_ptr<SensorDataModel>> getSensors(ParameterIdentifier::Id pid) override;
     bool isSupported(ParameterIdentifier::Id pid) override;
+
+    std::vector<std::vector<std::shared_ptr<SensorDataModel>>> readSensors(
+        const std::vector<ParameterIdentifier::Id>& pids) override;
 
 private:
     std::shared_ptr<ParameterDataModel> batteryVoltage();

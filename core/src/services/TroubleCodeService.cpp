@@ -114,13 +114,16 @@ std::shared_ptr<ParameterDataModel> TroubleCodeService::readFreezeFrameParameter
         return nullptr;
     }
     const std::uint32_t ecu = client_.selectedEcu();
-    std::optional<Bytes> data =
-        client_.freezeFrameData(ecu, static_cast<std::uint8_t>(number), frame);
+    const std::uint8_t id = static_cast<std::uint8_t>(number);
+    if (id != kFreezeFrameCode && client_.supported(ecu, 0x02, frame).count(id) == 0) {
+        return nullptr;  // the frame's bitmaps leave it out
+    }
+    std::optional<Bytes> data = client_.freezeFrameData(ecu, id, frame);
     if (!data) {
         return nullptr;
     }
     // A frame holds one stored reading: no statistics.
-    return BuildParameter(static_cast<std::uint8_t>(number), *data, nullptr, ecu);
+    return BuildParameter(id, *data, nullptr, ecu);
 }
 
 bool TroubleCodeService::clearTroubleCodes() {

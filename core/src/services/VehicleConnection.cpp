@@ -71,6 +71,7 @@ bool VehicleConnection::open() {
         return false;
     }
     statistics_.reset();
+    supportCache_.clear(true);
     {
         std::lock_guard<std::mutex> state(stateMutex_);
         open_ = true;
@@ -94,6 +95,7 @@ void VehicleConnection::close() {
             return;
         }
         open_ = false;
+        supportCache_.clear(true);
         ecus_.clear();
         selected_ = 0;
         log(MessageDirection::Info, "Connection closed");
@@ -111,6 +113,7 @@ bool VehicleConnection::selectEcu(std::uint32_t ecu) {
             return true;
         }
         selected_ = ecu;
+        supportCache_.clear(false);
         log(MessageDirection::Info, "ECU " + AddressText(ecu) + " selected");
         post(Event::EcuChanged);
     }
@@ -184,7 +187,7 @@ bool VehicleConnection::multiPidRequests() const {
         case DataLinkProtocol::Iso15765Can29Bit500k:
         case DataLinkProtocol::Iso15765Can11Bit250k:
         case DataLinkProtocol::Iso15765Can29Bit250k:
-            return multiPidRequests_;
+            return multiPidRequests_ && !supportCache_.multiPidRefused();
         default:
             // The older buses allow several PIDs too, but their answers
             // come one message per PID; they are asked one at a time.

@@ -19,6 +19,7 @@
 #include "services/DataLog.h"
 #include "services/RequestChannel.h"
 #include "services/SensorStatistics.h"
+#include "services/SupportCache.h"
 
 namespace obd::detail {
 
@@ -70,7 +71,8 @@ public:
     std::optional<double> batteryVoltage();
 
     // Whether one service 01 request may carry several PIDs: on CAN, unless
-    // switched off (to compare with one request per PID).
+    // switched off (to compare with one request per PID) or refused by the
+    // vehicle on this connection.
     bool multiPidRequests() const;
     void setMultiPidRequests(bool enabled) { multiPidRequests_ = enabled; }
 
@@ -82,6 +84,9 @@ public:
     void addDataLog(const std::shared_ptr<DataLog>& log);
 
     SensorStatistics& statistics() { return statistics_; }
+    // Emptied when the connection opens or closes and when another ECU is
+    // selected.
+    SupportCache& supportCache() { return supportCache_; }
     const std::shared_ptr<EventDispatcher>& dispatcher() const { return dispatcher_; }
 
     // The routine records of this connection, per ECU and routine id.
@@ -104,6 +109,7 @@ private:
     const DataLinkProtocol protocol_;
     const std::shared_ptr<EventDispatcher> dispatcher_;
     SensorStatistics statistics_;
+    SupportCache supportCache_;
     std::atomic<bool> multiPidRequests_{true};
 
     std::mutex busMutex_;  // held for a whole request and its log entries

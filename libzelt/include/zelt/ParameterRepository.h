@@ -7,6 +7,7 @@
 
 #include "obd/IConnectionService.h"
 #include "obd/IQuorvix.h"
+#include "obd/ISensorBatchReader.h"
 #include "obd/ISensorService.h"
 #include "obd/ParameterIdentifier.h"
 #include "zelt/Export.h"
@@ -55,6 +56,15 @@ public:
     std::vector<std::shared_ptr<SensorModel>> getValues(obd::ParameterIdentifier::Id pid,
                                                         bool refresh);
 
+    // The sensors of each of `pids`, read now, in the order asked: for each
+    // PID what getValues(pid, true) would return (empty where the vehicle has
+    // no such parameter). Where the core can read several parameters at once
+    // (obd::ISensorBatchReader), they share vehicle requests: on CAN, four
+    // PIDs cost one request instead of four. Holds getValues' mutex for its
+    // whole run, so it never overlaps a getValues call.
+    std::vector<std::vector<std::shared_ptr<SensorModel>>> getValuesOf(
+        const std::vector<obd::ParameterIdentifier::Id>& pids);
+
 private:
     using SensorList = std::vector<std::shared_ptr<SensorModel>>;
 
@@ -65,6 +75,9 @@ private:
     // Constant after construction.
     std::shared_ptr<obd::IConnectionService> connection_;
     std::shared_ptr<obd::ISensorService> sensorService_;
+    // The sensor service's batch reading; null when the core has none.
+    std::shared_ptr<obd::ISensorBatchReader> batchReader_ =
+        std::dynamic_pointer_cast<obd::ISensorBatchReader>(sensorService_);
 
     detail::CacheSlot<std::optional<std::vector<obd::ParameterIdentifier::Id>>> pids_;
     detail::CacheSlot<std::map<obd::ParameterIdentifier::Id, std::shared_ptr<ParameterModel>>>

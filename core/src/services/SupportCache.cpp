@@ -1,0 +1,51 @@
+#include "services/SupportCache.h"
+
+#include <utility>
+
+namespace obd::detail {
+
+std::uint64_t SupportCache::generation() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return generation_;
+}
+
+std::optional<std::set<std::uint8_t>> SupportCache::find(std::uint32_t ecu, std::uint8_t service,
+                                                         int frame) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = announced_.find(Key{ecu, service, frame});
+    if (found == announced_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void SupportCache::store(std::uint64_t generation, std::uint32_t ecu, std::uint8_t service,
+                         int frame, std::set<std::uint8_t> ids) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation == generation_) {
+        announced_[Key{ecu, service, frame}] = std::move(ids);
+    }
+}
+
+bool SupportCache::multiPidRefused() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return multiPidRefused_;
+}
+
+void SupportCache::refuseMultiPid(std::uint64_t generation) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation == generation_) {
+        multiPidRefused_ = true;
+    }
+}
+
+void SupportCache::clear(bool refusal) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++generation_;
+    announced_.clear();
+    if (refusal) {
+        multiPidRefused_ = false;
+    }
+}
+
+}  // namespace obd::detail

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <tuple>
+
+namespace obd::detail {
+
+// What the ECUs of one connection announced in their support bitmaps, and
+// whether the vehicle refused a request for several PIDs at once: both are
+// read once and kept, since every request costs the user a round trip over
+// a slow link.
+//
+// A reader notes generation() before it asks the vehicle and hands it back
+// with what it learnt; anything learnt before the last clear() is dropped,
+// so an answer of a connection that has since closed never outlives it.
+//
+// Thread safety: every operation may be called from any thread.
+class SupportCache {
+public:
+    // No freeze frame: the key of services other than 02.
+    static constexpr int kNoFrame = -1;
+
+    std::uint64_t generation() const;
+
+    // The ids announced for `service` (and freeze `frame`), the bitmap ids
+    // that answered among them; nothing when not read yet.
+    std::optional<std::set<std::uint8_t>> find(std::uint32_t ecu, std::uint8_t service,
+                                               int frame) const;
+    void store(std::uint64_t generation, std::uint32_t ecu, std::uint8_t service, int frame,
+               std::set<std::uint8_t> ids);
+
+    bool multiPidRefused() const;
+    void refuseMultiPid(std::uint64_t generation);
+
+    // Forgets the bitmaps (the selected ECU changed); with `refusal`, also
+    // the refusal (the connection opened or closed).
+    void clear(bool refusal);
+
+private:
+    using Key = std::tuple<std::uint32_t, std::uint8_t, int>;
+
+    mutable std::mutex mutex_;
+    std::uint64_t generation_ = 0;                     // guarded by mutex_
+    std::map<Key, std::set<std::uint8_t>> announced_;  // guarded by mutex_
+    bool multiPidRefused_ = false;                     // guarded by mutex_
+};
+
+}  // namespace obd::detail
