@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct Outcome {
     int exitCode = -1;
@@ -182,6 +184,7 @@ TEST(ZeltScanAdapterTest, AdapterThatCannotReachTheVehicleFailsWithItsError) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(run.err, HasSubstr("no vehicle connection through the adapter"));
     EXPECT_THAT(run.err, HasSubstr("UNABLE TO CONNECT"));
+    EXPECT_THAT(run.err, HasSubstr("ignition"));  // and what to do about it
     EXPECT_EQ(run.out, "");
 }
 
@@ -209,6 +212,55 @@ TEST(ZeltScanAdapterTest, AdapterFallingSilentMidScanFailsClearlyAfterShowingWha
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(run.err, HasSubstr("the adapter stopped answering"));
     EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
+}
+
+// An adapter that goes silent while watching or while the tool asks which
+// parameters exist: exit 1 with why, never an empty reading or a blamed PID.
+struct LostWhileWatching {
+    const char* emulator;
+    const char* arguments;
+};
+
+class ZeltScanWatchLossTest : public ::testing::TestWithParam<LostWhileWatching> {};
+
+TEST_P(ZeltScanWatchLossTest, StopsAtTheLossWithExitOneAndTheReason) {
+    EmulatorServer server(GetParam().emulator);
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " " + GetParam().arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("the adapter stopped answering"));
+    EXPECT_THAT(run.err, Not(HasSubstr("unknown PID")));
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    // Every reading shown is a whole one.
+    std::istringstream lines(run.out);
+    std::string line;
+    int readings = 0;
+    while (std::getline(lines, line)) {
+        ++readings;
+        EXPECT_THAT(line, HasSubstr("RPM")) << line;
+    }
+    EXPECT_LT(readings, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ZeltScanWatchLossTest,
+                         ::testing::Values(LostWhileWatching{"--mute-after 40",
+                                                             "--watch 0C --count 50 --interval 0"},
+                                           LostWhileWatching{"--mute-after 14", "--watch 0C"}));
+
+TEST(ZeltScanAdapterTest, LogHoldsTheWholeDialogue) {
+    EmulatorServer server;
+    const std::string log =
+        ::testing::TempDir() + "zelt-scan-adapter-" + std::to_string(::getpid()) + ".log";
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --log " + log + " --watch 0C --count 1");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");  // no --trace
+    std::ifstream file(log);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, HasSubstr(">> ATZ\\r"));
+    EXPECT_THAT(text, HasSubstr(">> 010C"));
+    std::remove(log.c_str());
 }
 
 TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {

@@ -168,14 +168,15 @@ TEST(ZeltScanTest, LogOptionWritesTheDebugLog) {
 
 struct BadInput {
     const char* arguments;
+    int exitCode;
     const char* message;
 };
 
 class ZeltScanBadInputTest : public ::testing::TestWithParam<BadInput> {};
 
-TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndANonZeroExit) {
+TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndItsExitCode) {
     const Outcome run = Scan(GetParam().arguments);
-    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, GetParam().exitCode);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Lines(run.err), 1u) << run.err;
     EXPECT_THAT(run.err, HasSubstr("zelt-scan: error: "));
@@ -184,15 +185,72 @@ TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndANonZeroExit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZeltScanBadInputTest,
-    ::testing::Values(BadInput{"--scenario /nonexistent/vehicle.json", "/nonexistent/vehicle.json"},
-                      BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json",
-                               "malformed.json"},
-                      BadInput{"--watch 0xZZ", "invalid PID '0xZZ'"},
-                      BadInput{"--watch 0x99", "unknown PID 0x99"},
-                      BadInput{"--ecu 7", "unknown ECU '7'"}, BadInput{"--clear-codes", "--yes"},
-                      BadInput{"--count 0 --watch 0C", "--count"},
-                      BadInput{"--no-such-option", "--no-such-option"},
-                      BadInput{"--log /nonexistent/dir/scan.log", "/nonexistent/dir/scan.log"}));
+    ::testing::Values(
+        BadInput{"--scenario /nonexistent/vehicle.json", 2, "/nonexistent/vehicle.json"},
+        BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json", 2, "malformed.json"},
+        BadInput{"--watch 0xZZ", 2, "invalid PID '0xZZ'"},
+        BadInput{"--watch 0x99", 2, "unknown PID 0x99"}, BadInput{"--ecu 7", 2, "unknown ECU '7'"},
+        BadInput{"--clear-codes", 2, "--yes"}, BadInput{"--count 0 --watch 0C", 2, "--count"},
+        BadInput{"--no-such-option", 2, "--no-such-option"},
+        BadInput{"--log /nonexistent/dir/scan.log", 2, "/nonexistent/dir/scan.log"},
+        // Empty values are mistakes, not the default.
+        BadInput{"--adapter ''", 2, "--adapter: needs a value"},
+        BadInput{"--scenario ''", 2, "--scenario: needs a value"},
+        BadInput{"--ecu ''", 2, "--ecu: needs a value"},
+        // Numbers are decimal and never wrap around.
+        BadInput{"--watch 0C --count 0x10", 2, "invalid value '0x10' for --count"},
+        BadInput{"--watch 0C --count 4294967297", 2, "invalid value '4294967297' for --count"},
+        BadInput{"--watch 0C --interval -1", 2, "--interval"},
+        BadInput{"--watch 0C --interval 3600001", 2, "invalid value '3600001' for --interval"},
+        // An ECU is a decimal index or a 0x address: "08" is index 8, not bad octal.
+        BadInput{"--ecu 08", 2, "unknown ECU '08'"}, BadInput{"--ecu 0o1", 2, "invalid ECU '0o1'"},
+        // Options that only mean something with another one.
+        BadInput{"--interval 5", 2, "--interval requires --watch"},
+        BadInput{"--count 5", 2, "--count requires --watch"},
+        BadInput{"--trace", 2, "--trace requires --adapter"},
+        // What the user typed is shown escaped, on one line.
+        BadInput{"--watch \"$(printf '0C\\n\\033[2J')\"", 2, "invalid PID '0C\\x0A\\x1B[2J'"},
+        // A report that cannot be written is a failure.
+        BadInput{"--json >/dev/full", 1, "cannot write the report: "},
+        BadInput{"--watch 0C --count 2 --interval 0 >/dev/full", 1, "cannot write the readings: "},
+        BadInput{">&-", 1, "cannot write the report: the standard output is closed"}));
+
+TEST(ZeltScanTest, LogNamingTheScenarioIsRefusedAndTheScenarioKept) {
+    const std::string copy =
+        ::testing::TempDir() + "zelt-scan-scenario-" + std::to_string(::getpid()) + ".json";
+    {
+        std::ifstream source(ScenarioPath("default.json"), std::ios::binary);
+        std::ofstream(copy, std::ios::binary) << source.rdbuf();
+    }
+    const auto size = [&] { return std::ifstream(copy, std::ios::ate).tellg(); };
+    const auto before = size();
+    // Another spelling of the same file.
+    const std::string alias = ::testing::TempDir() + "./" + copy.substr(copy.rfind('/') + 1);
+    const Outcome run = Scan("--scenario " + copy + " --log " + alias);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr("is the scenario file"));
+    EXPECT_EQ(size(), before);
+    std::remove(copy.c_str());
+}
+
+// Text from the vehicle or adapter (here: a scenario's adapter banner) can
+// hold terminal control sequences; they are shown, not obeyed.
+TEST(ZeltScanTest, ControlBytesFromTheAdapterAreShownEscaped) {
+    const std::string path =
+        ::testing::TempDir() + "zelt-scan-escape-" + std::to_string(::getpid()) + ".json";
+    std::ifstream source(ScenarioPath("default.json"));
+    auto scenario = nlohmann::json::parse(source);
+    scenario["adapter"]["identification"] = "ELM327 \x1b[2Jv1.5\nX";
+    std::ofstream(path) << scenario.dump();
+    const Outcome text = Scan("--scenario " + path);
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_THAT(text.out, HasSubstr("ELM327 \\x1B[2Jv1.5\\x0AX\n"));
+    EXPECT_THAT(text.out, Not(HasSubstr("\x1b")));
+    const Outcome json = Scan("--json --scenario " + path);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["adapter"]["identification"],
+              "ELM327 \x1b[2Jv1.5\nX");
+    std::remove(path.c_str());
+}
 
 TEST(ZeltScanTest, HelpAndVersionSucceed) {
     EXPECT_THAT(Scan("--help").out, HasSubstr("--scenario"));

@@ -55,6 +55,10 @@ std::string Unit(MeasurementUnit unit) {
 
 }  // namespace
 
+void WriteJson(const Json& json, std::ostream& out, int indent) {
+    out << json.dump(indent, ' ', false, Json::error_handler_t::replace) << '\n';
+}
+
 Json ToJson(const SensorModel& sensor) {
     Json json{{"name", sensor.name}, {"unit", Unit(sensor.unit)}};
     json["value"] = sensor.value ? Json(sensor.value->rawValue) : Json(nullptr);

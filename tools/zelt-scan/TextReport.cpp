@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Printable.h"
 #include "zelt/MeasurementUnitNames.h"
 
 namespace zelt::scan {
@@ -22,7 +23,12 @@ std::size_t DisplayWidth(const std::string& text) {
 
 // Prints rows as columns separated by two spaces, each as wide as its widest
 // cell; the last column is not padded.
-void WriteTable(std::ostream& out, const std::vector<Row>& rows) {
+void WriteTable(std::ostream& out, std::vector<Row> rows) {
+    for (auto& row : rows) {
+        for (auto& cell : row) {
+            cell = Printable(cell);
+        }
+    }
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
@@ -56,7 +62,7 @@ public:
         }
     }
 
-    void line(const std::string& text) { out_ << "  " << text << '\n'; }
+    void line(const std::string& text) { out_ << "  " << Printable(text) << '\n'; }
     void table(const std::vector<Row>& rows) { WriteTable(out_, rows); }
 
 private:
@@ -115,9 +121,9 @@ void WriteReadiness(Writer& w, const std::string& title,
 
 void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
     Writer w(out, colour);
-    out << "zelt-scan report: " << report.scenario << ", ECU " << EcuAddressText(report.selectedEcu)
-        << " (" << report.ecus.size() << " ECU" << (report.ecus.size() == 1 ? "" : "s")
-        << " answered)\n";
+    out << "zelt-scan report: " << Printable(report.scenario) << ", ECU "
+        << EcuAddressText(report.selectedEcu) << " (" << report.ecus.size() << " ECU"
+        << (report.ecus.size() == 1 ? "" : "s") << " answered)\n";
 
     w.heading("Vehicle and ECU information");
     std::vector<Row> info;

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
+#include "AdapterStatus.h"
 #include "JsonReport.h"
+#include "Printable.h"
 
 namespace zelt::scan {
 
@@ -23,7 +28,7 @@ Id ParsePid(const std::string& text) {
                          return std::isxdigit(static_cast<unsigned char>(c));
                      });
     if (!hex) {
-        throw UsageError("invalid PID '" + text +
+        throw UsageError("invalid PID '" + Printable(text) +
                          "': give a hexadecimal parameter number such as 0C or 0x0C");
     }
     return static_cast<Id>(std::stoi(digits, nullptr, 16));
@@ -54,6 +59,12 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out) {
                 ? parameters.getParameter(pid)
                 : nullptr;
         if (!description) {
+            // A vehicle that went away mid-question supports nothing; that
+            // is no fault of the PID the user gave.
+            const std::string gone = AdapterGone(session);
+            if (!gone.empty()) {
+                throw std::runtime_error(gone);
+            }
             throw UsageError("unknown PID " + PidText(pid) + ": the vehicle does not support it");
         }
         names.push_back(description->name);
@@ -63,29 +74,43 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out) {
         if (reading > 1) {
             std::this_thread::sleep_for(options.interval);
         }
+        std::vector<std::vector<std::shared_ptr<SensorModel>>> values;
+        for (Id pid : options.pids) {
+            values.push_back(parameters.getValues(pid, true));
+        }
+        // The reading during which the adapter went is empty, not data.
+        if (!AdapterGone(session).empty()) {
+            return;
+        }
         if (options.json) {
             nlohmann::ordered_json line{{"reading", reading}};
-            nlohmann::ordered_json values = nlohmann::ordered_json::array();
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
             for (std::size_t i = 0; i < options.pids.size(); ++i) {
                 nlohmann::ordered_json sensors = nlohmann::ordered_json::array();
-                for (const auto& sensor : parameters.getValues(options.pids[i], true)) {
+                for (const auto& sensor : values[i]) {
                     sensors.push_back(ToJson(*sensor));
                 }
-                values.push_back(
+                list.push_back(
                     {{"pid", PidText(options.pids[i])}, {"name", names[i]}, {"sensors", sensors}});
             }
-            line["parameters"] = values;
-            out << line.dump() << '\n';
+            line["parameters"] = list;
+            WriteJson(line, out, -1);
         } else {
             out << '#' << reading;
-            for (Id pid : options.pids) {
-                for (const auto& sensor : parameters.getValues(pid, true)) {
-                    out << "  " << sensor->name << ": " << SensorValueText(*sensor);
+            for (const auto& sensors : values) {
+                for (const auto& sensor : sensors) {
+                    out << "  " << Printable(sensor->name) << ": "
+                        << Printable(SensorValueText(*sensor));
                 }
             }
             out << '\n';
         }
+        errno = 0;
         out.flush();
+        if (!out) {
+            throw std::runtime_error(std::string("cannot write the readings") +
+                                     (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
+        }
     }
 }
 
