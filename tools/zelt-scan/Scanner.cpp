@@ -1,6 +1,5 @@
 #include "Scanner.h"
 
-#include "zelt/ModelBuilders.h"
 
 namespace zelt::scan {
 
@@ -40,18 +39,16 @@ void ReadFreezeFrames(TroubleCodeRepository& codes, Report& report) {
     }
 }
 
+// The parameter's record holds its name and the values of the same answer:
+// the scan was started on an empty cache, so they are read now, once.
 void ReadLiveData(ParameterRepository& parameters, Report& report) {
     for (Id pid : parameters.getPids()) {
         if (IsSupportBitmap(pid)) {
             continue;
         }
-        const auto description = parameters.getParameter(pid);
-        if (!description) {
-            continue;
+        if (auto parameter = parameters.getParameter(pid)) {
+            report.liveData.push_back(std::move(parameter));
         }
-        // The description names the parameter; the values are read now.
-        report.liveData.push_back(
-            ParameterModelBuilder::build(pid, description->name, parameters.getValues(pid, true)));
     }
 }
 
@@ -80,7 +77,7 @@ Report Scan(Session& session) {
     report.readinessSinceReset = diagnostics.getReadinessMonitorsSinceReset(false);
     report.readinessThisCycle = diagnostics.getReadinessMonitorsThisCycle(false);
     report.monitorTests = diagnostics.getDiagnosticMonitors(false);
-    report.oxygenSensorMonitorsComplete = diagnostics.areOxygenSensorMonitorsComplete(true);
+    report.oxygenSensorMonitorsComplete = diagnostics.areOxygenSensorMonitorsComplete(false);
     for (auto location : diagnostics.getOxygenSensorLocations(false)) {
         report.oxygenSensors.push_back(
             {location, diagnostics.getOxygenSensorMonitors(location, false)});
