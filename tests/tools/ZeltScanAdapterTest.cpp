@@ -89,7 +89,7 @@ private:
 void DropReadings(nlohmann::json& json) {
     if (json.is_object()) {
         json.erase("value");
-        json.erase("formatted");
+        json.erase("text");
         for (auto it = json.begin(); it != json.end(); ++it) {
             DropReadings(it.value());
         }
@@ -110,9 +110,20 @@ void ExpectReportEqualsTheInProcessReport(const EmulatorServer& server) {
     ASSERT_EQ(local.exitCode, 0) << local.err;
     auto remoteJson = nlohmann::json::parse(remote.out);
     auto localJson = nlohmann::json::parse(local.out);
-    DropReadings(remoteJson["liveData"]);
-    DropReadings(localJson["liveData"]);
-    ASSERT_FALSE(localJson["liveData"].empty());
+    // Over the adapter the title names adapter, protocol and VIN.
+    EXPECT_EQ(remoteJson["source"]["kind"], "adapter");
+    EXPECT_EQ(remoteJson["source"]["title"],
+              "ELM327 v1.5 adapter, " + localJson["source"]["protocol"].get<std::string>() +
+                  ", VIN " + localJson["source"]["vin"].get<std::string>());
+    remoteJson.erase("source");
+    localJson.erase("source");
+    ASSERT_EQ(localJson["ecus"].size(), 2u);
+    ASSERT_FALSE(localJson["ecus"][0]["liveData"].empty());
+    for (auto* json : {&remoteJson, &localJson}) {
+        for (auto& ecu : (*json)["ecus"]) {
+            DropReadings(ecu["liveData"]);
+        }
+    }
     EXPECT_EQ(remoteJson.dump(2), localJson.dump(2));
 }
 

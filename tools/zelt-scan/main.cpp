@@ -40,6 +40,8 @@ constexpr int kFailure = 1;
 struct Options {
     std::string scenario;
     bool json = false;
+    bool csv = false;
+    std::string units = "metric";
     std::string watch;
     std::string interval = "1000";
     std::string count = "10";
@@ -125,13 +127,17 @@ int Run(const Options& options) {
     if (!options.ecu.empty()) {
         ecu = ParseEcu(options.ecu);
     }
+    const UnitSystem units = ParseUnitSystem(options.units);
     WatchOptions watch;
     if (!options.watch.empty()) {
         watch.pids = ParsePidList(options.watch);
         watch.interval = std::chrono::milliseconds(
             ParseDecimal("--interval", options.interval, 0, kMaxIntervalMs));
-        watch.count = static_cast<int>(ParseDecimal("--count", options.count, 1, kMaxCount));
-        watch.json = options.json;
+        watch.count = static_cast<int>(ParseDecimal("--count", options.count, 0, kMaxCount));
+        watch.format = options.json  ? WatchFormat::Json
+                       : options.csv ? WatchFormat::Csv
+                                     : WatchFormat::Text;
+        watch.units = units;
     }
     CheckLogPath(options);
 
@@ -157,27 +163,28 @@ int Run(const Options& options) {
         opened = std::make_unique<Session>(options.adapter, dialogue.get());
     }
     Session& session = *opened;
+    std::vector<std::uint32_t> ecus;  // empty: every ECU that answered
     if (ecu) {
-        const auto address = ResolveEcu(*ecu, options.ecu, session.vehicle().getEcuAddresses());
-        session.vehicle().selectEcu(address);
+        ecus.push_back(ResolveEcu(*ecu, options.ecu, session.vehicle().getEcuAddresses()));
+        session.vehicle().selectEcu(ecus.front());
     }
 
     if (!options.watch.empty()) {
-        WriteReport(std::cout, [&] { Watch(session, watch, std::cout); });
+        WriteReport(std::cout, [&] { Watch(session, watch, std::cout, std::cerr); });
         return LinkState(session);
     }
 
     LogInfo("scanning");
-    Report report = Scan(session);
+    Report report = Scan(session, ecus, !options.adapter.empty());
     if (options.clearCodes) {
         LogInfo("clearing the trouble codes");
         ClearTroubleCodes(session, report);
     }
     WriteReport(std::cout, [&] {
         if (options.json) {
-            WriteJson(ToJson(report), std::cout, 2);
+            WriteJson(ToJson(report, units), std::cout, 2);
         } else {
-            WriteTextReport(report, std::cout, UseColour());
+            WriteTextReport(report, std::cout, UseColour(), units);
         }
     });
     LogInfo("report written");
@@ -223,21 +230,32 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("zelt-scan ") + ZELT_VERSION);
     app.add_option("--scenario", options.scenario, "Scan the simulated vehicle described in FILE")
         ->type_name("FILE");
-    app.add_flag("--json", options.json,
-                 "Write one JSON document (or one JSON object per reading with --watch)");
+    auto* json = app.add_flag(
+        "--json", options.json,
+        "Write one JSON document, schema 1 (or one JSON object per reading with --watch)");
     auto* watch = app.add_option("--watch", options.watch,
                                  "Read these PIDs repeatedly (hexadecimal), e.g. 0C,0D")
                       ->type_name("PID[,PID...]");
+    app.add_flag("--csv", options.csv,
+                 "With --watch: write CSV, a header row then one row per reading")
+        ->needs(watch)
+        ->excludes(json);
+    app.add_option("--units", options.units,
+                   "Show values in metric (the default) or imperial units (mph, \u00B0F, miles, "
+                   "PSI, gal, lb/min ...)")
+        ->type_name("metric|imperial");
     app.add_option("--interval", options.interval,
                    "Milliseconds between readings with --watch (decimal, 0 to 3600000; 1000)")
         ->type_name("MS")
         ->needs(watch);
     app.add_option("--count", options.count,
-                   "Number of readings with --watch (decimal, 1 to 1000000; 10)")
+                   "Number of readings with --watch (decimal, 0 to 1000000; 10); 0 reads until "
+                   "Ctrl-C")
         ->type_name("N")
         ->needs(watch);
     app.add_option("--ecu", options.ecu,
-                   "Scan another ECU: a decimal index (1) or a response address (0x7E9)")
+                   "Scan only this ECU (all that answered by default): a decimal index (1) or a "
+                   "response address (0x7E9)")
         ->type_name("N");
     auto* clear =
         app.add_flag("--clear-codes", options.clearCodes,
