@@ -258,6 +258,26 @@ INSTANTIATE_TEST_SUITE_P(Cases, ZeltScanWatchLossTest,
                                                              "--watch 0C --count 50 --interval 0"},
                                            LostWhileWatching{"--mute-after 14", "--watch 0C"}));
 
+// Once the watch runs, the vehicle stops answering: each reading shows the
+// parameters without an answer as missing, each with one warning, and the
+// watch goes on.
+TEST(ZeltScanAdapterTest, WatchShowsAParameterWithoutAnswerAsMissing) {
+    EmulatorServer server("--error-from 8 --error 'NO DATA'");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --watch 0C,0D --count 5 --interval 0");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::size_t missing = 0;
+    for (auto at = run.out.find(": missing"); at != std::string::npos;
+         at = run.out.find(": missing", at + 1)) {
+        ++missing;
+    }
+    EXPECT_GT(missing, 0u) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 5);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(run.err.begin(), run.err.end(), '\n')), missing)
+        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("zelt-scan: warning: reading 5: no answer for PID 0x0D"));
+}
+
 TEST(ZeltScanAdapterTest, LogHoldsTheWholeDialogue) {
     EmulatorServer server;
     const std::string log =

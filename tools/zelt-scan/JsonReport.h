@@ -17,7 +17,7 @@ constexpr int kJsonSchemaVersion = 1;
 // always present (null where the vehicle reported nothing), numbers are JSON
 // numbers with their unit and formatted text beside, identifiers (PIDs,
 // monitor and test ids, ECU addresses) are numbers.
-nlohmann::ordered_json ToJson(const Report& report, UnitSystem units);
+nlohmann::ordered_json ToJson(const Report& report, UnitSystem units = UnitSystem::Metric);
 
 // One parameter with its sensors, as in the report's live data.
 nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units);

@@ -8,7 +8,8 @@ namespace zelt::scan {
 // Reads everything the six repositories offer from each ECU of `ecus` (all
 // that answered when empty) into one report, the way a diagnostics
 // application fills its screens. Live values are read afresh.
-Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overAdapter);
+Report Scan(Session& session, const std::vector<std::uint32_t>& ecus = {},
+            bool overAdapter = false);
 
 // Asks each scanned ECU to clear its trouble codes and adds what it reports
 // afterwards to `report`.

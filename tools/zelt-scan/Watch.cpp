@@ -45,12 +45,9 @@ std::string IsoTime() {
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
+    // Only the watching thread asks for the time, so std::gmtime's shared
+    // result is safe here, and it is the same on every platform.
+    const std::tm utc = *std::gmtime(&seconds);
     std::ostringstream text;
     text << std::put_time(&utc, "%Y-%m-%dT%H:%M:%S") << '.' << std::setw(3) << std::setfill('0')
          << milliseconds << 'Z';

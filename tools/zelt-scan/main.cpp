@@ -1,11 +1,11 @@
 // zelt-scan: connects to a vehicle through the core, reads everything the six
 // repositories offer and shows it; or watches live values.
 
-#ifndef _WIN32
-#include <fcntl.h>
 #include <unistd.h>
-#else
+#ifdef _WIN32
 #include <io.h>
+#else
+#include <fcntl.h>
 #endif
 
 #include <CLI/CLI.hpp>
@@ -56,13 +56,9 @@ struct Options {
 // Colour only for a terminal that can show it, and never when the user asked
 // for none (https://no-color.org).
 bool UseColour() {
-#ifdef _WIN32
-    return false;
-#else
     const char* term = std::getenv("TERM");
     return isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr && term != nullptr &&
            std::string(term) != "dumb";
-#endif
 }
 
 int Fail(int code, const std::string& message) {
