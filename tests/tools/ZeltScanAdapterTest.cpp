@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct Outcome {
     int exitCode = -1;
@@ -87,7 +89,7 @@ private:
 void DropReadings(nlohmann::json& json) {
     if (json.is_object()) {
         json.erase("value");
-        json.erase("formatted");
+        json.erase("text");
         for (auto it = json.begin(); it != json.end(); ++it) {
             DropReadings(it.value());
         }
@@ -108,9 +110,20 @@ void ExpectReportEqualsTheInProcessReport(const EmulatorServer& server) {
     ASSERT_EQ(local.exitCode, 0) << local.err;
     auto remoteJson = nlohmann::json::parse(remote.out);
     auto localJson = nlohmann::json::parse(local.out);
-    DropReadings(remoteJson["liveData"]);
-    DropReadings(localJson["liveData"]);
-    ASSERT_FALSE(localJson["liveData"].empty());
+    // Over the adapter the title names adapter, protocol and VIN.
+    EXPECT_EQ(remoteJson["source"]["kind"], "adapter");
+    EXPECT_EQ(remoteJson["source"]["title"],
+              "ELM327 v1.5 adapter, " + localJson["source"]["protocol"].get<std::string>() +
+                  ", VIN " + localJson["source"]["vin"].get<std::string>());
+    remoteJson.erase("source");
+    localJson.erase("source");
+    ASSERT_EQ(localJson["ecus"].size(), 2u);
+    ASSERT_FALSE(localJson["ecus"][0]["liveData"].empty());
+    for (auto* json : {&remoteJson, &localJson}) {
+        for (auto& ecu : (*json)["ecus"]) {
+            DropReadings(ecu["liveData"]);
+        }
+    }
     EXPECT_EQ(remoteJson.dump(2), localJson.dump(2));
 }
 
@@ -182,6 +195,7 @@ TEST(ZeltScanAdapterTest, AdapterThatCannotReachTheVehicleFailsWithItsError) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(run.err, HasSubstr("no vehicle connection through the adapter"));
     EXPECT_THAT(run.err, HasSubstr("UNABLE TO CONNECT"));
+    EXPECT_THAT(run.err, HasSubstr("ignition"));  // and what to do about it
     EXPECT_EQ(run.out, "");
 }
 
@@ -209,6 +223,75 @@ TEST(ZeltScanAdapterTest, AdapterFallingSilentMidScanFailsClearlyAfterShowingWha
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(run.err, HasSubstr("the adapter stopped answering"));
     EXPECT_THAT(run.out, HasSubstr("Vehicle and ECU information"));
+}
+
+// An adapter that goes silent while watching or while the tool asks which
+// parameters exist: exit 1 with why, never an empty reading or a blamed PID.
+struct LostWhileWatching {
+    const char* emulator;
+    const char* arguments;
+};
+
+class ZeltScanWatchLossTest : public ::testing::TestWithParam<LostWhileWatching> {};
+
+TEST_P(ZeltScanWatchLossTest, StopsAtTheLossWithExitOneAndTheReason) {
+    EmulatorServer server(GetParam().emulator);
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " " + GetParam().arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("the adapter stopped answering"));
+    EXPECT_THAT(run.err, Not(HasSubstr("unknown PID")));
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    // Every reading shown is a whole one.
+    std::istringstream lines(run.out);
+    std::string line;
+    int readings = 0;
+    while (std::getline(lines, line)) {
+        ++readings;
+        EXPECT_THAT(line, HasSubstr("RPM")) << line;
+    }
+    EXPECT_LT(readings, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ZeltScanWatchLossTest,
+                         ::testing::Values(LostWhileWatching{"--mute-after 40",
+                                                             "--watch 0C --count 50 --interval 0"},
+                                           LostWhileWatching{"--mute-after 14", "--watch 0C"}));
+
+// Once the watch runs, the vehicle stops answering: each reading shows the
+// parameters without an answer as missing, each with one warning, and the
+// watch goes on.
+TEST(ZeltScanAdapterTest, WatchShowsAParameterWithoutAnswerAsMissing) {
+    EmulatorServer server("--error-from 8 --error 'NO DATA'");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --watch 0C,0D --count 5 --interval 0");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::size_t missing = 0;
+    for (auto at = run.out.find(": missing"); at != std::string::npos;
+         at = run.out.find(": missing", at + 1)) {
+        ++missing;
+    }
+    EXPECT_GT(missing, 0u) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 5);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(run.err.begin(), run.err.end(), '\n')), missing)
+        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("zelt-scan: warning: reading 5: no answer for PID 0x0D"));
+}
+
+TEST(ZeltScanAdapterTest, LogHoldsTheWholeDialogue) {
+    EmulatorServer server;
+    const std::string log =
+        ::testing::TempDir() + "zelt-scan-adapter-" + std::to_string(::getpid()) + ".log";
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --log " + log + " --watch 0C --count 1");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");  // no --trace
+    std::ifstream file(log);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, HasSubstr(">> ATZ\\r"));
+    EXPECT_THAT(text, HasSubstr(">> 010C"));
+    std::remove(log.c_str());
 }
 
 TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -72,6 +73,10 @@ TEST(ZeltScanTest, DefaultReportHoldsEverySectionAndTheBuiltInVehicle) {
         EXPECT_THAT(run.out, HasSubstr(section));
     }
     EXPECT_THAT(run.out, HasSubstr("Vehicle Identification Number"));
+    // The title names what was scanned; each answering ECU has its sections.
+    EXPECT_THAT(run.out, HasSubstr("zelt-scan report: Petrol hatchback (simulated); ECUs 0x7E8, "
+                                   "0x7E9 of 2 answering\n"));
+    EXPECT_THAT(run.out, HasSubstr("Trouble codes, ECU 0x7E9"));
     EXPECT_THAT(run.out, HasSubstr("MIL: ON"));
     EXPECT_THAT(run.out, HasSubstr("P0301"));
     EXPECT_THAT(run.out, HasSubstr("Cylinder 1 Misfire Detected"));
@@ -82,31 +87,135 @@ TEST(ZeltScanTest, DefaultReportHoldsEverySectionAndTheBuiltInVehicle) {
     EXPECT_THAT(run.out, Not(HasSubstr("\x1b[")));
 }
 
-TEST(ZeltScanTest, JsonReportParsesAndMatchesTheScenario) {
+// A small validator for the keywords report.schema.json uses: type, const,
+// enum, required, properties, additionalProperties (false), items, oneOf and
+// local $ref. Returns where `value` breaks `schema`, empty when it does not.
+std::string Violation(const nlohmann::json& value, const nlohmann::json& schema,
+                      const nlohmann::json& root, const std::string& path) {
+    if (schema.contains("$ref")) {
+        const std::string ref = schema["$ref"];
+        return Violation(value, root.at(nlohmann::json::json_pointer(ref.substr(1))), root, path);
+    }
+    if (schema.contains("oneOf")) {
+        int matches = 0;
+        for (const auto& option : schema["oneOf"]) {
+            matches += Violation(value, option, root, path).empty() ? 1 : 0;
+        }
+        return matches == 1 ? "" : path + ": matches " + std::to_string(matches) + " of oneOf";
+    }
+    if (schema.contains("const") && value != schema["const"]) {
+        return path + ": not " + schema["const"].dump();
+    }
+    if (schema.contains("enum") &&
+        std::find(schema["enum"].begin(), schema["enum"].end(), value) == schema["enum"].end()) {
+        return path + ": " + value.dump() + " not in " + schema["enum"].dump();
+    }
+    if (schema.contains("type")) {
+        const auto types =
+            schema["type"].is_array() ? schema["type"] : nlohmann::json::array({schema["type"]});
+        const auto is = [&](const std::string& type) {
+            return (type == "null" && value.is_null()) || (type == "string" && value.is_string()) ||
+                   (type == "boolean" && value.is_boolean()) ||
+                   (type == "integer" && value.is_number_integer()) ||
+                   (type == "number" && value.is_number()) ||
+                   (type == "object" && value.is_object()) || (type == "array" && value.is_array());
+        };
+        if (std::none_of(types.begin(), types.end(), is)) {
+            return path + ": " + value.dump() + " is not " + schema["type"].dump();
+        }
+    }
+    if (value.is_object()) {
+        for (const auto& key : schema.value("required", nlohmann::json::array())) {
+            if (!value.contains(key)) {
+                return path + ": no " + key.get<std::string>();
+            }
+        }
+        const auto properties = schema.value("properties", nlohmann::json::object());
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            if (properties.contains(it.key())) {
+                const auto found =
+                    Violation(it.value(), properties[it.key()], root, path + "/" + it.key());
+                if (!found.empty()) {
+                    return found;
+                }
+            } else if (schema.value("additionalProperties", true) == false) {
+                return path + ": unknown key " + it.key();
+            }
+        }
+    }
+    if (value.is_array() && schema.contains("items")) {
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const auto found =
+                Violation(value[i], schema["items"], root, path + "/" + std::to_string(i));
+            if (!found.empty()) {
+                return found;
+            }
+        }
+    }
+    return "";
+}
+
+nlohmann::json ReportSchema() {
+    std::ifstream file(ZELT_SCAN_SCHEMA);
+    return nlohmann::json::parse(file);
+}
+
+// The report follows the published schema in every mode that changes its
+// content: both ECUs, after clearing, imperial units, a second scenario.
+TEST(ZeltScanTest, JsonReportFollowsTheSchema) {
+    const auto schema = ReportSchema();
+    const std::vector<std::string> modes{"", "--clear-codes --yes", "--units imperial --ecu 0x7E9",
+                                         "--scenario " + ScenarioPath("diesel.json")};
+    for (const std::string& arguments : modes) {
+        SCOPED_TRACE(arguments);
+        const Outcome run = Scan("--json " + arguments);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(Violation(nlohmann::json::parse(run.out), schema, schema, ""), "");
+    }
+    const Outcome watch = Scan("--json --watch 0C,0D --count 2 --interval 0");
+    std::istringstream lines(watch.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(Violation(nlohmann::json::parse(line), schema["$defs"]["reading"], schema, ""),
+                  "");
+    }
+}
+
+// What was scanned is reported as such: every answering ECU with its own codes
+// (the scenario's values, from its file), numbers as numbers.
+TEST(ZeltScanTest, JsonReportHoldsEveryEcuWithItsOwnData) {
     const Outcome run = Scan("--json --scenario " + ScenarioPath("default.json"));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto json = nlohmann::json::parse(run.out);
-    EXPECT_EQ(json["mil"]["status"], "on");
+    EXPECT_EQ(json["schema"], 1);
+    EXPECT_EQ(json["source"]["kind"], "simulation");
+    ASSERT_EQ(json["ecus"].size(), 2u);
+    const auto& engine = json["ecus"][0];
+    EXPECT_EQ(engine["address"], 0x7E8);
+    EXPECT_EQ(engine["mil"]["status"], "on");
     std::set<std::string> confirmed;
-    for (const auto& code : json["troubleCodes"]["confirmed"]) {
+    for (const auto& code : engine["troubleCodes"]["confirmed"]) {
         confirmed.insert(code["code"].get<std::string>());
+        EXPECT_EQ(code["ecu"], 0x7E8);
     }
     EXPECT_EQ(confirmed, (std::set<std::string>{"P0301", "P0420"}));
-    ASSERT_EQ(json["troubleCodes"]["pending"].size(), 1u);
-    EXPECT_EQ(json["troubleCodes"]["pending"][0]["code"], "P0171");
-    EXPECT_EQ(json["freezeFrames"].size(), 1u);
+    ASSERT_EQ(engine["troubleCodes"]["pending"].size(), 1u);
+    EXPECT_EQ(engine["troubleCodes"]["pending"][0]["code"], "P0171");
+    EXPECT_EQ(engine["freezeFrames"].size(), 1u);
+    EXPECT_EQ(json["ecus"][1]["address"], 0x7E9);
+    EXPECT_TRUE(json["ecus"][1]["troubleCodes"]["confirmed"].empty());
     EXPECT_EQ(json["adapter"]["identification"], "ELM327 v1.5");
-    EXPECT_FALSE(json["liveData"].empty());
-    bool vinFound = false;
-    for (const auto& item : json["ecuInfo"]) {
-        if (item["id"] == 4) {
-            vinFound = true;
-            EXPECT_EQ(item["value"].get<std::string>().size(), 17u);
-            EXPECT_TRUE(item["fromVehicle"]);
+    EXPECT_EQ(json["source"]["vin"].get<std::string>().size(), 17u);
+    EXPECT_EQ(engine["clearCodes"], nullptr);
+    bool rpmFound = false;
+    for (const auto& parameter : engine["liveData"]) {
+        if (parameter["pid"] == 0x0C) {
+            rpmFound = true;
+            EXPECT_TRUE(parameter["sensors"][0]["value"].is_number());
+            EXPECT_EQ(parameter["sensors"][0]["unit"], "RPM");
         }
     }
-    EXPECT_TRUE(vinFound);
-    EXPECT_EQ(json["clearCodes"], nullptr);
+    EXPECT_TRUE(rpmFound);
 }
 
 TEST(ZeltScanTest, WatchPrintsOneLinePerReadingWithChangingValues) {
@@ -119,7 +228,14 @@ TEST(ZeltScanTest, WatchPrintsOneLinePerReadingWithChangingValues) {
     std::set<std::string> values;
     std::string line;
     while (std::getline(lines, line)) {
-        values.insert(line.substr(line.find(' ')));  // without the reading number
+        // "#1 2024-03-05T09:07:02.125Z  ...": the time in ISO 8601 with
+        // milliseconds, then the values.
+        std::istringstream fields(line);
+        std::string number, time;
+        fields >> number >> time;
+        EXPECT_EQ(time.size(), 24u) << time;
+        EXPECT_EQ(time.substr(10, 1) + time.substr(19, 1) + time.back(), "T.Z") << time;
+        values.insert(line.substr(line.find("  ")));
     }
     EXPECT_GT(values.size(), 1u) << run.out;
 }
@@ -134,6 +250,7 @@ TEST(ZeltScanTest, WatchAsJsonWritesOneObjectPerLine) {
         const auto json = nlohmann::json::parse(line);
         EXPECT_EQ(json["reading"], ++readings);
         EXPECT_EQ(json["parameters"].size(), 2u);
+        EXPECT_EQ(json["parameters"][0]["pid"], 0x0C);
     }
     EXPECT_EQ(readings, 2);
 }
@@ -142,16 +259,68 @@ TEST(ZeltScanTest, ClearCodesWithYesLeavesNoCodes) {
     const Outcome run = Scan("--clear-codes --yes --json");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto json = nlohmann::json::parse(run.out);
-    EXPECT_FALSE(json["troubleCodes"]["confirmed"].empty());
-    EXPECT_TRUE(json["clearCodes"]["accepted"]);
-    EXPECT_TRUE(json["clearCodes"]["confirmed"].empty());
-    EXPECT_TRUE(json["clearCodes"]["pending"].empty());
+    const auto& engine = json["ecus"][0];
+    EXPECT_FALSE(engine["troubleCodes"]["confirmed"].empty());
+    EXPECT_TRUE(engine["clearCodes"]["accepted"]);
+    EXPECT_TRUE(engine["clearCodes"]["confirmed"].empty());
+    EXPECT_TRUE(engine["clearCodes"]["pending"].empty());
 }
 
-TEST(ZeltScanTest, AnotherEcuIsScannedWhenSelected) {
-    const Outcome run = Scan("--ecu 0x7E9 --json");
+TEST(ZeltScanTest, EcuOptionNarrowsTheReportToOneEcu) {
+    for (const char* ecu : {"1", "0x7E9", "0x7e9"}) {
+        const Outcome run = Scan(std::string("--json --ecu ") + ecu);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const auto json = nlohmann::json::parse(run.out);
+        ASSERT_EQ(json["ecus"].size(), 1u);
+        EXPECT_EQ(json["ecus"][0]["address"], 0x7E9);
+        EXPECT_EQ(json["answeringEcus"].size(), 2u);
+    }
+}
+
+// Conversions from NIST SP 811: 1 mile = 1.609344 km, °F = °C * 1.8 + 32.
+TEST(ZeltScanTest, ImperialUnitsConvertTheShownValues) {
+    const Outcome metric = Scan("--json --ecu 0");
+    const Outcome imperial = Scan("--json --ecu 0 --units imperial");
+    ASSERT_EQ(imperial.exitCode, 0) << imperial.err;
+    const auto before = nlohmann::json::parse(metric.out)["ecus"][0]["mil"]["distanceSince"];
+    const auto after = nlohmann::json::parse(imperial.out)["ecus"][0]["mil"]["distanceSince"];
+    EXPECT_EQ(before["unit"], "km");
+    EXPECT_EQ(after["unit"], "miles");
+    EXPECT_NEAR(after["value"].get<double>(), before["value"].get<double>() / 1.609344, 1e-9);
+    const Outcome watch = Scan("--watch 05 --count 1 --units imperial --csv");
+    std::istringstream rows(watch.out);
+    std::string header, row;
+    std::getline(rows, header);
+    std::getline(rows, row);
+    EXPECT_EQ(header, "time,reading,Engine Coolant Temperature (\u00B0F)");
+    const double fahrenheit = std::stod(row.substr(row.rfind(',') + 1));
+    const Outcome celsius = Scan("--watch 05 --count 1 --csv");
+    const double value = std::stod(celsius.out.substr(celsius.out.rfind(',') + 1));
+    EXPECT_NEAR(fahrenheit, value * 1.8 + 32, 1e-9);
+}
+
+TEST(ZeltScanTest, CsvWatchWritesAHeaderThenOneRowPerReading) {
+    const Outcome run = Scan("--watch 0C,0D --count 3 --interval 0 --csv");
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(nlohmann::json::parse(run.out)["vehicle"]["ecu"], "0x7E9");
+    std::istringstream rows(run.out);
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_EQ(row, "time,reading,Engine Speed (RPM),Vehicle Speed (km/h)");
+    int readings = 0;
+    while (std::getline(rows, row)) {
+        ++readings;
+        EXPECT_EQ(std::count(row.begin(), row.end(), ','), 3) << row;
+        EXPECT_EQ(row.substr(25, 2), std::to_string(readings) + ",") << row;
+    }
+    EXPECT_EQ(readings, 3);
+}
+
+// Ctrl-C ends an endless watch cleanly: exit 0, whole lines, all flushed.
+TEST(ZeltScanTest, EndlessWatchEndsCleanlyOnInterrupt) {
+    const Outcome run = Scan("--watch 0C --count 0 --interval 20 & sleep 1; kill -INT $!; wait $!");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_GT(Lines(run.out), 0u);
+    EXPECT_EQ(run.out.back(), '\n');
 }
 
 TEST(ZeltScanTest, LogOptionWritesTheDebugLog) {
@@ -168,14 +337,15 @@ TEST(ZeltScanTest, LogOptionWritesTheDebugLog) {
 
 struct BadInput {
     const char* arguments;
+    int exitCode;
     const char* message;
 };
 
 class ZeltScanBadInputTest : public ::testing::TestWithParam<BadInput> {};
 
-TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndANonZeroExit) {
+TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndItsExitCode) {
     const Outcome run = Scan(GetParam().arguments);
-    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, GetParam().exitCode);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Lines(run.err), 1u) << run.err;
     EXPECT_THAT(run.err, HasSubstr("zelt-scan: error: "));
@@ -184,15 +354,75 @@ TEST_P(ZeltScanBadInputTest, GivesOneClearLineAndANonZeroExit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZeltScanBadInputTest,
-    ::testing::Values(BadInput{"--scenario /nonexistent/vehicle.json", "/nonexistent/vehicle.json"},
-                      BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json",
-                               "malformed.json"},
-                      BadInput{"--watch 0xZZ", "invalid PID '0xZZ'"},
-                      BadInput{"--watch 0x99", "unknown PID 0x99"},
-                      BadInput{"--ecu 7", "unknown ECU '7'"}, BadInput{"--clear-codes", "--yes"},
-                      BadInput{"--count 0 --watch 0C", "--count"},
-                      BadInput{"--no-such-option", "--no-such-option"},
-                      BadInput{"--log /nonexistent/dir/scan.log", "/nonexistent/dir/scan.log"}));
+    ::testing::Values(
+        BadInput{"--scenario /nonexistent/vehicle.json", 2, "/nonexistent/vehicle.json"},
+        BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json", 2, "malformed.json"},
+        BadInput{"--watch 0xZZ", 2, "invalid PID '0xZZ'"},
+        BadInput{"--watch 0x99", 2, "unknown PID 0x99"}, BadInput{"--ecu 7", 2, "unknown ECU '7'"},
+        BadInput{"--clear-codes", 2, "--yes"}, BadInput{"--count 1000001 --watch 0C", 2, "--count"},
+        BadInput{"--units furlongs", 2, "invalid value 'furlongs' for --units"},
+        BadInput{"--csv", 2, "--csv requires --watch"},
+        BadInput{"--csv --json --watch 0C", 2, "--json excludes --csv"},
+        BadInput{"--no-such-option", 2, "--no-such-option"},
+        BadInput{"--log /nonexistent/dir/scan.log", 2, "/nonexistent/dir/scan.log"},
+        // Empty values are mistakes, not the default.
+        BadInput{"--adapter ''", 2, "--adapter: needs a value"},
+        BadInput{"--scenario ''", 2, "--scenario: needs a value"},
+        BadInput{"--ecu ''", 2, "--ecu: needs a value"},
+        // Numbers are decimal and never wrap around.
+        BadInput{"--watch 0C --count 0x10", 2, "invalid value '0x10' for --count"},
+        BadInput{"--watch 0C --count 4294967297", 2, "invalid value '4294967297' for --count"},
+        BadInput{"--watch 0C --interval -1", 2, "--interval"},
+        BadInput{"--watch 0C --interval 3600001", 2, "invalid value '3600001' for --interval"},
+        // An ECU is a decimal index or a 0x address: "08" is index 8, not bad octal.
+        BadInput{"--ecu 08", 2, "unknown ECU '08'"}, BadInput{"--ecu 0o1", 2, "invalid ECU '0o1'"},
+        // Options that only mean something with another one.
+        BadInput{"--interval 5", 2, "--interval requires --watch"},
+        BadInput{"--count 5", 2, "--count requires --watch"},
+        BadInput{"--trace", 2, "--trace requires --adapter"},
+        // What the user typed is shown escaped, on one line.
+        BadInput{"--watch \"$(printf '0C\\n\\033[2J')\"", 2, "invalid PID '0C\\x0A\\x1B[2J'"},
+        // A report that cannot be written is a failure.
+        BadInput{"--json >/dev/full", 1, "cannot write the report: "},
+        BadInput{"--watch 0C --count 2 --interval 0 >/dev/full", 1, "cannot write the readings: "},
+        BadInput{">&-", 1, "cannot write the report: the standard output is closed"}));
+
+TEST(ZeltScanTest, LogNamingTheScenarioIsRefusedAndTheScenarioKept) {
+    const std::string copy =
+        ::testing::TempDir() + "zelt-scan-scenario-" + std::to_string(::getpid()) + ".json";
+    {
+        std::ifstream source(ScenarioPath("default.json"), std::ios::binary);
+        std::ofstream(copy, std::ios::binary) << source.rdbuf();
+    }
+    const auto size = [&] { return std::ifstream(copy, std::ios::ate).tellg(); };
+    const auto before = size();
+    // Another spelling of the same file.
+    const std::string alias = ::testing::TempDir() + "./" + copy.substr(copy.rfind('/') + 1);
+    const Outcome run = Scan("--scenario " + copy + " --log " + alias);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr("is the scenario file"));
+    EXPECT_EQ(size(), before);
+    std::remove(copy.c_str());
+}
+
+// Text from the vehicle or adapter (here: a scenario's adapter banner) can
+// hold terminal control sequences; they are shown, not obeyed.
+TEST(ZeltScanTest, ControlBytesFromTheAdapterAreShownEscaped) {
+    const std::string path =
+        ::testing::TempDir() + "zelt-scan-escape-" + std::to_string(::getpid()) + ".json";
+    std::ifstream source(ScenarioPath("default.json"));
+    auto scenario = nlohmann::json::parse(source);
+    scenario["adapter"]["identification"] = "ELM327 \x1b[2Jv1.5\nX";
+    std::ofstream(path) << scenario.dump();
+    const Outcome text = Scan("--scenario " + path);
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_THAT(text.out, HasSubstr("ELM327 \\x1B[2Jv1.5\\x0AX\n"));
+    EXPECT_THAT(text.out, Not(HasSubstr("\x1b")));
+    const Outcome json = Scan("--json --scenario " + path);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["adapter"]["identification"],
+              "ELM327 \x1b[2Jv1.5\nX");
+    std::remove(path.c_str());
+}
 
 TEST(ZeltScanTest, HelpAndVersionSucceed) {
     EXPECT_THAT(Scan("--help").out, HasSubstr("--scenario"));

@@ -1,6 +1,6 @@
 #include "JsonReport.h"
 
-#include "zelt/MeasurementUnitNames.h"
+#include <cstdlib>
 
 namespace zelt::scan {
 
@@ -8,33 +8,58 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+Json OrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
 Json Text(const std::shared_ptr<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
-Json Sensor(const std::shared_ptr<SensorModel>& sensor) {
-    return sensor ? ToJson(*sensor) : Json(nullptr);
+Json Number(const std::optional<double>& number) {
+    return number ? Json(*number) : Json(nullptr);
+}
+
+Json ToJson(const Quantity& quantity) {
+    return {{"value", Number(quantity.number)},
+            {"unit", quantity.unit},
+            {"text", OrNull(quantity.text)}};
+}
+
+Json Sensor(const SensorModel& sensor, UnitSystem units) {
+    const Quantity quantity = Present(sensor, units);
+    Json json{{"name", sensor.name},
+              {"value", Number(quantity.number)},
+              {"unit", quantity.unit},
+              {"text", OrNull(quantity.text)}};
+    if (sensor.limits) {
+        json["limits"] = {
+            {"minimum", Number(Present(sensor.limits->minimum, sensor.unit, units).number)},
+            {"maximum", Number(Present(sensor.limits->maximum, sensor.unit, units).number)}};
+    } else {
+        json["limits"] = nullptr;
+    }
+    return json;
+}
+
+Json Sensor(const std::shared_ptr<SensorModel>& sensor, UnitSystem units) {
+    return sensor ? Sensor(*sensor, units) : Json(nullptr);
 }
 
 Json Codes(const TroubleCodes& codes) {
     Json list = Json::array();
     for (const auto& code : codes) {
         list.push_back({{"code", code->code},
-                        {"description", code->description},
-                        {"ecu", EcuAddressText(code->ecuAddress)}});
+                        {"description", OrNull(code->description)},
+                        {"ecu", code->ecuAddress}});
     }
     return list;
 }
 
-Json Parameters(const std::vector<std::shared_ptr<ParameterModel>>& parameters) {
+Json Parameters(const std::vector<std::shared_ptr<ParameterModel>>& parameters, UnitSystem units) {
     Json list = Json::array();
     for (const auto& parameter : parameters) {
-        Json sensors = Json::array();
-        for (const auto& sensor : parameter->sensors) {
-            sensors.push_back(ToJson(*sensor));
-        }
-        list.push_back(
-            {{"pid", PidText(parameter->pid)}, {"name", parameter->name}, {"sensors", sensors}});
+        list.push_back(ToJson(*parameter, units));
     }
     return list;
 }
@@ -49,104 +74,85 @@ Json Readiness(const std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>
     return list;
 }
 
-std::string Unit(MeasurementUnit unit) {
-    return ConvertMeasurementUnitToString(unit);
-}
+// Ids up to this one are the tool's and the adapter's own items; above it an
+// item the vehicle did not report holds only a placeholder text.
+constexpr std::int32_t kLastLocalInfoItem = 3;
 
-}  // namespace
-
-Json ToJson(const SensorModel& sensor) {
-    Json json{{"name", sensor.name}, {"unit", Unit(sensor.unit)}};
-    json["value"] = sensor.value ? Json(sensor.value->rawValue) : Json(nullptr);
-    json["formatted"] = sensor.value ? Json(sensor.value->formattedValue) : Json(nullptr);
-    if (sensor.limits) {
-        json["limits"] = {{"minimum", sensor.limits->minimum}, {"maximum", sensor.limits->maximum}};
-    } else {
-        json["limits"] = nullptr;
-    }
-    return json;
-}
-
-Json ToJson(const Report& report) {
-    Json json;
-    json["tool"] = {{"name", "zelt-scan"}, {"version", ZELT_VERSION}};
-    Json ecus = Json::array();
-    for (auto address : report.ecus) {
-        ecus.push_back(EcuAddressText(address));
-    }
-    json["vehicle"] = {
-        {"scenario", report.scenario}, {"ecu", EcuAddressText(report.selectedEcu)}, {"ecus", ecus}};
-
-    Json info = Json::array();
-    for (const auto& item : report.ecuInfo) {
-        info.push_back({{"id", item->id},
+Json Info(const std::vector<std::shared_ptr<InfoDataModel>>& items) {
+    Json list = Json::array();
+    for (const auto& item : items) {
+        const bool absent = !item->fromVehicle && item->id > kLastLocalInfoItem;
+        list.push_back({{"id", item->id},
                         {"name", item->name},
-                        {"value", item->value},
-                        {"fromVehicle", item->fromVehicle}});
+                        {"value", absent ? Json(nullptr) : Json(item->value)}});
     }
-    json["ecuInfo"] = info;
+    return list;
+}
 
+Json Measured(double value, MeasurementUnit unit, UnitSystem units) {
+    return ToJson(Present(value, unit, units));
+}
+
+Json Ecu(const EcuReport& ecu, UnitSystem units) {
+    Json json{{"address", ecu.address}, {"info", Info(ecu.ecuInfo)}};
     json["mil"] = {
-        {"status", !report.mil ? Json(nullptr) : Json(*report.mil == MilStatus::On ? "on" : "off")},
-        {"distanceSince", Sensor(report.distanceSince)},
-        {"runTimeSince", Sensor(report.runTimeSince)}};
-
-    json["troubleCodes"] = {{"confirmed", Codes(report.confirmed)},
-                            {"pending", Codes(report.pending)},
-                            {"permanent", Codes(report.permanent)}};
-    if (report.codesCleared) {
-        json["clearCodes"] = {{"accepted", report.clearAccepted},
-                              {"confirmed", Codes(report.confirmedAfterClear)},
-                              {"pending", Codes(report.pendingAfterClear)},
-                              {"permanent", Codes(report.permanentAfterClear)}};
+        {"status", !ecu.mil ? Json(nullptr) : Json(*ecu.mil == MilStatus::On ? "on" : "off")},
+        {"distanceSince", Sensor(ecu.distanceSince, units)},
+        {"runTimeSince", Sensor(ecu.runTimeSince, units)}};
+    json["troubleCodes"] = {{"confirmed", Codes(ecu.confirmed)},
+                            {"pending", Codes(ecu.pending)},
+                            {"permanent", Codes(ecu.permanent)}};
+    if (ecu.codesCleared) {
+        json["clearCodes"] = {{"accepted", ecu.clearAccepted},
+                              {"confirmed", Codes(ecu.confirmedAfterClear)},
+                              {"pending", Codes(ecu.pendingAfterClear)},
+                              {"permanent", Codes(ecu.permanentAfterClear)}};
     } else {
         json["clearCodes"] = nullptr;
     }
 
     Json frames = Json::array();
-    for (const auto& frame : report.freezeFrames) {
+    for (const auto& frame : ecu.freezeFrames) {
         frames.push_back({{"frame", frame.frame},
                           {"troubleCode", frame.troubleCode->code},
-                          {"parameters", Parameters(frame.parameters)}});
+                          {"parameters", Parameters(frame.parameters, units)}});
     }
     json["freezeFrames"] = frames;
 
-    json["readiness"] = {{"sinceReset", Readiness(report.readinessSinceReset)},
-                         {"thisCycle", Readiness(report.readinessThisCycle)}};
+    json["readiness"] = {{"sinceReset", Readiness(ecu.readinessSinceReset)},
+                         {"thisCycle", Readiness(ecu.readinessThisCycle)}};
 
     Json tests = Json::array();
-    for (const auto& test : report.monitorTests) {
+    for (const auto& test : ecu.monitorTests) {
         tests.push_back({{"monitorId", test->monitorId},
                          {"testId", test->testId},
                          {"monitor", test->monitorName},
                          {"test", test->testName},
-                         {"value", test->value},
-                         {"minimum", test->minimum},
-                         {"maximum", test->maximum},
-                         {"unit", Unit(test->unit)},
+                         {"value", Measured(test->value, test->unit, units)},
+                         {"minimum", Measured(test->minimum, test->unit, units)},
+                         {"maximum", Measured(test->maximum, test->unit, units)},
                          {"passed", test->passed}});
     }
     json["monitorTests"] = tests;
 
     Json sensors = Json::array();
-    for (const auto& sensor : report.oxygenSensors) {
+    for (const auto& sensor : ecu.oxygenSensors) {
         Json results = Json::array();
         for (const auto& test : sensor.tests) {
             results.push_back({{"testId", test->testId},
                                {"name", test->name},
-                               {"value", test->value},
-                               {"minimum", test->minimum},
-                               {"maximum", test->maximum},
-                               {"unit", Unit(test->unit)},
+                               {"value", Measured(test->value, test->unit, units)},
+                               {"minimum", Measured(test->minimum, test->unit, units)},
+                               {"maximum", Measured(test->maximum, test->unit, units)},
                                {"passed", test->passed}});
         }
         sensors.push_back({{"location", LocationText(sensor.location)}, {"tests", results}});
     }
-    json["oxygenSensors"] = {{"monitorsComplete", report.oxygenSensorMonitorsComplete},
+    json["oxygenSensors"] = {{"monitorsComplete", ecu.oxygenSensorMonitorsComplete},
                              {"sensors", sensors}};
 
     Json counters = Json::array();
-    for (const auto& counter : report.performanceCounters) {
+    for (const auto& counter : ecu.performanceCounters) {
         counters.push_back({{"name", counter->name},
                             {"numerator", counter->numerator},
                             {"denominator", counter->denominator}});
@@ -154,32 +160,77 @@ Json ToJson(const Report& report) {
     json["performanceCounters"] = counters;
 
     Json operation = Json::array();
-    for (const auto& record : report.vehicleOperationData) {
+    for (const auto& record : ecu.vehicleOperationData) {
         Json entries = Json::array();
         for (const auto& entry : record->entries) {
-            entries.push_back(
-                {{"label", entry.label}, {"value", entry.value}, {"unit", Unit(entry.unit)}});
+            Json quantity{{"label", entry.label}};
+            quantity.update(ToJson(Present(entry.value, entry.unit, units)));
+            entries.push_back(quantity);
         }
         operation.push_back({{"name", record->name}, {"entries", entries}});
     }
     json["vehicleOperationData"] = operation;
 
     Json routines = Json::array();
-    for (const auto& routine : report.testRoutines) {
+    for (const auto& routine : ecu.testRoutines) {
         routines.push_back({{"id", routine->id},
                             {"name", routine->name},
                             {"description", routine->description},
                             {"status", RoutineStatusText(routine->status)},
-                            {"result", routine->result}});
+                            {"result", OrNull(routine->result)}});
     }
     json["testRoutines"] = routines;
 
-    json["liveData"] = Parameters(report.liveData);
+    json["liveData"] = Parameters(ecu.liveData, units);
+    return json;
+}
 
+// "14.2 V" as a number with its unit; a text that is no voltage keeps only
+// its text.
+Json Voltage(const std::shared_ptr<std::string>& text) {
+    if (!text) {
+        return nullptr;
+    }
+    char* end = nullptr;
+    const double volts = std::strtod(text->c_str(), &end);
+    const bool numeric = end != text->c_str() && std::string(end) == " V";
+    return {{"value", numeric ? Json(volts) : Json(nullptr)}, {"unit", "V"}, {"text", *text}};
+}
+
+}  // namespace
+
+Json ToJson(const ParameterModel& parameter, UnitSystem units) {
+    Json sensors = Json::array();
+    for (const auto& sensor : parameter.sensors) {
+        sensors.push_back(Sensor(*sensor, units));
+    }
+    return {
+        {"pid", static_cast<int>(parameter.pid)}, {"name", parameter.name}, {"sensors", sensors}};
+}
+
+void WriteJson(const Json& json, std::ostream& out, int indent) {
+    out << json.dump(indent, ' ', false, Json::error_handler_t::replace) << '\n';
+}
+
+Json ToJson(const Report& report, UnitSystem units) {
+    Json json{{"schema", kJsonSchemaVersion}};
+    json["tool"] = {{"name", "zelt-scan"}, {"version", ZELT_VERSION}};
+    json["units"] = units == UnitSystem::Metric ? "metric" : "imperial";
+    json["source"] = {{"kind", report.overAdapter ? "adapter" : "simulation"},
+                      {"title", report.title},
+                      {"scenario", OrNull(report.scenario)},
+                      {"protocol", OrNull(report.protocol)},
+                      {"vin", OrNull(report.vin)}};
+    json["answeringEcus"] = report.answering;
+    Json ecus = Json::array();
+    for (const auto& ecu : report.ecus) {
+        ecus.push_back(Ecu(ecu, units));
+    }
+    json["ecus"] = ecus;
     json["adapter"] = {{"name", Text(report.adapterName)},
                        {"description", Text(report.adapterDescription)},
                        {"identification", Text(report.adapterIdentification)},
-                       {"batteryVoltage", Text(report.batteryVoltage)}};
+                       {"batteryVoltage", Voltage(report.batteryVoltage)}};
     return json;
 }
 

@@ -1,17 +1,30 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 
 #include "Report.h"
+#include "Units.h"
 
 namespace zelt::scan {
 
-// The report as one JSON document. Its shape is stable: every key is always
-// present (null or empty where the vehicle reported nothing), so scripts can
-// rely on it.
-nlohmann::ordered_json ToJson(const Report& report);
+// The version of the report's JSON shape, written as "schema"; the shape is
+// described by report.schema.json beside this file. A change that removes or
+// retypes a key raises it.
+constexpr int kJsonSchemaVersion = 1;
 
-// One sensor as JSON: name, raw value text, formatted text and unit name.
-nlohmann::ordered_json ToJson(const SensorModel& sensor);
+// The report as one JSON document in schema kJsonSchemaVersion: every key is
+// always present (null where the vehicle reported nothing), numbers are JSON
+// numbers with their unit and formatted text beside, identifiers (PIDs,
+// monitor and test ids, ECU addresses) are numbers.
+nlohmann::ordered_json ToJson(const Report& report, UnitSystem units = UnitSystem::Metric);
+
+// One parameter with its sensors, as in the report's live data.
+nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units);
+
+// Writes `json` as JSON text: indented with `indent` >= 0, on one line
+// otherwise. Text that is not valid UTF-8 (an adapter's banner in Latin-1)
+// gets U+FFFD for each bad byte, so the document is still written.
+void WriteJson(const nlohmann::ordered_json& json, std::ostream& out, int indent);
 
 }  // namespace zelt::scan

@@ -1,10 +1,7 @@
 #include "Report.h"
 
-#include <cstdio>
 #include <iomanip>
 #include <sstream>
-
-#include "zelt/MeasurementUnitNames.h"
 
 namespace zelt::scan {
 
@@ -38,31 +35,9 @@ std::string RoutineStatusText(obd::TestRoutineStatus status) {
     return "unknown";
 }
 
-std::string SensorValueText(const SensorModel& sensor) {
-    if (!sensor.value || sensor.value->formattedValue.empty()) {
-        return "-";
-    }
-    return sensor.value->formattedValue;
-}
-
-std::string MeasuredText(double value, MeasurementUnit unit) {
-    // Scaled test values carry binary fractions (0.450058 V); three decimals
-    // without trailing zeros show what the scaling can resolve.
-    std::ostringstream stream;
-    stream << std::fixed << std::setprecision(3) << value;
-    std::string text = stream.str();
-    text.erase(text.find_last_not_of('0') + 1);
-    if (text.back() == '.') {
-        text.pop_back();
-    }
-    if (text == "-0") {
-        text = "0";
-    }
-    const std::string unitName = ConvertMeasurementUnitToString(unit);
-    if (!unitName.empty()) {
-        text += ' ' + unitName;
-    }
-    return text;
+std::string SensorValueText(const SensorModel& sensor, UnitSystem units) {
+    const std::string text = Present(sensor, units).text;
+    return text.empty() ? "-" : text;
 }
 
 }  // namespace zelt::scan

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Units.h"
 #include "obd/DiagnosticsDataModels.h"
 #include "obd/DtcDataModel.h"
 #include "obd/TestRoutineDataModel.h"
@@ -26,12 +27,10 @@ struct OxygenSensor {
 
 using TroubleCodes = std::vector<std::shared_ptr<obd::DtcDataModel>>;
 
-// Everything one scan read, as the repositories handed it out. The records
-// are shared with the repositories' caches and never change.
-struct Report {
-    std::string scenario;
-    std::uint32_t selectedEcu = 0;
-    std::vector<std::uint32_t> ecus;
+// What one ECU reported, as the repositories handed it out. The records are
+// shared with the repositories' caches and never change.
+struct EcuReport {
+    std::uint32_t address = 0;
 
     std::vector<std::shared_ptr<InfoDataModel>> ecuInfo;
 
@@ -44,7 +43,7 @@ struct Report {
     TroubleCodes permanent;
     std::vector<FreezeFrame> freezeFrames;
 
-    // Present only after --clear-codes: the codes as the vehicle reports them
+    // Present only after --clear-codes: the codes as the ECU reports them
     // once it was asked to clear them, and its answer.
     bool codesCleared = false;
     bool clearAccepted = false;
@@ -63,6 +62,19 @@ struct Report {
 
     // Every supported parameter with the sensor values read for this scan.
     std::vector<std::shared_ptr<ParameterModel>> liveData;
+};
+
+// Everything one scan read: each scanned ECU, then the adapter.
+struct Report {
+    // What was scanned: the simulated vehicle's name, or over an adapter the
+    // adapter, protocol and VIN.
+    std::string title;
+    bool overAdapter = false;
+    std::string scenario;                  // empty over an adapter
+    std::string protocol;                  // empty when unknown
+    std::string vin;                       // empty when the vehicle did not report one
+    std::vector<std::uint32_t> answering;  // every ECU that answered
+    std::vector<EcuReport> ecus;           // the scanned ones, in the vehicle's order
 
     std::shared_ptr<std::string> adapterName;
     std::shared_ptr<std::string> adapterDescription;
@@ -75,9 +87,7 @@ std::string EcuAddressText(std::uint32_t address);
 std::string PidText(obd::ParameterIdentifier::Id pid);
 std::string LocationText(obd::OxygenSensorLocation location);
 std::string RoutineStatusText(obd::TestRoutineStatus status);
-// A sensor's value as shown: the formatted text, or "-" when it has none.
-std::string SensorValueText(const SensorModel& sensor);
-// A monitor test value with the unit name, e.g. "0.62 V".
-std::string MeasuredText(double value, MeasurementUnit unit);
+// A sensor's value as shown in `units`, or "-" when it has none.
+std::string SensorValueText(const SensorModel& sensor, UnitSystem units);
 
 }  // namespace zelt::scan

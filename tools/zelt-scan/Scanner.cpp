@@ -1,7 +1,5 @@
 #include "Scanner.h"
 
-#include "zelt/ModelBuilders.h"
-
 namespace zelt::scan {
 
 namespace {
@@ -19,7 +17,7 @@ bool IsSupportBitmap(Id pid) {
 // at the first frame without a trouble code.
 constexpr int kMaxFreezeFrames = 8;
 
-void ReadFreezeFrames(TroubleCodeRepository& codes, Report& report) {
+void ReadFreezeFrames(TroubleCodeRepository& codes, EcuReport& report) {
     for (int frame = 0; frame < kMaxFreezeFrames; ++frame) {
         const auto number = static_cast<std::uint8_t>(frame);
         FreezeFrame freezeFrame;
@@ -40,29 +38,37 @@ void ReadFreezeFrames(TroubleCodeRepository& codes, Report& report) {
     }
 }
 
-void ReadLiveData(ParameterRepository& parameters, Report& report) {
+// The parameter's record holds its name and the values of the same answer:
+// the scan was started on an empty cache, so they are read now, once.
+void ReadLiveData(ParameterRepository& parameters, EcuReport& report) {
     for (Id pid : parameters.getPids()) {
         if (IsSupportBitmap(pid)) {
             continue;
         }
-        const auto description = parameters.getParameter(pid);
-        if (!description) {
-            continue;
+        if (auto parameter = parameters.getParameter(pid)) {
+            report.liveData.push_back(std::move(parameter));
         }
-        // The description names the parameter; the values are read now.
-        report.liveData.push_back(
-            ParameterModelBuilder::build(pid, description->name, parameters.getValues(pid, true)));
     }
 }
 
-}  // namespace
+// Makes `address` the ECU the repositories read from. The core tells the
+// repositories of the change on its own thread, later; emptying their caches
+// here keeps the previous ECU's records out of this one's report.
+void SelectEcu(Session& session, std::uint32_t address) {
+    if (session.selectedEcu() == address) {
+        return;
+    }
+    session.selectEcu(address);
+    session.ecu().clearCache();
+    session.parameters().clearCache();
+    session.troubleCodes().clearCache();
+    session.diagnostics().clearCache();
+    session.routines().clearCache();
+}
 
-Report Scan(Session& session) {
-    Report report;
-    report.scenario = session.vehicleName();
-    report.ecus = session.ecuAddresses();
-    report.selectedEcu = session.selectedEcu();
-
+EcuReport ScanEcu(Session& session, std::uint32_t address) {
+    EcuReport report;
+    report.address = address;
     report.ecuInfo = session.ecu().getEcuInfo(false);
 
     auto& codes = session.troubleCodes();
@@ -79,7 +85,7 @@ Report Scan(Session& session) {
     report.readinessSinceReset = diagnostics.getReadinessMonitorsSinceReset(false);
     report.readinessThisCycle = diagnostics.getReadinessMonitorsThisCycle(false);
     report.monitorTests = diagnostics.getDiagnosticMonitors(false);
-    report.oxygenSensorMonitorsComplete = diagnostics.areOxygenSensorMonitorsComplete(true);
+    report.oxygenSensorMonitorsComplete = diagnostics.areOxygenSensorMonitorsComplete(false);
     for (auto location : diagnostics.getOxygenSensorLocations(false)) {
         report.oxygenSensors.push_back(
             {location, diagnostics.getOxygenSensorMonitors(location, false)});
@@ -90,22 +96,75 @@ Report Scan(Session& session) {
     report.testRoutines = session.routines().getTestRoutines(false);
 
     ReadLiveData(session.parameters(), report);
+    return report;
+}
+
+// The value of the first item with `id` that the vehicle reported itself.
+std::string VehicleInfo(const EcuReport& ecu, std::int32_t id, bool fromVehicle) {
+    for (const auto& item : ecu.ecuInfo) {
+        if (item->id == id && item->fromVehicle == fromVehicle) {
+            return item->value;
+        }
+    }
+    return {};
+}
+
+// Ids of the items the ECU repository lists first.
+constexpr std::int32_t kProtocolItem = 1;
+constexpr std::int32_t kVinItem = 4;
+
+std::string Title(const Report& report) {
+    if (!report.overAdapter) {
+        return report.scenario + " (simulated)";
+    }
+    std::string title =
+        (report.adapterIdentification ? *report.adapterIdentification : "unknown") + " adapter";
+    title += ", " + (report.protocol.empty() ? "protocol unknown" : report.protocol);
+    title += report.vin.empty() ? ", no VIN reported" : ", VIN " + report.vin;
+    return title;
+}
+
+}  // namespace
+
+Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overAdapter) {
+    Report report;
+    report.overAdapter = overAdapter;
+    if (!overAdapter) {
+        report.scenario = session.vehicleName();
+    }
+    report.answering = session.ecuAddresses();
+    for (std::uint32_t address : ecus.empty() ? report.answering : ecus) {
+        SelectEcu(session, address);
+        report.ecus.push_back(ScanEcu(session, address));
+    }
+    for (const auto& ecu : report.ecus) {
+        if (report.protocol.empty()) {
+            report.protocol = VehicleInfo(ecu, kProtocolItem, false);
+        }
+        if (report.vin.empty()) {
+            report.vin = VehicleInfo(ecu, kVinItem, true);
+        }
+    }
 
     auto& dongle = session.dongle();
     report.adapterName = dongle.getHardwareName();
     report.adapterDescription = dongle.getHardwareDescription();
     report.adapterIdentification = dongle.getHardwareIdentification();
     report.batteryVoltage = dongle.getBatteryVoltage(false);
+    report.title = Title(report);
     return report;
 }
 
 void ClearTroubleCodes(Session& session, Report& report) {
     auto& codes = session.troubleCodes();
-    report.codesCleared = true;
-    report.clearAccepted = codes.resetTroubleCodes();
-    report.confirmedAfterClear = codes.getConfirmedCodes(true);
-    report.pendingAfterClear = codes.getPendingCodes(true);
-    report.permanentAfterClear = codes.getPermanentCodes(true);
+    for (auto& ecu : report.ecus) {
+        SelectEcu(session, ecu.address);
+        ecu.codesCleared = true;
+        ecu.clearAccepted = codes.resetTroubleCodes();
+        ecu.confirmedAfterClear = codes.getConfirmedCodes(true);
+        ecu.pendingAfterClear = codes.getPendingCodes(true);
+        ecu.permanentAfterClear = codes.getPermanentCodes(true);
+    }
 }
 
 }  // namespace zelt::scan

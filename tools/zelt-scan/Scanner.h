@@ -5,11 +5,13 @@
 
 namespace zelt::scan {
 
-// Reads everything the six repositories offer into one report, the way a
-// diagnostics application fills its screens. Live values are read afresh.
-Report Scan(Session& session);
+// Reads everything the six repositories offer from each ECU of `ecus` (all
+// that answered when empty) into one report, the way a diagnostics
+// application fills its screens. Live values are read afresh.
+Report Scan(Session& session, const std::vector<std::uint32_t>& ecus = {},
+            bool overAdapter = false);
 
-// Asks the vehicle to clear its trouble codes and adds what it reports
+// Asks each scanned ECU to clear its trouble codes and adds what it reports
 // afterwards to `report`.
 void ClearTroubleCodes(Session& session, Report& report);
 

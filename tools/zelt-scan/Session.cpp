@@ -137,7 +137,7 @@ std::uint32_t Session::selectedEcu() const {
     return simulated_ ? simulated_->getSelectedEcu() : adapter_->getSelectedEcu();
 }
 
-bool Session::select(std::uint32_t address) {
+bool Session::selectEcu(std::uint32_t address) {
     return simulated_ ? simulated_->selectEcu(address) : adapter_->selectEcu(address);
 }
 
@@ -153,7 +153,7 @@ void Session::selectEcu(const std::string& ecu) {
     if (number < addresses.size()) {
         address = addresses[number];
     }
-    if (!select(address)) {
+    if (!selectEcu(address)) {
         std::string known;
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             char text[32];

@@ -48,6 +48,9 @@ public:
     // Selects an ECU by index among the answering ECUs ("0", "1") or by its
     // response address ("0x7E9"). Throws UsageError for an unknown one.
     void selectEcu(const std::string& ecu);
+    // Selects the ECU with response address `address`; false when none such
+    // answered.
+    bool selectEcu(std::uint32_t address);
 
     // The scenario's name (over an adapter, the built-in scenario's).
     const std::string& vehicleName() const { return vehicleName_; }
@@ -74,8 +77,6 @@ public:
 
 private:
     class Link;
-
-    bool select(std::uint32_t address);
 
     // One of the two roots is set; root_ is that one, as the repositories
     // take it.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "zelt/MeasurementUnitNames.h"
+#include "Printable.h"
 
 namespace zelt::scan {
 
@@ -22,7 +22,12 @@ std::size_t DisplayWidth(const std::string& text) {
 
 // Prints rows as columns separated by two spaces, each as wide as its widest
 // cell; the last column is not padded.
-void WriteTable(std::ostream& out, const std::vector<Row>& rows) {
+void WriteTable(std::ostream& out, std::vector<Row> rows) {
+    for (auto& row : rows) {
+        for (auto& cell : row) {
+            cell = Printable(cell);
+        }
+    }
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
@@ -56,7 +61,7 @@ public:
         }
     }
 
-    void line(const std::string& text) { out_ << "  " << text << '\n'; }
+    void line(const std::string& text) { out_ << "  " << Printable(text) << '\n'; }
     void table(const std::vector<Row>& rows) { WriteTable(out_, rows); }
 
 private:
@@ -86,13 +91,14 @@ void WriteCodes(Writer& w, const std::string& kind, const TroubleCodes& codes) {
     w.table(rows);
 }
 
-void WriteParameters(Writer& w, const std::vector<std::shared_ptr<ParameterModel>>& parameters) {
+void WriteParameters(Writer& w, const std::vector<std::shared_ptr<ParameterModel>>& parameters,
+                     UnitSystem units) {
     std::vector<Row> rows{{"PID", "Parameter", "Sensor", "Value"}};
     for (const auto& parameter : parameters) {
         bool first = true;
         for (const auto& sensor : parameter->sensors) {
             rows.push_back({first ? PidText(parameter->pid) : "", first ? parameter->name : "",
-                            sensor->name, SensorValueText(*sensor)});
+                            sensor->name, SensorValueText(*sensor, units)});
             first = false;
         }
     }
@@ -111,33 +117,26 @@ void WriteReadiness(Writer& w, const std::string& title,
     w.table(rows);
 }
 
-}  // namespace
-
-void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
-    Writer w(out, colour);
-    out << "zelt-scan report: " << report.scenario << ", ECU " << EcuAddressText(report.selectedEcu)
-        << " (" << report.ecus.size() << " ECU" << (report.ecus.size() == 1 ? "" : "s")
-        << " answered)\n";
-
-    w.heading("Vehicle and ECU information");
+void WriteEcu(Writer& w, const EcuReport& report, const std::string& ecu, UnitSystem units) {
+    w.heading("Vehicle and ECU information" + ecu);
     std::vector<Row> info;
     for (const auto& item : report.ecuInfo) {
         info.push_back({item->name, item->value});
     }
     w.table(info);
 
-    w.heading("Malfunction indicator lamp");
+    w.heading("Malfunction indicator lamp" + ecu);
     w.line(std::string("MIL: ") + (!report.mil                    ? "unknown"
                                    : *report.mil == MilStatus::On ? "ON"
                                                                   : "off"));
     const std::string since =
         report.mil && *report.mil == MilStatus::On ? "with MIL on" : "since codes cleared";
     w.line("Distance " + since + ": " +
-           (report.distanceSince ? SensorValueText(*report.distanceSince) : "-"));
+           (report.distanceSince ? SensorValueText(*report.distanceSince, units) : "-"));
     w.line("Run time " + since + ": " +
-           (report.runTimeSince ? SensorValueText(*report.runTimeSince) : "-"));
+           (report.runTimeSince ? SensorValueText(*report.runTimeSince, units) : "-"));
 
-    w.heading("Trouble codes");
+    w.heading("Trouble codes" + ecu);
     WriteCodes(w, "Confirmed", report.confirmed);
     WriteCodes(w, "Pending", report.pending);
     WriteCodes(w, "Permanent", report.permanent);
@@ -149,39 +148,40 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
         WriteCodes(w, "Permanent after clearing", report.permanentAfterClear);
     }
 
-    w.heading("Freeze frames");
+    w.heading("Freeze frames" + ecu);
     if (report.freezeFrames.empty()) {
         w.line("none");
     }
     for (const auto& frame : report.freezeFrames) {
         w.line("Frame " + std::to_string(frame.frame) + ", stored for " + frame.troubleCode->code);
-        WriteParameters(w, frame.parameters);
+        WriteParameters(w, frame.parameters, units);
     }
 
-    w.heading("Readiness monitors");
+    w.heading("Readiness monitors" + ecu);
     WriteReadiness(w, "Since codes cleared", report.readinessSinceReset);
     WriteReadiness(w, "This drive cycle", report.readinessThisCycle);
 
-    w.heading("On-board monitor tests");
+    w.heading("On-board monitor tests" + ecu);
     std::vector<Row> tests{{"MID", "Monitor", "TID", "Value", "Minimum", "Maximum", "Result"}};
     for (const auto& test : report.monitorTests) {
         tests.push_back(
             {PidText(static_cast<obd::ParameterIdentifier::Id>(test->monitorId)), test->monitorName,
              PidText(static_cast<obd::ParameterIdentifier::Id>(test->testId)),
-             MeasuredText(test->value, test->unit), MeasuredText(test->minimum, test->unit),
-             MeasuredText(test->maximum, test->unit), test->passed ? "pass" : "FAIL"});
+             Present(test->value, test->unit, units).text,
+             Present(test->minimum, test->unit, units).text,
+             Present(test->maximum, test->unit, units).text, test->passed ? "pass" : "FAIL"});
     }
     w.table(tests);
 
-    w.heading("Oxygen sensors");
+    w.heading("Oxygen sensors" + ecu);
     w.line(std::string("Monitors complete: ") + YesNo(report.oxygenSensorMonitorsComplete));
     for (const auto& sensor : report.oxygenSensors) {
         w.line(LocationText(sensor.location) + ":");
         std::vector<Row> rows;
         for (const auto& test : sensor.tests) {
-            rows.push_back({"  " + test->name, MeasuredText(test->value, test->unit),
-                            "limits " + MeasuredText(test->minimum, test->unit) + " .. " +
-                                MeasuredText(test->maximum, test->unit),
+            rows.push_back({"  " + test->name, Present(test->value, test->unit, units).text,
+                            "limits " + Present(test->minimum, test->unit, units).text + " .. " +
+                                Present(test->maximum, test->unit, units).text,
                             test->passed ? "pass" : "FAIL"});
         }
         if (rows.empty()) {
@@ -190,7 +190,7 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
         w.table(rows);
     }
 
-    w.heading("In-use performance counters");
+    w.heading("In-use performance counters" + ecu);
     std::vector<Row> counters;
     for (const auto& counter : report.performanceCounters) {
         counters.push_back({counter->name, counter->denominator == 0
@@ -200,7 +200,7 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
     }
     w.table(counters);
 
-    w.heading("Vehicle operation data");
+    w.heading("Vehicle operation data" + ecu);
     if (report.vehicleOperationData.empty()) {
         w.line("none");
     }
@@ -208,16 +208,12 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
         w.line(record->name + ":");
         std::vector<Row> rows;
         for (const auto& entry : record->entries) {
-            rows.push_back(
-                {"  " + entry.label,
-                 entry.value + (entry.unit == MeasurementUnit::None
-                                    ? ""
-                                    : " " + ConvertMeasurementUnitToString(entry.unit))});
+            rows.push_back({"  " + entry.label, Present(entry.value, entry.unit, units).text});
         }
         w.table(rows);
     }
 
-    w.heading("Test routines");
+    w.heading("Test routines" + ecu);
     std::vector<Row> routines;
     for (const auto& routine : report.testRoutines) {
         routines.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(routine->id)),
@@ -228,8 +224,26 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour) {
     }
     w.table(routines);
 
-    w.heading("Live data");
-    WriteParameters(w, report.liveData);
+    w.heading("Live data" + ecu);
+    WriteParameters(w, report.liveData, units);
+}
+
+}  // namespace
+
+void WriteTextReport(const Report& report, std::ostream& out, bool colour, UnitSystem units) {
+    Writer w(out, colour);
+    std::string scanned;
+    for (const auto& ecu : report.ecus) {
+        scanned += (scanned.empty() ? "" : ", ") + EcuAddressText(ecu.address);
+    }
+    out << "zelt-scan report: " << Printable(report.title) << "; ECU"
+        << (report.ecus.size() == 1 ? " " : "s ") << scanned << " of " << report.answering.size()
+        << " answering\n";
+    for (const auto& ecu : report.ecus) {
+        // Headings name the ECU only when there is more than one to tell apart.
+        WriteEcu(w, ecu, report.ecus.size() > 1 ? ", ECU " + EcuAddressText(ecu.address) : "",
+                 units);
+    }
 
     w.heading("Adapter");
     w.table({{"Name", Text(report.adapterName)},

@@ -6,15 +6,22 @@
 #include <vector>
 
 #include "Session.h"
+#include "Units.h"
 #include "obd/ParameterIdentifier.h"
 
 namespace zelt::scan {
 
+constexpr long long kMaxIntervalMs = 3600000;  // an hour
+constexpr long long kMaxCount = 1000000;
+
+enum class WatchFormat { Text, Json, Csv };
+
 struct WatchOptions {
     std::vector<obd::ParameterIdentifier::Id> pids;
     std::chrono::milliseconds interval{1000};
-    int count = 10;
-    bool json = false;
+    int count = 10;  // 0: until interrupted (Ctrl-C)
+    WatchFormat format = WatchFormat::Text;
+    UnitSystem units = UnitSystem::Metric;
 };
 
 // Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x").
@@ -22,8 +29,17 @@ struct WatchOptions {
 std::vector<obd::ParameterIdentifier::Id> ParsePidList(const std::string& list);
 
 // Reads the watched parameters `count` times, `interval` apart, always
-// afresh, and writes one line per reading (one JSON object per line with
-// `json`). Throws UsageError for a parameter the vehicle does not support.
-void Watch(Session& session, const WatchOptions& options, std::ostream& out);
+// afresh, and writes each reading with its time (ISO 8601, UTC, with
+// milliseconds), flushed at once: one line of text, one JSON object per
+// line, or a CSV row after a header row. A parameter without an answer is
+// shown as missing, with a warning on `warnings`. Ctrl-C ends the watch
+// after the reading under way; the caller then ends normally.
+//
+// Throws UsageError for a parameter the vehicle does not support,
+// std::runtime_error when a reading cannot be written or the adapter went
+// while the tool asked for the supported parameters. Stops without writing
+// the reading during which the adapter went; the caller reports why.
+void Watch(Session& session, const WatchOptions& options, std::ostream& out,
+           std::ostream& warnings);
 
 }  // namespace zelt::scan

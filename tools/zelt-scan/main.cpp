@@ -2,35 +2,49 @@
 // repositories offer and shows it; or watches live values.
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#endif
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "AdapterStatus.h"
+#include "DebugLog.h"
 #include "JsonReport.h"
+#include "OptionValues.h"
+#include "Printable.h"
 #include "Scanner.h"
 #include "Session.h"
 #include "TextReport.h"
 #include "Watch.h"
-#include "orvane/Logging.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
 
+// Every value is kept as typed and checked after parsing, so that each
+// option refuses an empty value, a sign or a number out of range alike.
 struct Options {
     std::string scenario;
     bool json = false;
+    bool csv = false;
+    std::string units = "metric";
     std::string watch;
-    int intervalMs = 1000;
-    int count = 10;
+    std::string interval = "1000";
+    std::string count = "10";
     std::string ecu;
     bool clearCodes = false;
     bool yes = false;
@@ -48,19 +62,27 @@ bool UseColour() {
 }
 
 int Fail(int code, const std::string& message) {
-    std::cerr << "zelt-scan: error: " << message << '\n';
+    zelt::scan::LogError(message);
+    std::cerr << "zelt-scan: error: " << zelt::scan::Printable(message) << '\n';
     return code;
 }
 
-void StartLog(const std::string& path) {
-    // Opening truncates; check first that the file can be written, so that a
-    // bad path is reported instead of silently producing no log.
-    if (!std::ofstream(path, std::ios::app)) {
-        throw zelt::scan::UsageError("cannot write the log file '" + path + "'");
+std::string WithAdvice(const std::string& message) {
+    const std::string advice = zelt::scan::AdapterAdvice(message);
+    return advice.empty() ? message : message + "; " + advice;
+}
+
+// Writes the report with `write` and flushes it; a report that did not reach
+// its file is a failure, with the system's reason.
+template <typename Write>
+void WriteReport(std::ostream& out, const Write& write) {
+    errno = 0;
+    write();
+    out.flush();
+    if (!out) {
+        throw std::runtime_error(std::string("cannot write the report") +
+                                 (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
     }
-    orvane::StartDebugLog(path);
-    orvane::LogLine().setContext(0, 0, orvane::LogLevel::Info)
-        << "zelt-scan " << ZELT_VERSION << " started";
 }
 
 // What was read is shown even when the adapter went away in the middle; the
@@ -68,67 +90,134 @@ void StartLog(const std::string& path) {
 // refused request) leave gaps in the report: one line says why, and the scan
 // still counts as done.
 int LinkState(const zelt::scan::Session& session) {
-    const std::string lost = session.linkLost();
-    if (!lost.empty()) {
-        return Fail(kFailure, lost + "; what was read before is shown");
+    const std::string gone = zelt::scan::AdapterGone(session);
+    if (!gone.empty()) {
+        return Fail(kFailure, WithAdvice(gone + "; what was read before is shown"));
     }
     const std::string adapterError = session.adapterError();
-    // A link can stay up while the adapter has gone silent (a Bluetooth
-    // dongle out of range, a serial adapter without power).
-    if (session.adapterLost()) {
-        return Fail(kFailure, adapterError + "; what was read before is shown");
-    }
     if (!adapterError.empty()) {
-        std::cerr << "zelt-scan: warning: the adapter reported an error: " << adapterError
-                  << (adapterError == "?" ? " (it did not understand a command)" : "")
-                  << "; what it could not read is missing\n";
+        const std::string advice = zelt::scan::AdapterAdvice(adapterError);
+        const std::string warning = "the adapter reported an error: " + adapterError +
+                                    (advice.empty() ? "" : " (" + advice + ")") +
+                                    "; what it could not read is missing";
+        zelt::scan::LogError(warning);
+        std::cerr << "zelt-scan: warning: " << zelt::scan::Printable(warning) << '\n';
     }
     return 0;
 }
 
+// The log must never destroy what this run reads: a log path that names the
+// scenario file (by any spelling or link) is refused.
+void CheckLogPath(const Options& options) {
+    std::error_code error;
+    if (!options.log.empty() && !options.scenario.empty() &&
+        std::filesystem::equivalent(options.log, options.scenario, error)) {
+        throw zelt::scan::UsageError("the log file '" + options.log +
+                                     "' is the scenario file; give the log another path");
+    }
+}
+
 int Run(const Options& options) {
     using namespace zelt::scan;
-    if (!options.log.empty()) {
-        StartLog(options.log);
+    std::optional<EcuChoice> ecu;
+    if (!options.ecu.empty()) {
+        ecu = ParseEcu(options.ecu);
     }
+    const UnitSystem units = ParseUnitSystem(options.units);
+    WatchOptions watch;
+    if (!options.watch.empty()) {
+        watch.pids = ParsePidList(options.watch);
+        watch.interval = std::chrono::milliseconds(
+            ParseDecimal("--interval", options.interval, 0, kMaxIntervalMs));
+        watch.count = static_cast<int>(ParseDecimal("--count", options.count, 0, kMaxCount));
+        watch.format = options.json  ? WatchFormat::Json
+                       : options.csv ? WatchFormat::Csv
+                                     : WatchFormat::Text;
+        watch.units = units;
+    }
+    CheckLogPath(options);
+
+    // The inputs are read before the log is opened.
+    std::optional<obd::sim::Scenario> scenario;
+    if (options.adapter.empty()) {
+        scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
+                                            : obd::sim::Scenario::loadFile(options.scenario);
+    }
+    if (!options.log.empty()) {
+        StartDebugLog(options.log);
+    }
+
+    std::unique_ptr<std::ostream> dialogue;
     std::unique_ptr<Session> opened;
-    if (!options.adapter.empty()) {
-        opened = std::make_unique<Session>(options.adapter, options.trace ? &std::cerr : nullptr);
+    if (scenario) {
+        opened = std::make_unique<Session>(*scenario);
     } else {
-        opened = std::make_unique<Session>(options.scenario.empty()
-                                               ? obd::sim::Scenario::builtIn()
-                                               : obd::sim::Scenario::loadFile(options.scenario));
+        if (options.trace || !options.log.empty()) {
+            dialogue = DialogueStream(options.trace ? &std::cerr : nullptr);
+        }
+        LogInfo("opening the adapter at " + options.adapter);
+        opened = std::make_unique<Session>(options.adapter, dialogue.get());
     }
     Session& session = *opened;
-    if (!options.ecu.empty()) {
-        session.selectEcu(options.ecu);
+    std::vector<std::uint32_t> ecus;  // empty: every ECU that answered
+    if (ecu) {
+        ecus.push_back(ResolveEcu(*ecu, options.ecu, session.ecuAddresses()));
+        session.selectEcu(ecus.front());
     }
 
     if (!options.watch.empty()) {
-        WatchOptions watch;
-        watch.pids = ParsePidList(options.watch);
-        watch.interval = std::chrono::milliseconds(options.intervalMs);
-        watch.count = options.count;
-        watch.json = options.json;
-        Watch(session, watch, std::cout);
+        WriteReport(std::cout, [&] { Watch(session, watch, std::cout, std::cerr); });
         return LinkState(session);
     }
 
-    Report report = Scan(session);
+    LogInfo("scanning");
+    Report report = Scan(session, ecus, !options.adapter.empty());
     if (options.clearCodes) {
+        LogInfo("clearing the trouble codes");
         ClearTroubleCodes(session, report);
     }
-    if (options.json) {
-        std::cout << ToJson(report).dump(2) << '\n';
-    } else {
-        WriteTextReport(report, std::cout, UseColour());
-    }
+    WriteReport(std::cout, [&] {
+        if (options.json) {
+            WriteJson(ToJson(report, units), std::cout, 2);
+        } else {
+            WriteTextReport(report, std::cout, UseColour(), units);
+        }
+    });
+    LogInfo("report written");
     return LinkState(session);
+}
+
+// Options given with an empty value ("--adapter ''") are mistakes, never a
+// request for the default.
+void RefuseEmptyValues(const CLI::App& app) {
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_type_size() == 0) {
+            continue;  // a flag
+        }
+        for (const auto& value : option->results()) {
+            if (value.empty()) {
+                throw CLI::ValidationError(option->get_name(), "needs a value, not an empty one");
+            }
+        }
+    }
+}
+
+bool StdoutIsOpen() {
+#ifdef _WIN32
+    return _get_osfhandle(1) != -1;
+#else
+    return fcntl(STDOUT_FILENO, F_GETFD) != -1;
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // With standard output closed, the next file or socket opened would take
+    // its place and receive the report.
+    if (!StdoutIsOpen()) {
+        return Fail(kFailure, "cannot write the report: the standard output is closed");
+    }
     Options options;
     CLI::App app{
         "zelt-scan: a diagnostic scan of a vehicle over OBD-II (built-in simulated vehicle by "
@@ -137,35 +226,53 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("zelt-scan ") + ZELT_VERSION);
     app.add_option("--scenario", options.scenario, "Scan the simulated vehicle described in FILE")
         ->type_name("FILE");
-    app.add_flag("--json", options.json,
-                 "Write one JSON document (or one JSON object per reading with --watch)");
-    app.add_option("--watch", options.watch, "Read these PIDs repeatedly, e.g. 0C,0D")
-        ->type_name("PID[,PID...]");
-    app.add_option("--interval", options.intervalMs, "Milliseconds between readings with --watch")
-        ->check(CLI::Range(0, 3600000))
-        ->type_name("MS");
-    app.add_option("--count", options.count, "Number of readings with --watch")
-        ->check(CLI::Range(1, 1000000))
-        ->type_name("N");
-    app.add_option("--ecu", options.ecu, "Scan another ECU: an index (1) or an address (0x7E9)")
+    auto* json = app.add_flag(
+        "--json", options.json,
+        "Write one JSON document, schema 1 (or one JSON object per reading with --watch)");
+    auto* watch = app.add_option("--watch", options.watch,
+                                 "Read these PIDs repeatedly (hexadecimal), e.g. 0C,0D")
+                      ->type_name("PID[,PID...]");
+    app.add_flag("--csv", options.csv,
+                 "With --watch: write CSV, a header row then one row per reading")
+        ->needs(watch)
+        ->excludes(json);
+    app.add_option("--units", options.units,
+                   "Show values in metric (the default) or imperial units (mph, \u00B0F, miles, "
+                   "PSI, gal, lb/min ...)")
+        ->type_name("metric|imperial");
+    app.add_option("--interval", options.interval,
+                   "Milliseconds between readings with --watch (decimal, 0 to 3600000; 1000)")
+        ->type_name("MS")
+        ->needs(watch);
+    app.add_option("--count", options.count,
+                   "Number of readings with --watch (decimal, 0 to 1000000; 10); 0 reads until "
+                   "Ctrl-C")
+        ->type_name("N")
+        ->needs(watch);
+    app.add_option("--ecu", options.ecu,
+                   "Scan only this ECU (all that answered by default): a decimal index (1) or a "
+                   "response address (0x7E9)")
         ->type_name("N");
     auto* clear =
         app.add_flag("--clear-codes", options.clearCodes,
                      "Clear the trouble codes (needs --yes); shows them before and after");
     app.add_flag("--yes", options.yes, "Confirm --clear-codes");
-    app.add_option("--log", options.log, "Write a debug log to FILE")->type_name("FILE");
-    app.add_option(
-           "--adapter", options.adapter,
-           "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
-           "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
-        ->type_name("ADDRESS")
-        ->excludes(app.get_option("--scenario"));
-    app.add_flag("--trace", options.trace,
-                 "Write the raw adapter dialogue to stderr (with --adapter)");
-    clear->excludes(app.get_option("--watch"));
+    app.add_option("--log", options.log, "Write the run's debug log to FILE (never the scenario)")
+        ->type_name("FILE");
+    auto* adapter =
+        app.add_option(
+               "--adapter", options.adapter,
+               "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
+               "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
+            ->type_name("ADDRESS")
+            ->excludes(app.get_option("--scenario"));
+    app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")
+        ->needs(adapter);
+    clear->excludes(watch);
 
     try {
         app.parse(argc, argv);
+        RefuseEmptyValues(app);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;
@@ -186,6 +293,6 @@ int main(int argc, char** argv) {
     } catch (const obd::sim::ScenarioError& error) {
         return Fail(kUsageError, error.what());
     } catch (const std::exception& error) {
-        return Fail(kFailure, error.what());
+        return Fail(kFailure, WithAdvice(error.what()));
     }
 }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelt::scan {
+
+// A decimal whole number from `minimum` to `maximum` given as the value of
+// `option`. Signs, leading zeros that would read as octal elsewhere ("010"
+// is ten), hexadecimal and numbers out of range are refused: throws
+// UsageError naming the option and the range.
+long long ParseDecimal(const std::string& option, const std::string& text, long long minimum,
+                       long long maximum);
+
+// What --ecu names: an index among the answering ECUs (decimal, "1") or a
+// response address ("0x7E9").
+struct EcuChoice {
+    bool byAddress = false;
+    std::uint32_t value = 0;
+};
+
+// Throws UsageError for anything but a decimal index or a 0x address.
+EcuChoice ParseEcu(const std::string& text);
+
+// The response address `choice` names among `addresses` (the answering
+// ECUs, in the vehicle's order); throws UsageError, listing them, for an
+// ECU that did not answer.
+std::uint32_t ResolveEcu(const EcuChoice& choice, const std::string& text,
+                         const std::vector<std::uint32_t>& addresses);
+
+}  // namespace zelt::scan

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace zelt::scan {
+
+// `text` safe to show on a terminal in one line: control bytes (a line feed,
+// an escape sequence) and bytes that are not valid UTF-8 are written as
+// "\xHH"; valid UTF-8 ("°C") is kept. Text that comes
+// from a vehicle or an adapter passes through this before it is shown.
+std::string Printable(const std::string& text);
+
+}  // namespace zelt::scan
