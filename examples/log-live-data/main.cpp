@@ -77,7 +77,12 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         try {
             if (arg == "--interval" && i + 1 < argc) {
-                intervalMs = std::stoi(argv[++i]);
+                const std::string value = argv[++i];
+                std::size_t used = 0;
+                intervalMs = std::stoi(value, &used);
+                if (used != value.size()) {
+                    return Usage("not a number: " + value);
+                }
             } else {
                 std::size_t used = 0;
                 const int pid = std::stoi(arg, &used, 16);
