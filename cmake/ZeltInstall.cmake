@@ -35,3 +35,33 @@ install(FILES
     ${PROJECT_BINARY_DIR}/zeltConfig.cmake
     ${PROJECT_BINARY_DIR}/zeltConfigVersion.cmake
   DESTINATION ${ZELT_CONFIG_DIR})
+
+# pkg-config: zelt.pc finds the install tree from its own place
+# (${pcfiledir}), so the tree may be moved or installed with --prefix.
+set(ZELT_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH ZELT_PKGCONFIG_TO_PREFIX /${ZELT_PKGCONFIG_DIR} /)
+string(REGEX REPLACE "/$" "" ZELT_PKGCONFIG_TO_PREFIX "${ZELT_PKGCONFIG_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/zelt.pc.in ${PROJECT_BINARY_DIR}/zelt.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zelt.pc DESTINATION ${ZELT_PKGCONFIG_DIR})
+
+# Installed binaries find the libraries beside them or in ../lib, wherever
+# the tree lands (Windows finds the DLLs next to the executables in bin).
+if(NOT WIN32 AND NOT APPLE)
+  file(RELATIVE_PATH ZELT_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(zelt obd_core PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+
+# The command-line tools zelt-scan and elm327-emulator. They are defined
+# after this file is read (tools/ comes later), so their install rule runs
+# once the top-level directory is complete.
+function(zelt_install_tools)
+  foreach(tool IN ITEMS zelt-scan elm327-emulator)
+    if(TARGET ${tool})
+      if(NOT WIN32 AND NOT APPLE)
+        set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${ZELT_BIN_TO_LIB}")
+      endif()
+      install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_install_tools)

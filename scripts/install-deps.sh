@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 "$@")
+          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen "$@")
 
 missing=()
 for package in "${packages[@]}"; do

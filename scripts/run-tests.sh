@@ -63,12 +63,37 @@ wineboot --init >/dev/null 2>&1
 ctest --preset mingw -j "$jobs"
 scripts/check-exports.sh build/mingw/bin/zelt.dll build/mingw/bin/obdcore.dll
 
-step "package: install and build a consumer against the install tree"
-rm -rf build/install build/consumer
+step "package: install, then build consumers and the examples against the install tree"
+rm -rf build/install build/consumer build/consumer-subdirectory build/consumer-pkg-config build/examples
 cmake --install build/release --prefix build/install >/dev/null
+for installed in lib/libzelt.so lib/libobdcore.so lib/pkgconfig/zelt.pc lib/cmake/zelt/zeltConfig.cmake \
+                 include/zelt/EcuRepository.h include/obd/IQuorvix.h bin/zelt-scan bin/elm327-emulator; do
+  test -e "build/install/$installed" || { echo "not installed: $installed"; exit 1; }
+done
+# The installed tool finds its libraries on its own.
+build/install/bin/zelt-scan >/dev/null
+# pkg-config alone builds an application.
+c++ -std=c++17 tests/package/main.cpp -o build/consumer-pkg-config \
+  $(PKG_CONFIG_PATH="$root/build/install/lib/pkgconfig" pkg-config --cflags --libs zelt)
+LD_LIBRARY_PATH="$root/build/install/lib" build/consumer-pkg-config
 cmake -S tests/package -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$root/build/install" >/dev/null
 cmake --build build/consumer
-LD_LIBRARY_PATH="$root/build/install/lib" build/consumer/zelt_consumer
+build/consumer/zelt_consumer
+cmake -S tests/package/add-subdirectory -B build/consumer-subdirectory -G Ninja >/dev/null
+cmake --build build/consumer-subdirectory -j "$jobs"
+build/consumer-subdirectory/zelt_consumer
+cmake -S examples -B build/examples -G Ninja -DCMAKE_PREFIX_PATH="$root/build/install" \
+  -DCMAKE_CXX_FLAGS=-Werror >/dev/null
+cmake --build build/examples -j "$jobs"
+build/examples/scan-vehicle/scan-vehicle >/dev/null
+# The logger runs until interrupted; it must end cleanly with its rows flushed.
+timeout --signal=INT --kill-after=5 --preserve-status 3 \
+  build/examples/log-live-data/log-live-data --interval 200 0C 0D >build/examples/live-data.csv
+# A header and at least two readings, every row with the time and both sensors.
+awk -F, 'END { exit !(NR >= 3) } NF != 3 { exit 1 }' build/examples/live-data.csv
+
+step "docs: the API reference (an undocumented public name fails)"
+doxygen docs/Doxyfile
 
 step "fuzz: each target for 30 seconds"
 scripts/run-fuzzers.sh 30

@@ -1,5 +1,20 @@
 #pragma once
 
+// The byte bridge between the core and a transport that only the application
+// can reach (a socket, a serial port): the core writes requests into one end,
+// the application carries them and hands the answers back in.
+//
+// Thread safety: DataBridge may be used from any thread, both ends at once;
+// one internal mutex guards the byte queues. receive() blocks its caller until
+// bytes arrive, the timeout passes or the bridge is invalidated. Loggers are
+// called on the thread of the set() or send() that moved the bytes, outside
+// the queues' lock but under a second one that add/removeLogger() take.
+//
+// Ownership: the application creates the DataBridge (as a shared pointer),
+// gives it to the connection manager and keeps it for the connection's life.
+// Loggers are not owned: a logger must outlive its registration; once
+// removeLogger() has returned, no call reaches it any more.
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>

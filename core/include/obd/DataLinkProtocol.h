@@ -1,5 +1,8 @@
 #pragma once
 
+// The vehicle's data link protocols, numbered as ELM327-compatible adapters
+// number them. A plain enumeration: no state, safe to use from any thread.
+
 #include <cstdint>
 
 namespace obd {

@@ -1,5 +1,14 @@
 #pragma once
 
+// The records the diagnostics service returns: readiness monitors, on-board
+// monitor test results, performance counters, oxygen sensor monitors and
+// vehicle operation data.
+//
+// Thread safety and ownership: plain structures without synchronisation. The
+// service builds new records for every call and hands them over as shared
+// pointers; the core keeps no reference, so the caller owns them and may
+// share them between threads as long as nobody changes them.
+
 #include <cstdint>
 #include <string>
 #include <vector>

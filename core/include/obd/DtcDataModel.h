@@ -1,5 +1,12 @@
 #pragma once
 
+// A trouble code as the core reports it, and where it was found.
+//
+// Thread safety and ownership: a plain structure without synchronisation. The
+// core builds a new record for every code it returns and keeps no reference;
+// the caller owns it and may share it between threads as long as nobody
+// changes it.
+
 #include <cstdint>
 #include <string>
 

@@ -1,5 +1,11 @@
 #pragma once
 
+// The core's catalogue of trouble codes, independent of any vehicle.
+//
+// Thread safety: getTroubleCodes() may be called from any thread; the
+// catalogue is a constant table. Ownership: every call returns new records
+// that belong to the caller.
+
 #include <memory>
 #include <vector>
 

@@ -1,5 +1,15 @@
 #pragma once
 
+// The OBD adapter (dongle) a connection runs through, as the connection
+// service and the connection manager describe it.
+//
+// Thread safety: every operation may be called from any thread. An adapter
+// reached over a data connection fills in its texts when it is initialised
+// (they are empty before); the simulated adapter never changes.
+//
+// Ownership: shared; the core keeps the adapter of the open connection, and
+// a caller's pointer stays valid after the connection closes.
+
 #include <string>
 
 #include "DataLinkProtocol.h"

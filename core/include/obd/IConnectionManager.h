@@ -1,5 +1,19 @@
 #pragma once
 
+// The connection manager: opens and closes the vehicle connection over a data
+// connection that the application carries, and reports the phases of opening
+// and closing.
+//
+// Thread safety: every operation may be called from any thread; opening and
+// closing are serialised. Phase listeners are called on a thread of the
+// core's, never from inside a call of the manager, and not again once
+// removePhaseListener() has returned.
+//
+// Ownership: the root owns the manager and hands it out as a shared pointer.
+// The manager shares the data connection until the connection closes and
+// each attached bridge until it is detached; listeners are not owned and must
+// stay alive until they are removed.
+
 #include <cstdint>
 #include <memory>
 

@@ -1,5 +1,18 @@
 #pragma once
 
+// The vehicle connection as the services see it, and the notifier through
+// which observers learn that it opened, closed or changed its ECU.
+//
+// Thread safety: every operation may be called from any thread. Events reach
+// observers on the core's event thread, one at a time and in the order they
+// happened, never from inside a service call; after detach() has returned an
+// observer hears nothing more.
+//
+// Ownership: built from the root by ConnectionServiceBuilder and owned through
+// shared pointers by whoever holds it; every service built from it keeps it
+// alive. Observers are not owned: detach an observer before destroying it
+// (orvane::Observer does this in its destructor).
+
 #include <cstdint>
 #include <memory>
 

@@ -1,5 +1,13 @@
 #pragma once
 
+// The interface through which the connection's events arrive.
+//
+// Thread safety: the core calls the handlers on its own event thread, one at a
+// time, never from inside a service call, so a handler may call the services.
+//
+// Ownership: the observer belongs to whoever attached it; the notifier keeps
+// only a plain pointer until detach().
+
 #include "Export.h"
 
 namespace obd {

@@ -1,5 +1,17 @@
 #pragma once
 
+// The diagnostics service: readiness, on-board monitor test results,
+// performance counters, oxygen sensor monitors and vehicle operation data of
+// the selected ECU.
+//
+// Thread safety: every operation may be called from any thread; requests to
+// the vehicle are serialised by the connection, and the service keeps no
+// cache. A closed connection reads as no data (empty vectors, null, false).
+//
+// Ownership: built from the root and a connection service by
+// DiagnosticsServiceBuilder; it keeps the connection alive. Every call returns
+// new records that belong to the caller.
+
 #include <cstdint>
 #include <memory>
 #include <vector>

@@ -1,5 +1,17 @@
 #pragma once
 
+// The ECU service: identity and information of the selected ECU (services 01
+// and 09).
+//
+// Thread safety: every operation may be called from any thread; requests to
+// the vehicle are serialised by the connection, and the service keeps no
+// cache. A closed connection reads as no data (empty texts and vectors,
+// false).
+//
+// Ownership: built from the root and a connection service by
+// EcuServiceBuilder; it keeps the connection alive. Every call returns new
+// values and records that belong to the caller.
+
 #include <cstdint>
 #include <memory>
 #include <string>

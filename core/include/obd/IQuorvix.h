@@ -1,5 +1,15 @@
 #pragma once
 
+// The core's root object, from which the service builders make every
+// service.
+//
+// Thread safety: every operation may be called from any thread.
+//
+// Ownership: the application creates the root and keeps it as a shared
+// pointer. Services built from it keep what they need alive, so the root may
+// go before them; each service built from a connection service reports on that
+// service's connection.
+
 #include <memory>
 
 #include "Export.h"

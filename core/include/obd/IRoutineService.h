@@ -1,5 +1,16 @@
 #pragma once
 
+// The routine service: the on-board test routines of the selected ECU
+// (service 08).
+//
+// Thread safety: every operation may be called from any thread; requests to
+// the vehicle are serialised by the connection. The connection remembers each
+// routine's last activation until it closes.
+//
+// Ownership: built from the root and a connection service by
+// RoutineServiceBuilder; it keeps the connection alive. Every call returns new
+// records that belong to the caller.
+
 #include <memory>
 #include <vector>
 

@@ -1,5 +1,16 @@
 #pragma once
 
+// The sensor service: live data of the selected ECU (service 01) and the
+// adapter's own readings.
+//
+// Thread safety: every operation may be called from any thread; requests to
+// the vehicle are serialised by the connection, and the service keeps no
+// cache of values. A closed connection reads as no data.
+//
+// Ownership: built from the root and a connection service by
+// SensorServiceBuilder; it keeps the connection alive. Every call returns new
+// records that belong to the caller.
+
 #include <memory>
 #include <vector>
 

@@ -1,5 +1,17 @@
 #pragma once
 
+// The trouble code service: stored, pending and permanent codes, the
+// malfunction indicator lamp, freeze frames and clearing the codes of the
+// selected ECU.
+//
+// Thread safety: every operation may be called from any thread; requests to
+// the vehicle are serialised by the connection, and the service keeps no
+// cache. A closed connection reads as no data.
+//
+// Ownership: built from the root and a connection service by
+// TroubleCodeServiceBuilder; it keeps the connection alive. Every call returns
+// new records that belong to the caller.
+
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,5 +1,17 @@
 #pragma once
 
+// The troubleshooting service: commands sent to the adapter as text, and a
+// data log of every request and answer for the attached observers.
+//
+// Thread safety: every operation may be called from any thread. Log entries
+// reach observers on the core's event thread in the order of the exchanges,
+// never from inside a call; after detach() has returned an observer hears
+// nothing more.
+//
+// Ownership: built from the root and a connection service by
+// TroubleshootingServiceBuilder; it keeps the connection alive. Observers are
+// not owned and must be detached before they are destroyed.
+
 #include <string>
 
 #include "Export.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// The units of sensor values. A plain enumeration: no state, safe to use from
+// any thread.
+
 #include <cstdint>
 
 // The unit of a sensor value. The numeric values are stable: they are stored

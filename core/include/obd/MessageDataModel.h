@@ -1,5 +1,11 @@
 #pragma once
 
+// An entry of the troubleshooting data log.
+//
+// Thread safety and ownership: a plain structure without synchronisation; the
+// core builds each entry once, never changes it afterwards and shares it with
+// the observers, which may keep it.
+
 #include <cstdint>
 #include <string>
 

@@ -1,5 +1,13 @@
 #pragma once
 
+// A parameter (PID) with its sensors, as the ECU and sensor services return
+// it.
+//
+// Thread safety and ownership: a plain structure without synchronisation. The
+// services build new records for every call and keep no reference; the caller
+// owns them and may share them between threads as long as nobody changes
+// them.
+
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,5 +1,11 @@
 #pragma once
 
+// The parameter identifiers (SAE J1979 service 01 PIDs) and the conversion
+// between them and the core's integer sensor ids.
+//
+// Thread safety: Pid2Uid() and Uid2Pid() are pure functions and may be called
+// from any thread.
+
 #include <cstdint>
 
 #include "Export.h"

@@ -1,5 +1,12 @@
 #pragma once
 
+// A sensor of a parameter with its limits and its value texts.
+//
+// Thread safety and ownership: plain structures without synchronisation. The
+// services build new records for every call and keep no reference; the caller
+// owns them and may share them between threads as long as nobody changes
+// them.
+
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,5 +1,13 @@
 #pragma once
 
+// The builder functions that make the core's services from its root.
+//
+// Thread safety: every builder may be called from any thread.
+//
+// Ownership: each call returns a new service as a shared pointer that belongs
+// to the caller. A service keeps the connection service it was built with (and
+// through it the vehicle connection) alive; it does not keep the root.
+
 #include <memory>
 
 #include "Export.h"

@@ -1,5 +1,12 @@
 #pragma once
 
+// An on-board test routine (service 08) and its state.
+//
+// Thread safety and ownership: a plain structure without synchronisation. The
+// routine service builds new records for every call and keeps no reference;
+// the caller owns them and may share them between threads as long as nobody
+// changes them.
+
 #include <cstdint>
 #include <string>
 
