@@ -183,7 +183,8 @@ std::shared_ptr<SensorModel> TroubleCodeRepository::getSensor(obd::ParameterIden
             return nullptr;
         }
         const auto sensors = sensorService_->getSensors(id);
-        if (sensors.empty()) {
+        // Only the first sensor counts; a null one is no answer.
+        if (sensors.empty() || !sensors.front()) {
             return nullptr;
         }
         return SensorModelBuilder::build(sensors.front());
