@@ -19,6 +19,8 @@
 #include "obd/ITroubleshootingService.h"
 #include "services/DataLog.h"
 #include "services/J1979Client.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "services/VehicleConnection.h"
 
 namespace obd::detail {
@@ -191,8 +193,9 @@ private:
 
     const std::shared_ptr<VehicleConnection> connection_;
     const std::shared_ptr<DataLog> log_;
-    std::mutex mutex_;
-    bool headers_ = false;  // guarded by mutex_: answers show the ECU address
+    orvane::Mutex mutex_;
+    // Answers show the ECU address.
+    bool headers_ ORVANE_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace obd::detail
