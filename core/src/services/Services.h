@@ -17,10 +17,10 @@
 #include "obd/ISensorService.h"
 #include "obd/ITroubleCodeService.h"
 #include "obd/ITroubleshootingService.h"
-#include "services/DataLog.h"
-#include "services/J1979Client.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
+#include "services/DataLog.h"
+#include "services/J1979Client.h"
 #include "services/VehicleConnection.h"
 
 namespace obd::detail {
