@@ -12,19 +12,6 @@ std::ostream trace(nullptr);
 
 using VehicleOperationItem = std::shared_ptr<obd::VehicleOperationDataModel>;
 
-// The cache slot procedure for one vehicle operation data item. A null answer
-// is cached too. Unlike the other getters these leave no trace when they
-// answer from the cache: getVehicleOperationData asks all four at once.
-template <typename Fetch>
-VehicleOperationItem GetVehicleOperationItem(
-    detail::CacheSlot<std::optional<VehicleOperationItem>>& slot, bool refresh, Fetch&& fetch) {
-    return slot.withLock([&](std::optional<VehicleOperationItem>& cached) {
-        if (refresh || !cached) {
-            cached = fetch();
-        }
-        return *cached;
-    });
-}
 }  // namespace
 
 DiagnosticsRepository::DiagnosticsRepository(const std::shared_ptr<obd::IQuorvix>& root)
@@ -91,23 +78,12 @@ DiagnosticsRepository::OxygenSensorLocations DiagnosticsRepository::getOxygenSen
 
 DiagnosticsRepository::OxygenSensorMonitors DiagnosticsRepository::getOxygenSensorMonitors(
     obd::OxygenSensorLocation location, bool refresh) {
-    return oxygenSensorMonitors_.withLock(
-        [&](std::map<obd::OxygenSensorLocation, OxygenSensorMonitors>& cached) {
-            if (refresh) {
-                cached.clear();
-            } else {
-                const auto entry = cached.find(location);
-                if (entry != cached.end()) {
-                    detail::Trace(trace, detail::kReturnFromCache);
-                    return entry->second;
-                }
-            }
-            OxygenSensorMonitors monitors = diagnosticsService_->getOxygenSensorMonitors(location);
-            if (!monitors.empty()) {
-                cached[location] = monitors;
-            }
-            return monitors;
-        });
+    // A refresh drops the lists of every location; an empty answer is not
+    // stored, so that location is asked again.
+    return oxygenSensorMonitors_.getKeyed(
+        location, refresh, trace,
+        [&] { return diagnosticsService_->getOxygenSensorMonitors(location); },
+        detail::KeyedRefresh::DropAll);
 }
 
 bool DiagnosticsRepository::areOxygenSensorMonitorsComplete(bool refresh) {
@@ -131,24 +107,26 @@ DiagnosticsRepository::VehicleOperationData DiagnosticsRepository::getVehicleOpe
     return items;
 }
 
+// A null item is cached too. These leave no trace when they answer from the
+// cache: getVehicleOperationData asks all four at once.
 VehicleOperationItem DiagnosticsRepository::getVodEngineRunIdleTime(bool refresh) {
-    return GetVehicleOperationItem(vodEngineRunIdleTime_, refresh,
-                                   [&] { return diagnosticsService_->getVodEngineRunIdleTime(); });
+    return vodEngineRunIdleTime_.get(
+        refresh, detail::NoTrace(), [&] { return diagnosticsService_->getVodEngineRunIdleTime(); });
 }
 
 VehicleOperationItem DiagnosticsRepository::getVodFuelDistanceUsed(bool refresh) {
-    return GetVehicleOperationItem(vodFuelDistanceUsed_, refresh,
-                                   [&] { return diagnosticsService_->getVodFuelDistanceUsed(); });
+    return vodFuelDistanceUsed_.get(refresh, detail::NoTrace(),
+                                    [&] { return diagnosticsService_->getVodFuelDistanceUsed(); });
 }
 
 VehicleOperationItem DiagnosticsRepository::getVodPkeEoe(bool refresh) {
-    return GetVehicleOperationItem(vodPkeEoe_, refresh,
-                                   [&] { return diagnosticsService_->getVodPkeEoe(); });
+    return vodPkeEoe_.get(refresh, detail::NoTrace(),
+                          [&] { return diagnosticsService_->getVodPkeEoe(); });
 }
 
 VehicleOperationItem DiagnosticsRepository::getVodPsa(bool refresh) {
-    return GetVehicleOperationItem(vodPsa_, refresh,
-                                   [&] { return diagnosticsService_->getVodPsa(); });
+    return vodPsa_.get(refresh, detail::NoTrace(),
+                       [&] { return diagnosticsService_->getVodPsa(); });
 }
 
 void DiagnosticsRepository::onConnectionOpened() {

@@ -47,18 +47,14 @@ bool DongleRepository::isConnected() const {
 }
 
 std::shared_ptr<std::string> DongleRepository::getBatteryVoltage(bool refresh) {
-    return batteryVoltage_.withLock([&](std::optional<Text>& cached) -> Text {
-        if (!refresh && cached) {
-            detail::Trace(trace, detail::kReturnFromCache);
-            return *cached;
-        }
+    // No answer returns null and leaves a voltage cached earlier in place.
+    return batteryVoltage_.getUsable(refresh, trace, [this]() -> Text {
         const auto sensors = sensors_->getSensors(obd::ParameterIdentifier::Id::BatteryVoltage);
         // Only the first sensor counts; one without a reading is no answer.
         if (sensors.empty() || !sensors.front() || !sensors.front()->value) {
             return nullptr;
         }
-        cached = std::make_shared<std::string>(sensors.front()->value->value + " V");
-        return *cached;
+        return std::make_shared<std::string>(sensors.front()->value->value + " V");
     });
 }
 

@@ -44,18 +44,12 @@ Item MakeItem(std::int32_t id, std::string label, std::string text, bool fromVeh
 Item GetItemOrPlaceholder(std::optional<Item>& cached, bool refresh, obd::IEcuService& service,
                           SupportTest isSupported, ReadText read, std::int32_t id,
                           const char* label) {
-    if (!refresh && cached) {
-        detail::Trace(trace, detail::kReturnFromCache);
-        return *cached;
-    }
-    std::string text = kNotSupported;
-    bool fromVehicle = false;
-    if ((service.*isSupported)()) {
-        fromVehicle = true;
-        text = (service.*read)();
-    }
-    cached = MakeItem(id, label, std::move(text), fromVehicle);
-    return *cached;
+    return detail::CacheEveryAnswer(cached, refresh, trace, [&] {
+        if (!(service.*isSupported)()) {
+            return MakeItem(id, label, kNotSupported, false);
+        }
+        return MakeItem(id, label, (service.*read)(), true);
+    });
 }
 
 // A list of items, one per text; a single placeholder item when the vehicle
@@ -63,41 +57,37 @@ Item GetItemOrPlaceholder(std::optional<Item>& cached, bool refresh, obd::IEcuSe
 ItemList GetItemList(std::optional<ItemList>& cached, bool refresh, obd::IEcuService& service,
                      SupportTest isSupported, ReadTexts read, std::int32_t id,
                      const ListLabels& labels) {
-    if (!refresh && cached) {
-        detail::Trace(trace, detail::kReturnFromCache);
-        return *cached;
-    }
-    ItemList items;
-    if ((service.*isSupported)()) {
+    return detail::CacheEveryAnswer(cached, refresh, trace, [&] {
+        ItemList items;
+        if (!(service.*isSupported)()) {
+            items.push_back(MakeItem(id, labels.unsupported, kNotSupported, false));
+            return items;
+        }
         std::vector<std::string> texts = (service.*read)();
         if (texts.size() == 1) {
             items.push_back(MakeItem(id, labels.single, std::move(texts.front()), true));
-        } else {
-            // Numbered from 0.
-            for (std::size_t index = 0; index < texts.size(); ++index) {
-                items.push_back(MakeItem(id, labels.numbered + std::to_string(index),
-                                         std::move(texts[index]), true));
-            }
+            return items;
         }
-    } else {
-        items.push_back(MakeItem(id, labels.unsupported, kNotSupported, false));
-    }
-    cached = items;
-    return items;
+        // Numbered from 0.
+        for (std::size_t index = 0; index < texts.size(); ++index) {
+            items.push_back(MakeItem(id, labels.numbered + std::to_string(index),
+                                     std::move(texts[index]), true));
+        }
+        return items;
+    });
 }
 
 // An item listed only when the vehicle supports it. An unsupported answer is
 // not cached, so the support test is asked again next time; and it leaves an
-// item cached earlier in place.
+// item cached earlier in place. No trace on a cache hit.
 Item GetOptionalItem(std::optional<Item>& cached, bool refresh, obd::IEcuService& service,
                      SupportTest isSupported, ReadText read, std::int32_t id, const char* label) {
-    if (!refresh && cached) {
-        return *cached;
-    }
-    if ((service.*isSupported)()) {
-        cached = MakeItem(id, label, (service.*read)(), true);
-    }
-    return cached.value_or(nullptr);
+    return detail::KeepLastKnown(cached, refresh, detail::NoTrace(), [&]() -> Item {
+        if (!(service.*isSupported)()) {
+            return nullptr;
+        }
+        return MakeItem(id, label, (service.*read)(), true);
+    });
 }
 
 }  // namespace

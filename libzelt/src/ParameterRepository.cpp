@@ -36,36 +36,22 @@ bool ParameterRepository::isConnected() const {
 }
 
 std::vector<obd::ParameterIdentifier::Id> ParameterRepository::getPids() {
-    return pids_.withLock([this](std::optional<std::vector<obd::ParameterIdentifier::Id>>& cached) {
-        if (cached) {
-            return *cached;
-        }
-        auto answer = sensorService_->getPids();
-        if (!answer.empty()) {
-            cached = answer;
-        }
-        return answer;
-    });
+    // An empty list is not stored: the next call asks again.
+    return pids_.getUsable(false, detail::NoTrace(), [this] { return sensorService_->getPids(); });
 }
 
 std::shared_ptr<ParameterModel> ParameterRepository::getParameter(
     obd::ParameterIdentifier::Id pid) {
-    return parameters_.withLock(
-        [&](std::map<obd::ParameterIdentifier::Id, std::shared_ptr<ParameterModel>>& cached) {
-            const auto found = cached.find(pid);
-            if (found != cached.end()) {
-                return found->second;
-            }
-            const auto data = sensorService_->getParameter(pid);
-            if (data == nullptr) {
-                return std::shared_ptr<ParameterModel>();
-            }
-            // Stored only once built: a value that fails to format leaves
-            // nothing behind.
-            auto parameter = ParameterModelBuilder::build(data);
-            cached.emplace(pid, parameter);
-            return parameter;
-        });
+    return parameters_.getKeyed(pid, false, detail::NoTrace(),
+                                [&]() -> std::shared_ptr<ParameterModel> {
+                                    const auto data = sensorService_->getParameter(pid);
+                                    if (data == nullptr) {
+                                        return nullptr;
+                                    }
+                                    // Stored only once built: a value that
+                                    // fails to format leaves nothing behind.
+                                    return ParameterModelBuilder::build(data);
+                                });
 }
 
 // `refresh` changes nothing: values are live, so a cached reading would only

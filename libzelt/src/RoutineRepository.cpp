@@ -32,10 +32,15 @@ std::vector<std::shared_ptr<obd::TestRoutineDataModel>> RoutineRepository::getTe
     bool refresh) {
     return routines_.withLock([&](RoutineMap& routines) {
         if (refresh || routines.empty()) {
-            for (auto& routine : routineService_->getTestRoutines()) {
+            // Merged aside and swapped in: an allocation that fails part-way
+            // leaves the cache as it was.
+            auto answer = routineService_->getTestRoutines();
+            RoutineMap merged = routines;
+            for (auto& routine : answer) {
                 const int id = routine->id;
-                routines[id] = std::move(routine);
+                merged[id] = std::move(routine);
             }
+            routines.swap(merged);
         } else {
             detail::Trace(trace, detail::kReturnFromCache);
         }

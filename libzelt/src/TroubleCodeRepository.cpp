@@ -23,40 +23,6 @@ void TraceParts(const Parts&... parts) {
     }
 }
 
-// What the keyed caches accept: a record or a non-empty list. Anything else
-// means the vehicle had nothing to give for the key.
-template <typename T>
-bool IsUsable(const std::shared_ptr<T>& answer) {
-    return answer != nullptr;
-}
-template <typename T>
-bool IsUsable(const std::vector<T>& answer) {
-    return !answer.empty();
-}
-
-// The procedure of the keyed caches. A hit is answered unless `refresh` is
-// set. Otherwise `fetch()` asks the core; a usable answer is stored under
-// `key`, replacing any entry, while an unusable one is returned as it is and
-// leaves the stored entry alone: a refresh that finds nothing must neither
-// lose the last good answer nor pass it off as current.
-template <typename Map, typename Fetch>
-typename Map::mapped_type GetKeyed(detail::CacheSlot<Map>& slot, const typename Map::key_type& key,
-                                   bool refresh, Fetch&& fetch) {
-    return slot.withLock([&](Map& cached) -> typename Map::mapped_type {
-        if (!refresh) {
-            const auto entry = cached.find(key);
-            if (entry != cached.end()) {
-                detail::Trace(trace, detail::kReturnFromCache);
-                return entry->second;
-            }
-        }
-        typename Map::mapped_type answer = fetch();
-        if (IsUsable(answer)) {
-            cached[key] = answer;
-        }
-        return answer;
-    });
-}
 }  // namespace
 
 TroubleCodeRepository::TroubleCodeRepository(const std::shared_ptr<obd::IQuorvix>& root)
@@ -119,20 +85,15 @@ TroubleCodeRepository::TroubleCodes TroubleCodeRepository::getTroubleCodes(Troub
 }
 
 std::shared_ptr<MilStatus> TroubleCodeRepository::getMilStatus(bool refresh) {
-    return milStatus_.withLock(
-        [&](std::optional<std::shared_ptr<MilStatus>>& cached) -> std::shared_ptr<MilStatus> {
-            if (!refresh && cached) {
-                detail::Trace(trace, detail::kReturnFromCache);
-                return *cached;
-            }
-            // A new record each time: holders of the earlier one keep its value.
-            if (const auto indicator = troubleCodeService_->readMilIndicator()) {
-                cached =
-                    std::make_shared<MilStatus>(*indicator != 0 ? MilStatus::On : MilStatus::Off);
-            }
-            // No answer keeps the last known state.
-            return cached.value_or(nullptr);
-        });
+    // No answer keeps the last known state.
+    return milStatus_.getLastKnown(refresh, trace, [&]() -> std::shared_ptr<MilStatus> {
+        const auto indicator = troubleCodeService_->readMilIndicator();
+        if (!indicator) {
+            return nullptr;
+        }
+        // A new record each time: holders of the earlier one keep its value.
+        return std::make_shared<MilStatus>(*indicator != 0 ? MilStatus::On : MilStatus::Off);
+    });
 }
 
 std::shared_ptr<SensorModel> TroubleCodeRepository::getDistanceSince(MilStatus status,
@@ -151,39 +112,42 @@ std::shared_ptr<obd::DtcDataModel> TroubleCodeRepository::getFreezeFrameTroubleC
     std::uint8_t frame, bool refresh) {
     // Every call is traced, answered from the cache or not, before the lock is taken.
     TraceParts("getFreezeFrameTroubleCode #", static_cast<unsigned>(frame));
-    return GetKeyed(freezeFrameTroubleCodes_, frame, refresh,
-                    [&] { return troubleCodeService_->readFreezeFrameTroubleCode(frame); });
+    return freezeFrameTroubleCodes_.getKeyed(frame, refresh, trace, [&] {
+        return troubleCodeService_->readFreezeFrameTroubleCode(frame);
+    });
 }
 
 std::vector<obd::ParameterIdentifier::Id> TroubleCodeRepository::getFreezeFramePids(
     std::uint8_t frame, bool refresh) {
     TraceParts("getFreezeFramePids #", static_cast<unsigned>(frame));
-    return GetKeyed(freezeFramePids_, frame, refresh,
-                    [&] { return troubleCodeService_->readFreezeFramePids(frame); });
+    return freezeFramePids_.getKeyed(
+        frame, refresh, trace, [&] { return troubleCodeService_->readFreezeFramePids(frame); });
 }
 
 std::shared_ptr<ParameterModel> TroubleCodeRepository::getFreezeFrameParameter(
     std::uint8_t frame, obd::ParameterIdentifier::Id id, bool refresh) {
     TraceParts("getFreezeFrameParameter #", static_cast<unsigned>(frame), ": ",
                static_cast<std::int32_t>(id));
-    return GetKeyed(freezeFrameParameters_, FreezeFrameParameterKey(frame, id), refresh,
-                    [&]() -> std::shared_ptr<ParameterModel> {
-                        const auto data = troubleCodeService_->readFreezeFrameParameter(frame, id);
-                        if (!data) {
-                            return nullptr;
-                        }
-                        return ParameterModelBuilder::build(data);
-                    });
+    return freezeFrameParameters_.getKeyed(
+        FreezeFrameParameterKey(frame, id), refresh, trace,
+        [&]() -> std::shared_ptr<ParameterModel> {
+            const auto data = troubleCodeService_->readFreezeFrameParameter(frame, id);
+            if (!data) {
+                return nullptr;
+            }
+            return ParameterModelBuilder::build(data);
+        });
 }
 
 std::shared_ptr<SensorModel> TroubleCodeRepository::getSensor(obd::ParameterIdentifier::Id id,
                                                               bool refresh) {
-    return GetKeyed(sensors_, id, refresh, [&]() -> std::shared_ptr<SensorModel> {
+    return sensors_.getKeyed(id, refresh, trace, [&]() -> std::shared_ptr<SensorModel> {
         if (!sensorService_->isSupported(id)) {
             return nullptr;
         }
         const auto sensors = sensorService_->getSensors(id);
-        if (sensors.empty()) {
+        // Only the first sensor counts; a null one is no answer.
+        if (sensors.empty() || !sensors.front()) {
             return nullptr;
         }
         return SensorModelBuilder::build(sensors.front());

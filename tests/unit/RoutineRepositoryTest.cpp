@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "AllocationFaults.h"
 #include "CoreMocks.h"
 #include "CoreRecords.h"
 #include "zelt/RoutineRepository.h"
@@ -186,6 +187,28 @@ TEST_F(RoutineRepositoryTest, RefreshMergesSoDroppedAndEmptyAnswersKeepCachedRou
     repository.getTestRoutines(false);
     EXPECT_THAT(repository.getTestRoutines(true), ElementsAre(one, twoNew));
     EXPECT_THAT(repository.getTestRoutines(true), ElementsAre(one, twoNew));
+}
+
+TEST_F(RoutineRepositoryTest, AllocationFailingMidMergeLeavesTheCacheAsItWas) {
+    RoutineRepository repository(root);
+    const Routine kept = MakeRoutine(1);
+    std::unique_ptr<zelt::testing::FailingAllocation> failing;
+    EXPECT_CALL(*service, getTestRoutines())
+        .WillOnce(Return(MockRoutineService::Routines{kept}))
+        .WillOnce([&] {
+            MockRoutineService::Routines answer{MakeRoutine(2), MakeRoutine(3)};
+            // The second allocation from here on lands inside the merge.
+            failing = std::make_unique<zelt::testing::FailingAllocation>(2);
+            return answer;
+        });
+
+    repository.getTestRoutines(false);
+    EXPECT_THROW(repository.getTestRoutines(true), std::bad_alloc);
+    if (!failing->fired()) {
+        GTEST_SKIP() << "allocations inside the library cannot be intercepted here";
+    }
+    failing.reset();
+    EXPECT_THAT(repository.getTestRoutines(false), ElementsAre(kept));
 }
 
 TEST_F(RoutineRepositoryTest, EmptyListIsNotCached) {

@@ -373,6 +373,25 @@ TEST_F(TroubleCodeRepositoryTest, NoSensorsGiveNullAndKeepTheStoredSensor) {
     EXPECT_EQ(repository.getRuntimeSince(MilStatus::Off, false), stored);
 }
 
+TEST_F(TroubleCodeRepositoryTest, NullFirstSensorGivesNullAndKeepsTheStoredSensor) {
+    TroubleCodeRepository repository(root);
+    for (const Id id : {Id::DistanceWithMilOn, Id::TimeRunWithMilOn}) {
+        ON_CALL(*sensors, isSupported(id)).WillByDefault(Return(true));
+        EXPECT_CALL(*sensors, getSensors(id))
+            .WillOnce(Return(std::vector<SensorData>{MakeSensorData(id, "stored", "7")}))
+            .WillOnce(Return(std::vector<SensorData>{nullptr, MakeSensorData(id, "second", "8")}));
+    }
+
+    const auto distance = repository.getDistanceSince(MilStatus::On, false);
+    const auto runtime = repository.getRuntimeSince(MilStatus::On, false);
+    ASSERT_NE(distance, nullptr);
+    ASSERT_NE(runtime, nullptr);
+    EXPECT_EQ(repository.getDistanceSince(MilStatus::On, true), nullptr);
+    EXPECT_EQ(repository.getRuntimeSince(MilStatus::On, true), nullptr);
+    EXPECT_EQ(repository.getDistanceSince(MilStatus::On, false), distance);
+    EXPECT_EQ(repository.getRuntimeSince(MilStatus::On, false), runtime);
+}
+
 // --- reset -------------------------------------------------------------------
 
 TEST_F(TroubleCodeRepositoryTest, ResetEmptiesEveryCacheWhateverTheVehicleAnswers) {

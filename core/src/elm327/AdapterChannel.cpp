@@ -61,29 +61,29 @@ bool IsExtended(DataLinkProtocol protocol) {
 }  // namespace
 
 DataLinkProtocol AdapterInfo::getProtocol() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return protocol_;
 }
 
 std::string AdapterInfo::getName() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     // "ELM327 v1.5" names an "ELM327".
     return identification_.substr(0, identification_.find(' '));
 }
 
 std::string AdapterInfo::getDescription() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return description_;
 }
 
 std::string AdapterInfo::getIdentification() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return identification_;
 }
 
 void AdapterInfo::set(DataLinkProtocol protocol, std::string identification,
                       std::string description) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     protocol_ = protocol;
     identification_ = std::move(identification);
     description_ = std::move(description);
@@ -92,32 +92,32 @@ void AdapterInfo::set(DataLinkProtocol protocol, std::string identification,
 AdapterChannel::AdapterChannel(std::shared_ptr<AdapterInfo> info) : info_(std::move(info)) {}
 
 void AdapterChannel::setTimeout(std::int32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     timeout_ = milliseconds;
 }
 
 void AdapterChannel::setDropHandler(DropHandler handler) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     dropHandler_ = std::move(handler);
 }
 
 std::string AdapterChannel::error() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return error_;
 }
 
 std::string AdapterChannel::lastError() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return lastError_;
 }
 
 bool AdapterChannel::dropped() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return dropped_;
 }
 
 void AdapterChannel::setError(std::string error) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     if (!error.empty()) {
         lastError_ = error;
     }
@@ -127,7 +127,7 @@ void AdapterChannel::setError(std::string error) {
 void AdapterChannel::drop(const std::string& reason) {
     DropHandler handler;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         error_ = reason;
         lastError_ = reason;
         if (dropped_) {
@@ -164,9 +164,9 @@ std::optional<std::string> AdapterChannel::query(const std::string& text, std::i
 
 bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLinkProtocol protocol,
                            bool searchOtherProtocols, std::int32_t timeoutMilliseconds) {
-    std::lock_guard<std::mutex> exchange(exchangeMutex_);
+    orvane::MutexLock exchange(exchangeMutex_);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         timeout_ = timeoutMilliseconds;
         dropped_ = false;
         error_.clear();
@@ -181,7 +181,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     connection_->setDelimiter('>');
     const std::int32_t timeout = std::max<std::int32_t>(timeoutMilliseconds, 1);
 
-    auto fail = [&](const std::string& why) {
+    auto fail = [&](const std::string& why) ORVANE_REQUIRES(exchangeMutex_) {
         setError(why);
         connection_.reset();
         return false;
@@ -244,7 +244,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
 }
 
 void AdapterChannel::stop() {
-    std::lock_guard<std::mutex> exchange(exchangeMutex_);
+    orvane::MutexLock exchange(exchangeMutex_);
     connection_.reset();
     header_.reset();
 }
@@ -277,15 +277,15 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
 }
 
 std::int32_t AdapterChannel::timeout() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return timeout_;
 }
 
 std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& request,
                                                           std::uint32_t ecu) {
-    std::lock_guard<std::mutex> exchange(exchangeMutex_);
+    orvane::MutexLock exchange(exchangeMutex_);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         if (dropped_) {
             return {};
         }
@@ -327,9 +327,9 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
 }
 
 std::optional<double> AdapterChannel::readBatteryVoltage() {
-    std::lock_guard<std::mutex> exchange(exchangeMutex_);
+    orvane::MutexLock exchange(exchangeMutex_);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         if (dropped_) {
             return std::nullopt;
         }

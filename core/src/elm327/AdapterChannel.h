@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -11,6 +10,8 @@
 #include "obd/DataBridge.h"
 #include "obd/DataLinkProtocol.h"
 #include "obd/IAdapter.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "services/RequestChannel.h"
 
 namespace obd::elm327 {
@@ -27,10 +28,10 @@ public:
     void set(DataLinkProtocol protocol, std::string identification, std::string description);
 
 private:
-    mutable std::mutex mutex_;
-    DataLinkProtocol protocol_ = DataLinkProtocol::Automatic;  // guarded by mutex_
-    std::string identification_;                               // guarded by mutex_
-    std::string description_;                                  // guarded by mutex_
+    mutable orvane::Mutex mutex_;
+    DataLinkProtocol protocol_ ORVANE_GUARDED_BY(mutex_) = DataLinkProtocol::Automatic;
+    std::string identification_ ORVANE_GUARDED_BY(mutex_);
+    std::string description_ ORVANE_GUARDED_BY(mutex_);
 };
 
 // Requests sent through an ELM327-compatible adapter over a byte transport:
@@ -80,30 +81,38 @@ public:
 
 private:
     // Sends `command` and reads the answer up to the prompt; nothing when
-    // the adapter did not answer in time. REQUIRES: exchangeMutex_ held.
-    std::optional<std::string> command(const std::string& command, std::int32_t timeout);
+    // the adapter did not answer in time.
+    std::optional<std::string> command(const std::string& command, std::int32_t timeout)
+        ORVANE_REQUIRES(exchangeMutex_);
     // The text of a command's answer without echo and prompt.
-    std::optional<std::string> query(const std::string& command, std::int32_t timeout);
+    std::optional<std::string> query(const std::string& command, std::int32_t timeout)
+        ORVANE_REQUIRES(exchangeMutex_);
     // False when the header could not be set: `refusal` is then what the
     // adapter answered, empty when it did not answer at all.
-    bool selectHeader(std::uint32_t ecu, std::string& refusal);  // REQUIRES: exchangeMutex_ held
-    void drop(const std::string& reason);
-    void setError(std::string error);
-    std::int32_t timeout() const;
+    bool selectHeader(std::uint32_t ecu, std::string& refusal) ORVANE_REQUIRES(exchangeMutex_);
+    // Tells the drop handler with no lock of this channel held but the
+    // exchange's, so the handler may read the channel's state.
+    void drop(const std::string& reason) ORVANE_EXCLUDES(mutex_);
+    void setError(std::string error) ORVANE_EXCLUDES(mutex_);
+    std::int32_t timeout() const ORVANE_EXCLUDES(mutex_);
 
     const std::shared_ptr<AdapterInfo> info_;
 
-    std::mutex exchangeMutex_;                     // one exchange with the adapter at a time
-    std::shared_ptr<IDataConnection> connection_;  // guarded by exchangeMutex_
-    bool extended_ = false;                        // 29-bit identifiers; guarded by exchangeMutex_
-    std::optional<std::uint32_t> header_;          // guarded by exchangeMutex_
+    // Taken in this order: exchange, then state.
 
-    mutable std::mutex mutex_;
-    std::int32_t timeout_ = 1000;  // guarded by mutex_
-    bool dropped_ = false;         // guarded by mutex_
-    DropHandler dropHandler_;      // guarded by mutex_
-    std::string error_;            // guarded by mutex_
-    std::string lastError_;        // guarded by mutex_
+    // One exchange with the adapter at a time.
+    orvane::Mutex exchangeMutex_;
+    std::shared_ptr<IDataConnection> connection_ ORVANE_GUARDED_BY(exchangeMutex_);
+    // 29-bit identifiers.
+    bool extended_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    std::optional<std::uint32_t> header_ ORVANE_GUARDED_BY(exchangeMutex_);
+
+    mutable orvane::Mutex mutex_ ORVANE_ACQUIRED_AFTER(exchangeMutex_);
+    std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;
+    bool dropped_ ORVANE_GUARDED_BY(mutex_) = false;
+    DropHandler dropHandler_ ORVANE_GUARDED_BY(mutex_);
+    std::string error_ ORVANE_GUARDED_BY(mutex_);
+    std::string lastError_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace obd::elm327

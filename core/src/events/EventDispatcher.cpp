@@ -2,16 +2,19 @@
 
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <utility>
+
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
 struct EventDispatcher::State {
-    std::mutex mutex;
+    orvane::Mutex mutex;
+    // Notified when a task is posted and when the dispatcher stops.
     std::condition_variable wake;
-    std::deque<std::function<void()>> tasks;  // guarded by mutex
-    bool stopping = false;                    // guarded by mutex
+    std::deque<std::function<void()>> tasks ORVANE_GUARDED_BY(mutex);
+    bool stopping ORVANE_GUARDED_BY(mutex) = false;
 };
 
 EventDispatcher::EventDispatcher() : state_(std::make_shared<State>()) {
@@ -19,9 +22,11 @@ EventDispatcher::EventDispatcher() : state_(std::make_shared<State>()) {
     // dispatcher when the dispatcher dies on its own thread.
     std::shared_ptr<State> state = state_;
     thread_ = std::thread([state] {
-        std::unique_lock<std::mutex> guard(state->mutex);
+        orvane::UniqueLock guard(state->mutex);
         for (;;) {
-            state->wake.wait(guard, [&] { return state->stopping || !state->tasks.empty(); });
+            while (!state->stopping && state->tasks.empty()) {
+                guard.wait(state->wake);
+            }
             if (state->stopping) {
                 return;
             }
@@ -45,7 +50,7 @@ EventDispatcher::EventDispatcher() : state_(std::make_shared<State>()) {
 EventDispatcher::~EventDispatcher() {
     std::deque<std::function<void()>> dropped;
     {
-        std::lock_guard<std::mutex> lock(state_->mutex);
+        orvane::MutexLock lock(state_->mutex);
         state_->stopping = true;
         dropped.swap(state_->tasks);
     }
@@ -60,7 +65,7 @@ EventDispatcher::~EventDispatcher() {
 
 void EventDispatcher::post(std::function<void()> task) {
     {
-        std::lock_guard<std::mutex> lock(state_->mutex);
+        orvane::MutexLock lock(state_->mutex);
         if (state_->stopping) {
             return;
         }

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
@@ -26,30 +28,31 @@ public:
     ObserverList& operator=(const ObserverList&) = delete;
 
     // Adding an observer twice calls it twice per event.
-    void add(T* observer) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    void add(T* observer) ORVANE_EXCLUDES(mutex_) {
+        orvane::MutexLock lock(mutex_);
         observers_.push_back(observer);
     }
 
-    void remove(T* observer) {
-        std::unique_lock<std::mutex> lock(mutex_);
+    void remove(T* observer) ORVANE_EXCLUDES(mutex_) {
+        orvane::UniqueLock lock(mutex_);
         observers_.erase(std::remove(observers_.begin(), observers_.end(), observer),
                          observers_.end());
         // No delivery is ever to a null observer; waiting for one to end
         // would never return.
-        if (observer != nullptr && delivering_ == observer &&
-            deliveringThread_ != std::this_thread::get_id()) {
-            delivered_.wait(lock, [&] { return delivering_ != observer; });
+        if (observer != nullptr && deliveringThread_ != std::this_thread::get_id()) {
+            while (delivering_ == observer) {
+                lock.wait(delivered_);
+            }
         }
     }
 
-    std::size_t size() const {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t size() const ORVANE_EXCLUDES(mutex_) {
+        orvane::MutexLock lock(mutex_);
         return observers_.size();
     }
 
-    std::vector<T*> snapshot() const {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<T*> snapshot() const ORVANE_EXCLUDES(mutex_) {
+        orvane::MutexLock lock(mutex_);
         return observers_;
     }
 
@@ -58,8 +61,8 @@ public:
     // swallowed so that the other observers still hear of the event.
     // REQUIRES: deliveries of one list do not overlap (one dispatcher thread).
     template <typename Event>
-    void deliver(Event&& event) {
-        std::unique_lock<std::mutex> lock(mutex_);
+    void deliver(Event&& event) ORVANE_EXCLUDES(mutex_) {
+        orvane::UniqueLock lock(mutex_);
         const std::vector<T*> listed = observers_;
         for (std::size_t i = 0; i < listed.size(); ++i) {
             T* observer = listed[i];
@@ -86,11 +89,13 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
+    mutable orvane::Mutex mutex_;
+    // Notified each time a call of an observer has ended.
     std::condition_variable delivered_;
-    std::vector<T*> observers_;
-    T* delivering_ = nullptr;
-    std::thread::id deliveringThread_;
+    std::vector<T*> observers_ ORVANE_GUARDED_BY(mutex_);
+    // The observer being called, and on which thread.
+    T* delivering_ ORVANE_GUARDED_BY(mutex_) = nullptr;
+    std::thread::id deliveringThread_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace obd::detail

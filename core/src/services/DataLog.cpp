@@ -8,22 +8,22 @@ DataLog::DataLog(std::shared_ptr<EventDispatcher> dispatcher)
     : dispatcher_(std::move(dispatcher)), observers_(std::make_shared<Observers>()) {}
 
 void DataLog::enable() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     enabled_ = true;
 }
 
 void DataLog::disable() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     enabled_ = false;
 }
 
 bool DataLog::isEnabled() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return enabled_;
 }
 
 void DataLog::add(MessageDirection direction, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     if (!enabled_) {
         return;
     }

@@ -2,13 +2,14 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "events/EventDispatcher.h"
 #include "events/ObserverList.h"
 #include "obd/ITroubleshootingServiceObserver.h"
 #include "obd/MessageDataModel.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
@@ -36,9 +37,10 @@ private:
     const std::shared_ptr<EventDispatcher> dispatcher_;
     // Shared with the delivery tasks, which must not keep the log alive.
     const std::shared_ptr<Observers> observers_;
-    mutable std::mutex mutex_;
-    bool enabled_ = false;        // guarded by mutex_
-    std::uint64_t sequence_ = 0;  // guarded by mutex_: the last number given
+    mutable orvane::Mutex mutex_;
+    bool enabled_ ORVANE_GUARDED_BY(mutex_) = false;
+    // The last number given.
+    std::uint64_t sequence_ ORVANE_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace obd::detail

@@ -29,7 +29,7 @@ int DecimalsOf(const std::string& text) {
 }
 
 void SensorStatistics::reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     summaries_.clear();
 }
 
@@ -42,7 +42,7 @@ std::shared_ptr<SensorValueDataModel> SensorStatistics::record(std::uint32_t ecu
     if (text.empty() || !std::isfinite(number)) {
         return value;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     Summary& summary = summaries_[{ecu, uid}];
     if (summary.count == 0 || number < summary.lowest) {
         summary.lowest = number;

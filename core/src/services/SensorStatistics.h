@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 
 #include "obd/SensorDataModel.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
@@ -35,8 +36,8 @@ private:
         std::string highestText;
     };
 
-    std::mutex mutex_;
-    std::map<std::pair<std::uint32_t, int>, Summary> summaries_;  // guarded by mutex_
+    orvane::Mutex mutex_;
+    std::map<std::pair<std::uint32_t, int>, Summary> summaries_ ORVANE_GUARDED_BY(mutex_);
 };
 
 // `number` written with `decimals` digits after the point, "C" locale.

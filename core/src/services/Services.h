@@ -18,6 +18,8 @@
 #include "obd/ISensorService.h"
 #include "obd/ITroubleCodeService.h"
 #include "obd/ITroubleshootingService.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "services/DataLog.h"
 #include "services/J1979Client.h"
 #include "services/VehicleConnection.h"
@@ -195,8 +197,9 @@ private:
 
     const std::shared_ptr<VehicleConnection> connection_;
     const std::shared_ptr<DataLog> log_;
-    std::mutex mutex_;
-    bool headers_ = false;  // guarded by mutex_: answers show the ECU address
+    orvane::Mutex mutex_;
+    // Answers show the ECU address.
+    bool headers_ ORVANE_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace obd::detail

@@ -106,7 +106,7 @@ std::string TroubleshootingService::adapterCommand(const std::string& command) {
         return std::to_string(static_cast<int>(adapter->getProtocol()));
     }
     if (command == "H0" || command == "H1") {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         headers_ = command == "H1";
         return "OK";
     }
@@ -125,7 +125,7 @@ std::string TroubleshootingService::request(const std::string& message) {
     }
     bool headers;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         headers = headers_;
     }
     // Like an adapter in its default setting, the request goes to every ECU.

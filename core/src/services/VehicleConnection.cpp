@@ -52,7 +52,7 @@ VehicleConnection::VehicleConnection(std::shared_ptr<IRequestChannel> channel,
       dispatcher_(std::move(dispatcher)) {}
 
 bool VehicleConnection::open() {
-    std::lock_guard<std::mutex> bus(busMutex_);
+    orvane::MutexLock bus(busMutex_);
     if (isOpen()) {
         return true;
     }
@@ -73,7 +73,7 @@ bool VehicleConnection::open() {
     statistics_.reset();
     supportCache_.clear(true);
     {
-        std::lock_guard<std::mutex> state(stateMutex_);
+        orvane::MutexLock state(stateMutex_);
         open_ = true;
         ecus_ = answered;
         selected_ = answered.front();
@@ -88,9 +88,9 @@ bool VehicleConnection::open() {
 }
 
 void VehicleConnection::close() {
-    std::lock_guard<std::mutex> bus(busMutex_);
+    orvane::MutexLock bus(busMutex_);
     {
-        std::lock_guard<std::mutex> state(stateMutex_);
+        orvane::MutexLock state(stateMutex_);
         if (!open_) {
             return;
         }
@@ -105,7 +105,7 @@ void VehicleConnection::close() {
 
 bool VehicleConnection::selectEcu(std::uint32_t ecu) {
     {
-        std::lock_guard<std::mutex> state(stateMutex_);
+        orvane::MutexLock state(stateMutex_);
         if (!open_ || std::find(ecus_.begin(), ecus_.end(), ecu) == ecus_.end()) {
             return false;
         }
@@ -121,17 +121,17 @@ bool VehicleConnection::selectEcu(std::uint32_t ecu) {
 }
 
 bool VehicleConnection::isOpen() const {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    orvane::MutexLock state(stateMutex_);
     return open_;
 }
 
 std::uint32_t VehicleConnection::selectedEcu() const {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    orvane::MutexLock state(stateMutex_);
     return selected_;
 }
 
 std::vector<std::uint32_t> VehicleConnection::ecus() const {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    orvane::MutexLock state(stateMutex_);
     return ecus_;
 }
 
@@ -140,7 +140,7 @@ std::shared_ptr<IAdapter> VehicleConnection::adapter() const {
 }
 
 std::vector<EcuResponse> VehicleConnection::transact(const Bytes& request, std::uint32_t ecu) {
-    std::lock_guard<std::mutex> bus(busMutex_);
+    orvane::MutexLock bus(busMutex_);
     if (!isOpen()) {
         return {};
     }
@@ -162,7 +162,7 @@ std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::
 }
 
 std::optional<Bytes> VehicleConnection::request(const Bytes& request, std::uint32_t ecu) {
-    std::lock_guard<std::mutex> bus(busMutex_);
+    orvane::MutexLock bus(busMutex_);
     if (ecu == kAllEcus || !isOpen()) {
         return std::nullopt;
     }
@@ -196,14 +196,14 @@ bool VehicleConnection::multiPidRequests() const {
 }
 
 void VehicleConnection::logExchange(const std::string& request, const std::string& answer) {
-    std::lock_guard<std::mutex> bus(busMutex_);
+    orvane::MutexLock bus(busMutex_);
     log(MessageDirection::Request, request);
     log(MessageDirection::Response, answer);
 }
 
 void VehicleConnection::addConnectionObservers(
     const std::shared_ptr<ConnectionObservers>& observers) {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    orvane::MutexLock state(stateMutex_);
     connectionObservers_.erase(
         std::remove_if(connectionObservers_.begin(), connectionObservers_.end(),
                        [](const auto& weak) { return weak.expired(); }),
@@ -212,7 +212,7 @@ void VehicleConnection::addConnectionObservers(
 }
 
 void VehicleConnection::addDataLog(const std::shared_ptr<DataLog>& log) {
-    std::lock_guard<std::mutex> guard(logsMutex_);
+    orvane::MutexLock guard(logsMutex_);
     logs_.erase(
         std::remove_if(logs_.begin(), logs_.end(), [](const auto& weak) { return weak.expired(); }),
         logs_.end());
@@ -248,7 +248,7 @@ void VehicleConnection::post(Event event) {
 void VehicleConnection::log(MessageDirection direction, const std::string& text) {
     std::vector<std::weak_ptr<DataLog>> logs;
     {
-        std::lock_guard<std::mutex> guard(logsMutex_);
+        orvane::MutexLock guard(logsMutex_);
         logs = logs_;
     }
     for (const auto& weak : logs) {
@@ -260,14 +260,14 @@ void VehicleConnection::log(MessageDirection direction, const std::string& text)
 
 std::shared_ptr<TestRoutineDataModel> VehicleConnection::routineRecord(std::uint32_t ecu,
                                                                        int id) const {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    orvane::MutexLock state(stateMutex_);
     const auto found = routines_.find({ecu, id});
     return found == routines_.end() ? nullptr : found->second;
 }
 
 void VehicleConnection::setRoutineRecord(std::uint32_t ecu,
                                          std::shared_ptr<TestRoutineDataModel> record) {
-    std::lock_guard<std::mutex> state(stateMutex_);
+    orvane::MutexLock state(stateMutex_);
     const int id = record->id;
     routines_[{ecu, id}] = std::move(record);
 }

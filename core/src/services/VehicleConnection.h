@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +15,8 @@
 #include "obd/IAdapter.h"
 #include "obd/IConnectionServiceObserver.h"
 #include "obd/TestRoutineDataModel.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "services/DataLog.h"
 #include "services/RequestChannel.h"
 #include "services/SensorStatistics.h"
@@ -49,25 +50,27 @@ public:
     // Opens the connection: asks every ECU for its supported PIDs, keeps
     // those that answered and selects the first. False when none answered.
     // Opening an open connection does nothing and answers true.
-    bool open();
-    void close();
+    bool open() ORVANE_EXCLUDES(busMutex_, stateMutex_);
+    void close() ORVANE_EXCLUDES(busMutex_, stateMutex_);
     // False when the connection is closed or no such ECU answered. Selecting
     // the selected ECU again reports nothing.
-    bool selectEcu(std::uint32_t ecu);
+    bool selectEcu(std::uint32_t ecu) ORVANE_EXCLUDES(stateMutex_);
 
-    bool isOpen() const;
-    std::uint32_t selectedEcu() const;  // 0 when closed
-    std::vector<std::uint32_t> ecus() const;
+    bool isOpen() const ORVANE_EXCLUDES(stateMutex_);
+    std::uint32_t selectedEcu() const ORVANE_EXCLUDES(stateMutex_);  // 0 when closed
+    std::vector<std::uint32_t> ecus() const ORVANE_EXCLUDES(stateMutex_);
     std::shared_ptr<IAdapter> adapter() const;  // null when closed
     // The adapter's protocol (it may find it only when opening).
     DataLinkProtocol protocol() const { return adapter_ ? adapter_->getProtocol() : protocol_; }
 
     // Sends a request to `ecu` (kAllEcus: every ECU); nothing is sent while
     // the connection is closed.
-    std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu);
+    std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu)
+        ORVANE_EXCLUDES(busMutex_);
     // The answer of `ecu`, if it sent one; nothing when `ecu` is 0 (no ECU
     // selected) or the connection is closed.
-    std::optional<Bytes> request(const Bytes& request, std::uint32_t ecu);
+    std::optional<Bytes> request(const Bytes& request, std::uint32_t ecu)
+        ORVANE_EXCLUDES(busMutex_);
     std::optional<double> batteryVoltage();
 
     // Whether one service 01 request may carry several PIDs: on CAN, unless
@@ -78,7 +81,8 @@ public:
 
     // Reports an exchange that did not go through transact() (an adapter
     // command) to the data logs.
-    void logExchange(const std::string& request, const std::string& answer);
+    void logExchange(const std::string& request, const std::string& answer)
+        ORVANE_EXCLUDES(busMutex_);
 
     void addConnectionObservers(const std::shared_ptr<ConnectionObservers>& observers);
     void addDataLog(const std::shared_ptr<DataLog>& log);
@@ -96,35 +100,39 @@ public:
 private:
     enum class Event { Opened, EcuChanged, Closed };
 
-    // REQUIRES: stateMutex_ held, so that events are queued in the order
-    // the state changed.
-    void post(Event event);
+    // Holding stateMutex_ keeps events queued in the order the state changed.
+    void post(Event event) ORVANE_REQUIRES(stateMutex_);
     // Adds an entry to every enabled data log; may run with stateMutex_ held.
-    void log(MessageDirection direction, const std::string& text);
-    std::vector<EcuResponse> exchange(const Bytes& request,
-                                      std::uint32_t ecu);  // REQUIRES: busMutex_
+    void log(MessageDirection direction, const std::string& text) ORVANE_EXCLUDES(logsMutex_);
+    std::vector<EcuResponse> exchange(const Bytes& request, std::uint32_t ecu)
+        ORVANE_REQUIRES(busMutex_);
 
+    // Constant after construction.
     const std::shared_ptr<IRequestChannel> channel_;
     const std::shared_ptr<IAdapter> adapter_;
     const DataLinkProtocol protocol_;
     const std::shared_ptr<EventDispatcher> dispatcher_;
+    // Thread safe on their own.
     SensorStatistics statistics_;
     SupportCache supportCache_;
     std::atomic<bool> multiPidRequests_{true};
 
-    std::mutex busMutex_;  // held for a whole request and its log entries
+    // The three mutexes are taken in this order: bus, state, logs.
 
-    mutable std::mutex stateMutex_;
-    bool open_ = false;                // guarded by stateMutex_
-    std::vector<std::uint32_t> ecus_;  // guarded by stateMutex_
-    std::uint32_t selected_ = 0;       // guarded by stateMutex_
-    std::map<std::pair<std::uint32_t, int>, std::shared_ptr<TestRoutineDataModel>>
-        routines_;                                                         // guarded by stateMutex_
-    std::vector<std::weak_ptr<ConnectionObservers>> connectionObservers_;  // guarded by stateMutex_
+    // Held for a whole request and its log entries.
+    orvane::Mutex busMutex_;
 
-    // Taken after stateMutex_ when both are held.
-    std::mutex logsMutex_;
-    std::vector<std::weak_ptr<DataLog>> logs_;  // guarded by logsMutex_
+    mutable orvane::Mutex stateMutex_ ORVANE_ACQUIRED_AFTER(busMutex_);
+    bool open_ ORVANE_GUARDED_BY(stateMutex_) = false;
+    std::vector<std::uint32_t> ecus_ ORVANE_GUARDED_BY(stateMutex_);
+    std::uint32_t selected_ ORVANE_GUARDED_BY(stateMutex_) = 0;
+    std::map<std::pair<std::uint32_t, int>, std::shared_ptr<TestRoutineDataModel>> routines_
+        ORVANE_GUARDED_BY(stateMutex_);
+    std::vector<std::weak_ptr<ConnectionObservers>> connectionObservers_
+        ORVANE_GUARDED_BY(stateMutex_);
+
+    orvane::Mutex logsMutex_ ORVANE_ACQUIRED_AFTER(stateMutex_);
+    std::vector<std::weak_ptr<DataLog>> logs_ ORVANE_GUARDED_BY(logsMutex_);
 };
 
 }  // namespace obd::detail

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 
 #include "orvane/ThreadAnnotations.h"
@@ -19,6 +20,7 @@ public:
     void unlock() ORVANE_RELEASE() { mutex_.unlock(); }
 
 private:
+    friend class UniqueLock;
     std::mutex mutex_;
 };
 
@@ -33,6 +35,29 @@ public:
 
 private:
     Mutex& mutex_;
+};
+
+// Holds a Mutex like MutexLock, but may release it for a while and wait on a
+// condition variable. Wait in a loop that tests the condition in the caller,
+// so the analysis sees the guarded values read with the mutex held:
+//     while (!ready_) lock.wait(changed_);
+class ORVANE_SCOPED_CAPABILITY UniqueLock {
+public:
+    explicit UniqueLock(Mutex& mutex) ORVANE_ACQUIRE(mutex) : lock_(mutex.mutex_) {}
+    ~UniqueLock() ORVANE_RELEASE() {}
+
+    UniqueLock(const UniqueLock&) = delete;
+    UniqueLock& operator=(const UniqueLock&) = delete;
+
+    void lock() ORVANE_ACQUIRE() { lock_.lock(); }
+    void unlock() ORVANE_RELEASE() { lock_.unlock(); }
+
+    // Releases the mutex until `condition` is notified (or wakes
+    // spuriously), then holds it again.
+    void wait(std::condition_variable& condition) { condition.wait(lock_); }
+
+private:
+    std::unique_lock<std::mutex> lock_;
 };
 
 }  // namespace orvane
