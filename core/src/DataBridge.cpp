@@ -10,7 +10,7 @@ DataBridge::~DataBridge() = default;
 bool DataBridge::invalidate() {
     bool wasValid;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         wasValid = valid_;
         valid_ = false;
     }
@@ -19,7 +19,7 @@ bool DataBridge::invalidate() {
 }
 
 bool DataBridge::get(Bytes& data) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     data.clear();
     if (!valid_ || outgoing_.empty()) {
         return false;
@@ -31,7 +31,7 @@ bool DataBridge::get(Bytes& data) {
 void DataBridge::set(const Bytes& data) {
     bool accepted = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         if (!valid_) {
             return;
         }
@@ -46,7 +46,7 @@ void DataBridge::set(const Bytes& data) {
     }
     arrived_.notify_all();
     if (accepted) {
-        std::lock_guard<std::mutex> lock(loggersMutex_);
+        orvane::MutexLock lock(loggersMutex_);
         for (IConnectionLogger* logger : loggers_) {
             logger->onDataReceived(data);
         }
@@ -54,24 +54,24 @@ void DataBridge::set(const Bytes& data) {
 }
 
 void DataBridge::addLogger(IConnectionLogger* logger) {
-    std::lock_guard<std::mutex> lock(loggersMutex_);
+    orvane::MutexLock lock(loggersMutex_);
     loggers_.push_back(logger);
 }
 
 void DataBridge::removeLogger(IConnectionLogger* logger) {
-    std::lock_guard<std::mutex> lock(loggersMutex_);
+    orvane::MutexLock lock(loggersMutex_);
     loggers_.erase(std::remove(loggers_.begin(), loggers_.end(), logger), loggers_.end());
 }
 
 void DataBridge::setDelimiter(char delimiter) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     hasDelimiter_ = true;
     delimiter_ = delimiter;
     searched_ = 0;
 }
 
 bool DataBridge::isValid() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return valid_;
 }
 
@@ -96,14 +96,14 @@ bool DataBridge::takeIncoming(Bytes& data) {
 
 bool DataBridge::receive(Bytes& data, std::int32_t timeoutMilliseconds) {
     data.clear();
-    std::unique_lock<std::mutex> lock(mutex_);
+    orvane::UniqueLock lock(mutex_);
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(std::max<std::int32_t>(timeoutMilliseconds, 0));
     while (valid_) {
         if (takeIncoming(data)) {
             return true;
         }
-        if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (!lock.waitUntil(arrived_, deadline)) {
             return valid_ && takeIncoming(data);
         }
     }
@@ -112,13 +112,13 @@ bool DataBridge::receive(Bytes& data, std::int32_t timeoutMilliseconds) {
 
 void DataBridge::send(const Bytes& data) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         if (!valid_) {
             return;
         }
         outgoing_.insert(outgoing_.end(), data.begin(), data.end());
     }
-    std::lock_guard<std::mutex> lock(loggersMutex_);
+    orvane::MutexLock lock(loggersMutex_);
     for (IConnectionLogger* logger : loggers_) {
         logger->onDataSent(data);
     }

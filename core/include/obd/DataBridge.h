@@ -18,10 +18,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <vector>
 
 #include "Export.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd {
 
@@ -103,23 +104,23 @@ public:
 
 private:
     // Takes the first delimited chunk (or everything without a delimiter)
-    // from `incoming_`. REQUIRES: mutex_ held.
-    bool takeIncoming(Bytes& data);
+    // from `incoming_`.
+    bool takeIncoming(Bytes& data) ORVANE_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
+    mutable orvane::Mutex mutex_;
     std::condition_variable arrived_;
-    bool valid_ = true;
-    bool hasDelimiter_ = false;
-    char delimiter_ = 0;
-    std::deque<std::uint8_t> incoming_;  // vehicle -> core
+    bool valid_ ORVANE_GUARDED_BY(mutex_) = true;
+    bool hasDelimiter_ ORVANE_GUARDED_BY(mutex_) = false;
+    char delimiter_ ORVANE_GUARDED_BY(mutex_) = 0;
+    std::deque<std::uint8_t> incoming_ ORVANE_GUARDED_BY(mutex_);  // vehicle -> core
     // The first bytes of incoming_ already searched for the delimiter, so
     // that each byte is searched once however it arrives.
-    std::size_t searched_ = 0;
-    Bytes outgoing_;  // core -> vehicle
+    std::size_t searched_ ORVANE_GUARDED_BY(mutex_) = 0;
+    Bytes outgoing_ ORVANE_GUARDED_BY(mutex_);  // core -> vehicle
     // Held while the loggers are called, so that removeLogger() waits for a
     // call in progress. Taken without mutex_ held, never the other way round.
-    std::mutex loggersMutex_;
-    std::vector<IConnectionLogger*> loggers_;  // guarded by loggersMutex_
+    orvane::Mutex loggersMutex_ ORVANE_ACQUIRED_BEFORE(mutex_);
+    std::vector<IConnectionLogger*> loggers_ ORVANE_GUARDED_BY(loggersMutex_);
 };
 
 }  // namespace obd

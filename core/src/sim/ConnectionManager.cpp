@@ -15,7 +15,7 @@ ConnectionManager::ConnectionManager(std::shared_ptr<detail::VehicleConnection> 
 ConnectionManager::~ConnectionManager() = default;
 
 ConnectionPhase ConnectionManager::getPhase() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return phase_;
 }
 
@@ -31,7 +31,7 @@ void ConnectionManager::removePhaseListener(IConnectionPhaseListener* listener) 
 
 void ConnectionManager::setPhase(ConnectionPhase phase) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         phase_ = phase;
     }
     std::weak_ptr<Listeners> listeners = listeners_;
@@ -45,12 +45,12 @@ void ConnectionManager::setPhase(ConnectionPhase phase) {
 
 bool ConnectionManager::openConnection(const std::shared_ptr<IDataConnection>& connection,
                                        DataLinkProtocol protocol, bool searchOtherProtocols) {
-    std::lock_guard<std::mutex> open(openMutex_);
+    orvane::MutexLock open(openMutex_);
     if (vehicle_->isOpen()) {
         return true;
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         dataConnection_ = connection;
     }
     setPhase(ConnectionPhase::InitialisingAdapter);
@@ -106,7 +106,7 @@ bool ConnectionManager::isConnectionOpen() const {
 }
 
 void ConnectionManager::closeConnection() {
-    std::lock_guard<std::mutex> open(openMutex_);
+    orvane::MutexLock open(openMutex_);
     if (!vehicle_->isOpen()) {
         return;
     }
@@ -116,7 +116,7 @@ void ConnectionManager::closeConnection() {
         adapter_->stop();
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         dataConnection_.reset();
     }
     setPhase(ConnectionPhase::Closed);
@@ -131,7 +131,7 @@ DataLinkProtocol ConnectionManager::getProtocol() const {
 
 void ConnectionManager::setTimeout(std::int32_t milliseconds) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        orvane::MutexLock lock(mutex_);
         timeout_ = milliseconds;
     }
     if (adapter_) {
@@ -140,7 +140,7 @@ void ConnectionManager::setTimeout(std::int32_t milliseconds) {
 }
 
 std::int32_t ConnectionManager::getTimeout() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return timeout_;
 }
 
@@ -149,12 +149,12 @@ std::shared_ptr<IAdapter> ConnectionManager::getAdapter() const {
 }
 
 void ConnectionManager::attachBridge(const std::shared_ptr<IDataBridge>& bridge) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     bridges_.push_back(bridge);
 }
 
 void ConnectionManager::detachBridge(const std::shared_ptr<IDataBridge>& bridge) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     bridges_.erase(std::remove(bridges_.begin(), bridges_.end(), bridge), bridges_.end());
 }
 

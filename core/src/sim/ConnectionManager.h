@@ -1,13 +1,14 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "elm327/AdapterChannel.h"
 #include "events/EventDispatcher.h"
 #include "events/ObserverList.h"
 #include "obd/IConnectionManager.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "services/VehicleConnection.h"
 
 namespace obd::sim {
@@ -55,22 +56,22 @@ public:
 private:
     using Listeners = detail::ObserverList<IConnectionPhaseListener>;
 
-    void setPhase(ConnectionPhase phase);  // REQUIRES: openMutex_ held
+    void setPhase(ConnectionPhase phase) ORVANE_REQUIRES(openMutex_);
     bool openAdapter(const std::shared_ptr<IDataConnection>& connection, DataLinkProtocol protocol,
-                     bool searchOtherProtocols);  // REQUIRES: openMutex_
+                     bool searchOtherProtocols) ORVANE_REQUIRES(openMutex_);
 
     const std::shared_ptr<detail::VehicleConnection> vehicle_;
     const DataLinkProtocol vehicleProtocol_;
     const std::shared_ptr<Listeners> listeners_;
     const std::shared_ptr<elm327::AdapterChannel> adapter_;  // null: the in-process bus
 
-    std::mutex openMutex_;  // serialises opening and closing
+    orvane::Mutex openMutex_;  // serialises opening and closing
 
-    mutable std::mutex mutex_;
-    ConnectionPhase phase_ = ConnectionPhase::Closed;    // guarded by mutex_
-    std::shared_ptr<IDataConnection> dataConnection_;    // guarded by mutex_
-    std::vector<std::shared_ptr<IDataBridge>> bridges_;  // guarded by mutex_
-    std::int32_t timeout_ = 1000;                        // guarded by mutex_
+    mutable orvane::Mutex mutex_ ORVANE_ACQUIRED_AFTER(openMutex_);
+    ConnectionPhase phase_ ORVANE_GUARDED_BY(mutex_) = ConnectionPhase::Closed;
+    std::shared_ptr<IDataConnection> dataConnection_ ORVANE_GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<IDataBridge>> bridges_ ORVANE_GUARDED_BY(mutex_);
+    std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;
 };
 
 }  // namespace obd::sim

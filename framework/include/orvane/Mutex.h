@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -55,6 +56,12 @@ public:
     // Releases the mutex until `condition` is notified (or wakes
     // spuriously), then holds it again.
     void wait(std::condition_variable& condition) { condition.wait(lock_); }
+    // As wait(), but gives up at `deadline`; false when it was reached.
+    template <typename Clock, typename Duration>
+    bool waitUntil(std::condition_variable& condition,
+                   const std::chrono::time_point<Clock, Duration>& deadline) {
+        return condition.wait_until(lock_, deadline) == std::cv_status::no_timeout;
+    }
 
 private:
     std::unique_lock<std::mutex> lock_;
