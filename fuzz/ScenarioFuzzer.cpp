@@ -16,12 +16,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "j1979/Codec.h"
 #include "obd/sim/Scenario.h"
 #include "sim/SimulatedEcu.h"
@@ -38,16 +37,8 @@ constexpr char kSource[] = "fuzz.json";
 constexpr double kStart = 0;
 constexpr double kYearLater = 365.0 * 24 * 3600;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "FINDING: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
-void Check(bool condition, const char* what, const std::string& detail = std::string()) {
-    if (!condition) {
-        Fail(what, detail);
-    }
-}
+using zelt::fuzz::Check;
+using zelt::fuzz::Fail;
 
 std::string Hex(const Bytes& bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
