@@ -40,11 +40,11 @@ struct SimulatedQuorvix::Impl {
 
     // Over an adapter: the channel and what the adapter reports of itself
     // are filled in when the connection opens.
-    Impl(const Scenario& scenario, std::shared_ptr<elm327::AdapterInfo> info)
+    Impl(const Scenario& scenario, const std::shared_ptr<elm327::AdapterInfo>& info)
         : Impl(scenario, info, std::make_shared<elm327::AdapterChannel>(info)) {}
 
-    Impl(const Scenario& scenario, std::shared_ptr<elm327::AdapterInfo> info,
-         std::shared_ptr<elm327::AdapterChannel> channel)
+    Impl(const Scenario& scenario, const std::shared_ptr<elm327::AdapterInfo>& info,
+         const std::shared_ptr<elm327::AdapterChannel>& channel)
         : scenario(scenario),
           dispatcher(std::make_shared<detail::EventDispatcher>()),
           connection(std::make_shared<detail::VehicleConnection>(
