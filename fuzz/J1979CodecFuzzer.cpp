@@ -19,28 +19,20 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "j1979/Codec.h"
 
 namespace {
 
 namespace j1979 = obd::j1979;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "FINDING: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
-void Check(bool condition, const char* what, const std::string& detail = std::string()) {
-    if (!condition) {
-        Fail(what, detail);
-    }
-}
+using zelt::fuzz::Check;
+using zelt::fuzz::Fail;
 
 std::string Hex(const std::uint8_t* bytes, std::size_t size) {
     static constexpr char kDigits[] = "0123456789ABCDEF";

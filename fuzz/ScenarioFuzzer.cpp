@@ -18,12 +18,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "bus/Hex.h"
 #include "j1979/Codec.h"
 #include "obd/sim/Scenario.h"
@@ -42,16 +41,8 @@ constexpr char kSource[] = "fuzz.json";
 constexpr double kStart = 0;
 constexpr double kYearLater = 365.0 * 24 * 3600;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "FINDING: %s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
-void Check(bool condition, const char* what, const std::string& detail = std::string()) {
-    if (!condition) {
-        Fail(what, detail);
-    }
-}
+using zelt::fuzz::Check;
+using zelt::fuzz::Fail;
 
 // One ECU of the vehicle, reached over the bus at a time the run sets.
 struct Target {

@@ -25,14 +25,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "obd/ParameterDataModel.h"
 #include "obd/ParameterIdentifier.h"
 #include "obd/SensorDataModel.h"
@@ -47,16 +46,8 @@ using obd::ParameterIdentifier::Id;
 constexpr std::size_t kMaxSensors = 4;
 constexpr std::size_t kMaxTextLength = 48;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "FINDING: %s: \"%s\"\n", what, detail.c_str());
-    std::abort();
-}
-
-void Check(bool condition, const char* what, const std::string& detail = std::string()) {
-    if (!condition) {
-        Fail(what, detail);
-    }
-}
+using zelt::fuzz::Check;
+using zelt::fuzz::Fail;
 
 // What reading a value text gives, decided independently of the library:
 // std::stoll's rules (the text ends at a NUL byte, leading C-locale white

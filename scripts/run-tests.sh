@@ -8,11 +8,15 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-scripts/install-deps.sh clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
+scripts/install-deps.sh clang libclang-rt-14-dev clang-format clang-tidy \
+  g++-mingw-w64-x86-64-posix wine wine64
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 
 step() { printf '\n==== %s ====\n' "$*"; }
+
+step "style: clang-format and clang-tidy"
+scripts/check-style.sh
 
 run_preset() {
   local preset="$1"

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "EventWitness.h"
 #include "obd/ServiceBuilders.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "zelt/ConnectionBridge.h"
@@ -31,39 +33,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::SizeIs;
-
-// Counts connection events. Attached after a repository was built, it hears
-// each event after the repository did: one dispatcher thread delivers every
-// event to the services in the order they were built.
-class EventWitness : public obd::IConnectionServiceObserver {
-public:
-    explicit EventWitness(const std::shared_ptr<obd::IQuorvix>& root)
-        : service_(obd::ConnectionServiceBuilder::create(root)) {
-        service_->attach(this);
-    }
-    ~EventWitness() override { service_->detach(this); }
-
-    void onConnectionOpened() override { count(); }
-    void onEcuChanged() override { count(); }
-    void onConnectionClosed() override { count(); }
-
-    void waitFor(int events) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return events_ >= events; });
-    }
-
-private:
-    void count() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++events_;
-        changed_.notify_all();
-    }
-
-    std::shared_ptr<obd::IConnectionService> service_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int events_ = 0;
-};
+using zelt::testing::EventWitness;
 
 class DefaultVehicleTest : public ::testing::Test {
 protected:
@@ -101,7 +71,7 @@ public:
 
 private:
     EventWitness witness_;
-    int events_ = 0;
+    std::uint64_t events_ = 0;
 };
 
 TEST_F(DefaultVehicleTest, EcuRepositoryListsTheEnginesInformation) {

@@ -21,17 +21,17 @@ const std::vector<Location> kLocations = {Location::Bank1Sensor1, Location::Bank
                                           Location::Bank2Sensor1};
 
 // The items of getVehicleOperationData, in their fixed order.
-const std::vector<CoreCall> kOperationDataItems = {
-    CoreCall::DiagnosticsGetVodEngineRunIdleTime, CoreCall::DiagnosticsGetVodFuelDistanceUsed,
-    CoreCall::DiagnosticsGetVodPkeEoe, CoreCall::DiagnosticsGetVodPsa};
+const std::vector<std::string> kOperationDataItems = {
+    "IDiagnosticsService::getVodEngineRunIdleTime", "IDiagnosticsService::getVodFuelDistanceUsed",
+    "IDiagnosticsService::getVodPkeEoe", "IDiagnosticsService::getVodPsa"};
 
 // The lists without arguments: how the test names them, and their core call.
-const std::vector<std::pair<std::string, CoreCall>> kLists = {
-    {"since reset", CoreCall::DiagnosticsGetReadinessMonitorsSinceReset},
-    {"this cycle", CoreCall::DiagnosticsGetReadinessMonitorsThisCycle},
-    {"monitors", CoreCall::DiagnosticsGetDiagnosticMonitors},
-    {"counters", CoreCall::DiagnosticsGetPerformanceCounters},
-    {"locations", CoreCall::DiagnosticsGetOxygenSensorLocations},
+const std::vector<std::pair<std::string, std::string>> kLists = {
+    {"since reset", "IDiagnosticsService::getReadinessMonitorsSinceReset"},
+    {"this cycle", "IDiagnosticsService::getReadinessMonitorsThisCycle"},
+    {"monitors", "IDiagnosticsService::getDiagnosticMonitors"},
+    {"counters", "IDiagnosticsService::getPerformanceCounters"},
+    {"locations", "IDiagnosticsService::getOxygenSensorLocations"},
 };
 
 // A readiness list holds every monitor of the engine's ignition type: the
@@ -80,7 +80,7 @@ protected:
             const std::string described = Describe(item);
             std::size_t found = next;
             while (found < kOperationDataItems.size() &&
-                   !root_->answered(kOperationDataItems[found], "", described)) {
+                   !answered(kOperationDataItems[found], "", described)) {
                 ++found;
             }
             violations_.check(item && found < kOperationDataItems.size(), [&] {
@@ -111,7 +111,7 @@ protected:
                         return "an oxygen sensor monitor of another location: " + Describe(monitor);
                     });
                 }
-                expectAnswered(CoreCall::DiagnosticsGetOxygenSensorMonitors, Describe(location),
+                expectAnswered("IDiagnosticsService::getOxygenSensorMonitors", Describe(location),
                                DescribeList(monitors));
                 break;
             }
@@ -146,13 +146,13 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
     for (const auto& [name, call] : kLists) {
         EXPECT_LE(root_->count(call), FetchLimit(clearings, calls[name + " refresh"])) << name;
     }
-    EXPECT_LE(root_->count(CoreCall::DiagnosticsAreOxygenSensorMonitorsComplete),
+    EXPECT_LE(root_->count("IDiagnosticsService::areOxygenSensorMonitorsComplete"),
               FetchLimit(clearings, calls["complete refresh"]));
-    for (CoreCall item : kOperationDataItems) {
+    for (std::string item : kOperationDataItems) {
         EXPECT_LE(root_->count(item), FetchLimit(clearings, calls["operation data refresh"]))
-            << CoreCallName(item);
+            << item;
     }
-    EXPECT_LE(root_->count(CoreCall::DiagnosticsGetOxygenSensorMonitors),
+    EXPECT_LE(root_->count("IDiagnosticsService::getOxygenSensorMonitors"),
               FetchLimit(clearings + calls["oxygen refresh"], calls["oxygen refresh"],
                          calls["oxygen empty"], kLocations.size()));
 
@@ -173,8 +173,8 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
     const bool firstComplete = repository_.areOxygenSensorMonitorsComplete(false);
     const OperationData firstData = repository_.getVehicleOperationData(false);
     ASSERT_FALSE(firstData.empty());
-    std::vector<CoreCall> watched = {CoreCall::DiagnosticsGetOxygenSensorMonitors,
-                                     CoreCall::DiagnosticsAreOxygenSensorMonitorsComplete};
+    std::vector<std::string> watched = {"IDiagnosticsService::getOxygenSensorMonitors",
+                                        "IDiagnosticsService::areOxygenSensorMonitorsComplete"};
     for (const auto& list : kLists) {
         watched.push_back(list.second);
     }
@@ -192,8 +192,7 @@ TEST_F(DiagnosticsStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                     const Location location = AnyOf(random, kLocations);
                     const auto& expected = firstMonitors.at(location);
                     // A location without monitors is asked every time.
-                    tally.add(CoreCallName(CoreCall::DiagnosticsGetOxygenSensorMonitors),
-                              expected.empty());
+                    tally.add("IDiagnosticsService::getOxygenSensorMonitors", expected.empty());
                     violations_.check(
                         repository_.getOxygenSensorMonitors(location, false) == expected,
                         [] { return std::string("cached oxygen sensor monitors changed"); });

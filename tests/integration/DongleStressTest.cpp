@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <memory>
 
 #include "StressHarness.h"
 #include "zelt/DongleRepository.h"
@@ -132,11 +133,13 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
         ASSERT_NE(adapter, nullptr);
         adapter_ = {adapter->getName(), adapter->getDescription(), adapter->getIdentification()};
     }
+    // The repository's own log, heard from its first entry on.
+    const auto log = root_->innerTroubleshootingService(0);
+    ASSERT_NE(log, nullptr);
+    const auto tap = std::make_unique<LogTap>(log);
     // Through the repository, so that every request from now on is logged to
     // it.
     repository_.enableDataLog();
-    const std::shared_ptr<testing::LogTap> tap = root_->logTap(0);
-    ASSERT_NE(tap, nullptr);
 
     std::vector<MessageWatch> watches(static_cast<std::size_t>(StormLimits().threads));
     const Storm storm =
@@ -166,7 +169,7 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
     // The voltage is read at most once per ECU change or clearing, per
     // refresh and per call that found no reading.
     EXPECT_LE(
-        root_->count(CoreCall::SensorGetSensors),
+        root_->count("ISensorService::getSensors"),
         FetchLimit(storm.clearings, storm.calls["voltage refresh"], storm.calls["voltage null"]));
 
     // Quiet vehicle: after a clearing, exactly the entries the core reports
@@ -180,7 +183,7 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
     const auto firstVoltage = repository_.getBatteryVoltage(false);
     ASSERT_NE(firstVoltage, nullptr);
     std::vector<MessageWatch> quietWatches(watches.size());
-    runQuiet("requests on a quiet vehicle", {CoreCall::SensorGetSensors},
+    runQuiet("requests on a quiet vehicle", {"ISensorService::getSensors"},
              [&](Random& random, Tally&, std::size_t thread) {
                  if (Chance(random, 50)) {
                      repository_.sendMessage(AnyOf(random, kRequests), 1000);
@@ -202,7 +205,7 @@ TEST_F(DongleStressTest, LogEntriesArriveWholeInOrderAndOnceUnderEvents) {
 
     // Callers released together onto an emptied cache share one reading.
     herd([&] { return Identity(repository_.getBatteryVoltage(false)); },
-         {CoreCall::SensorGetSensors});
+         {"ISensorService::getSensors"});
     expectNoViolations();
 }
 

@@ -17,29 +17,29 @@ using Parameters = std::vector<std::shared_ptr<ParameterModel>>;
 constexpr const char* kNotSupported = "Not supported by the vehicle";
 
 // The support test the repository asks for each optional item id.
-const std::map<std::int32_t, CoreCall> kOptionalItemTests = {
-    {8, CoreCall::EcuIsErotanSupported},
-    {9, CoreCall::EcuIsGtrNumberSupported},
-    {10, CoreCall::EcuIsFueledEngineOperationSupported},
-    {11, CoreCall::EcuIsCertificationTestGroupSupported},
-    {12, CoreCall::EcuIsDistanceTraveledSinceEvapSupported},
-    {13, CoreCall::EcuIsMotorcycleCategoryTypeApprovalSupported},
+const std::map<std::int32_t, std::string> kOptionalItemTests = {
+    {8, "IEcuService::isErotanSupported"},
+    {9, "IEcuService::isGtrNumberSupported"},
+    {10, "IEcuService::isFueledEngineOperationSupported"},
+    {11, "IEcuService::isCertificationTestGroupSupported"},
+    {12, "IEcuService::isDistanceTraveledSinceEvapSupported"},
+    {13, "IEcuService::isMotorcycleCategoryTypeApprovalSupported"},
 };
 
 // The read whose text each single item holds.
-const std::map<std::int32_t, CoreCall> kItemReads = {
-    {0, CoreCall::EcuReadStandard},
-    {1, CoreCall::EcuReadProtocol},
-    {2, CoreCall::EcuReadEcuName},
-    {3, CoreCall::EcuReadEcuDescription},
-    {4, CoreCall::EcuReadVin},
-    {7, CoreCall::EcuReadEsn},
-    {8, CoreCall::EcuReadErotan},
-    {9, CoreCall::EcuReadGtrNumber},
-    {10, CoreCall::EcuReadFueledEngineOperation},
-    {11, CoreCall::EcuReadCertificationTestGroup},
-    {12, CoreCall::EcuReadDistanceTraveledSinceEvap},
-    {13, CoreCall::EcuReadMotorcycleCategoryTypeApproval},
+const std::map<std::int32_t, std::string> kItemReads = {
+    {0, "IEcuService::readStandard"},
+    {1, "IEcuService::readProtocol"},
+    {2, "IEcuService::readEcuName"},
+    {3, "IEcuService::readEcuDescription"},
+    {4, "IEcuService::readVin"},
+    {7, "IEcuService::readEsn"},
+    {8, "IEcuService::readErotan"},
+    {9, "IEcuService::readGtrNumber"},
+    {10, "IEcuService::readFueledEngineOperation"},
+    {11, "IEcuService::readCertificationTestGroup"},
+    {12, "IEcuService::readDistanceTraveledSinceEvap"},
+    {13, "IEcuService::readMotorcycleCategoryTypeApproval"},
 };
 
 // The items of one id, in order.
@@ -84,8 +84,8 @@ protected:
                 expectAnswered(read->second, "", Describe(item->value));
             }
         }
-        for (const auto& [id, call] : {std::make_pair(5, CoreCall::EcuReadCalids),
-                                       std::make_pair(6, CoreCall::EcuReadCvns)}) {
+        for (const auto& [id, call] : {std::make_pair(5, "IEcuService::readCalids"),
+                                       std::make_pair(6, "IEcuService::readCvns")}) {
             const Items run = ItemsWithId(info, id);
             if (run.size() == 1 && !run.front()->fromVehicle) {
                 violations_.check(run.front()->value == kNotSupported, [&] {
@@ -121,14 +121,14 @@ protected:
                 tally.add("getIdentificationNumber refresh", refresh);
                 const auto vin = repository_.getIdentificationNumber(refresh);
                 if (vin) {
-                    expectAnswered(CoreCall::EcuReadVin, "", Describe(*vin));
+                    expectAnswered("IEcuService::readVin", "", Describe(*vin));
                 }
                 break;
             }
             case 2: {
                 tally.add("getParameters refresh", refresh);
                 lastParameters = repository_.getParameters(refresh);
-                expectAnswered(CoreCall::EcuReadParameters, "",
+                expectAnswered("IEcuService::readParameters", "",
                                DescribeList(lastParameters, Readings::Left));
                 if (Chance(random, 10)) {
                     keeper.keep(random, [parameters = lastParameters] {
@@ -158,21 +158,21 @@ TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
     // every cached value is fetched at most once per refresh and per
     // clearing (an event or clearCache), plus the first time.
     const Tally& calls = storm.calls;
-    for (CoreCall uncached : {CoreCall::EcuReadStandard, CoreCall::EcuReadProtocol,
-                              CoreCall::EcuReadEcuName, CoreCall::EcuReadEcuDescription}) {
-        EXPECT_EQ(root_->count(uncached), calls["getEcuInfo"]) << CoreCallName(uncached);
+    for (const char* uncached : {"IEcuService::readStandard", "IEcuService::readProtocol",
+                                 "IEcuService::readEcuName", "IEcuService::readEcuDescription"}) {
+        EXPECT_EQ(root_->count(uncached), calls["getEcuInfo"]) << uncached;
     }
-    EXPECT_LE(root_->count(CoreCall::EcuIsVinSupported),
+    EXPECT_LE(root_->count("IEcuService::isVinSupported"),
               FetchLimit(storm.clearings,
                          calls["getEcuInfo refresh"] + calls["getIdentificationNumber refresh"]));
-    for (CoreCall listed : {CoreCall::EcuIsCalidSupported, CoreCall::EcuIsCvnSupported,
-                            CoreCall::EcuIsEsnSupported}) {
+    for (const char* listed : {"IEcuService::isCalidSupported", "IEcuService::isCvnSupported",
+                               "IEcuService::isEsnSupported"}) {
         EXPECT_LE(root_->count(listed), FetchLimit(storm.clearings, calls["getEcuInfo refresh"]))
-            << CoreCallName(listed);
+            << listed;
     }
-    EXPECT_LE(root_->count(CoreCall::EcuReadParameters),
+    EXPECT_LE(root_->count("IEcuService::readParameters"),
               FetchLimit(storm.clearings, calls["getParameters refresh"]));
-    EXPECT_EQ(root_->count(CoreCall::EcuIsParameterSupported), calls["isSupported"]);
+    EXPECT_EQ(root_->count("IEcuService::isParameterSupported"), calls["isSupported"]);
 
     // Quiet vehicle, filled caches: concurrent calls with refresh false are
     // served from the cache, with the very records cached, and only the
@@ -181,21 +181,22 @@ TEST_F(EcuStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEvents) {
     const Items firstInfo = repository_.getEcuInfo(false);
     const Parameters firstParameters = repository_.getParameters(false);
     ASSERT_FALSE(firstParameters.empty());
-    std::vector<CoreCall> cached = {
-        CoreCall::EcuIsVinSupported, CoreCall::EcuReadVin,        CoreCall::EcuIsCalidSupported,
-        CoreCall::EcuReadCalids,     CoreCall::EcuIsCvnSupported, CoreCall::EcuReadCvns,
-        CoreCall::EcuIsEsnSupported, CoreCall::EcuReadEsn,        CoreCall::EcuReadParameters};
-    std::vector<CoreCall> askedEveryTime = {CoreCall::EcuReadStandard};
+    std::vector<std::string> cached = {"IEcuService::isVinSupported",   "IEcuService::readVin",
+                                       "IEcuService::isCalidSupported", "IEcuService::readCalids",
+                                       "IEcuService::isCvnSupported",   "IEcuService::readCvns",
+                                       "IEcuService::isEsnSupported",   "IEcuService::readEsn",
+                                       "IEcuService::readParameters"};
+    std::vector<std::string> askedEveryTime = {"IEcuService::readStandard"};
     for (const auto& [id, test] : kOptionalItemTests) {
         (ItemsWithId(firstInfo, id).empty() ? askedEveryTime : cached).push_back(test);
     }
-    std::vector<CoreCall> watched = cached;
+    std::vector<std::string> watched = cached;
     watched.insert(watched.end(), askedEveryTime.begin(), askedEveryTime.end());
     runQuiet(
         "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
             if (Chance(random, 50)) {
-                for (CoreCall call : askedEveryTime) {
-                    tally.add(CoreCallName(call));
+                for (std::string call : askedEveryTime) {
+                    tally.add(call);
                 }
                 const Items info = repository_.getEcuInfo(false);
                 violations_.check(info.size() == firstInfo.size(), [&] {

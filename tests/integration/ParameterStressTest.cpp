@@ -44,7 +44,7 @@ protected:
             case 0: {
                 const auto pids = repository_.getPids();
                 tally.add("getPids empty", pids.empty());
-                expectAnswered(CoreCall::SensorGetPids, "", DescribeList(pids));
+                expectAnswered("ISensorService::getPids", "", DescribeList(pids));
                 break;
             }
             case 1: {
@@ -57,7 +57,7 @@ protected:
                                ") gave another parameter: " + Describe(parameter, Readings::Left);
                     });
                     checkSensorsOf(pid, parameter->sensors, "getParameter");
-                    expectAnswered(CoreCall::SensorGetParameter, Describe(pid),
+                    expectAnswered("ISensorService::getParameter", Describe(pid),
                                    Describe(parameter, Readings::Left));
                     if (Chance(random, 10)) {
                         keeper.keep(random, [parameter] {
@@ -72,7 +72,7 @@ protected:
                 tally.add("getValues");
                 const Sensors values = repository_.getValues(pid, Chance(random, 50));
                 checkSensorsOf(pid, values, "getValues");
-                expectAnswered(CoreCall::SensorGetSensors, Describe(pid),
+                expectAnswered("ISensorService::getSensors", Describe(pid),
                                DescribeList(values, Readings::Left));
                 if (Chance(random, 10)) {
                     keeper.keep(random,
@@ -92,10 +92,10 @@ TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEven
     // Values are read anew on every call; the PID list and each parameter
     // are fetched once per clearing, except that an empty list or a missing
     // parameter is not stored (and was handed out as such).
-    EXPECT_EQ(root_->count(CoreCall::SensorGetSensors), storm.calls["getValues"]);
-    EXPECT_LE(root_->count(CoreCall::SensorGetPids),
+    EXPECT_EQ(root_->count("ISensorService::getSensors"), storm.calls["getValues"]);
+    EXPECT_LE(root_->count("ISensorService::getPids"),
               FetchLimit(storm.clearings, 0, storm.calls["getPids empty"]));
-    EXPECT_LE(root_->count(CoreCall::SensorGetParameter),
+    EXPECT_LE(root_->count("ISensorService::getParameter"),
               FetchLimit(storm.clearings, 0, storm.calls["getParameter null"], kAsked.size()));
 
     // Quiet vehicle, filled caches: the PID list and the parameters the
@@ -109,30 +109,30 @@ TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEven
         first[pid] = repository_.getParameter(pid);
     }
     ASSERT_EQ(first.at(static_cast<Id>(0x22)), nullptr);
-    runQuiet("quiet vehicle",
-             {CoreCall::SensorGetPids, CoreCall::SensorGetParameter, CoreCall::SensorGetSensors},
-             [&](Random& random, Tally& tally, std::size_t) {
-                 const Id pid = AnyAsked(random);
-                 switch (Pick(random, 3)) {
-                     case 0:
-                         violations_.check(repository_.getPids() == firstPids, [] {
-                             return std::string("getPids() on a filled cache gave another list");
-                         });
-                         break;
-                     case 1:
-                         tally.add(CoreCallName(CoreCall::SensorGetParameter),
-                                   first.at(pid) == nullptr);
-                         violations_.check(repository_.getParameter(pid) == first.at(pid), [&] {
-                             return "getParameter(" + Describe(pid) +
-                                    ") on a filled cache gave another record";
-                         });
-                         break;
-                     default:
-                         tally.add(CoreCallName(CoreCall::SensorGetSensors));
-                         repository_.getValues(pid, false);
-                         break;
-                 }
-             });
+    runQuiet(
+        "quiet vehicle",
+        {"ISensorService::getPids", "ISensorService::getParameter", "ISensorService::getSensors"},
+        [&](Random& random, Tally& tally, std::size_t) {
+            const Id pid = AnyAsked(random);
+            switch (Pick(random, 3)) {
+                case 0:
+                    violations_.check(repository_.getPids() == firstPids, [] {
+                        return std::string("getPids() on a filled cache gave another list");
+                    });
+                    break;
+                case 1:
+                    tally.add("ISensorService::getParameter", first.at(pid) == nullptr);
+                    violations_.check(repository_.getParameter(pid) == first.at(pid), [&] {
+                        return "getParameter(" + Describe(pid) +
+                               ") on a filled cache gave another record";
+                    });
+                    break;
+                default:
+                    tally.add("ISensorService::getSensors");
+                    repository_.getValues(pid, false);
+                    break;
+            }
+        });
 
     // Callers released together onto an emptied cache share one fetch.
     herd(
@@ -140,7 +140,7 @@ TEST_F(ParameterStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEven
             return DescribeList(repository_.getPids()) +
                    Identity(repository_.getParameter(static_cast<Id>(0x0C)));
         },
-        {CoreCall::SensorGetPids, CoreCall::SensorGetParameter});
+        {"ISensorService::getPids", "ISensorService::getParameter"});
     expectNoViolations();
 }
 

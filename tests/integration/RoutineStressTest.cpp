@@ -25,9 +25,9 @@ protected:
             const auto& routine = routines[i];
             const std::string described = Describe(routine);
             violations_.check(
-                routine && (root_->answered(CoreCall::RoutineGetTestRoutines, "each", described) ||
-                            root_->answered(CoreCall::RoutineActivateTestRoutine,
-                                            std::to_string(routine->id), described)),
+                routine && (answered("IRoutineService::getTestRoutines", "each", described) ||
+                            answered("IRoutineService::activateTestRoutine",
+                                     std::to_string(routine->id), described)),
                 [&] { return "a routine record the core never gave: " + described; });
             if (i > 0 && routine && routines[i - 1]) {
                 violations_.check(routines[i - 1]->id < routine->id, [&] {
@@ -55,7 +55,7 @@ protected:
                 tally.add("activate");
                 const auto activated = repository_.activateTestRoutine(kOffered);
                 if (activated) {
-                    expectAnswered(CoreCall::RoutineActivateTestRoutine, std::to_string(kOffered),
+                    expectAnswered("IRoutineService::activateTestRoutine", std::to_string(kOffered),
                                    Describe(activated));
                     keeper.keep(random, [activated] { return Describe(activated); });
                 }
@@ -78,8 +78,8 @@ TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnd
 
     // Every activation reaches the core; the list at most once per clearing
     // and refresh, or again after an empty answer, which is not stored.
-    EXPECT_EQ(root_->count(CoreCall::RoutineActivateTestRoutine), storm.calls["activate"]);
-    EXPECT_LE(root_->count(CoreCall::RoutineGetTestRoutines),
+    EXPECT_EQ(root_->count("IRoutineService::activateTestRoutine"), storm.calls["activate"]);
+    EXPECT_LE(root_->count("IRoutineService::getTestRoutines"),
               FetchLimit(storm.clearings, storm.calls["list refresh"], storm.calls["list empty"]));
 
     // Quiet vehicle: once listed, the routines come from the cache, the very
@@ -87,7 +87,7 @@ TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnd
     driver_.openOn(VehicleDriver::kEngine);
     const Routines first = repository_.getTestRoutines(false);
     ASSERT_EQ(first.size(), 1u);
-    runQuiet("quiet vehicle, refresh false", {CoreCall::RoutineGetTestRoutines},
+    runQuiet("quiet vehicle, refresh false", {"IRoutineService::getTestRoutines"},
              [&](Random&, Tally&, std::size_t) {
                  violations_.check(repository_.getTestRoutines(false) == first, [] {
                      return std::string("the cached routines came back as other records");
@@ -96,7 +96,7 @@ TEST_F(RoutineStressTest, ListingsAndActivationsStayWholeAndKeepTheCacheRulesUnd
 
     // Callers released together onto an emptied cache share one fetch.
     herd([&] { return Identity(repository_.getTestRoutines(false)); },
-         {CoreCall::RoutineGetTestRoutines});
+         {"IRoutineService::getTestRoutines"});
     expectNoViolations();
 }
 

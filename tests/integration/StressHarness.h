@@ -5,9 +5,10 @@
 // connection and knows when its events have been delivered, a runner for
 // worker threads plus one disturbing thread, a collector of broken
 // invariants, a keeper that holds handed-out records until the end, and the
-// test frame with the vehicle seen through a counting root, whose journal
-// tells whether an answer of the library is one whole answer of the core,
-// and the course every repository's test follows over that frame.
+// test frame with the vehicle seen through a hooked root that counts the
+// core's calls and keeps a journal, which tells whether an answer of the
+// library is one whole answer of the core, and the course every repository's
+// test follows over that frame.
 //
 // Workers never call GoogleTest assertions: they report to Violations, which
 // the test thread checks with the seed in the message.
@@ -31,19 +32,19 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "CountingQuorvix.h"
 #include "Describe.h"
+#include "EventWitness.h"
+#include "HookedCore.h"
 #include "obd/ServiceBuilders.h"
 #include "obd/sim/SimulatedQuorvix.h"
 
 namespace zelt::stress {
 
-using testing::CoreCall;
-using testing::CoreCallName;
 using testing::Describe;
 using testing::DescribeList;
 using testing::Readings;
@@ -147,40 +148,80 @@ private:
     std::vector<std::string> first_;
 };
 
-// Counts connection events. Attached after the repositories under test were
-// built, it hears every event after them: the core delivers one event to the
-// connection services in the order they were built, all in one task of its
-// single dispatcher thread.
-class EventWitness : public obd::IConnectionServiceObserver {
+// The answers the core gave, as descriptions (Describe.h), by operation and
+// arguments. Each routine of a list is noted by itself too, as "each": the
+// library merges lists by id. A freeze frame holds constant values, so its
+// readings are part of what identifies it.
+class AnswerJournal {
 public:
-    explicit EventWitness(const std::shared_ptr<obd::IQuorvix>& root)
-        : service_(obd::ConnectionServiceBuilder::create(root)) {
-        service_->attach(this);
+    void add(const testing::CoreCall& call, const testing::CoreAnswer& answer) {
+        const bool frame = call.operation == "ITroubleCodeService::readFreezeFrameParameter";
+        std::vector<std::string> entries = {
+            key(call.operation, call.arguments,
+                answer.describe(frame ? Readings::Included : Readings::Left))};
+        if (call.operation == "IRoutineService::getTestRoutines") {
+            for (const std::string& routine : answer.describeEach()) {
+                entries.push_back(key(call.operation, "each", routine));
+            }
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_.insert(entries.begin(), entries.end());
     }
-    ~EventWitness() override { service_->detach(this); }
-    EventWitness(const EventWitness&) = delete;
-    EventWitness& operator=(const EventWitness&) = delete;
-
-    void onConnectionOpened() override { count(); }
-    void onEcuChanged() override { count(); }
-    void onConnectionClosed() override { count(); }
-
-    void waitFor(std::uint64_t events) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        heard_.wait(lock, [&] { return events_ >= events; });
+    bool contains(std::string_view operation, const std::string& arguments,
+                  const std::string& answer) const {
+        const std::string entry = key(operation, arguments, answer);
+        std::lock_guard<std::mutex> lock(mutex_);
+        return answers_.count(entry) != 0;
     }
 
 private:
-    void count() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++events_;
-        heard_.notify_all();
+    static std::string key(std::string_view operation, const std::string& arguments,
+                           const std::string& answer) {
+        return std::string(operation) + "(" + arguments + ") => " + answer;
     }
 
-    std::shared_ptr<obd::IConnectionService> service_;
-    std::mutex mutex_;
-    std::condition_variable heard_;
-    std::uint64_t events_ = 0;  // guarded by mutex_
+    mutable std::mutex mutex_;
+    std::set<std::string> answers_;  // guarded by mutex_
+};
+
+// Hears every entry of one troubleshooting service's data log while it lives
+// and checks that the core numbers them one by one. Lets a test know the last
+// entry the core delivered.
+class LogTap : public obd::ITroubleshootingServiceObserver {
+public:
+    explicit LogTap(std::shared_ptr<obd::ITroubleshootingService> service)
+        : service_(std::move(service)) {
+        service_->attach(this);
+    }
+    ~LogTap() override { service_->detach(this); }
+    LogTap(const LogTap&) = delete;
+    LogTap& operator=(const LogTap&) = delete;
+
+    void onLogEntryAdded(const std::shared_ptr<obd::MessageDataModel>& entry) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!entry || entry->sequence != lastSequence_ + 1) {
+            outOfOrder_ = true;
+        }
+        if (entry) {
+            lastSequence_ = entry->sequence;
+        }
+    }
+
+    std::uint64_t lastSequence() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lastSequence_;
+    }
+    // True when the core delivered a null entry or skipped or repeated a number.
+    bool sawOutOfOrder() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return outOfOrder_;
+    }
+
+private:
+    const std::shared_ptr<obd::ITroubleshootingService> service_;
+    mutable std::mutex mutex_;
+    std::uint64_t lastSequence_ = 0;  // guarded by mutex_
+    bool outOfOrder_ = false;         // guarded by mutex_
 };
 
 // Changes the simulated vehicle's connection and counts the events that
@@ -262,7 +303,7 @@ public:
 
 private:
     const std::shared_ptr<obd::sim::SimulatedQuorvix> vehicle_;
-    EventWitness witness_;
+    testing::EventWitness witness_;
     std::atomic<std::uint64_t> fired_{0};
 };
 
@@ -594,7 +635,8 @@ private:
 };
 
 // The whole-test frame: a seed, a watchdog, the simulated vehicle seen
-// through a counting root, and the violations collected.
+// through a hooked root that counts the core's calls and notes its answers,
+// and the violations collected.
 class StressTest : public ::testing::Test {
 protected:
     StressTest()
@@ -604,6 +646,9 @@ protected:
                     std::chrono::seconds(60)),
           seedTrace_(__FILE__, __LINE__, "seed " + std::to_string(seed_)) {
         RecordProperty("seed", std::to_string(seed_));
+        root_->onAnswer([this](const testing::CoreCall& call, const testing::CoreAnswer& answer) {
+            journal_.add(call, answer);
+        });
     }
 
     // Workers run `step` while the disturbing thread changes the connection
@@ -629,25 +674,33 @@ protected:
     // RunHerd): each round, every operation in `fetchedOnce` reaches the core
     // exactly once.
     void herd(const std::function<void()>& clear, const std::function<std::string()>& call,
-              const std::vector<CoreCall>& fetchedOnce) {
-        std::map<CoreCall, std::uint64_t> before;
-        for (CoreCall fetched : fetchedOnce) {
+              const std::vector<std::string>& fetchedOnce) {
+        std::map<std::string, std::uint64_t> before;
+        for (const std::string& fetched : fetchedOnce) {
             before[fetched] = root_->count(fetched);
         }
         const int rounds = RunHerd(HerdLimits(), violations_, clear, call);
         std::cout << "[  STRESS  ] herds: " << rounds << " rounds of 4 threads" << std::endl;
-        for (CoreCall fetched : fetchedOnce) {
+        for (const std::string& fetched : fetchedOnce) {
             EXPECT_EQ(root_->count(fetched), before[fetched] + static_cast<std::uint64_t>(rounds))
-                << CoreCallName(fetched);
+                << fetched;
         }
     }
 
     // Reports `answer` unless the core gave it to `call` with `arguments`.
-    void expectAnswered(CoreCall call, const std::string& arguments, const std::string& answer) {
-        violations_.check(root_->answered(call, arguments, answer), [&] {
-            return std::string("not an answer the core gave to ") + CoreCallName(call) + "(" +
-                   arguments + "): " + answer;
+    void expectAnswered(std::string_view operation, const std::string& arguments,
+                        const std::string& answer) {
+        violations_.check(answered(operation, arguments, answer), [&] {
+            return "not an answer the core gave to " + std::string(operation) + "(" + arguments +
+                   "): " + answer;
         });
+    }
+
+    // Whether the core gave `answer` (a description, see Describe.h) to
+    // `operation` with `arguments`.
+    bool answered(std::string_view operation, const std::string& arguments,
+                  const std::string& answer) const {
+        return journal_.contains(operation, arguments, answer);
     }
 
     // Checks the kept records, then that no invariant was broken.
@@ -671,8 +724,8 @@ protected:
     ::testing::ScopedTrace seedTrace_;
     Violations violations_;
     std::shared_ptr<obd::sim::SimulatedQuorvix> vehicle_ = obd::sim::SimulatedQuorvix::create();
-    std::shared_ptr<testing::CountingQuorvix> root_ =
-        std::make_shared<testing::CountingQuorvix>(vehicle_);
+    AnswerJournal journal_;
+    std::shared_ptr<testing::HookedCore> root_ = std::make_shared<testing::HookedCore>(vehicle_);
 };
 
 // The course every repository's stress test follows, with what is particular
@@ -693,8 +746,8 @@ protected:
     // Empties the cache, one way or another, and returns how many clearings
     // of the cache that makes.
     using Clear = std::function<std::uint64_t(Random&)>;
-    // One call on a quiet vehicle; `tally` counts, under CoreCallName(call),
-    // each call the core is expected to get.
+    // One call on a quiet vehicle; `tally` counts, under the operation's name
+    // ("ISensorService::getSensors"), each call the core is expected to get.
     using QuietStep = std::function<void(Random&, Tally&, std::size_t thread)>;
 
     RepositoryStressTest() { driver_.open(); }
@@ -726,10 +779,10 @@ protected:
     // Workers run `step` on a quiet vehicle, with nothing disturbing them:
     // each call in `watched` reaches the core exactly as often as the steps
     // counted it, and no more.
-    void runQuiet(const std::string& phase, const std::vector<CoreCall>& watched,
+    void runQuiet(const std::string& phase, const std::vector<std::string>& watched,
                   const QuietStep& step) {
-        std::map<CoreCall, std::uint64_t> before;
-        for (CoreCall call : watched) {
+        std::map<std::string, std::uint64_t> before;
+        for (const std::string& call : watched) {
             before[call] = root_->count(call);
         }
         const StressLimits limits = QuietLimits();
@@ -743,14 +796,14 @@ protected:
             nullptr);
         report(phase, counts);
         const Tally calls = Tally::Sum(tallies);
-        for (CoreCall call : watched) {
-            EXPECT_EQ(root_->count(call), before[call] + calls[CoreCallName(call)])
-                << CoreCallName(call);
+        for (const std::string& call : watched) {
+            EXPECT_EQ(root_->count(call), before[call] + calls[call]) << call;
         }
     }
 
     // Herds onto the cache just emptied by clearCache() (see StressTest::herd).
-    void herd(const std::function<std::string()>& call, const std::vector<CoreCall>& fetchedOnce) {
+    void herd(const std::function<std::string()>& call,
+              const std::vector<std::string>& fetchedOnce) {
         StressTest::herd([this] { repository_.clearCache(); }, call, fetchedOnce);
     }
 

@@ -20,14 +20,15 @@ using Codes = TroubleCodeRepository::TroubleCodes;
 struct CodeList {
     const char* name;
     TroubleCodeType type;
-    CoreCall call;
+    std::string call;
     obd::DtcStatus status;
 };
 const std::vector<CodeList> kCodeLists = {
-    {"confirmed", TroubleCodeType::Confirmed, CoreCall::CodesReadConfirmedCodes,
+    {"confirmed", TroubleCodeType::Confirmed, "ITroubleCodeService::readConfirmedCodes",
      obd::DtcStatus::Confirmed},
-    {"pending", TroubleCodeType::Pending, CoreCall::CodesReadPendingCodes, obd::DtcStatus::Pending},
-    {"permanent", TroubleCodeType::Permanent, CoreCall::CodesReadPermanentCodes,
+    {"pending", TroubleCodeType::Pending, "ITroubleCodeService::readPendingCodes",
+     obd::DtcStatus::Pending},
+    {"permanent", TroubleCodeType::Permanent, "ITroubleCodeService::readPermanentCodes",
      obd::DtcStatus::Permanent},
 };
 
@@ -130,8 +131,8 @@ protected:
                 tally.add("frame code refresh", refresh);
                 tally.add("frame code null", !refresh && code == nullptr);
                 if (code) {
-                    expectAnswered(CoreCall::CodesReadFreezeFrameTroubleCode, std::to_string(frame),
-                                   Describe(code));
+                    expectAnswered("ITroubleCodeService::readFreezeFrameTroubleCode",
+                                   std::to_string(frame), Describe(code));
                 }
                 break;
             }
@@ -140,7 +141,7 @@ protected:
                 const auto pids = repository_.getFreezeFramePids(frame, refresh);
                 tally.add("frame pids refresh", refresh);
                 tally.add("frame pids empty", !refresh && pids.empty());
-                expectAnswered(CoreCall::CodesReadFreezeFramePids, std::to_string(frame),
+                expectAnswered("ITroubleCodeService::readFreezeFramePids", std::to_string(frame),
                                DescribeList(pids));
                 break;
             }
@@ -155,8 +156,8 @@ protected:
                         return "getFreezeFrameParameter gave another parameter: " +
                                Describe(parameter, Readings::Included);
                     });
-                    expectAnswered(CoreCall::CodesReadFreezeFrameParameter, FrameKey(frame, pid),
-                                   Describe(parameter, Readings::Included));
+                    expectAnswered("ITroubleCodeService::readFreezeFrameParameter",
+                                   FrameKey(frame, pid), Describe(parameter, Readings::Included));
                     if (Chance(random, 10)) {
                         keeper.keep(random, [parameter] {
                             return Describe(parameter, Readings::Included);
@@ -209,21 +210,21 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                   FetchLimit(clearings, calls[std::string(list.name) + " refresh"]))
             << list.name;
     }
-    EXPECT_LE(root_->count(CoreCall::CodesReadMilIndicator),
+    EXPECT_LE(root_->count("ITroubleCodeService::readMilIndicator"),
               FetchLimit(clearings, calls["mil refresh"], calls["mil null"]));
     EXPECT_LE(
-        root_->count(CoreCall::SensorIsSupported),
+        root_->count("ISensorService::isSupported"),
         FetchLimit(clearings, calls["since refresh"], calls["since null"], kSinceSensors.size()));
-    EXPECT_LE(root_->count(CoreCall::CodesReadFreezeFrameTroubleCode),
+    EXPECT_LE(root_->count("ITroubleCodeService::readFreezeFrameTroubleCode"),
               FetchLimit(clearings, calls["frame code refresh"], calls["frame code null"],
                          kFrames.size()));
-    EXPECT_LE(root_->count(CoreCall::CodesReadFreezeFramePids),
+    EXPECT_LE(root_->count("ITroubleCodeService::readFreezeFramePids"),
               FetchLimit(clearings, calls["frame pids refresh"], calls["frame pids empty"],
                          kFrames.size()));
-    EXPECT_LE(root_->count(CoreCall::CodesReadFreezeFrameParameter),
+    EXPECT_LE(root_->count("ITroubleCodeService::readFreezeFrameParameter"),
               FetchLimit(clearings, calls["frame parameter refresh"], calls["frame parameter null"],
                          kFrames.size() * kFramePids.size()));
-    EXPECT_EQ(root_->count(CoreCall::CodesClearTroubleCodes), resets);
+    EXPECT_EQ(root_->count("ITroubleCodeService::clearTroubleCodes"), resets);
 
     // Quiet vehicle: after one round of calls with refresh false, the same
     // calls from several threads are served from the cache with the very
@@ -250,15 +251,15 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                 repository_.getFreezeFrameParameter(frame, pid, false);
         }
     }
-    const std::vector<CoreCall> watched = {CoreCall::CodesReadConfirmedCodes,
-                                           CoreCall::CodesReadPendingCodes,
-                                           CoreCall::CodesReadPermanentCodes,
-                                           CoreCall::CodesReadMilIndicator,
-                                           CoreCall::SensorIsSupported,
-                                           CoreCall::SensorGetSensors,
-                                           CoreCall::CodesReadFreezeFrameTroubleCode,
-                                           CoreCall::CodesReadFreezeFramePids,
-                                           CoreCall::CodesReadFreezeFrameParameter};
+    const std::vector<std::string> watched = {"ITroubleCodeService::readConfirmedCodes",
+                                              "ITroubleCodeService::readPendingCodes",
+                                              "ITroubleCodeService::readPermanentCodes",
+                                              "ITroubleCodeService::readMilIndicator",
+                                              "ISensorService::isSupported",
+                                              "ISensorService::getSensors",
+                                              "ITroubleCodeService::readFreezeFrameTroubleCode",
+                                              "ITroubleCodeService::readFreezeFramePids",
+                                              "ITroubleCodeService::readFreezeFrameParameter"};
     runQuiet(
         "quiet vehicle, refresh false", watched, [&](Random& random, Tally& tally, std::size_t) {
             const std::uint8_t frame = AnyOf(random, kFrames);
@@ -280,7 +281,7 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                 case 2: {
                     const SinceSensor& since = AnyOf(random, kSinceSensors);
                     const auto& first = firstSince.at(since.pid);
-                    tally.add(CoreCallName(CoreCall::SensorIsSupported), first == nullptr);
+                    tally.add("ISensorService::isSupported", first == nullptr);
                     violations_.check(getSince(since, false) == first || !first, [&] {
                         return "the cached sensor " + Describe(since.pid) +
                                " came back as another record";
@@ -289,8 +290,7 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                 }
                 case 3: {
                     const auto& first = firstFrameCodes.at(frame);
-                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameTroubleCode),
-                              first == nullptr);
+                    tally.add("ITroubleCodeService::readFreezeFrameTroubleCode", first == nullptr);
                     violations_.check(
                         repository_.getFreezeFrameTroubleCode(frame, false) == first || !first,
                         [] { return std::string("a cached freeze frame code changed"); });
@@ -298,7 +298,7 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                 }
                 case 4: {
                     const auto& first = firstFramePids.at(frame);
-                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFramePids), first.empty());
+                    tally.add("ITroubleCodeService::readFreezeFramePids", first.empty());
                     violations_.check(repository_.getFreezeFramePids(frame, false) == first, [] {
                         return std::string("cached freeze frame pids changed");
                     });
@@ -307,8 +307,7 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                 default: {
                     const Id pid = AnyOf(random, kFramePids);
                     const auto& first = firstFrameParameters.at(FrameKey(frame, pid));
-                    tally.add(CoreCallName(CoreCall::CodesReadFreezeFrameParameter),
-                              first == nullptr);
+                    tally.add("ITroubleCodeService::readFreezeFrameParameter", first == nullptr);
                     violations_.check(
                         repository_.getFreezeFrameParameter(frame, pid, false) == first || !first,
                         [] { return std::string("a cached freeze frame parameter changed"); });
@@ -326,9 +325,9 @@ TEST_F(TroubleCodeStressTest, GettersGiveWholeAnswersAndKeepTheCacheRulesUnderEv
                    Identity(repository_.getMilStatus(false)) +
                    Identity(repository_.getDistanceSince(MilStatus::Off, false));
         },
-        {CoreCall::CodesReadConfirmedCodes, CoreCall::CodesReadPendingCodes,
-         CoreCall::CodesReadPermanentCodes, CoreCall::CodesReadMilIndicator,
-         CoreCall::SensorIsSupported, CoreCall::SensorGetSensors});
+        {"ITroubleCodeService::readConfirmedCodes", "ITroubleCodeService::readPendingCodes",
+         "ITroubleCodeService::readPermanentCodes", "ITroubleCodeService::readMilIndicator",
+         "ISensorService::isSupported", "ISensorService::getSensors"});
     expectNoViolations();
 }
 

@@ -3,11 +3,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -16,40 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "ProcessRunner.h"
+
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = zelt::testing::ProcessResult;
 
 // Runs zelt-scan with `arguments` (shell syntax), capturing both streams.
 Outcome Scan(const std::string& arguments) {
-    // One file per process: test runs of other build trees share the
-    // temporary folder.
-    const std::string errFile =
-        ::testing::TempDir() + "zelt-scan-stderr-" + std::to_string(::getpid()) + ".txt";
-    const std::string command = std::string(ZELT_SCAN_PATH) + " " + arguments + " 2>" + errFile;
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run " << command;
-        return run;
-    }
-    std::array<char, 4096> buffer{};
-    std::size_t read = 0;
-    while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.out.append(buffer.data(), read);
-    }
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::remove(errFile.c_str());
+    const Outcome run = zelt::testing::RunShell(std::string(ZELT_SCAN_PATH) + " " + arguments);
+    EXPECT_EQ(run.failure, "");
+    EXPECT_FALSE(run.timedOut) << "zelt-scan " << arguments;
     return run;
 }
 

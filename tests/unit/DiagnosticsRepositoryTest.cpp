@@ -1,13 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "CoreMocks.h"
 #include "CoreRecords.h"
+#include "GettersDuringEvents.h"
 #include "zelt/DiagnosticsRepository.h"
 
 namespace {
@@ -347,33 +346,15 @@ TEST_F(DiagnosticsRepositoryTest, GettersAndConnectionEventsFromSeveralThreads) 
     ON_CALL(*service, getVodEngineRunIdleTime).WillByDefault(Return(run));
     ON_CALL(*service, getVodPsa).WillByDefault(Return(psa));
 
-    std::atomic<bool> eventsDone{false};
-    std::thread events([&] {
-        for (int i = 0; i < 200; ++i) {
-            root->connection->fireConnectionOpened();
-            root->connection->fireEcuChanged();
-            root->connection->fireConnectionClosed();
-        }
-        eventsDone = true;
+    zelt::testing::RunGettersDuringEvents(*root->connection, 200, 100, [&](int round, int t) {
+        const bool refresh = round % 3 == t;
+        EXPECT_EQ(repository.getReadinessMonitorsThisCycle(refresh), readiness);
+        EXPECT_EQ(repository.getOxygenSensorMonitors(round % 2 ? a : b, refresh),
+                  round % 2 ? ofA : ofB);
+        repository.areOxygenSensorMonitorsComplete(refresh);
+        // Items are never half-built: a list holds the present items in order.
+        EXPECT_THAT(repository.getVehicleOperationData(refresh), ElementsAre(run, psa));
     });
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 3; ++t) {
-        callers.emplace_back([&, t] {
-            for (int round = 0; !eventsDone || round < 100; ++round) {
-                const bool refresh = round % 3 == t;
-                EXPECT_EQ(repository.getReadinessMonitorsThisCycle(refresh), readiness);
-                EXPECT_EQ(repository.getOxygenSensorMonitors(round % 2 ? a : b, refresh),
-                          round % 2 ? ofA : ofB);
-                repository.areOxygenSensorMonitorsComplete(refresh);
-                // Items are never half-built: a list holds the present items in order.
-                EXPECT_THAT(repository.getVehicleOperationData(refresh), ElementsAre(run, psa));
-            }
-        });
-    }
-    events.join();
-    for (auto& caller : callers) {
-        caller.join();
-    }
 }
 
 }  // namespace

@@ -1,16 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "CoreMocks.h"
 #include "CoreRecords.h"
+#include "GettersDuringEvents.h"
 #include "zelt/EcuRepository.h"
 
 namespace {
@@ -359,34 +358,16 @@ TEST_F(EcuRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
     });
     EcuRepository repository(root);
 
-    std::atomic<bool> stop{false};
-    std::thread events([&] {
-        for (int i = 0; i < 200; ++i) {
-            root->connection->fireConnectionOpened();
-            root->connection->fireEcuChanged();
-            root->connection->fireConnectionClosed();
-        }
-        stop = true;
+    zelt::testing::RunGettersDuringEvents(*root->connection, 200, 50, [&](int round, int t) {
+        const bool refresh = round % 3 == t;
+        // Every list is complete and in id order, whatever was cleared.
+        EXPECT_THAT(Ids(repository.getEcuInfo(refresh)),
+                    ElementsAre(0, 1, 2, 3, 4, 5, 6, 6, 7, 8, 9, 10, 11, 12, 13));
+        const auto vin = repository.getIdentificationNumber(refresh);
+        ASSERT_NE(vin, nullptr);
+        EXPECT_EQ(*vin, "WVWZZZ1JZXW000001");
+        EXPECT_EQ(repository.getParameters(refresh).size(), 1u);
     });
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 3; ++t) {
-        callers.emplace_back([&, t] {
-            for (int round = 0; !stop || round < 50; ++round) {
-                const bool refresh = round % 3 == t;
-                // Every list is complete and in id order, whatever was cleared.
-                EXPECT_THAT(Ids(repository.getEcuInfo(refresh)),
-                            ElementsAre(0, 1, 2, 3, 4, 5, 6, 6, 7, 8, 9, 10, 11, 12, 13));
-                const auto vin = repository.getIdentificationNumber(refresh);
-                ASSERT_NE(vin, nullptr);
-                EXPECT_EQ(*vin, "WVWZZZ1JZXW000001");
-                EXPECT_EQ(repository.getParameters(refresh).size(), 1u);
-            }
-        });
-    }
-    events.join();
-    for (auto& caller : callers) {
-        caller.join();
-    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -30,7 +31,7 @@
 #include <vector>
 
 #include "CoreMocks.h"
-#include "FaultInjectingCore.h"
+#include "HookedCore.h"
 #include "obd/ServiceBuilders.h"
 #include "obd/sim/Scenario.h"
 #include "obd/sim/SimulatedQuorvix.h"
@@ -52,10 +53,82 @@ using ::testing::Not;
 using ::testing::Return;
 using zelt::MilStatus;
 using zelt::TroubleCodeType;
+using zelt::testing::CoreCall;
 using zelt::testing::FakeRoot;
-using zelt::testing::FaultInjectingCore;
-using zelt::testing::InjectedFault;
+using zelt::testing::HookedCore;
 using zelt::testing::MockAdapter;
+using zelt::testing::Reply;
+
+// --- the faults ---------------------------------------------------------------
+
+// What an armed core operation throws: a type of its own, so that a test can
+// tell it from anything the library or the standard library throws. The
+// message names the operation and the call, so no two faults read alike.
+class InjectedFault : public std::runtime_error {
+public:
+    InjectedFault(const std::string& operation, std::uint64_t call)
+        : std::runtime_error("injected fault in " + operation + " on call " + std::to_string(call)),
+          operation_(operation) {}
+
+    const std::string& operation() const { return operation_; }
+
+private:
+    std::string operation_;
+};
+
+// A hooked core whose operations throw on demand, whichever service built by
+// it makes the call.
+class FaultyCore {
+public:
+    explicit FaultyCore(std::shared_ptr<obd::IQuorvix> inner)
+        : core(std::make_shared<HookedCore>(std::move(inner))) {
+        core->onCall([this](const CoreCall& call) {
+            enter(call);
+            return Reply::Forward;
+        });
+    }
+    FaultyCore(const FaultyCore&) = delete;
+    FaultyCore& operator=(const FaultyCore&) = delete;
+
+    // Makes the `nth` call of `operation` from now on (1: the next one) throw
+    // an InjectedFault. Replaces a fault armed earlier for `operation`; a
+    // fault fires once.
+    void failOn(const std::string& operation, int nth = 1) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        armed_[operation] = core->count(operation) + static_cast<std::uint64_t>(nth);
+    }
+    // The fault thrown last; a caught exception that compares equal is the
+    // very object thrown. Null before the first fault.
+    std::exception_ptr lastFault() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lastFault_;
+    }
+
+    const std::shared_ptr<HookedCore> core;
+
+private:
+    void enter(const CoreCall& call) {
+        std::exception_ptr fault;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto armed = armed_.find(call.operation);
+            if (armed == armed_.end() || armed->second != call.number) {
+                return;
+            }
+            armed_.erase(armed);
+            fault =
+                std::make_exception_ptr(InjectedFault(std::string(call.operation), call.number));
+            lastFault_ = fault;
+        }
+        // Rethrown rather than thrown anew: the caller can then compare what
+        // it caught with lastFault() and know it is the very same object.
+        std::rethrow_exception(fault);
+    }
+
+    mutable std::mutex mutex_;
+    std::map<std::string, std::uint64_t, std::less<>> armed_;  // guarded by mutex_
+    std::exception_ptr lastFault_;                             // guarded by mutex_
+};
 
 // --- answers ------------------------------------------------------------------
 
@@ -478,8 +551,8 @@ std::string Describe(const std::exception_ptr& error) {
 }
 
 // The operations called between two counts.
-std::set<std::string> CalledBetween(const std::map<std::string, int>& before,
-                                    const std::map<std::string, int>& after) {
+std::set<std::string> CalledBetween(const std::map<std::string, std::uint64_t>& before,
+                                    const std::map<std::string, std::uint64_t>& after) {
     std::set<std::string> called;
     for (const auto& entry : after) {
         const auto earlier = before.find(entry.first);
@@ -518,7 +591,7 @@ protected:
                 << "the item whose read fails is not in the answer";
         }
 
-        core->failOn(fault.operation);
+        faults.failOn(fault.operation);
         std::exception_ptr caught;
         try {
             Watched("the failing call", [&] { return fault.call(repository, true); });
@@ -526,13 +599,13 @@ protected:
             caught = std::current_exception();
         }
         ASSERT_TRUE(caught) << fault.operation << " was not called, or its fault was swallowed";
-        EXPECT_TRUE(caught == core->lastFault())
+        EXPECT_TRUE(caught == faults.lastFault())
             << "the injected fault did not arrive unchanged; caught " << Describe(caught);
 
-        const auto counted = core->calls();
+        const auto counted = faults.core->counts();
         const Answer after =
             Watched("the call after the failure", [&] { return fault.call(repository, false); });
-        std::set<std::string> asked = CalledBetween(counted, core->calls());
+        std::set<std::string> asked = CalledBetween(counted, faults.core->counts());
         for (const std::string& live : fault.live) {
             asked.erase(live);
         }
@@ -559,9 +632,8 @@ protected:
         }
     }
 
-    std::shared_ptr<FaultInjectingCore> core =
-        std::make_shared<FaultInjectingCore>(MakeCore(std::get<1>(this->GetParam())));
-    Repository repository{core};
+    FaultyCore faults{MakeCore(std::get<1>(this->GetParam()))};
+    Repository repository{faults.core};
 };
 
 // --- the repositories ---------------------------------------------------------
@@ -873,19 +945,20 @@ TEST_P(DongleRepositoryFaults, FaultPassesThroughAndTheCacheHolds) {
 INSTANTIATE_TEST_SUITE_P(EveryGetter, DongleRepositoryFaults,
                          OverEveryCore(DongleRepositoryCases()), CaseName<zelt::DongleRepository>);
 
-// --- the fault-injecting core itself --------------------------------------------
+// --- the hooked core itself -----------------------------------------------------
 
-class FaultInjectingCoreTest : public ::testing::Test {
+class HookedCoreTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeRoot> inner = CannedRoot();
-    std::shared_ptr<FaultInjectingCore> core = std::make_shared<FaultInjectingCore>(inner);
+    FaultyCore faults{inner};
+    const std::shared_ptr<HookedCore>& core = faults.core;
 };
 
-TEST_F(FaultInjectingCoreTest, ArmedOperationThrowsOnItsNthCallOnly) {
+TEST_F(HookedCoreTest, ArmedOperationThrowsOnItsNthCallOnly) {
     const auto routines =
         obd::RoutineServiceBuilder::create(core, obd::ConnectionServiceBuilder::create(core));
     routines->getTestRoutines();
-    core->failOn("IRoutineService::getTestRoutines", 2);
+    faults.failOn("IRoutineService::getTestRoutines", 2);
 
     routines->getTestRoutines();
     try {
@@ -896,23 +969,38 @@ TEST_F(FaultInjectingCoreTest, ArmedOperationThrowsOnItsNthCallOnly) {
         EXPECT_STREQ(fault.what(), "injected fault in IRoutineService::getTestRoutines on call 3");
     }
     EXPECT_NO_THROW(routines->getTestRoutines());
-    EXPECT_EQ(core->calls().at("IRoutineService::getTestRoutines"), 4);
+    EXPECT_EQ(core->count("IRoutineService::getTestRoutines"), 4u);
 }
 
-TEST_F(FaultInjectingCoreTest, InnerServicesAreBuiltWithTheInnerConnectionAndTheirEventsArrive) {
+TEST_F(HookedCoreTest, InnerServicesAreBuiltWithTheInnerConnectionAndTheirEventsArrive) {
     zelt::RoutineRepository repository(core);
     for (const auto& connection : inner->connectionsPassed) {
         EXPECT_EQ(connection, inner->connection);
     }
     repository.getTestRoutines(false);
-    core->failOn("IRoutineService::getTestRoutines");
+    faults.failOn("IRoutineService::getTestRoutines");
     EXPECT_THROW(repository.getTestRoutines(true), InjectedFault);
 
     // The repository attached through the wrapper and still hears the core.
     inner->connection->fireEcuChanged();
-    const auto counted = core->calls().at("IRoutineService::getTestRoutines");
+    const auto counted = core->count("IRoutineService::getTestRoutines");
     repository.getTestRoutines(false);
-    EXPECT_EQ(core->calls().at("IRoutineService::getTestRoutines"), counted + 1);
+    EXPECT_EQ(core->count("IRoutineService::getTestRoutines"), counted + 1);
+}
+
+TEST_F(HookedCoreTest, EmptyReplyAnswersInTheCoresPlaceAndAnswersAreSeen) {
+    std::vector<std::string> seen;
+    core->onAnswer([&](const CoreCall& call, const zelt::testing::CoreAnswer& answer) {
+        seen.push_back(std::string(call.operation) + "(" + call.arguments + ") " +
+                       answer.describe());
+    });
+    const auto routines =
+        obd::RoutineServiceBuilder::create(core, obd::ConnectionServiceBuilder::create(core));
+    EXPECT_NE(routines->activateTestRoutine(3), nullptr);
+    core->onCall([](const CoreCall&) { return Reply::Empty; });
+    EXPECT_EQ(routines->activateTestRoutine(3), nullptr);
+    EXPECT_THAT(routines->getTestRoutines(), IsEmpty());
+    EXPECT_THAT(seen, ::testing::ElementsAre("IRoutineService::activateTestRoutine(3) 3|||0|"));
 }
 
 }  // namespace

@@ -1,17 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "CoreMocks.h"
 #include "CoreRecords.h"
+#include "GettersDuringEvents.h"
 #include "zelt/ParameterRepository.h"
 
 namespace {
@@ -218,33 +217,15 @@ TEST_F(ParameterRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
     });
     ParameterRepository repository(root);
 
-    std::atomic<bool> stop{false};
-    std::thread events([&] {
-        for (int i = 0; i < 200; ++i) {
-            root->connection->fireConnectionOpened();
-            root->connection->fireEcuChanged();
-            root->connection->fireConnectionClosed();
-        }
-        stop = true;
+    zelt::testing::RunGettersDuringEvents(*root->connection, 200, 50, [&](int round, int t) {
+        EXPECT_EQ(repository.getPids().size(), 2u);
+        const auto parameter = repository.getParameter(Id::EngineSpeed);
+        ASSERT_NE(parameter, nullptr);
+        EXPECT_EQ(parameter->sensors.at(0)->value->rawValue, "12");
+        const auto values = repository.getValues(Id::VehicleSpeed, round % 3 == t);
+        ASSERT_EQ(values.size(), 1u);
+        EXPECT_EQ(values[0]->value->formattedValue, "12 %");
     });
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 3; ++t) {
-        callers.emplace_back([&, t] {
-            for (int round = 0; !stop || round < 50; ++round) {
-                EXPECT_EQ(repository.getPids().size(), 2u);
-                const auto parameter = repository.getParameter(Id::EngineSpeed);
-                ASSERT_NE(parameter, nullptr);
-                EXPECT_EQ(parameter->sensors.at(0)->value->rawValue, "12");
-                const auto values = repository.getValues(Id::VehicleSpeed, round % 3 == t);
-                ASSERT_EQ(values.size(), 1u);
-                EXPECT_EQ(values[0]->value->formattedValue, "12 %");
-            }
-        });
-    }
-    events.join();
-    for (auto& caller : callers) {
-        caller.join();
-    }
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
-#include <thread>
 
 #include "AllocationFaults.h"
 #include "CoreMocks.h"
 #include "CoreRecords.h"
+#include "GettersDuringEvents.h"
 #include "zelt/RoutineRepository.h"
 
 namespace {
@@ -122,35 +122,15 @@ TEST_F(RoutineRepositoryTest, EventsFromAnotherThreadWhileGettersRun) {
     });
     ON_CALL(*service, activateTestRoutine).WillByDefault([](int id) { return MakeRoutine(id); });
 
-    std::atomic<bool> stop{false};
-    std::thread events([&] {
-        for (int i = 0; i < 300; ++i) {
-            root->connection->fireConnectionOpened();
-            root->connection->fireEcuChanged();
-            root->connection->fireConnectionClosed();
+    zelt::testing::RunGettersDuringEvents(*root->connection, 300, 100, [&](int round, int t) {
+        auto routines = repository.getTestRoutines(round % 3 == t);
+        for (const auto& routine : routines) {
+            EXPECT_TRUE(routine->id == 1 || routine->id == 2);
         }
-        stop = true;
+        if (round % 10 == 0) {
+            repository.activateTestRoutine(2);
+        }
     });
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 3; ++t) {
-        callers.emplace_back([&, t] {
-            int round = 0;
-            while (!stop || round < 100) {
-                auto routines = repository.getTestRoutines(round % 3 == t);
-                for (const auto& routine : routines) {
-                    EXPECT_TRUE(routine->id == 1 || routine->id == 2);
-                }
-                if (round % 10 == 0) {
-                    repository.activateTestRoutine(2);
-                }
-                ++round;
-            }
-        });
-    }
-    events.join();
-    for (auto& caller : callers) {
-        caller.join();
-    }
     EXPECT_GT(calls.load(), 0);
 }
 

@@ -218,6 +218,9 @@ int Run(const Options&) {
 
 }  // namespace
 
+// CLI11 throws while the options are declared only on a programming error,
+// which should end the program as any other bug does.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
     Options options;
     CLI::App app{

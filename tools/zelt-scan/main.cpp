@@ -212,6 +212,9 @@ bool StdoutIsOpen() {
 
 }  // namespace
 
+// CLI11 throws while the options are declared only on a programming error,
+// which should end the program as any other bug does.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
     // With standard output closed, the next file or socket opened would take
     // its place and receive the report.

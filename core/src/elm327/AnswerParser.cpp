@@ -171,7 +171,6 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
         }
         switch (Classify(compact)) {
             case Remark::NoData:
-                continue;
             case Remark::Skip:
                 continue;
             case Remark::Error:

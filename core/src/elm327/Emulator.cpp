@@ -133,20 +133,27 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_ = Settings{};
         return "OK\r";
     }
-    if (c == "E0" || c == "E1")
+    if (c == "E0" || c == "E1") {
         return flag(settings_.echo);
-    if (c == "L0" || c == "L1")
+    }
+    if (c == "L0" || c == "L1") {
         return flag(settings_.linefeeds);
-    if (c == "H0" || c == "H1")
+    }
+    if (c == "H0" || c == "H1") {
         return flag(settings_.headers);
-    if (c == "S0" || c == "S1")
+    }
+    if (c == "S0" || c == "S1") {
         return flag(settings_.spaces);
-    if (c == "CAF0" || c == "CAF1")
+    }
+    if (c == "CAF0" || c == "CAF1") {
         return flag(settings_.autoFormat);
-    if (c == "I")
+    }
+    if (c == "I") {
         return options_.identification + "\r";
-    if (c == "@1")
+    }
+    if (c == "@1") {
         return options_.description + "\r";
+    }
     if (c == "RV") {
         const auto volts = vehicle_.readBatteryVoltage();
         if (!volts) {
@@ -156,10 +163,12 @@ std::string Emulator::atCommand(const std::string& c) {
         std::snprintf(text, sizeof text, "%.1fV", *volts);
         return std::string(text) + "\r";
     }
-    if (c == "DP")
+    if (c == "DP") {
         return describeProtocol(false) + "\r";
-    if (c == "DPN")
+    }
+    if (c == "DPN") {
         return describeProtocol(true) + "\r";
+    }
     if ((c.rfind("SP", 0) == 0 || c.rfind("TP", 0) == 0) && c.size() >= 3 && c.size() <= 4) {
         std::string value = c.substr(2);
         const bool automatic = value[0] == 'A';
@@ -267,10 +276,12 @@ std::string Emulator::request(const std::string& command) {
         settings_.active = vehicle;
     }
     if (settings_.active != vehicle) {
-        if (settings_.active >= 6)
+        if (settings_.active >= 6) {
             return "CAN ERROR\r";
-        if (settings_.active >= 3)
+        }
+        if (settings_.active >= 3) {
             return "BUS INIT: ...ERROR\r";
+        }
         return "NO DATA\r";
     }
     ++vehicleRequests_;

@@ -185,7 +185,7 @@ public:
 
     std::string text(const Json& value, const std::string& path, std::size_t maxLength) const {
         expect(value, Json::value_t::string, path, "a string");
-        const std::string result = value.get<std::string>();
+        std::string result = value.get<std::string>();
         if (result.size() > maxLength) {
             fail(path, "text longer than " + std::to_string(maxLength) + " characters");
         }
