@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <fstream>
 #include <string>
 
 #include "ProcessRunner.h"

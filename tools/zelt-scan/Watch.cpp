@@ -230,10 +230,9 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
             break;
         }
         const std::string time = IsoTime();
-        std::vector<Sensors> values;
-        for (const auto& parameter : described) {
-            values.push_back(session.parameters().getValues(parameter->pid, true));
-        }
+        // One call for every watched PID: on CAN up to six travel in one
+        // request.
+        const std::vector<Sensors> values = session.parameters().getValuesOf(options.pids);
         // The reading during which the adapter went is empty, not data.
         if (!AdapterGone(session).empty()) {
             return;
