@@ -1,11 +1,12 @@
 #include "elm327/AdapterChannel.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
+#include "elm327/Protocols.h"
 #include "j1979/Codec.h"
 
 namespace obd::elm327 {
@@ -54,8 +55,61 @@ std::string FirstLine(const std::string& answer, const std::string& command) {
 }
 
 bool IsExtended(DataLinkProtocol protocol) {
-    return protocol == DataLinkProtocol::Iso15765Can29Bit500k ||
-           protocol == DataLinkProtocol::Iso15765Can29Bit250k;
+    const ProtocolInfo* info = FindProtocol(protocol);
+    return info && info->framing == Framing::Can29;
+}
+
+// Whether `text`, parsed as `parsed`, answers `request`: every ECU's answer
+// is to its service (and PID), or the adapter said why there is none. A
+// stray prompt or the previous request's answer does not.
+bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::Bytes& request,
+             const std::string& command) {
+    switch (parsed.status) {
+        case AnswerStatus::Error:
+            return true;
+        case AnswerStatus::NoData:
+            return !FirstLine(text, command).empty();
+        case AnswerStatus::Answered:
+            break;
+    }
+    const bool hasPid = request.size() >= 2 && (request[0] == 0x01 || request[0] == 0x02 ||
+                                                request[0] == 0x09 || request[0] == 0x06);
+    for (const detail::EcuResponse& response : parsed.responses) {
+        const detail::Bytes& payload = response.payload;
+        if (payload.size() >= 2 && payload[0] == 0x7F) {
+            if (payload[1] != request[0]) {
+                return false;
+            }
+            continue;
+        }
+        if (payload.empty() || payload[0] != (request[0] | 0x40) ||
+            (hasPid && (payload.size() < 2 || payload[1] != request[1]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "12.6V": digits, at most one point, the unit. Nothing for any other text
+// or a voltage no vehicle supply has.
+std::optional<double> Volts(const std::string& text) {
+    constexpr double kMostPlausibleVolts = 40.0;
+    if (text.size() < 2 || (text.back() != 'V' && text.back() != 'v')) {
+        return std::nullopt;
+    }
+    const std::string number = text.substr(0, text.size() - 1);
+    if (number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find_first_of("0123456789") == std::string::npos ||
+        number.find('.') != number.rfind('.')) {
+        return std::nullopt;
+    }
+    double volts = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), volts);
+    if (error != std::errc() || end != number.data() + number.size() ||
+        volts > kMostPlausibleVolts) {
+        return std::nullopt;
+    }
+    return volts;
 }
 
 }  // namespace
@@ -145,8 +199,16 @@ std::optional<std::string> AdapterChannel::command(const std::string& text, std:
     if (!connection_ || !connection_->isValid()) {
         return std::nullopt;
     }
+    // Whatever came after the last prompt belongs to no request of ours.
+    Bytes stale;
+    while (connection_->receive(stale, 0)) {
+    }
     const std::string line = text + "\r";
     connection_->send(Bytes(line.begin(), line.end()));
+    return nextAnswer(timeout);
+}
+
+std::optional<std::string> AdapterChannel::nextAnswer(std::int32_t timeout) {
     Bytes answer;
     if (!connection_->receive(answer, timeout)) {
         return std::nullopt;
@@ -174,6 +236,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     }
     connection_ = std::move(connection);
     header_.reset();
+    protocol_ = DataLinkProtocol::Automatic;
     if (!connection_) {
         setError("no data connection to the adapter");
         return false;
@@ -187,19 +250,27 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         return false;
     };
 
-    // A reset answers with the identification; whatever the adapter still
-    // had to say before it is read and dropped along with it.
-    // A reset takes an adapter longer than a request.
-    const auto reset = command("ATZ", timeout * 2);
+    // A warm start answers with the identification. ATZ is not sent: many
+    // Bluetooth adapters drop the link on it. An adapter that does not
+    // know ATWS is set to its defaults instead. Waking up takes an adapter
+    // longer than a request.
+    const std::int32_t resetTimeout = timeout * 3;
+    const auto reset = query("ATWS", resetTimeout);
     if (!reset) {
-        return fail("the adapter did not answer (no prompt after ATZ)");
+        return fail("the adapter did not answer (no prompt after ATWS)");
     }
-    for (const char* setting : {"ATE0", "ATL0", "ATS0", "ATH1"}) {
+    if (*reset == "?" && !query("ATD", resetTimeout)) {
+        return fail("the adapter did not answer ATD");
+    }
+    // Echo, line feeds, spaces and adaptive timing are conveniences: an
+    // adapter that refuses one is read as it prints. Headers are needed to
+    // tell the ECUs apart.
+    for (const char* setting : {"ATE0", "ATL0", "ATS0", "ATAT1", "ATH1"}) {
         const auto answer = query(setting, timeout);
         if (!answer) {
             return fail(std::string("the adapter did not answer ") + setting);
         }
-        if (*answer != "OK") {
+        if (*answer != "OK" && std::string(setting) == "ATH1") {
             return fail(std::string("the adapter refused ") + setting + ": " + *answer);
         }
     }
@@ -214,16 +285,12 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         return fail("the adapter refused " + select);
     }
 
-    // The first request makes the adapter find (or try) the protocol.
+    // The first request makes the adapter find (or try) the protocol, and
+    // wakes up the bus of the older ones (a 5-baud start takes seconds).
     const auto probe = command("0100", std::max(timeout, kSearchTimeout));
     if (!probe) {
         return fail("the adapter did not answer the first request");
     }
-    const ParsedAnswer first = ParseAnswer(*probe, "0100", AnswerFormat{});
-    if (first.status == AnswerStatus::Error) {
-        return fail(first.message);
-    }
-
     DataLinkProtocol found = protocol;
     if (const auto described = query("ATDPN", timeout)) {
         // "A6" after a search, "6" when chosen.
@@ -231,16 +298,28 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         if (!digits.empty() && digits[0] == 'A') {
             digits.erase(0, 1);
         }
-        if (digits.size() == 1 && digits[0] >= '1' && digits[0] <= '9') {
+        if (digits.size() == 1 && FindProtocol(digits[0] - '0') != nullptr) {
             found = static_cast<DataLinkProtocol>(digits[0] - '0');
         }
     }
+    protocol_ = found;
     extended_ = IsExtended(found);
+    const ParsedAnswer first = ParseAnswer(*probe, "0100", format());
+    if (first.status == AnswerStatus::Error) {
+        return fail(first.message);
+    }
     const std::string identification = query("ATI", timeout).value_or("");
     const std::string description = query("AT@1", timeout).value_or("");
     info_->set(found, identification == "?" ? "" : identification,
                description == "?" ? "" : description);
     return true;
+}
+
+AnswerFormat AdapterChannel::format() const {
+    AnswerFormat format;
+    format.headers = true;
+    format.protocol = protocol_;
+    return format;
 }
 
 void AdapterChannel::stop() {
@@ -293,8 +372,12 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
     if (!connection_ || request.empty() || request.size() > 7) {
         return {};
     }
+    // The older buses are always asked functionally (their physical
+    // headers differ from bus to bus); the answer of the ECU asked for is
+    // picked out below.
+    const bool legacy = IsLegacy(protocol_);
     std::string refusal;
-    if (!selectHeader(ecu, refusal)) {
+    if (!legacy && !selectHeader(ecu, refusal)) {
         // An adapter that answers, even with "?", is still there: only
         // this request fails.
         if (refusal.empty()) {
@@ -305,7 +388,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         return {};
     }
     std::string text = RequestText(request);
-    if (ecu != detail::kAllEcus && AnswerFitsOneFrame(request)) {
+    if (!legacy && ecu != detail::kAllEcus && AnswerFitsOneFrame(request)) {
         // One ECU answers a physical request: the adapter need not wait for
         // more once it has come.
         text += '1';
@@ -317,12 +400,29 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
                                     : "the connection to the adapter was lost");
         return {};
     }
-    ParsedAnswer parsed = ParseAnswer(*answer, text, AnswerFormat{});
+    ParsedAnswer parsed = ParseAnswer(*answer, text, format());
+    if (!Belongs(*answer, parsed, request, text)) {
+        // Out of step (a stray prompt, a late answer): the answer to this
+        // request may be the next one; anything else fails the request.
+        const auto next = nextAnswer(timeout());
+        parsed = next ? ParseAnswer(*next, text, format()) : ParsedAnswer{};
+        if (!next || !Belongs(*next, parsed, request, text)) {
+            setError("the adapter's answer does not belong to request " + text);
+            return {};
+        }
+    }
     if (parsed.status == AnswerStatus::Error) {
         setError(parsed.message);
         return {};
     }
     setError({});
+    if (legacy && ecu != detail::kAllEcus) {
+        parsed.responses.erase(std::remove_if(parsed.responses.begin(), parsed.responses.end(),
+                                              [ecu](const detail::EcuResponse& response) {
+                                                  return response.ecu != ecu;
+                                              }),
+                               parsed.responses.end());
+    }
     return std::move(parsed.responses);
 }
 
@@ -335,16 +435,10 @@ std::optional<double> AdapterChannel::readBatteryVoltage() {
         }
     }
     const auto answer = query("ATRV", timeout());
-    if (!answer || answer->empty()) {
+    if (!answer) {
         return std::nullopt;
     }
-    // "12.6V"
-    char* end = nullptr;
-    const double volts = std::strtod(answer->c_str(), &end);
-    if (end == answer->c_str() || (*end != 'V' && *end != 'v' && *end != '\0')) {
-        return std::nullopt;
-    }
-    return volts;
+    return Volts(*answer);
 }
 
 }  // namespace obd::elm327

@@ -82,6 +82,10 @@ private:
     // Sends `command` and reads the answer up to the prompt; nothing when
     // the adapter did not answer in time. REQUIRES: exchangeMutex_ held.
     std::optional<std::string> command(const std::string& command, std::int32_t timeout);
+    // The adapter's next answer, up to its prompt. REQUIRES: exchangeMutex_ held.
+    std::optional<std::string> nextAnswer(std::int32_t timeout);
+    // How answers print on the protocol in use. REQUIRES: exchangeMutex_ held.
+    AnswerFormat format() const;
     // The text of a command's answer without echo and prompt.
     std::optional<std::string> query(const std::string& command, std::int32_t timeout);
     // False when the header could not be set: `refusal` is then what the
@@ -96,7 +100,9 @@ private:
     std::mutex exchangeMutex_;                     // one exchange with the adapter at a time
     std::shared_ptr<IDataConnection> connection_;  // guarded by exchangeMutex_
     bool extended_ = false;                        // 29-bit identifiers; guarded by exchangeMutex_
-    std::optional<std::uint32_t> header_;          // guarded by exchangeMutex_
+    // The protocol the adapter found or was told; guarded by exchangeMutex_.
+    DataLinkProtocol protocol_ = DataLinkProtocol::Automatic;
+    std::optional<std::uint32_t> header_;  // guarded by exchangeMutex_
 
     mutable std::mutex mutex_;
     std::int32_t timeout_ = 1000;  // guarded by mutex_
