@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -16,6 +17,7 @@
 #include "obd/IConnectionService.h"
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
+#include "obd/ITroubleCodeService.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "sim/SimulatedBus.h"
 
@@ -53,6 +55,8 @@ public:
     obd::elm327::Emulator& emulator() { return emulator_; }
     // The adapter reads but never answers again.
     void mute() { muted_ = true; }
+    // A prompt that belongs to no command comes just before the next answer.
+    void strayPrompt() { stray_ = true; }
     // Every command the adapter received so far, without its line end.
     std::vector<std::string> commands() {
         std::lock_guard<std::mutex> lock(commandsMutex_);
@@ -72,7 +76,14 @@ private:
                 std::lock_guard<std::mutex> lock(commandsMutex_);
                 commands_.push_back(text.substr(0, text.find_first_of("\r\n")));
             }
-            const std::string answer = emulator_.receive(text);
+            std::string answer = emulator_.receive(text);
+            if (emulator_.hungUp()) {
+                bridge_->invalidate();
+                return;
+            }
+            if (!answer.empty() && stray_.exchange(false)) {
+                answer.insert(0, ">");
+            }
             if (!muted_) {
                 bridge_->set(obd::Bytes(answer.begin(), answer.end()));
             }
@@ -84,6 +95,7 @@ private:
     std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
     std::atomic<bool> stop_{false};
     std::atomic<bool> muted_{false};
+    std::atomic<bool> stray_{false};
     std::mutex commandsMutex_;
     std::vector<std::string> commands_;
     std::thread pump_;
@@ -174,6 +186,147 @@ TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
     EXPECT_EQ(single.size(), 34u);
     EXPECT_EQ(batched, single);
     root->getConnectionManager()->closeConnection();
+}
+
+// What a scan reads, per ECU, without the ECU's address (which differs
+// between the buses) and without live values that move with the time.
+std::vector<std::string> Records(SimulatedQuorvix& root) {
+    auto connection = root.createConnectionService();
+    auto ecu = root.createEcuService(connection);
+    auto codes = root.createTroubleCodeService(connection);
+    std::vector<std::string> lines;
+    auto codeList = [](const std::vector<std::shared_ptr<obd::DtcDataModel>>& list) {
+        std::string text;
+        for (const auto& code : list) {
+            text += code->code + " ";
+        }
+        return text;
+    };
+    for (std::uint32_t address : root.getEcuAddresses()) {
+        EXPECT_TRUE(root.selectEcu(address));
+        lines.push_back("ECU " + ecu->readEcuName());
+        lines.push_back("VIN " + ecu->readVin());
+        for (const auto& calid : ecu->readCalids()) {
+            lines.push_back("CALID " + calid);
+        }
+        for (const auto& cvn : ecu->readCvns()) {
+            lines.push_back("CVN " + cvn);
+        }
+        for (const auto& parameter : ecu->readParameters()) {
+            std::string line = "PID " + std::to_string(static_cast<int>(parameter->pid));
+            for (const auto& sensor : parameter->sensors) {
+                line += ";" + sensor->name + (sensor->limits ? "" : "=" + sensor->value->value);
+            }
+            lines.push_back(line);
+        }
+        lines.push_back("confirmed " + codeList(codes->readConfirmedCodes()));
+        lines.push_back("pending " + codeList(codes->readPendingCodes()));
+        lines.push_back("permanent " + codeList(codes->readPermanentCodes()));
+        const auto mil = codes->readMilIndicator();
+        lines.push_back("MIL " + (mil ? std::to_string(*mil) : std::string("unknown")));
+        const std::uint8_t frames = codes->readFreezeFrameCount();
+        lines.push_back("freeze frames " + std::to_string(frames));
+        for (std::uint8_t frame = 0; frame < frames; ++frame) {
+            const auto code = codes->readFreezeFrameTroubleCode(frame);
+            lines.push_back("freeze frame code " + (code ? code->code : std::string("none")));
+        }
+    }
+    return lines;
+}
+
+// The default scenario through the adapter on each bus, the protocol chosen
+// (older buses show their initialisation), gives what it gives over CAN.
+class Elm327ProtocolTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(Elm327ProtocolTest, ScanGivesTheSameRecordsAsOverCan) {
+    static const std::vector<std::string> overCan = [] {
+        EmulatedAdapter adapter;
+        auto root = SimulatedQuorvix::createForAdapter();
+        EXPECT_TRUE(root->getConnectionManager()->openConnection(
+            adapter.bridge(), DataLinkProtocol::Iso15765Can11Bit500k, false));
+        return Records(*root);
+    }();
+    const auto protocol = static_cast<DataLinkProtocol>(GetParam());
+    auto options = EmulatedAdapter::Options();
+    options.vehicleProtocol = protocol;
+    EmulatedAdapter adapter(options);
+    auto root = SimulatedQuorvix::createForAdapter();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(), protocol, false))
+        << root->lastAdapterError();
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), protocol);
+    std::vector<std::string> expected = overCan;
+    if (GetParam() <= 5) {
+        // PID 7F (engine run times) has 13 data bytes: more than a message of
+        // the older buses carries (seven, J1979).
+        expected.erase(
+            std::remove_if(expected.begin(), expected.end(),
+                           [](const std::string& line) { return line.rfind("PID 127;", 0) == 0; }),
+            expected.end());
+    }
+    EXPECT_THAT(Records(*root), ::testing::ContainerEq(expected));
+    EXPECT_EQ(root->lastAdapterError(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryBus, Elm327ProtocolTest, ::testing::Range(1, 10),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Protocol" + std::to_string(info.param);
+                         });
+
+// On an older bus the ECUs answer with their one-byte addresses (J1979:
+// 10 is the engine).
+TEST(Elm327AdapterTest, OlderBusNamesEcusByTheirHeaderSourceByte) {
+    auto options = EmulatedAdapter::Options();
+    options.vehicleProtocol = DataLinkProtocol::Iso14230FastInit;
+    EmulatedAdapter adapter(options);
+    auto root = SimulatedQuorvix::createForAdapter();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), DataLinkProtocol::Iso14230FastInit);
+    ASSERT_FALSE(root->getEcuAddresses().empty());
+    EXPECT_EQ(root->getEcuAddresses().front(), 0x10u);
+}
+
+// Each make of adapter gives a full scan: refused conveniences, lower case,
+// blank lines, a slow first prompt and a link that ATZ would drop.
+class Elm327CloneScanTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Elm327CloneScanTest, ScanSucceeds) {
+    auto options = EmulatedAdapter::Options();
+    ASSERT_TRUE(obd::elm327::ApplyCloneProfile(GetParam(), options));
+    EmulatedAdapter adapter(options);
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto local = SimulatedQuorvix::create();
+    ASSERT_TRUE(local->openConnection());
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true))
+        << root->lastAdapterError();
+    EXPECT_EQ(Records(*root), Records(*local));
+    EXPECT_FALSE(root->isAdapterLost());
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, Elm327CloneScanTest,
+                         ::testing::ValuesIn(obd::elm327::kCloneProfiles),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
+
+// One prompt too many must not shift every later answer onto the wrong
+// request ("Confirmed: none", "MIL: unknown").
+TEST(Elm327AdapterTest, StrayPromptDoesNotShiftTheDialogue) {
+    EmulatedAdapter adapter;
+    auto root = SimulatedQuorvix::createForAdapter();
+    auto local = SimulatedQuorvix::create();
+    ASSERT_TRUE(local->openConnection());
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    auto codes = root->createTroubleCodeService(root->createConnectionService());
+    auto localCodes = local->createTroubleCodeService(local->createConnectionService());
+    adapter.strayPrompt();
+    ASSERT_NE(codes->readMilIndicator(), nullptr);
+    EXPECT_EQ(*codes->readMilIndicator(), *localCodes->readMilIndicator());
+    EXPECT_EQ(codes->readConfirmedCodes().size(), localCodes->readConfirmedCodes().size());
+    adapter.strayPrompt();
+    EXPECT_EQ(Records(*root), Records(*local));
 }
 
 TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {

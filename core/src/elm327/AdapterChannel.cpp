@@ -1,7 +1,6 @@
 #include "elm327/AdapterChannel.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 #include "bus/Hex.h"
@@ -88,28 +87,6 @@ bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::
         }
     }
     return true;
-}
-
-// "12.6V": digits, at most one point, the unit. Nothing for any other text
-// or a voltage no vehicle supply has.
-std::optional<double> Volts(const std::string& text) {
-    constexpr double kMostPlausibleVolts = 40.0;
-    if (text.size() < 2 || (text.back() != 'V' && text.back() != 'v')) {
-        return std::nullopt;
-    }
-    const std::string number = text.substr(0, text.size() - 1);
-    if (number.find_first_not_of("0123456789.") != std::string::npos ||
-        number.find_first_of("0123456789") == std::string::npos ||
-        number.find('.') != number.rfind('.')) {
-        return std::nullopt;
-    }
-    double volts = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), volts);
-    if (error != std::errc() || end != number.data() + number.size() ||
-        volts > kMostPlausibleVolts) {
-        return std::nullopt;
-    }
-    return volts;
 }
 
 }  // namespace
@@ -218,6 +195,11 @@ std::optional<std::string> AdapterChannel::nextAnswer(std::int32_t timeout) {
 
 std::optional<std::string> AdapterChannel::query(const std::string& text, std::int32_t timeout) {
     auto answer = command(text, timeout);
+    if (answer && FirstLine(*answer, text).empty()) {
+        // Every command has an answer: an empty one was a stray prompt,
+        // and this command's answer is the next.
+        answer = nextAnswer(timeout);
+    }
     if (!answer) {
         return std::nullopt;
     }
@@ -438,7 +420,7 @@ std::optional<double> AdapterChannel::readBatteryVoltage() {
     if (!answer) {
         return std::nullopt;
     }
-    return Volts(*answer);
+    return ReadVoltage(*answer);
 }
 
 }  // namespace obd::elm327

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <map>
 #include <optional>
 
@@ -304,6 +305,23 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
     answer.status = AnswerStatus::Answered;
     answer.responses = std::move(responses);
     return answer;
+}
+
+std::optional<double> ReadVoltage(const std::string& text) {
+    constexpr double kMostPlausibleVolts = 40.0;
+    const bool unit = !text.empty() && (text.back() == 'V' || text.back() == 'v');
+    const std::string number = text.substr(0, text.size() - (unit ? 1 : 0));
+    if (number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find_first_of("0123456789") == std::string::npos ||
+        number.find('.') != number.rfind('.')) {
+        return std::nullopt;
+    }
+    // Digits and one point only: no sign, exponent, hex or "inf" reaches strtod.
+    const double volts = std::strtod(number.c_str(), nullptr);
+    if (volts > kMostPlausibleVolts) {
+        return std::nullopt;
+    }
+    return volts;
 }
 
 }  // namespace obd::elm327

@@ -7,6 +7,7 @@
 // else as an error rather than guessing.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,11 @@ struct AnswerFormat {
 // sent; a line repeating it (echo left on) is skipped.
 ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
                          const AnswerFormat& format);
+
+// The battery voltage in an ATRV answer ("12.6V"): digits, at most one
+// point, the unit (which some clones leave out). Nothing for any other text or for a voltage no
+// vehicle supply has (over 40 V): never a made-up value.
+std::optional<double> ReadVoltage(const std::string& text);
 
 // Splits adapter text into trimmed, non-empty lines, stopping at ">".
 // Carriage returns, line feeds and NUL bytes some clones send all separate.
