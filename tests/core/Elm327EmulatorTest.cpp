@@ -192,21 +192,6 @@ TEST_F(Elm327EmulatorTest, OlderBusesSplitLongAnswersIntoMessages) {
     EXPECT_EQ(adapter.receive("ATDPN\r"), "A2\r\r>");
 }
 
-TEST_F(Elm327EmulatorTest, OlderBusHeaderAddressesOneEcu) {
-    vehicle.answers = {{0x7E8, Hex("41 0D 20")}, {0x7E9, Hex("41 0D 21")}};
-    EmulatorOptions options;
-    options.vehicleProtocol = obd::DataLinkProtocol::Iso9141;
-    Emulator adapter(vehicle, options);
-    adapter.receive("ATE0\r");
-    adapter.receive("ATSP3\r");
-    adapter.receive("ATSH686AF1\r");
-    adapter.receive("010D\r");
-    EXPECT_EQ(vehicle.lastEcu, obd::detail::kAllEcus);
-    adapter.receive("ATSH6811F1\r");
-    adapter.receive("010D\r");
-    EXPECT_EQ(vehicle.lastEcu, 0x7E9u);
-}
-
 TEST_F(Elm327EmulatorTest, CommandWithoutEndStaysBounded) {
     say("ATE0");
     const std::string flood(100000, 'A');

@@ -225,6 +225,9 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
                 if (!finishNumbered()) {
                     return Failure("incomplete multi-frame answer");
                 }
+                if (ValueOf(*digits) == 0) {
+                    return Failure("malformed answer: " + line);
+                }
                 numbered = NumberedMessage{ValueOf(*digits), {}, 0};
                 continue;
             }
