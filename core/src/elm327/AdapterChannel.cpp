@@ -81,8 +81,10 @@ bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::
             }
             continue;
         }
+        // An ECU leaves out the PIDs it lacks: its first one is one asked for.
         if (payload.empty() || payload[0] != (request[0] | 0x40) ||
-            (hasPid && (payload.size() < 2 || payload[1] != request[1]))) {
+            (hasPid && (payload.size() < 2 || std::find(request.begin() + 1, request.end(),
+                                                        payload[1]) == request.end()))) {
             return false;
         }
     }
