@@ -16,18 +16,16 @@
 #include <thread>
 #include <vector>
 
-#include "elm327/Emulator.h"
 #include "obd/DataBridge.h"
 #include "obd/IConnectionManager.h"
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
-#include "obd/sim/SimulatedQuorvix.h"
-#include "sim/SimulatedBus.h"
+#include "obd/elm327/AdapterQuorvix.h"
+#include "obd/sim/EmulatedAdapter.h"
 
 namespace {
 
 using obd::sim::Scenario;
-using obd::sim::SimulatedQuorvix;
 
 constexpr int kBytesPerSecond = 3840;
 constexpr std::chrono::milliseconds kLatency{30};
@@ -38,7 +36,7 @@ constexpr int kLiveReadings = 100;
 // requests (not the AT commands) it is sent.
 class SlowAdapter {
 public:
-    SlowAdapter() : vehicle_(*Scenario::builtIn().model()), emulator_(vehicle_, Options()) {
+    SlowAdapter() : emulator_(Scenario::builtIn(), Options()) {
         pump_ = std::thread([this] { run(); });
     }
     ~SlowAdapter() {
@@ -52,9 +50,8 @@ public:
     long requests() const { return requests_; }
 
 private:
-    static obd::elm327::EmulatorOptions Options() {
-        obd::elm327::EmulatorOptions options;
-        options.vehicleProtocol = Scenario::builtIn().model()->protocol;
+    static obd::sim::EmulatedAdapterOptions Options() {
+        obd::sim::EmulatedAdapterOptions options;
         options.latency = kLatency;
         options.bytesPerSecond = kBytesPerSecond;
         return options;
@@ -83,8 +80,7 @@ private:
         }
     }
 
-    obd::sim::SimulatedBus vehicle_;
-    obd::elm327::Emulator emulator_;
+    obd::sim::EmulatedAdapter emulator_;
     const std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
     std::atomic<bool> stop_{false};
     std::atomic<long> requests_{0};
@@ -106,7 +102,7 @@ struct Connected {
     }
 
     SlowAdapter adapter;
-    std::shared_ptr<SimulatedQuorvix> root = SimulatedQuorvix::createForAdapter();
+    std::shared_ptr<obd::elm327::AdapterQuorvix> root = obd::elm327::AdapterQuorvix::create();
 };
 
 void Report(benchmark::State& state, const SlowAdapter& adapter, long before, double seconds,

@@ -1,10 +1,11 @@
 # Installs the headers of zelt, orvane and obd, the two libraries and a
 # package config: a consumer writes find_package(zelt CONFIG REQUIRED) and
-# links zelt::zelt (and zelt::obdcore for the simulated core).
+# links zelt::zelt (and zelt::obdcore for the core's roots, zelt::link for
+# the transports to a real adapter).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS zelt obd_core orvane
+install(TARGETS zelt obd_core orvane zelt_link
   EXPORT zeltTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -15,6 +16,7 @@ install(DIRECTORY
     ${PROJECT_SOURCE_DIR}/libzelt/include/
     ${PROJECT_SOURCE_DIR}/framework/include/
     ${PROJECT_SOURCE_DIR}/core/include/
+    ${PROJECT_SOURCE_DIR}/link/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(ZELT_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zelt)

@@ -4,12 +4,14 @@
 // starts with the source name; any other exception, a crash or a sanitizer
 // report is a finding.
 //
-// A scenario that loads is complete, so each of its ECUs is then asked for
-// everything the scenario gives it: every service 01 parameter (at the start
-// and a year later, and again after clearing codes), every freeze frame
+// A scenario that loads is complete, so each of its ECUs is then asked,
+// through the simulated CAN bus that frames the answers as ISO-TP messages,
+// for everything the scenario gives it: every service 01 parameter (at the
+// start and a year later, and again after clearing codes), every freeze frame
 // parameter, the trouble codes, every service 06 monitor, every routine and
-// every info type. Each must be answered, and what is answered must decode
-// with the J1979 codec.
+// every info type. Each must be answered and fit the transport (an answer the
+// bus cannot frame throws and ends the run as a crash), and what is answered
+// must decode with the J1979 codec.
 //
 // Inputs are JSON texts; fuzz/ScenarioFuzzer.dict holds the format's keys.
 
@@ -22,8 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
 #include "obd/sim/Scenario.h"
+#include "sim/SimulatedBus.h"
 #include "sim/SimulatedEcu.h"
 #include "sim/VehicleModel.h"
 
@@ -32,7 +36,7 @@ namespace {
 namespace j1979 = obd::j1979;
 using obd::sim::Bytes;
 using obd::sim::EcuModel;
-using obd::sim::SimulatedEcu;
+using obd::sim::SimulatedBus;
 
 constexpr char kSource[] = "fuzz.json";
 constexpr double kStart = 0;
@@ -49,20 +53,31 @@ void Check(bool condition, const char* what, const std::string& detail = std::st
     }
 }
 
-std::string Hex(const Bytes& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-        text += ' ';
+// One ECU of the vehicle, reached over the bus at a time the run sets.
+struct Target {
+    SimulatedBus& bus;
+    std::uint32_t address;
+    double& now;
+
+    std::optional<Bytes> answer(const Bytes& request, double t) const {
+        now = t;
+        const auto responses = bus.transact(request, address);
+        Check(responses.size() <= 1, "more than one answer from one ECU");
+        if (responses.empty()) {
+            return std::nullopt;
+        }
+        Check(responses.front().ecu == address, "an answer from another ECU");
+        return responses.front().payload;
     }
-    return text;
+};
+
+std::string Hex(const Bytes& bytes) {
+    return obd::bus::ToHex(bytes) + ' ';
 }
 
 // The ECU's positive answer to `request`; anything else is a finding.
-Bytes Positive(SimulatedEcu& ecu, const Bytes& request, double t) {
-    const std::optional<Bytes> answer = ecu.answer(request, false, t);
+Bytes Positive(const Target& ecu, const Bytes& request, double t) {
+    const std::optional<Bytes> answer = ecu.answer(request, t);
     Check(answer.has_value(), "no answer", "to " + Hex(request));
     Check(!answer->empty() && (*answer)[0] == request[0] + obd::sim::kPositiveResponseOffset,
           "a negative answer", Hex(*answer) + "to " + Hex(request));
@@ -77,7 +92,7 @@ void CheckPidData(std::uint8_t pid, const Bytes& data, const Bytes& answer) {
     }
 }
 
-void CheckCurrentData(SimulatedEcu& ecu, const EcuModel& model, double t) {
+void CheckCurrentData(const Target& ecu, const EcuModel& model, double t) {
     std::vector<std::uint8_t> pids{0x00, 0x01};
     for (const auto& entry : model.pids) {
         pids.push_back(entry.first);
@@ -89,7 +104,7 @@ void CheckCurrentData(SimulatedEcu& ecu, const EcuModel& model, double t) {
     }
 }
 
-void CheckFreezeFrames(SimulatedEcu& ecu, const EcuModel& model) {
+void CheckFreezeFrames(const Target& ecu, const EcuModel& model) {
     for (std::size_t frame = 0; frame < model.freezeFrames.size() && frame <= 0xFF; ++frame) {
         const auto number = static_cast<std::uint8_t>(frame);
         for (const auto& entry : model.freezeFrames[frame].pids) {
@@ -101,7 +116,7 @@ void CheckFreezeFrames(SimulatedEcu& ecu, const EcuModel& model) {
     }
 }
 
-void CheckTroubleCodes(SimulatedEcu& ecu, std::uint8_t service,
+void CheckTroubleCodes(const Target& ecu, std::uint8_t service,
                        const std::vector<std::uint16_t>& codes) {
     const Bytes answer = Positive(ecu, {service}, kStart);
     Check(answer.size() >= 2 && answer.size() == 2 + 2 * std::size_t{answer[1]} &&
@@ -109,7 +124,7 @@ void CheckTroubleCodes(SimulatedEcu& ecu, std::uint8_t service,
           "a trouble code answer that does not match its codes", Hex(answer));
 }
 
-void CheckTestResults(SimulatedEcu& ecu, const EcuModel& model) {
+void CheckTestResults(const Target& ecu, const EcuModel& model) {
     for (const auto& entry : model.testResults) {
         const Bytes answer = Positive(ecu, {0x06, entry.first}, kStart);
         Check((answer.size() - 1) % 9 == 0, "a service 06 answer of whole records", Hex(answer));
@@ -124,9 +139,9 @@ void CheckTestResults(SimulatedEcu& ecu, const EcuModel& model) {
     }
 }
 
-void CheckRoutines(SimulatedEcu& ecu, const EcuModel& model) {
+void CheckRoutines(const Target& ecu, const EcuModel& model) {
     for (const auto& [tid, routine] : model.routines) {
-        const std::optional<Bytes> answer = ecu.answer({0x08, tid}, false, kStart);
+        const std::optional<Bytes> answer = ecu.answer({0x08, tid}, kStart);
         const Bytes expected = routine.accepted
                                    ? Bytes{0x48, tid}
                                    : Bytes{obd::sim::kNegativeResponse, 0x08, routine.refusalCode};
@@ -137,7 +152,7 @@ void CheckRoutines(SimulatedEcu& ecu, const EcuModel& model) {
     }
 }
 
-void CheckInfo(SimulatedEcu& ecu, const EcuModel& model) {
+void CheckInfo(const Target& ecu, const EcuModel& model) {
     for (const auto& entry : model.info) {
         const Bytes answer = Positive(ecu, {0x09, entry.first}, kStart);
         Check(answer.size() >= 3 && answer[1] == entry.first, "an info answer for another type",
@@ -145,8 +160,8 @@ void CheckInfo(SimulatedEcu& ecu, const EcuModel& model) {
     }
 }
 
-void CheckEcu(const EcuModel& model) {
-    SimulatedEcu ecu(model);
+void CheckEcu(SimulatedBus& bus, double& now, const EcuModel& model) {
+    const Target ecu{bus, model.address, now};
     CheckCurrentData(ecu, model, kStart);
     CheckCurrentData(ecu, model, kYearLater);
     CheckFreezeFrames(ecu, model);
@@ -158,7 +173,7 @@ void CheckEcu(const EcuModel& model) {
     CheckInfo(ecu, model);
 
     // Clearing restarts the parameters the scenario names; they still answer.
-    const std::optional<Bytes> cleared = ecu.answer({0x04}, false, kYearLater);
+    const std::optional<Bytes> cleared = ecu.answer({0x04}, kYearLater);
     Check(cleared.has_value(), "no answer to clearing codes");
     if ((*cleared)[0] == 0x44) {
         CheckCurrentData(ecu, model, kYearLater + 1);
@@ -189,8 +204,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Check(index == 0 || addresses[index - 1] < addresses[index],
               "ECU addresses not ascending and unique");
     }
+    double now = kStart;
+    SimulatedBus bus(*scenario->model(), [&now] { return now; });
+    bus.restartClock();
     for (const EcuModel& ecu : scenario->model()->ecus) {
-        CheckEcu(ecu);
+        CheckEcu(bus, now, ecu);
     }
     return 0;
 }

@@ -26,7 +26,7 @@ step "release: tests"
 ctest --preset release -j "$jobs"
 
 step "release: exported symbols"
-scripts/check-exports.sh build/release/lib/libzelt.so
+scripts/check-exports.sh build/release/lib/libzelt.so build/release/lib/libobdcore.so
 
 run_preset asan
 step "asan: tests"
@@ -61,7 +61,7 @@ wineserver --persistent
 trap 'wineserver --kill 2>/dev/null || true' EXIT
 wineboot --init >/dev/null 2>&1
 ctest --preset mingw -j "$jobs"
-scripts/check-exports.sh build/mingw/bin/zelt.dll
+scripts/check-exports.sh build/mingw/bin/zelt.dll build/mingw/bin/obdcore.dll
 
 step "package: install and build a consumer against the install tree"
 rm -rf build/install build/consumer

@@ -29,28 +29,37 @@ bool DataBridge::get(Bytes& data) {
 }
 
 void DataBridge::set(const Bytes& data) {
-    std::vector<IConnectionLogger*> loggers;
+    bool accepted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!valid_) {
             return;
         }
-        incoming_.insert(incoming_.end(), data.begin(), data.end());
-        loggers = loggers_;
+        if (data.size() > kMaxIncomingBytes - incoming_.size()) {
+            valid_ = false;
+            incoming_.clear();
+            searched_ = 0;
+        } else {
+            incoming_.insert(incoming_.end(), data.begin(), data.end());
+            accepted = true;
+        }
     }
     arrived_.notify_all();
-    for (IConnectionLogger* logger : loggers) {
-        logger->onDataReceived(data);
+    if (accepted) {
+        std::lock_guard<std::mutex> lock(loggersMutex_);
+        for (IConnectionLogger* logger : loggers_) {
+            logger->onDataReceived(data);
+        }
     }
 }
 
 void DataBridge::addLogger(IConnectionLogger* logger) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(loggersMutex_);
     loggers_.push_back(logger);
 }
 
 void DataBridge::removeLogger(IConnectionLogger* logger) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(loggersMutex_);
     loggers_.erase(std::remove(loggers_.begin(), loggers_.end(), logger), loggers_.end());
 }
 
@@ -58,6 +67,7 @@ void DataBridge::setDelimiter(char delimiter) {
     std::lock_guard<std::mutex> lock(mutex_);
     hasDelimiter_ = true;
     delimiter_ = delimiter;
+    searched_ = 0;
 }
 
 bool DataBridge::isValid() const {
@@ -68,9 +78,10 @@ bool DataBridge::isValid() const {
 bool DataBridge::takeIncoming(Bytes& data) {
     auto end = incoming_.end();
     if (hasDelimiter_) {
-        auto found =
-            std::find(incoming_.begin(), incoming_.end(), static_cast<std::uint8_t>(delimiter_));
+        auto found = std::find(incoming_.begin() + static_cast<std::ptrdiff_t>(searched_),
+                               incoming_.end(), static_cast<std::uint8_t>(delimiter_));
         if (found == incoming_.end()) {
+            searched_ = incoming_.size();
             return false;
         }
         end = found + 1;
@@ -79,6 +90,7 @@ bool DataBridge::takeIncoming(Bytes& data) {
     }
     data.assign(incoming_.begin(), end);
     incoming_.erase(incoming_.begin(), end);
+    searched_ = 0;
     return true;
 }
 
@@ -99,16 +111,15 @@ bool DataBridge::receive(Bytes& data, std::int32_t timeoutMilliseconds) {
 }
 
 void DataBridge::send(const Bytes& data) {
-    std::vector<IConnectionLogger*> loggers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!valid_) {
             return;
         }
         outgoing_.insert(outgoing_.end(), data.begin(), data.end());
-        loggers = loggers_;
     }
-    for (IConnectionLogger* logger : loggers) {
+    std::lock_guard<std::mutex> lock(loggersMutex_);
+    for (IConnectionLogger* logger : loggers_) {
         logger->onDataSent(data);
     }
 }

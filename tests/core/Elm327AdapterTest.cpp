@@ -18,6 +18,7 @@
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
 #include "obd/ITroubleCodeService.h"
+#include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "sim/SimulatedBus.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 using obd::ConnectionPhase;
 using obd::DataLinkProtocol;
+using obd::elm327::AdapterQuorvix;
 using obd::sim::Scenario;
 using obd::sim::SimulatedQuorvix;
 
@@ -122,7 +124,7 @@ private:
 
 TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto local = SimulatedQuorvix::create();
     ASSERT_TRUE(local->openConnection());
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
@@ -159,7 +161,7 @@ TEST(Elm327AdapterTest, ScanOverAdapterMatchesTheInProcessVehicle) {
 // of several frames; the parameters are those read one at a time.
 TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                              DataLinkProtocol::Automatic, true));
     auto ecu = root->createEcuService(root->createConnectionService());
@@ -183,14 +185,15 @@ TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
     const auto single = describe();
     root->setMultiPidRequests(true);
     const auto batched = describe();
-    EXPECT_EQ(single.size(), 34u);
+    EXPECT_EQ(single.size(), 37u);
     EXPECT_EQ(batched, single);
     root->getConnectionManager()->closeConnection();
 }
 
 // What a scan reads, per ECU, without the ECU's address (which differs
 // between the buses) and without live values that move with the time.
-std::vector<std::string> Records(SimulatedQuorvix& root) {
+template <typename Root>
+std::vector<std::string> Records(Root& root) {
     auto connection = root.createConnectionService();
     auto ecu = root.createEcuService(connection);
     auto codes = root.createTroubleCodeService(connection);
@@ -241,7 +244,7 @@ class Elm327ProtocolTest : public ::testing::TestWithParam<int> {};
 TEST_P(Elm327ProtocolTest, ScanGivesTheSameRecordsAsOverCan) {
     static const std::vector<std::string> overCan = [] {
         EmulatedAdapter adapter;
-        auto root = SimulatedQuorvix::createForAdapter();
+        auto root = AdapterQuorvix::create();
         EXPECT_TRUE(root->getConnectionManager()->openConnection(
             adapter.bridge(), DataLinkProtocol::Iso15765Can11Bit500k, false));
         return Records(*root);
@@ -250,7 +253,7 @@ TEST_P(Elm327ProtocolTest, ScanGivesTheSameRecordsAsOverCan) {
     auto options = EmulatedAdapter::Options();
     options.vehicleProtocol = protocol;
     EmulatedAdapter adapter(options);
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(), protocol, false))
         << root->lastAdapterError();
     EXPECT_EQ(root->getConnectionManager()->getProtocol(), protocol);
@@ -278,7 +281,7 @@ TEST(Elm327AdapterTest, OlderBusNamesEcusByTheirHeaderSourceByte) {
     auto options = EmulatedAdapter::Options();
     options.vehicleProtocol = DataLinkProtocol::Iso14230FastInit;
     EmulatedAdapter adapter(options);
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                              DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->getConnectionManager()->getProtocol(), DataLinkProtocol::Iso14230FastInit);
@@ -294,7 +297,7 @@ TEST_P(Elm327CloneScanTest, ScanSucceeds) {
     auto options = EmulatedAdapter::Options();
     ASSERT_TRUE(obd::elm327::ApplyCloneProfile(GetParam(), options));
     EmulatedAdapter adapter(options);
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto local = SimulatedQuorvix::create();
     ASSERT_TRUE(local->openConnection());
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
@@ -314,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Profiles, Elm327CloneScanTest,
 // request ("Confirmed: none", "MIL: unknown").
 TEST(Elm327AdapterTest, StrayPromptDoesNotShiftTheDialogue) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto local = SimulatedQuorvix::create();
     ASSERT_TRUE(local->openConnection());
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
@@ -331,7 +334,7 @@ TEST(Elm327AdapterTest, StrayPromptDoesNotShiftTheDialogue) {
 
 TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     EXPECT_FALSE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Iso9141, false));
     EXPECT_EQ(manager->getPhase(), ConnectionPhase::Failed);
@@ -340,14 +343,15 @@ TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {
 }
 
 TEST(Elm327AdapterTest, OpeningWithoutDataConnectionFails) {
-    auto root = SimulatedQuorvix::createForAdapter();
-    EXPECT_FALSE(root->openConnection());
+    auto root = AdapterQuorvix::create();
+    EXPECT_FALSE(
+        root->getConnectionManager()->openConnection(nullptr, DataLinkProtocol::Automatic, true));
     EXPECT_FALSE(root->isConnectionOpen());
 }
 
 TEST(Elm327AdapterTest, AdapterThatNeverPromptsFailsTheOpeningInsteadOfHanging) {
     auto bridge = std::make_shared<obd::DataBridge>();  // nobody answers
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     manager->setTimeout(20);
     EXPECT_FALSE(manager->openConnection(bridge, DataLinkProtocol::Automatic, true));
@@ -356,7 +360,7 @@ TEST(Elm327AdapterTest, AdapterThatNeverPromptsFailsTheOpeningInsteadOfHanging) 
 
 TEST(Elm327AdapterTest, AdapterFallingSilentClosesTheConnection) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     PhaseWaiter closed(ConnectionPhase::Closed);
@@ -376,7 +380,7 @@ TEST(Elm327AdapterTest, AdapterFallingSilentClosesTheConnection) {
 
 TEST(Elm327AdapterTest, LostTransportClosesTheConnection) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     PhaseWaiter closed(ConnectionPhase::Closed);
@@ -391,7 +395,7 @@ TEST(Elm327AdapterTest, LostTransportClosesTheConnection) {
 
 TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     auto ecu = root->createEcuService(root->createConnectionService());
@@ -403,7 +407,7 @@ TEST(Elm327AdapterTest, AdapterErrorIsNoAnswerNotACrash) {
 
 TEST(Elm327AdapterTest, LastAdapterErrorKeepsTheErrorTextUntilTheNextOpening) {
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     auto manager = root->getConnectionManager();
     ASSERT_TRUE(manager->openConnection(adapter.bridge(), DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->lastAdapterError(), "");
@@ -428,22 +432,16 @@ TEST(Elm327AdapterTest, LastAdapterErrorTellsWhyTheOpeningFailed) {
     options.errorFrom = 1;
     options.errorText = "UNABLE TO CONNECT";
     EmulatedAdapter adapter(options);
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     EXPECT_FALSE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                               DataLinkProtocol::Automatic, true));
     EXPECT_EQ(root->lastAdapterError(), "UNABLE TO CONNECT");
 }
 
-TEST(Elm327AdapterTest, InProcessVehicleHasNoAdapterError) {
-    auto root = SimulatedQuorvix::create();
-    ASSERT_TRUE(root->openConnection());
-    EXPECT_EQ(root->lastAdapterError(), "");
-}
-
 TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
     // A bridge registered without a listener removes a null one when it
     // goes; that must not wait for a delivery that never comes.
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     root->getConnectionManager()->removePhaseListener(nullptr);
     SUCCEED();
 }
@@ -454,7 +452,7 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
     // Adapters differ in whether the count means messages or frames: a
     // count of one on a multi-frame answer could cut it short.
     EmulatedAdapter adapter;
-    auto root = SimulatedQuorvix::createForAdapter();
+    auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
                                                              DataLinkProtocol::Automatic, true));
     auto connection = root->createConnectionService();

@@ -4,7 +4,9 @@
 #include <functional>
 #include <string>
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
+#include "j1979/Numbers.h"
 
 namespace {
 
@@ -71,6 +73,25 @@ TEST(TroubleCodeTest, RejectsMalformedCodes) {
     }
 }
 
+// --- numbers and hex -----------------------------------------------------------
+
+// A number is the whole text or nothing: no partial reads ("12abc"), no signs,
+// no spaces, no wrap-around past 64 bits.
+TEST(NumberTextTest, ParsesWholeUnsignedNumbersOnly) {
+    using obd::j1979::detail::ParseUnsigned;
+    EXPECT_EQ(ParseUnsigned("7E8", 16), 0x7E8u);
+    EXPECT_EQ(ParseUnsigned("7e8", 16), 0x7E8u);
+    EXPECT_EQ(ParseUnsigned("2024", 10), 2024u);
+    EXPECT_EQ(ParseUnsigned("FFFFFFFFFFFFFFFF", 16), 0xFFFFFFFFFFFFFFFFu);
+    for (const char* bad : {"", "-1", "+1", " 1", "1 ", "12abc", "18446744073709551616"}) {
+        EXPECT_EQ(ParseUnsigned(bad, 10), std::nullopt) << bad;
+    }
+    EXPECT_EQ(obd::bus::HexNumber(0x0C), "0x0C");
+    EXPECT_EQ(obd::bus::HexNumber(0x00), "0x00");
+    EXPECT_EQ(obd::bus::HexNumber(0x7E8), "0x7E8");
+    EXPECT_EQ(obd::bus::HexNumber(0xFF), "0xFF");
+}
+
 // --- VIN ----------------------------------------------------------------------
 
 TEST(VinTest, AcceptsCorrectCheckDigits) {
@@ -133,10 +154,8 @@ TEST(MonitorTestResultTest, EveryKnownScalingRoundTrips) {
     for (int id = 0; id <= 0xFF; ++id) {
         const Bytes record{0x21, 0x80, static_cast<std::uint8_t>(id), 0x00, 0x00, 0x80, 0x00,
                            0xFF, 0xFF};
-        MonitorTestResult result;
-        try {
-            result = DecodeMonitorTestResult(record.data(), record.size());
-        } catch (const CodecError&) {
+        const MonitorTestResult result = DecodeMonitorTestResult(record.data(), record.size());
+        if (!result.scaled) {
             continue;
         }
         ++known;
@@ -145,9 +164,77 @@ TEST(MonitorTestResultTest, EveryKnownScalingRoundTrips) {
     EXPECT_GT(known, 60);
 }
 
+// Value ranges of the unit and scaling ids (SAE J1979 appendix): the raw
+// words 0x0000, 0x7FFF, 0x8000 and 0xFFFF read as the published range ends.
+TEST(MonitorTestResultTest, UnitAndScalingIdsGiveThePublishedRangesAndUnits) {
+    using MU = MeasurementUnit;
+    const struct {
+        std::uint8_t id;
+        std::uint8_t high, low;
+        double value;
+        MU unit;
+    } cases[] = {
+        {0x01, 0xFF, 0xFF, 65535, MU::None},
+        {0x02, 0xFF, 0xFF, 6553.5, MU::None},
+        {0x03, 0xFF, 0xFF, 655.35, MU::None},
+        {0x04, 0xFF, 0xFF, 65.535, MU::None},
+        {0x05, 0xFF, 0xFF, 1.9988175, MU::None},
+        {0x06, 0xFF, 0xFF, 19.988175, MU::None},
+        {0x07, 0xFF, 0xFF, 16383.75, MU::Rpm},
+        {0x0A, 0xFF, 0xFF, 7.99527, MU::Volt},
+        {0x0D, 0xFF, 0xFF, 255.99609375, MU::Milliampere},
+        {0x16, 0x00, 0x00, -40, MU::DegreeCelsius},
+        {0x16, 0xFF, 0xFF, 6513.5, MU::DegreeCelsius},
+        {0x17, 0xFF, 0xFF, 655.35, MU::Kilopascal},
+        {0x1B, 0xFF, 0xFF, 655350, MU::Kilopascal},
+        {0x1E, 0xFF, 0xFF, 1.9988175, MU::Lambda},
+        {0x2F, 0x27, 0x10, 100, MU::Percent},
+        {0x39, 0x00, 0x00, -327.68, MU::Percent},
+        {0x39, 0xFF, 0xFF, 327.67, MU::Percent},
+        {0x81, 0x80, 0x00, -32768, MU::None},
+        {0x81, 0x7F, 0xFF, 32767, MU::None},
+        {0x82, 0x80, 0x00, -3276.8, MU::None},
+        {0x82, 0x7F, 0xFF, 3276.7, MU::None},
+        {0x83, 0x80, 0x00, -327.68, MU::None},
+        {0x83, 0xFF, 0xFF, -0.01, MU::None},
+        {0x84, 0x7F, 0xFF, 32.767, MU::None},
+        {0x85, 0x80, 0x00, -0.999424, MU::None},
+        {0x86, 0x80, 0x00, -9.99424, MU::None},
+        {0x8B, 0x80, 0x00, -32.768, MU::Volt},
+        {0x96, 0x80, 0x00, -3276.8, MU::DegreeCelsius},
+        {0x9C, 0x7F, 0xFF, 327.67, MU::Degree},
+        {0xAF, 0x80, 0x00, -327.68, MU::Percent},
+        {0xFC, 0x80, 0x00, -327.68, MU::Kilopascal},
+        {0xFE, 0x80, 0x00, -8192, MU::Pascal},
+        {0xFE, 0x7F, 0xFF, 8191.75, MU::Pascal},
+    };
+    for (const auto& c : cases) {
+        const Bytes record{0x21, 0x80, c.id, c.high, c.low, 0, 0, 0, 0};
+        const MonitorTestResult decoded = DecodeMonitorTestResult(record.data(), record.size());
+        EXPECT_TRUE(decoded.scaled) << "id " << int{c.id};
+        EXPECT_EQ(decoded.unit, c.unit) << "id " << int{c.id};
+        EXPECT_NEAR(decoded.value, c.value, 1e-6) << "id " << int{c.id};
+    }
+}
+
+// A record whose unit and scaling id is unknown must survive with its raw
+// numbers: dropping it hid a real vehicle's results.
+TEST(MonitorTestResultTest, RecordWithAnUnknownIdKeepsItsRawNumbers) {
+    const Bytes record{0x85, 0x80, 0x42, 0x12, 0x34, 0x00, 0x00, 0xFF, 0xFF};
+    const MonitorTestResult decoded = DecodeMonitorTestResult(record.data(), record.size());
+    EXPECT_FALSE(decoded.scaled);
+    EXPECT_EQ(decoded.monitorId, 0x85);
+    EXPECT_EQ(decoded.unitAndScalingId, 0x42);
+    EXPECT_EQ(decoded.unit, MeasurementUnit::None);
+    EXPECT_EQ(decoded.value, 0x1234);
+    EXPECT_EQ(decoded.minimum, 0);
+    EXPECT_EQ(decoded.maximum, 0xFFFF);
+}
+
 TEST(MonitorTestResultTest, RejectsShortRecordsUnknownIdsAndValuesOutOfRange) {
     const Bytes shortRecord{0x01, 0x01, 0x0B, 0x01, 0xC2, 0x01, 0x90, 0x03};
-    const Bytes unknownId{0x01, 0x01, 0x04, 0, 0, 0, 0, 0, 0};
+    MonitorTestResult unknownId;
+    unknownId.unitAndScalingId = 0x42;
     MonitorTestResult tooHigh;
     tooHigh.unitAndScalingId = 0x0B;
     tooHigh.maximum = 70;
@@ -159,8 +246,8 @@ TEST(MonitorTestResultTest, RejectsShortRecordsUnknownIdsAndValuesOutOfRange) {
               "a service 06 record needs 9 bytes, got 8");
     EXPECT_EQ(MessageOf([] { DecodeMonitorTestResult(nullptr, 9); }),
               "a service 06 record needs 9 bytes, got 0");
-    EXPECT_EQ(MessageOf([&] { DecodeMonitorTestResult(unknownId.data(), unknownId.size()); }),
-              "unknown unit and scaling id 0x04");
+    EXPECT_EQ(MessageOf([&] { EncodeMonitorTestResult(unknownId); }),
+              "unknown unit and scaling id 0x42");
     EXPECT_EQ(MessageOf([&] { EncodeMonitorTestResult(tooHigh); }),
               "maximum 70 out of range 0..65.535 for unit and scaling id 0x0B");
     EXPECT_EQ(MessageOf([&] { EncodeMonitorTestResult(negative); }),

@@ -141,11 +141,11 @@ TEST_F(MultiPidRequestTest, FullScanBatchedEqualsOneRequestPerPid) {
     const auto batched = Describe(ecuService.readParameters());
     const std::size_t batchedRequests = serviceOneRequests();
 
-    ASSERT_EQ(single.size(), 34u);  // every PID the engine announces
+    ASSERT_EQ(single.size(), 37u);  // every PID the engine announces
     EXPECT_EQ(batched, single);
-    // 4 bitmaps and 34 PIDs one by one; 1 + 6 requests together.
-    EXPECT_EQ(singleRequests, 38u);
-    EXPECT_EQ(batchedRequests, 7u);
+    // 6 bitmaps (0x00 to 0xA0) and 37 PIDs one by one; 1 + 7 requests together.
+    EXPECT_EQ(singleRequests, 43u);
+    EXPECT_EQ(batchedRequests, 8u);
     for (const auto& request : channel->requests) {
         EXPECT_LE(request.payload.size(), 7u);
     }

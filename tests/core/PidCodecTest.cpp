@@ -17,6 +17,7 @@ using obd::j1979::DecodePid;
 using obd::j1979::EncodePid;
 using obd::j1979::EncodeRawPid;
 using obd::j1979::FindPid;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
@@ -84,7 +85,10 @@ TEST(PidCodecTest, DecodesEveryFormulaFamily) {
         {0x4F, {0x01, 0x08, 0x80, 0x0A}, {"1", "8", "128", "100"}},
         {0x50, {0x32, 0x00, 0x00, 0x00}, {"500"}},  // 10 g/s per bit
         {0x53, {0x4E, 0x20}, {"100.000"}},          // 5 Pa per bit as kPa
-        {0x54, {0x80, 0x00}, {"-32768"}},           // signed Pa
+        // (A*256+B) - 32767 Pa: -32767 to 32768 Pa.
+        {0x54, {0x00, 0x00}, {"-32767"}},
+        {0x54, {0x7F, 0xFF}, {"0"}},
+        {0x54, {0xFF, 0xFF}, {"32768"}},
         {0x55, {0x80, 0x00}, {"0.0", "-100.0"}},
         {0x5D, {0x69, 0x00}, {"0.00"}},  // A/128 - 210 degrees
         {0x5E, {0x00, 0x14}, {"1.00"}},  // L/h per 20
@@ -100,6 +104,16 @@ TEST(PidCodecTest, DecodesEveryFormulaFamily) {
          {0x07, 0x00, 0x00, 0x0E, 0x10, 0x00, 0x00, 0x03, 0x84, 0x00, 0x00, 0x00, 0x3C},
          {"3600", "900", "60"}},
         {0x7F, {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}, {"4294967295", "", ""}},
+        {0x84, {0xFF}, {"215"}},                                // A - 40 °C
+        {0x8D, {0xFF}, {"100.0"}},                              // 100 A / 255 %
+        {0x8E, {0x00}, {"-125"}},                               // A - 125 %
+        {0x9D, {0xFF, 0xFF, 0x00, 0x00}, {"1310.70", "0.00"}},  // 1/50 g/s per bit
+        {0x9E, {0xFF, 0xFF}, {"13107.0"}},                      // 1/5 kg/h per bit
+        {0xA2, {0xFF, 0xFF}, {"2047.97"}},                      // 1/32 mg/stroke per bit
+        {0xA5, {0x01, 0xFF, 0x00, 0x00}, {"127.5"}},            // B / 2 %
+        {0xA5, {0x00, 0xFF, 0x00, 0x00}, {""}},                 // not supported
+        {0xA6, {0x00, 0x00, 0x00, 0x00}, {"0.0"}},              // 1/10 km per bit
+        {0xA6, {0xFF, 0xFF, 0xFF, 0xFF}, {"429496729.5"}},
         {0xF4, {0x31, 0x9C}, {"12.7"}},
     };
     for (const auto& c : cases) {
@@ -171,9 +185,17 @@ TEST(PidCodecTest, KnowsEveryServiceOnePidAndTheBatteryVoltage) {
     ASSERT_NE(FindPid(0xF4), nullptr);
     EXPECT_EQ(FindPid(0xF4)->name, "Battery Voltage");
     EXPECT_EQ(FindPid(0xF4)->sensors.at(0).unit, MeasurementUnit::Volt);
-    EXPECT_EQ(FindPid(0x80), nullptr);
-    EXPECT_EQ(FindPid(0xF3), nullptr);
-    EXPECT_EQ(KnownPids().size(), 0x81u);
+    ASSERT_NE(FindPid(0xA6), nullptr);
+    EXPECT_EQ(FindPid(0xA6)->name, "Odometer");
+    EXPECT_EQ(FindPid(0xA6)->sensors.at(0).unit, MeasurementUnit::Kilometer);
+    std::vector<std::uint8_t> above7F;
+    for (std::uint8_t pid : KnownPids()) {
+        if (pid > 0x7F) {
+            above7F.push_back(pid);
+        }
+    }
+    EXPECT_THAT(above7F, ElementsAre(0x80, 0x84, 0x8D, 0x8E, 0x9D, 0x9E, 0xA0, 0xA2, 0xA5, 0xA6,
+                                     0xC0, 0xF4));
 }
 
 // Every definition is consistent, and any byte pattern of the right length
@@ -286,8 +308,8 @@ TEST(PidCodecTest, RejectsBadInputWithPreciseMessages) {
          "PID 0x0C needs 2 data bytes, got 3"},
         {[] { DecodePid(0x7F, Bytes(12)); }, "PID 0x7F needs 13 data bytes, got 12"},
         {[] { DecodePid(0x66, {}); }, "PID 0x66 needs 5 data bytes, got 0"},
-        {[] { DecodePid(0x80, {}); }, "unknown PID 0x80"},
-        {[] { EncodePid(0xA0, {1}); }, "unknown PID 0xA0"},
+        {[] { DecodePid(0xC1, {}); }, "unknown PID 0xC1"},
+        {[] { EncodePid(0xC8, {1}); }, "unknown PID 0xC8"},
         {[] { EncodePid(0x0C, {70000}); }, "value 70000 out of range 0..16383.75 for Engine Speed"},
         {[] { EncodePid(0x05, {-41}); },
          "value -41 out of range -40..215 for Engine Coolant Temperature"},

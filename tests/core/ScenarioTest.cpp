@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -36,6 +38,44 @@ std::string ErrorOf(const std::string& text) {
 // One ECU with `ecu` spliced into its object.
 std::string WithEcu(const std::string& ecu) {
     return R"({"name": "x", "ecus": [{"address": "0x7E8", )" + ecu + "}]}";
+}
+
+// `count` JSON items made by `item` from their index, comma separated.
+std::string Items(int count, const std::function<std::string(int)>& item) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += (i == 0 ? "" : ", ") + item(i);
+    }
+    return text;
+}
+
+std::string Codes(const char* list, int count) {
+    return WithEcu(std::string(R"("codes": {")") + list + R"(": [)" +
+                   Items(count,
+                         [](int i) {
+                             char code[8];
+                             std::snprintf(code, sizeof code, "\"P%04X\"", i + 1);
+                             return std::string(code);
+                         }) +
+                   "]}");
+}
+
+std::string TestRecords(int count) {
+    return WithEcu(
+        R"("testResults": [)" +
+        Items(
+            count,
+            [](int) {
+                return std::string(
+                    R"({"mid": 1, "tid": 1, "unitAndScaling": "0x24", "value": 1, "minimum": 0, "maximum": 2})");
+            }) +
+        "]");
+}
+
+std::string FreezeFrames(int count) {
+    return WithEcu(
+        R"("freezeFrames": [)" +
+        Items(count, [](int) { return std::string(R"({"code": "P0301", "pids": {}})"); }) + "]");
 }
 
 TEST(ScenarioTest, BuiltInScenarioIsTheShippedDefaultFile) {
@@ -73,12 +113,12 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
         {WithEcu(R"("pids": {"0x03": "0G 00"})"), "/ecus/0/pids/0x03", "'G' is not a hex digit"},
         {WithEcu(R"("pids": {"0x0C": "1A"})"), "/ecus/0/pids/0x0C", "needs 2 data bytes, got 1"},
         {WithEcu(R"("pids": {"0x0C": "fast"})"), "/ecus/0/pids/0x0C", "bad hex"},
-        {WithEcu(R"("pids": {"0xA6": 1})"), "/ecus/0/pids/0xA6", "unknown PID 0xA6"},
+        {WithEcu(R"("pids": {"0xC1": 1})"), "/ecus/0/pids/0xC1", "unknown PID 0xC1"},
         {WithEcu(R"("pids": {"0x00": "BE 1F A8 13"})"), "/ecus/0/pids/0x00", "support bitmap"},
         {WithEcu(R"("pids": {"0x01": "00 07 65 00"})"), "/ecus/0/pids/0x01", "derived"},
         {WithEcu(R"("pids": {"0xF4": 12.6})"), "/ecus/0/pids/0xF4", "/adapter/batteryVoltage"},
         {WithEcu(R"("pids": {"0x0C": 20000})"), "/ecus/0/pids/0x0C",
-         "value 20000 is out of range for Engine Speed (0 to 16383.8)"},
+         "value 20000 is out of range for Engine Speed (0 to 16383.75)"},
         {WithEcu(R"("pids": {"0x0D": {"points": [[0, 10], [5, 300]]}})"),
          "/ecus/0/pids/0x0D/points/1/1", "out of range for Vehicle Speed"},
         {WithEcu(R"("pids": {"0x0D": {"points": [[5, 10], [5, 20]]}})"),
@@ -116,6 +156,55 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
         EXPECT_THAT(ErrorOf(c.text),
                     AllOf(StartsWith("bad.json: " + c.path + ": "), HasSubstr(c.fault)))
             << c.text;
+    }
+}
+
+// The protocol's limits: PID 0x01 counts confirmed codes in 7 bits (127), a
+// code answer's count is one byte (255), a frame number is one byte (256
+// frames), and a service 06 answer is one ISO-TP message of at most 4095
+// bytes: 0x46 and 454 records of 9 bytes. One more must not load, since the
+// vehicle could not send it.
+TEST(ScenarioTest, WhatTheProtocolCannotCarryIsRefusedWithPathAndLimit) {
+    for (const std::string& fits : {Codes("confirmed", 127), Codes("pending", 255),
+                                    Codes("permanent", 255), TestRecords(454), FreezeFrames(256)}) {
+        EXPECT_EQ(ErrorOf(fits), "no error");
+    }
+    const struct {
+        std::string text;
+        std::string path;
+        std::string fault;
+    } cases[] = {
+        {Codes("confirmed", 128), "/ecus/0/codes/confirmed",
+         "128 codes: PID 0x01 counts at most 127"},
+        {Codes("pending", 256), "/ecus/0/codes/pending", "at most 255 codes"},
+        {Codes("permanent", 300), "/ecus/0/codes/permanent", "at most 255 codes"},
+        {TestRecords(455), "/ecus/0/testResults/454",
+         "monitor 0x01 has more than 454 test records: a service 06 answer carries at most 4095 "
+         "bytes"},
+        {FreezeFrames(257), "/ecus/0/freezeFrames", "at most 256 frames"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THAT(ErrorOf(c.text),
+                    AllOf(StartsWith("bad.json: " + c.path + ": "), HasSubstr(c.fault)));
+    }
+}
+
+// The parser keeps the last of two equal keys; a scenario must not.
+TEST(ScenarioTest, DuplicateKeysAreRefusedWithTheirPath) {
+    const struct {
+        std::string text;
+        std::string path;
+    } cases[] = {
+        {R"({"name": "x", "name": "y", "ecus": [{"address": "0x7E8"}]})", "/name"},
+        {R"({"name": "x", "ecus": [{"address": "0x7E8"}], "ecus": []})", "/ecus"},
+        {WithEcu(R"("pids": {"0x0C": 800, "0x0C": 900})"), "/ecus/0/pids/0x0C"},
+        {R"({"name": "x", "ecus": [{"address": "0x7E8"}, {"address": "0x7E9", "mil": true, "mil": false}]})",
+         "/ecus/1/mil"},
+        {WithEcu(R"("pids": {"0x14": [0.45, {"points": [[0, 1]], "points": [[0, 2]]}]})"),
+         "/ecus/0/pids/0x14/1/points"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ErrorOf(c.text), "bad.json: " + c.path + ": key given twice");
     }
 }
 

@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "bus/Hex.h"
+#include "j1979/Codec.h"
+#include "obd/ServiceBuilders.h"
 #include "obd/sim/Scenario.h"
+#include "obd/sim/SimulatedQuorvix.h"
 #include "sim/SimulatedBus.h"
 #include "sim/SimulatedEcu.h"
 #include "sim/VehicleModel.h"
@@ -178,3 +181,59 @@ TEST(SimulatedBusTest, MultiFrameAnswersArriveWhole) {
 }
 
 }  // namespace
+
+// One monitor per case is incomplete; the bit it sets in bytes C and D, the
+// readiness section and the PID 0x01 text must all be the ones SAE J1979
+// gives for that ignition type (a mismatch put NOx/SCR on reserved bit 2).
+TEST(ReadinessMonitorBitsTest, ReadinessSectionAndPid01TextNameTheMonitorOfEachBit) {
+    const struct {
+        const char* ignition;
+        const char* key;
+        std::uint8_t bit;  // of bytes C and D
+        const char* name;
+    } cases[] = {
+        {"spark", "catalyst", 0x01, "Catalyst"},
+        {"spark", "heatedCatalyst", 0x02, "Heated Catalyst"},
+        {"spark", "evaporativeSystem", 0x04, "Evaporative System"},
+        {"spark", "secondaryAirSystem", 0x08, "Secondary Air System"},
+        {"spark", "acRefrigerant", 0x10, "A/C Refrigerant"},
+        {"spark", "oxygenSensor", 0x20, "Oxygen Sensor"},
+        {"spark", "oxygenSensorHeater", 0x40, "Oxygen Sensor Heater"},
+        {"spark", "egrSystem", 0x80, "EGR System"},
+        {"compression", "nmhcCatalyst", 0x01, "NMHC Catalyst"},
+        {"compression", "noxScrMonitor", 0x02, "NOx/SCR Aftertreatment"},
+        {"compression", "boostPressure", 0x08, "Boost Pressure"},
+        {"compression", "exhaustGasSensor", 0x20, "Exhaust Gas Sensor"},
+        {"compression", "pmFilter", 0x40, "PM Filter"},
+        {"compression", "egrVvtSystem", 0x80, "EGR/VVT System"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const Scenario scenario = Scenario::parse(
+            std::string(
+                R"({"name": "t", "ecus": [{"address": "0x7E8", "readiness": {"ignition": ")") +
+                c.ignition + R"(", "sinceReset": {")" + c.key + R"(": "incomplete"}}}]})",
+            "test.json");
+        SimulatedEcu ecu(scenario.model()->ecus.front());
+        const Bytes answer = *ecu.answer({0x01, 0x01}, false, 0);
+        ASSERT_EQ(answer.size(), 6u);
+        EXPECT_EQ(answer[4], c.bit);  // byte C: supported
+        EXPECT_EQ(answer[5], c.bit);  // byte D: incomplete
+        const Bytes data(answer.begin() + 2, answer.end());
+        EXPECT_EQ(obd::j1979::DecodePid(0x01, data)[4].text, c.name);
+
+        auto root = obd::sim::SimulatedQuorvix::create(scenario);
+        root->openConnection();
+        auto connection = obd::ConnectionServiceBuilder::create(root);
+        auto diagnostics = obd::DiagnosticsServiceBuilder::create(root, connection);
+        std::vector<std::string> incomplete;
+        for (const auto& monitor : diagnostics->getReadinessMonitorsSinceReset()) {
+            if (monitor->supported && !monitor->complete) {
+                incomplete.push_back(monitor->name);
+            }
+        }
+        EXPECT_THAT(incomplete, ElementsAre(c.name));
+    }
+    // Bits 2 and 4 are reserved for compression ignition: nothing is named.
+    EXPECT_EQ(obd::j1979::DecodePid(0x01, {0x00, 0x08, 0x14, 0x14})[4].text, "None");
+}

@@ -9,10 +9,8 @@
 #include <iostream>
 #include <string>
 
-#include "elm327/Emulator.h"
+#include "obd/sim/EmulatedAdapter.h"
 #include "obd/sim/Scenario.h"
-#include "sim/SimulatedBus.h"
-#include "sim/VehicleModel.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
@@ -53,7 +51,7 @@ struct Options {
 // With `dropAfter`, hangs up after that many commands, as an adapter that
 // loses power does, and returns true. With `muteAfter`, reads but no longer
 // answers from that command on, as a Bluetooth adapter out of range.
-bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter, int muteAfter) {
+bool Serve(int fd, obd::sim::EmulatedAdapter& emulator, int dropAfter, int muteAfter) {
     char buffer[1024];
     int commands = 0;
     for (;;) {
@@ -93,18 +91,12 @@ bool Serve(int fd, obd::elm327::Emulator& emulator, int dropAfter, int muteAfter
     }
 }
 
-obd::elm327::EmulatorOptions Emulated(const Options& options, const obd::sim::VehicleModel& model) {
-    obd::elm327::EmulatorOptions emulated;
-    emulated.vehicleProtocol = options.protocol != 0
-                                   ? static_cast<obd::DataLinkProtocol>(options.protocol)
-                                   : model.protocol;
-    emulated.identification = model.adapter.identification;
-    emulated.description = model.adapter.description;
+obd::sim::EmulatedAdapterOptions Emulated(const Options& options) {
+    obd::sim::EmulatedAdapterOptions emulated;
     emulated.latency = std::chrono::milliseconds(options.latencyMs);
     emulated.bytesPerSecond = options.bytesPerSecond;
-    if (options.clone != "genuine") {
-        obd::elm327::ApplyCloneProfile(options.clone, emulated);
-    }
+    emulated.protocol = options.protocol;
+    emulated.clone = options.clone;
     if (!options.errorText.empty()) {
         emulated.errorText = options.errorText;
         emulated.errorFrom = options.errorFrom;
@@ -150,15 +142,13 @@ void AwaitPtyClient(int master) {
     }
 }
 
-int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle,
-           const obd::elm327::EmulatorOptions& emulated) {
+int RunPty(const Options& options, obd::sim::EmulatedAdapter& emulator) {
     const int master = OpenPty();
     // The path first, alone on a line, so that a script can read it.
     std::cout << "serving on " << ::ptsname(master) << std::endl;
     do {
         AwaitPtyClient(master);
-        obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
-        vehicle.restartClock();
+        emulator.reset();  // a fresh adapter per client
         // A pty hangs up only when its master closes, which ends the pty.
         if (Serve(master, emulator, options.dropAfter, options.muteAfter)) {
             break;
@@ -170,7 +160,7 @@ int RunPty(const Options& options, obd::sim::SimulatedBus& vehicle,
 
 #else
 
-int RunPty(const Options&, obd::sim::SimulatedBus&, const obd::elm327::EmulatorOptions&) {
+int RunPty(const Options&, obd::sim::EmulatedAdapter&) {
     throw std::runtime_error("--pty is supported on Linux only");
 }
 
@@ -179,13 +169,11 @@ int RunPty(const Options&, obd::sim::SimulatedBus&, const obd::elm327::EmulatorO
 int Run(const Options& options) {
     const auto scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
                                                    : obd::sim::Scenario::loadFile(options.scenario);
-    const auto& model = *scenario.model();
-    obd::sim::SimulatedBus vehicle(model);
-    const obd::elm327::EmulatorOptions emulated = Emulated(options, model);
+    obd::sim::EmulatedAdapter emulator(scenario, Emulated(options));
     // A client that goes while we answer must not kill the emulator.
     ::signal(SIGPIPE, SIG_IGN);
     if (options.pty) {
-        return RunPty(options, vehicle, emulated);
+        return RunPty(options, emulator);
     }
 
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -218,8 +206,7 @@ int Run(const Options& options) {
             }
             break;
         }
-        obd::elm327::Emulator emulator(vehicle, emulated);  // a fresh adapter per client
-        vehicle.restartClock();
+        emulator.reset();  // a fresh adapter per client
         Serve(client, emulator, options.dropAfter, options.muteAfter);
         ::close(client);
     } while (!options.once);
@@ -268,16 +255,16 @@ int main(int argc, char** argv) {
                    "ISO 15765-4 CAN 11/500, 29/500, 11/250, 29/250 (default: the scenario's)")
         ->check(CLI::Range(1, 9))
         ->type_name("N");
+    const std::vector<std::string> known = obd::sim::EmulatedAdapter::cloneProfiles();
     std::string profiles;
-    for (const char* profile : obd::elm327::kCloneProfiles) {
+    for (const std::string& profile : known) {
         profiles += profiles.empty() ? profile : std::string(", ") + profile;
     }
     app.add_option("--clone", options.clone,
                    "Behave as this make of adapter: " + profiles +
                        " (cheap: refuses newer commands, lower case, slow to wake; bluetooth: "
                        "drops the link on ATZ)")
-        ->check(CLI::IsMember(std::vector<std::string>(std::begin(obd::elm327::kCloneProfiles),
-                                                       std::end(obd::elm327::kCloneProfiles))))
+        ->check(CLI::IsMember(known))
         ->type_name("PROFILE");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");
     app.add_flag("--pty", options.pty,

@@ -59,10 +59,9 @@ void ReadLiveData(ParameterRepository& parameters, Report& report) {
 
 Report Scan(Session& session) {
     Report report;
-    auto& vehicle = session.vehicle();
-    report.scenario = vehicle.getScenario().name();
-    report.ecus = vehicle.getEcuAddresses();
-    report.selectedEcu = vehicle.getSelectedEcu();
+    report.scenario = session.vehicleName();
+    report.ecus = session.ecuAddresses();
+    report.selectedEcu = session.selectedEcu();
 
     report.ecuInfo = session.ecu().getEcuInfo(false);
 

@@ -1,12 +1,9 @@
 #include "Session.h"
 
-#include <atomic>
+#include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
 
-#include "AdapterLink.h"
-#include "zelt/ConnectionBridge.h"
+#include "zelt/link/BytePump.h"
 
 namespace zelt::scan {
 
@@ -40,93 +37,60 @@ void Trace(std::ostream& out, const char* direction, const std::vector<std::uint
     out << direction << ' ' << text << std::endl;
 }
 
+std::unique_ptr<link::ITransport> OpenTransport(const std::string& address) {
+    try {
+        return link::OpenTransport(address);
+    } catch (const link::AddressError& error) {
+        throw UsageError(error.what());
+    }
+}
+
 }  // namespace
 
-// Carries bytes between the core's data bridge and the adapter link on a
-// thread of its own, as an application carries them to its transport.
-class Session::AdapterPump {
+// The link to the adapter: its transport and the library's byte pump, and
+// the opening of the vehicle connection through them.
+class Session::Link {
 public:
-    AdapterPump(const std::string& address, std::ostream* trace)
-        : link_(AdapterLink::Open(address)), trace_(trace), address_(address) {}
-
-    ~AdapterPump() {
-        stop_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-    std::shared_ptr<obd::sim::SimulatedQuorvix> open() {
-        auto root = obd::sim::SimulatedQuorvix::createForAdapter();
-        bridge_ = std::make_unique<ConnectionBridge>(root->getConnectionManager(), nullptr);
-        thread_ = std::thread([this] { run(); });
+    Link(const std::string& address, std::ostream* trace, obd::elm327::AdapterQuorvix& root)
+        : pump_(root.getConnectionManager(), OpenTransport(address), Options(trace)) {
         // Adapters answer slowly: searching the protocol and long answers
         // take more than the core's default.
-        root->getConnectionManager()->setTimeout(5000);
-        if (!bridge_->connect(obd::DataLinkProtocol::Automatic, true)) {
+        root.getConnectionManager()->setTimeout(5000);
+        if (!pump_.bridge().connect(obd::DataLinkProtocol::Automatic, true)) {
             // The link's loss explains more than what the adapter last said.
-            std::string why = this->lost();
+            std::string why = pump_.lostReason();
             if (why.empty()) {
-                why = root->lastAdapterError();
+                why = root.lastAdapterError();
             }
-            throw std::runtime_error("no vehicle connection through the adapter at " + address_ +
+            throw std::runtime_error("no vehicle connection through the adapter at " + address +
                                      (why.empty() ? "" : ": " + why));
         }
-        return root;
     }
 
-    std::string lost() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lost_;
-    }
+    std::string lost() const { return pump_.lostReason(); }
 
 private:
-    void run() {
-        std::vector<std::uint8_t> data;
-        while (!stop_) {
-            if (bridge_->read(data) && !data.empty()) {
-                if (trace_ != nullptr) {
-                    Trace(*trace_, ">>", data);
-                }
-                if (!link_->send(data)) {
-                    fail("the connection to the adapter was lost");
-                    return;
-                }
-            }
-            if (!link_->receive(data, 5)) {
-                fail("the adapter closed the connection");
-                return;
-            }
-            if (!data.empty()) {
-                if (trace_ != nullptr) {
-                    Trace(*trace_, "<<", data);
-                }
-                bridge_->write(data);
-            }
+    static link::BytePumpOptions Options(std::ostream* trace) {
+        link::BytePumpOptions options;
+        if (trace != nullptr) {
+            options.trace = [trace](const char* direction, const std::vector<std::uint8_t>& bytes) {
+                Trace(*trace, direction, bytes);
+            };
         }
+        return options;
     }
 
-    void fail(const std::string& reason) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lost_ = reason;
-        }
-        bridge_->invalidate();
-    }
-
-    const std::unique_ptr<AdapterLink> link_;
-    std::ostream* const trace_;
-    const std::string address_;
-    std::unique_ptr<ConnectionBridge> bridge_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::string lost_;  // guarded by mutex_
+    link::BytePump pump_;
 };
 
 Session::Session(const std::string& adapter, std::ostream* trace)
-    : pump_(std::make_unique<AdapterPump>(adapter, trace)),
-      root_(pump_->open()),
+    : adapter_(obd::elm327::AdapterQuorvix::create()),
+      link_(std::make_unique<Link>(adapter, trace, *adapter_)),
+      root_(adapter_),
+      // As before the adapter had a root of its own, a report names the
+      // built-in scenario, so that reports over an adapter and in process
+      // stay comparable.
+      vehicleName_(obd::sim::Scenario::builtIn().name()),
       ecu_(root_),
       parameters_(root_),
       troubleCodes_(root_),
@@ -134,20 +98,10 @@ Session::Session(const std::string& adapter, std::ostream* trace)
       routines_(root_),
       dongle_(root_) {}
 
-std::string Session::linkLost() const {
-    return pump_ ? pump_->lost() : std::string();
-}
-
-std::string Session::adapterError() const {
-    return root_->lastAdapterError();
-}
-
-bool Session::adapterLost() const {
-    return root_->isAdapterLost();
-}
-
 Session::Session(const obd::sim::Scenario& scenario)
-    : root_(OpenVehicle(scenario)),
+    : simulated_(OpenVehicle(scenario)),
+      root_(simulated_),
+      vehicleName_(scenario.name()),
       ecu_(root_),
       parameters_(root_),
       troubleCodes_(root_),
@@ -156,11 +110,39 @@ Session::Session(const obd::sim::Scenario& scenario)
       dongle_(root_) {}
 
 Session::~Session() {
-    root_->closeConnection();
+    if (simulated_) {
+        simulated_->closeConnection();
+    } else {
+        adapter_->closeConnection();
+    }
+}
+
+std::string Session::linkLost() const {
+    return link_ ? link_->lost() : std::string();
+}
+
+std::string Session::adapterError() const {
+    return adapter_ ? adapter_->lastAdapterError() : std::string();
+}
+
+bool Session::adapterLost() const {
+    return adapter_ && adapter_->isAdapterLost();
+}
+
+std::vector<std::uint32_t> Session::ecuAddresses() const {
+    return simulated_ ? simulated_->getEcuAddresses() : adapter_->getEcuAddresses();
+}
+
+std::uint32_t Session::selectedEcu() const {
+    return simulated_ ? simulated_->getSelectedEcu() : adapter_->getSelectedEcu();
+}
+
+bool Session::select(std::uint32_t address) {
+    return simulated_ ? simulated_->selectEcu(address) : adapter_->selectEcu(address);
 }
 
 void Session::selectEcu(const std::string& ecu) {
-    const auto addresses = root_->getEcuAddresses();
+    const auto addresses = ecuAddresses();
     char* end = nullptr;
     const unsigned long number = std::strtoul(ecu.c_str(), &end, 0);
     if (ecu.empty() || *end != '\0') {
@@ -171,7 +153,7 @@ void Session::selectEcu(const std::string& ecu) {
     if (number < addresses.size()) {
         address = addresses[number];
     }
-    if (!root_->selectEcu(address)) {
+    if (!select(address)) {
         std::string known;
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             char text[32];

@@ -5,7 +5,9 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "zelt/DiagnosticsRepository.h"
 #include "zelt/DongleRepository.h"
@@ -23,8 +25,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// An open connection to a simulated vehicle with the six repositories a
-// diagnostics application would create over it.
+// An open connection to a vehicle, simulated or behind an adapter, with the
+// six repositories a diagnostics application would create over it.
 //
 // Not copyable: the repositories hold registrations with the core.
 class Session {
@@ -32,9 +34,10 @@ public:
     // Opens the connection to the vehicle of `scenario`.
     explicit Session(const obd::sim::Scenario& scenario);
     // Opens the connection to a vehicle through the adapter at `adapter`
-    // (tcp://HOST:PORT, serial:DEVICE[:BAUD]), carrying the bytes itself; with `trace`, writes the
-    // raw dialogue there. Throws UsageError for a bad address and
-    // std::runtime_error when the adapter or the vehicle does not answer.
+    // (tcp://HOST:PORT, serial:DEVICE[:BAUD]) over zelt_link's transport and
+    // byte pump; with `trace`, writes the raw dialogue there. Throws
+    // UsageError for a bad address and std::runtime_error when the adapter
+    // or the vehicle does not answer.
     Session(const std::string& adapter, std::ostream* trace);
     // Closes the connection; the repositories go before the root.
     ~Session();
@@ -46,7 +49,12 @@ public:
     // response address ("0x7E9"). Throws UsageError for an unknown one.
     void selectEcu(const std::string& ecu);
 
-    obd::sim::SimulatedQuorvix& vehicle() { return *root_; }
+    // The scenario's name (over an adapter, the built-in scenario's).
+    const std::string& vehicleName() const { return vehicleName_; }
+    // The response addresses of the ECUs that answered.
+    std::vector<std::uint32_t> ecuAddresses() const;
+    std::uint32_t selectedEcu() const;
+
     EcuRepository& ecu() { return ecu_; }
     ParameterRepository& parameters() { return parameters_; }
     TroubleCodeRepository& troubleCodes() { return troubleCodes_; }
@@ -65,10 +73,17 @@ public:
     bool adapterLost() const;
 
 private:
-    class AdapterPump;
+    class Link;
 
-    std::unique_ptr<AdapterPump> pump_;  // null for the in-process vehicle; goes last
-    std::shared_ptr<obd::sim::SimulatedQuorvix> root_;
+    bool select(std::uint32_t address);
+
+    // One of the two roots is set; root_ is that one, as the repositories
+    // take it.
+    std::shared_ptr<obd::sim::SimulatedQuorvix> simulated_;
+    std::shared_ptr<obd::elm327::AdapterQuorvix> adapter_;
+    std::unique_ptr<Link> link_;  // null for the in-process vehicle
+    std::shared_ptr<obd::IQuorvix> root_;
+    const std::string vehicleName_;
     EcuRepository ecu_;
     ParameterRepository parameters_;
     TroubleCodeRepository troubleCodes_;

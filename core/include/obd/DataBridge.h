@@ -6,14 +6,16 @@
 #include <mutex>
 #include <vector>
 
+#include "Export.h"
+
 namespace obd {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // Watches the bytes that cross a data bridge (for traces and data logs).
-class IConnectionLogger {
+class OBD_API IConnectionLogger {
 public:
-    virtual ~IConnectionLogger() = default;
+    virtual ~IConnectionLogger();
     // Bytes the core sent towards the vehicle.
     virtual void onDataSent(const Bytes& data) = 0;
     // Bytes that arrived from the vehicle.
@@ -22,9 +24,9 @@ public:
 
 // The application's end of a data bridge: it carries bytes between the core
 // and the real transport (a socket, a serial port) that only it can reach.
-class IDataBridge {
+class OBD_API IDataBridge {
 public:
-    virtual ~IDataBridge() = default;
+    virtual ~IDataBridge();
     // Marks the bridge dead: receive() and get() stop delivering. Returns
     // whether it was valid before.
     virtual bool invalidate() = 0;
@@ -33,14 +35,18 @@ public:
     virtual bool get(Bytes& data) = 0;
     // Hands bytes that arrived from the vehicle to the core.
     virtual void set(const Bytes& data) = 0;
+    // Loggers are called on the thread that moves the bytes; a logger must
+    // not add or remove loggers from inside its callbacks. Once
+    // removeLogger() has returned, the logger is not called again and no
+    // call to it is still running, so its owner may destroy it.
     virtual void addLogger(IConnectionLogger* logger) = 0;
     virtual void removeLogger(IConnectionLogger* logger) = 0;
 };
 
 // The core's end of a data bridge, used by the connection manager.
-class IDataConnection {
+class OBD_API IDataConnection {
 public:
-    virtual ~IDataConnection() = default;
+    virtual ~IDataConnection();
     // From now on receive() delivers the bytes up to and including this
     // character (an adapter's prompt, for example).
     virtual void setDelimiter(char delimiter) = 0;
@@ -55,8 +61,15 @@ public:
 
 // An in-memory bridge between the two ends. Both ends may be used from
 // different threads at once.
-class DataBridge : public IDataBridge, public IDataConnection {
+//
+// Bounded: bytes from the vehicle that the core has not taken are held up to
+// kMaxIncomingBytes, far more than any adapter's answer. A peer that sends
+// more without a delimiter is not an adapter answering: set() then marks
+// the bridge dead (as invalidate()) and drops what it held.
+class OBD_API DataBridge : public IDataBridge, public IDataConnection {
 public:
+    static constexpr std::size_t kMaxIncomingBytes = 64 * 1024;
+
     DataBridge() = default;
     DataBridge(const DataBridge&) = delete;
     DataBridge& operator=(const DataBridge&) = delete;
@@ -84,8 +97,14 @@ private:
     bool hasDelimiter_ = false;
     char delimiter_ = 0;
     std::deque<std::uint8_t> incoming_;  // vehicle -> core
-    Bytes outgoing_;                     // core -> vehicle
-    std::vector<IConnectionLogger*> loggers_;
+    // The first bytes of incoming_ already searched for the delimiter, so
+    // that each byte is searched once however it arrives.
+    std::size_t searched_ = 0;
+    Bytes outgoing_;  // core -> vehicle
+    // Held while the loggers are called, so that removeLogger() waits for a
+    // call in progress. Taken without mutex_ held, never the other way round.
+    std::mutex loggersMutex_;
+    std::vector<IConnectionLogger*> loggers_;  // guarded by loggersMutex_
 };
 
 }  // namespace obd

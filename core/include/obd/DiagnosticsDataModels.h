@@ -4,12 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "Export.h"
 #include "MeasurementUnit.h"
 
 namespace obd {
 
 // One readiness monitor (service 01 PID 01 or PID 41).
-struct ReadinessMonitorDataModel {
+struct OBD_API ReadinessMonitorDataModel {
     std::string name;  // e.g. "Catalyst"
     bool supported = false;
     bool complete = false;
@@ -17,7 +18,7 @@ struct ReadinessMonitorDataModel {
 
 // One on-board monitor test result (service 06): monitor id, test id, the
 // unit and scaling id and the scaled value with its limits.
-struct DiagnosticMonitorDataModel {
+struct OBD_API DiagnosticMonitorDataModel {
     std::uint8_t monitorId = 0;  // MID
     std::uint8_t testId = 0;     // TID
     std::string monitorName;     // e.g. "Catalyst Monitor Bank 1"
@@ -33,7 +34,7 @@ struct DiagnosticMonitorDataModel {
 // One in-use performance tracking counter (service 09). For a monitor the
 // counter is a ratio numerator/denominator; for the general counters (OBD
 // monitoring conditions, ignition cycles) the denominator is 0.
-struct PerformanceCounterDataModel {
+struct OBD_API PerformanceCounterDataModel {
     std::string name;
     std::uint32_t numerator = 0;
     std::uint32_t denominator = 0;
@@ -61,7 +62,7 @@ enum class OxygenSensorLocation : std::int32_t {
 };
 
 // One oxygen sensor monitor test result of one sensor location.
-struct OxygenSensorMonitorDataModel {
+struct OBD_API OxygenSensorMonitorDataModel {
     OxygenSensorLocation location = OxygenSensorLocation::Bank1Sensor1;
     std::uint8_t testId = 0;
     std::string name;  // e.g. "Rich to lean sensor threshold voltage"
@@ -73,7 +74,7 @@ struct OxygenSensorMonitorDataModel {
 };
 
 // One labelled value of a vehicle operation data record.
-struct VehicleOperationDataEntry {
+struct OBD_API VehicleOperationDataEntry {
     std::string label;
     std::string value;
     MeasurementUnit unit = MeasurementUnit::None;
@@ -82,7 +83,7 @@ struct VehicleOperationDataEntry {
 // One vehicle operation data record (engine run and idle time, fuel and
 // distance used, positive kinetic energy and engine output energy, propulsion
 // system active time), each a list of labelled values.
-struct VehicleOperationDataModel {
+struct OBD_API VehicleOperationDataModel {
     std::string name;
     std::vector<VehicleOperationDataEntry> entries;
 };

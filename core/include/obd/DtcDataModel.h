@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Export.h"
+
 namespace obd {
 
 // Where a trouble code was found.
@@ -15,7 +17,7 @@ enum class DtcStatus : std::int32_t {
 };
 
 // One diagnostic trouble code.
-struct DtcDataModel {
+struct OBD_API DtcDataModel {
     std::string code;              // five characters, e.g. "P0301"
     std::string description;       // empty when the core knows no description
     std::uint16_t rawValue = 0;    // the two bytes as the vehicle sent them

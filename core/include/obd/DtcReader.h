@@ -4,11 +4,12 @@
 #include <vector>
 
 #include "DtcDataModel.h"
+#include "Export.h"
 
 namespace obd {
 
 // The core's catalogue of trouble codes.
-class DtcReader {
+class OBD_API DtcReader {
 public:
     // Every trouble code the core knows a description for, in code order, as
     // records with status DtcStatus::Known. Independent of any vehicle.

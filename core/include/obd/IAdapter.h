@@ -3,14 +3,15 @@
 #include <string>
 
 #include "DataLinkProtocol.h"
+#include "Export.h"
 
 namespace obd {
 
 // The OBD adapter (dongle) the connection runs through. Texts are empty when
 // the adapter does not report them.
-class IAdapter {
+class OBD_API IAdapter {
 public:
-    virtual ~IAdapter() = default;
+    virtual ~IAdapter();
 
     // The data link protocol the adapter talks to the vehicle with.
     virtual DataLinkProtocol getProtocol() const = 0;

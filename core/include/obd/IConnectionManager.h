@@ -5,6 +5,7 @@
 
 #include "DataBridge.h"
 #include "DataLinkProtocol.h"
+#include "Export.h"
 #include "IAdapter.h"
 
 namespace obd {
@@ -20,17 +21,17 @@ enum class ConnectionPhase : std::int32_t {
 };
 
 // Learns of the connection's phases, on a thread of the core's choosing.
-class IConnectionPhaseListener {
+class OBD_API IConnectionPhaseListener {
 public:
-    virtual ~IConnectionPhaseListener() = default;
+    virtual ~IConnectionPhaseListener();
     virtual void onPhaseChanged(ConnectionPhase phase) = 0;
 };
 
 // Opens and closes the vehicle connection over a data connection that the
 // application carries (see DataBridge).
-class IConnectionManager {
+class OBD_API IConnectionManager {
 public:
-    virtual ~IConnectionManager() = default;
+    virtual ~IConnectionManager();
 
     virtual ConnectionPhase getPhase() const = 0;
     virtual void addPhaseListener(IConnectionPhaseListener* listener) = 0;

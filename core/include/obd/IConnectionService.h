@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "Export.h"
 #include "IAdapter.h"
 #include "IConnectionServiceObserver.h"
 #include "orvane/Notifier.h"
@@ -12,9 +13,9 @@ namespace obd {
 // The vehicle connection as the services see it. Observers attached through
 // the notifier base learn when the connection opens, closes or another ECU is
 // selected.
-class IConnectionService : public virtual orvane::INotifier<IConnectionServiceObserver> {
+class OBD_API IConnectionService : public virtual orvane::INotifier<IConnectionServiceObserver> {
 public:
-    ~IConnectionService() override = default;
+    ~IConnectionService() override;
 
     // True while the vehicle connection is open.
     virtual bool isConnected() const = 0;

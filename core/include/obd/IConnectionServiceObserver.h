@@ -1,12 +1,14 @@
 #pragma once
 
+#include "Export.h"
+
 namespace obd {
 
 // Receives the vehicle connection's events. The core delivers them on a
 // thread of its own, never from inside a service call.
-class IConnectionServiceObserver {
+class OBD_API IConnectionServiceObserver {
 public:
-    virtual ~IConnectionServiceObserver() = default;
+    virtual ~IConnectionServiceObserver();
 
     virtual void onConnectionOpened() = 0;
     // Another ECU of the vehicle was selected; what the services report now

@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "DiagnosticsDataModels.h"
+#include "Export.h"
 
 namespace obd {
 
 // On-board monitoring results of the selected ECU (services 01, 06 and 09).
-class IDiagnosticsService {
+class OBD_API IDiagnosticsService {
 public:
-    virtual ~IDiagnosticsService() = default;
+    virtual ~IDiagnosticsService();
 
     // The on-board monitor ids (MIDs) the ECU supports.
     virtual std::vector<std::uint8_t> getSupportedMonitorIds() = 0;

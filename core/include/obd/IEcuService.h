@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Export.h"
 #include "ParameterDataModel.h"
 #include "ParameterIdentifier.h"
 
@@ -12,9 +13,9 @@ namespace obd {
 
 // Identity and information of the selected ECU (services 01 and 09). A read
 // operation is meaningful only after its support test answered true.
-class IEcuService {
+class OBD_API IEcuService {
 public:
-    virtual ~IEcuService() = default;
+    virtual ~IEcuService();
 
     // The addresses of every ECU that answered on this connection.
     virtual std::vector<std::uint32_t> getEcuAddresses() = 0;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "Export.h"
 #include "IConnectionManager.h"
 #include "IConnectionService.h"
 #include "IDiagnosticsService.h"
@@ -16,9 +17,9 @@ namespace obd {
 // The core's root object. The application creates one and keeps it; the
 // service builders ask it for services. Every service built from a connection
 // service reports on that service's connection.
-class IQuorvix {
+class OBD_API IQuorvix {
 public:
-    virtual ~IQuorvix() = default;
+    virtual ~IQuorvix();
 
     virtual std::shared_ptr<IConnectionManager> getConnectionManager() = 0;
     virtual std::shared_ptr<IConnectionService> createConnectionService() = 0;

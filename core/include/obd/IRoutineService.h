@@ -3,14 +3,15 @@
 #include <memory>
 #include <vector>
 
+#include "Export.h"
 #include "TestRoutineDataModel.h"
 
 namespace obd {
 
 // On-board test routines of the selected ECU (service 08).
-class IRoutineService {
+class OBD_API IRoutineService {
 public:
-    virtual ~IRoutineService() = default;
+    virtual ~IRoutineService();
 
     virtual bool isTestRoutineSupported(int id) = 0;
     // One record per routine the vehicle offers; empty when none.

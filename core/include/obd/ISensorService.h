@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "Export.h"
 #include "ParameterDataModel.h"
 #include "ParameterIdentifier.h"
 #include "SensorDataModel.h"
@@ -11,9 +12,9 @@ namespace obd {
 
 // Live data of the selected ECU (service 01) and the adapter's own readings
 // (ParameterIdentifier::Id::BatteryVoltage).
-class ISensorService {
+class OBD_API ISensorService {
 public:
-    virtual ~ISensorService() = default;
+    virtual ~ISensorService();
 
     // Reads several parameters at once, in the order asked; parameters the
     // vehicle lacks are left out.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DtcDataModel.h"
+#include "Export.h"
 #include "ParameterDataModel.h"
 #include "ParameterIdentifier.h"
 
@@ -13,9 +14,9 @@ namespace obd {
 
 // Trouble codes and freeze frames of the selected ECU (services 01, 02, 03,
 // 04, 07 and 0A).
-class ITroubleCodeService {
+class OBD_API ITroubleCodeService {
 public:
-    virtual ~ITroubleCodeService() = default;
+    virtual ~ITroubleCodeService();
 
     // The description the core knows for a code such as "P0301"; empty if none.
     virtual std::string describeTroubleCode(const std::string& code) = 0;

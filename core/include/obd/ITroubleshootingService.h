@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Export.h"
 #include "ITroubleshootingServiceObserver.h"
 #include "orvane/Notifier.h"
 
@@ -10,9 +11,10 @@ namespace obd {
 // Direct access to the adapter for troubleshooting: commands sent as text,
 // and a data log of every request and answer, reported to the attached
 // observers while it is enabled.
-class ITroubleshootingService : public virtual orvane::INotifier<ITroubleshootingServiceObserver> {
+class OBD_API ITroubleshootingService
+    : public virtual orvane::INotifier<ITroubleshootingServiceObserver> {
 public:
-    ~ITroubleshootingService() override = default;
+    ~ITroubleshootingService() override;
 
     // Sends a command (an adapter command such as "ATI" or a request in hex
     // such as "01 0C") and returns the answer text; waits at most

@@ -2,14 +2,15 @@
 
 #include <memory>
 
+#include "Export.h"
 #include "MessageDataModel.h"
 
 namespace obd {
 
 // Receives the troubleshooting data log's entries while the log is enabled.
-class ITroubleshootingServiceObserver {
+class OBD_API ITroubleshootingServiceObserver {
 public:
-    virtual ~ITroubleshootingServiceObserver() = default;
+    virtual ~ITroubleshootingServiceObserver();
 
     // Called once per entry; ignores the entry unless overridden.
     virtual void onLogEntryAdded(const std::shared_ptr<MessageDataModel>& entry);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Export.h"
+
 namespace obd {
 
 enum class MessageDirection : std::int32_t {
@@ -12,7 +14,7 @@ enum class MessageDirection : std::int32_t {
 };
 
 // One entry of the troubleshooting data log.
-struct MessageDataModel {
+struct OBD_API MessageDataModel {
     std::uint64_t sequence = 0;  // increases by one per entry of one service
     MessageDirection direction = MessageDirection::Info;
     std::string text;

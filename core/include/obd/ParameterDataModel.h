@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Export.h"
 #include "ParameterIdentifier.h"
 #include "SensorDataModel.h"
 
@@ -11,7 +12,7 @@ namespace obd {
 
 // One parameter (PID) with its sensors in a fixed order. The core never puts a
 // null element into `sensors`.
-struct ParameterDataModel {
+struct OBD_API ParameterDataModel {
     ParameterIdentifier::Id pid = ParameterIdentifier::Id::SupportedPids01To20;
     std::string name;
     std::vector<std::shared_ptr<SensorDataModel>> sensors;

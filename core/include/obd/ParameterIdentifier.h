@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "Export.h"
+
 namespace obd {
 
 namespace ParameterIdentifier {
@@ -89,7 +91,7 @@ enum class Id : std::int32_t {
 // A sensor's unique id is its parameter's number times 256 plus the sensor's
 // position within the parameter, so the first sensor of a parameter carries
 // the parameter's own uid and every sensor maps back to its parameter.
-int Pid2Uid(ParameterIdentifier::Id pid);
-ParameterIdentifier::Id Uid2Pid(int uid);
+OBD_API int Pid2Uid(ParameterIdentifier::Id pid);
+OBD_API ParameterIdentifier::Id Uid2Pid(int uid);
 
 }  // namespace obd

@@ -4,12 +4,13 @@
 #include <memory>
 #include <string>
 
+#include "Export.h"
 #include "MeasurementUnit.h"
 
 namespace obd {
 
 // The range a numeric sensor can report, as SAE J1979 defines it.
-struct SensorLimitsDataModel {
+struct OBD_API SensorLimitsDataModel {
     float minimum = 0;
     float maximum = 0;
 };
@@ -18,7 +19,7 @@ struct SensorLimitsDataModel {
 // itself; `lowest`, `highest` and `average` summarise the readings of this
 // sensor since the connection opened and are empty where no summary applies
 // (freeze frames, texts that are not numbers).
-struct SensorValueDataModel {
+struct OBD_API SensorValueDataModel {
     std::string value;
     std::string lowest;
     std::string highest;
@@ -26,7 +27,7 @@ struct SensorValueDataModel {
 };
 
 // One measured quantity of a parameter.
-struct SensorDataModel {
+struct OBD_API SensorDataModel {
     std::int32_t uid = 0;  // see Pid2Uid()
     std::string name;
     MeasurementUnit unit = MeasurementUnit::None;

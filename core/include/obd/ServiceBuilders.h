@@ -2,43 +2,44 @@
 
 #include <memory>
 
+#include "Export.h"
 #include "IQuorvix.h"
 
 // Free functions that build the core's services from its root object.
 namespace obd {
 
 namespace ConnectionServiceBuilder {
-std::shared_ptr<IConnectionService> create(const std::shared_ptr<IQuorvix>& root);
+OBD_API std::shared_ptr<IConnectionService> create(const std::shared_ptr<IQuorvix>& root);
 }
 
 namespace EcuServiceBuilder {
-std::shared_ptr<IEcuService> create(const std::shared_ptr<IQuorvix>& root,
-                                    std::shared_ptr<IConnectionService> connection);
+OBD_API std::shared_ptr<IEcuService> create(const std::shared_ptr<IQuorvix>& root,
+                                            std::shared_ptr<IConnectionService> connection);
 }
 
 namespace SensorServiceBuilder {
-std::shared_ptr<ISensorService> create(const std::shared_ptr<IQuorvix>& root,
-                                       std::shared_ptr<IConnectionService> connection);
+OBD_API std::shared_ptr<ISensorService> create(const std::shared_ptr<IQuorvix>& root,
+                                               std::shared_ptr<IConnectionService> connection);
 }
 
 namespace TroubleCodeServiceBuilder {
-std::shared_ptr<ITroubleCodeService> create(const std::shared_ptr<IQuorvix>& root,
-                                            std::shared_ptr<IConnectionService> connection);
+OBD_API std::shared_ptr<ITroubleCodeService> create(const std::shared_ptr<IQuorvix>& root,
+                                                    std::shared_ptr<IConnectionService> connection);
 }
 
 namespace DiagnosticsServiceBuilder {
-std::shared_ptr<IDiagnosticsService> create(const std::shared_ptr<IQuorvix>& root,
-                                            std::shared_ptr<IConnectionService> connection);
+OBD_API std::shared_ptr<IDiagnosticsService> create(const std::shared_ptr<IQuorvix>& root,
+                                                    std::shared_ptr<IConnectionService> connection);
 }
 
 namespace RoutineServiceBuilder {
-std::shared_ptr<IRoutineService> create(const std::shared_ptr<IQuorvix>& root,
-                                        std::shared_ptr<IConnectionService> connection);
+OBD_API std::shared_ptr<IRoutineService> create(const std::shared_ptr<IQuorvix>& root,
+                                                std::shared_ptr<IConnectionService> connection);
 }
 
 namespace TroubleshootingServiceBuilder {
-std::shared_ptr<ITroubleshootingService> create(const std::shared_ptr<IQuorvix>& root,
-                                                std::shared_ptr<IConnectionService> connection);
+OBD_API std::shared_ptr<ITroubleshootingService> create(
+    const std::shared_ptr<IQuorvix>& root, std::shared_ptr<IConnectionService> connection);
 }
 
 }  // namespace obd

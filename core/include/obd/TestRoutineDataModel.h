@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Export.h"
+
 namespace obd {
 
 enum class TestRoutineStatus : std::int32_t {
@@ -13,7 +15,7 @@ enum class TestRoutineStatus : std::int32_t {
 
 // One on-board test routine (service 08). `id` leads the record: it is the
 // routine's test id and the key the library files the routine under.
-struct TestRoutineDataModel {
+struct OBD_API TestRoutineDataModel {
     int id = 0;
     std::string name;
     std::string description;

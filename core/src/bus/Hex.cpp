@@ -2,16 +2,45 @@
 
 namespace obd::bus {
 
+char HexDigit(unsigned nibble) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return kDigits[nibble & 0x0F];
+}
+
+int HexDigitValue(char digit) {
+    if (digit >= '0' && digit <= '9') {
+        return digit - '0';
+    }
+    if (digit >= 'A' && digit <= 'F') {
+        return digit - 'A' + 10;
+    }
+    if (digit >= 'a' && digit <= 'f') {
+        return digit - 'a' + 10;
+    }
+    return -1;
+}
+
+std::string HexNumber(std::uint32_t value, int minimumDigits) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), HexDigit(value & 0x0F));
+        value >>= 4;
+    } while (value != 0);
+    if (static_cast<int>(digits.size()) < minimumDigits) {
+        digits.insert(0, static_cast<std::size_t>(minimumDigits) - digits.size(), '0');
+    }
+    return "0x" + digits;
+}
+
 std::string ToHex(const std::vector<std::uint8_t>& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size() * 3);
     for (std::uint8_t byte : bytes) {
         if (!text.empty()) {
             text += ' ';
         }
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
+        text += HexDigit(byte >> 4);
+        text += HexDigit(byte);
     }
     return text;
 }
@@ -20,16 +49,11 @@ std::optional<std::vector<std::uint8_t>> ParseHex(const std::string& text) {
     std::vector<std::uint8_t> bytes;
     int high = -1;
     for (char c : text) {
-        int digit;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        } else if (c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (c == ' ' || c == '\t') {
+        if (c == ' ' || c == '\t') {
             continue;
-        } else {
+        }
+        const int digit = HexDigitValue(c);
+        if (digit < 0) {
             return std::nullopt;
         }
         if (high < 0) {

@@ -55,9 +55,11 @@ struct DecodedSensor {
 };
 
 // The definition of `pid`, or nullptr when the codec does not know it. Knows
-// every PID from 0x00 to 0x7F and the core's battery voltage 0xF4 (2 bytes,
-// millivolts: 0..65.535 V, like the control module voltage 0x42). The
-// definitions live for the whole process.
+// every PID from 0x00 to 0x7F, the support bitmaps 0x80, 0xA0 and 0xC0, the
+// numeric PIDs above 0x7F listed in PidTable.cpp (odometer 0xA6 among them)
+// and the core's battery voltage 0xF4 (2 bytes, millivolts: 0..65.535 V,
+// like the control module voltage 0x42). The definitions live for the whole
+// process.
 const PidDefinition* FindPid(std::uint8_t pid);
 
 // The number of data bytes that follow `pid` in a service 01 answer: 4 for
@@ -100,10 +102,13 @@ struct MonitorTestResult {
     double value = 0;
     double minimum = 0;
     double maximum = 0;
+    // False when the unit and scaling id is not one the codec knows: the
+    // three numbers are then the raw 16-bit numbers and the unit is None.
+    bool scaled = true;
 };
 
-// Decodes one 9-byte record; throws CodecError for a short record or an
-// unknown unit and scaling id.
+// Decodes one 9-byte record; throws CodecError for a short record only. A
+// record with an unknown unit and scaling id is kept unscaled, never lost.
 MonitorTestResult DecodeMonitorTestResult(const std::uint8_t* record, std::size_t size);
 // Encodes a result with physical values; throws CodecError when a value does
 // not fit the unit and scaling id.

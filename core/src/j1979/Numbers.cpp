@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "bus/Hex.h"
+
 namespace obd::j1979::detail {
 
 std::string FormatFixed(double value, int decimals) {
@@ -25,9 +27,24 @@ std::string FormatShortest(double value) {
     return std::string(buffer.data(), result.ptr);
 }
 
+std::string FormatShortest(float value) {
+    std::array<char, 64> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return std::string(buffer.data(), result.ptr);
+}
+
 std::string HexByte(std::uint8_t value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return std::string{'0', 'x', kDigits[value >> 4], kDigits[value & 0x0F]};
+    return bus::HexNumber(value);
+}
+
+std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value, base);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace obd::j1979::detail

@@ -5,7 +5,9 @@
 // digit grouping from the application's locale must never leak into them.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace obd::j1979::detail {
 
@@ -13,10 +15,17 @@ namespace obd::j1979::detail {
 // A value that rounds to zero is written without a minus sign.
 std::string FormatFixed(double value, int decimals);
 
-// The shortest text that reads back as `value` ("16383.75", "-40").
+// The shortest text that reads back as `value` ("16383.75", "-40"); the
+// float overload for the limits of a sensor definition, which are floats.
 std::string FormatShortest(double value);
+std::string FormatShortest(float value);
 
 // "0x0C": a byte as the codec names PIDs, ids and raw values in messages.
 std::string HexByte(std::uint8_t value);
+
+// The whole of `text` as an unsigned number in `base` (10 or 16, digits
+// only: no sign, prefix or spaces); nothing when it is not one or does not
+// fit 64 bits.
+std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base);
 
 }  // namespace obd::j1979::detail

@@ -72,7 +72,7 @@ constexpr Scaling kEvapPressure{2, true, 1, 4, 0, 2};                 // -8192..
 constexpr Scaling kModuleVoltage{2, false, 1, 1000, 0, 1};            // 0..65.535 V
 constexpr Scaling kAbsoluteLoad{2, false, 100, 255, 0, 1};            // 0..25700 %
 constexpr Scaling kAbsoluteEvapPressure{2, false, 1, 200, 0, 3};      // 0..327.675 kPa
-constexpr Scaling kWideEvapPressure{2, true, 1, 1, 0, 0};             // -32768..32767 Pa
+constexpr Scaling kWideEvapPressure{2, false, 1, 1, -32767, 0};       // -32767..32768 Pa
 constexpr Scaling kInjectionTiming{2, false, 1, 128, -210, 2};        // -210..301.992 °
 constexpr Scaling kFuelRate{2, false, 1, 20, 0, 2};                   // 0..3276.75 L/h
 constexpr Scaling kTorquePercent{1, false, 1, 1, -125, 0};            // -125..130 %
@@ -81,6 +81,11 @@ constexpr Scaling kBoostPressure{2, false, 1, 32, 0, 2};              // 0..2047
 constexpr Scaling kHundredthKilopascal{2, false, 1, 100, 0, 2};       // 0..655.35 kPa
 constexpr Scaling kSignedHundredthKilopascal{2, true, 1, 100, 0, 2};  // -327.68..327.67 kPa
 constexpr Scaling kTurbochargerSpeed{2, false, 10, 1, 0, 0};          // 0..655350 rpm
+constexpr Scaling kFuelMassRate{2, false, 1, 50, 0, 2};               // 0..1310.7 g/s
+constexpr Scaling kExhaustFlowRate{2, false, 1, 5, 0, 1};             // 0..13107 kg/h
+constexpr Scaling kCylinderFuelRate{2, false, 1, 32, 0, 2};           // 0..2047.97 mg/stroke
+constexpr Scaling kHalfPercent{1, false, 1, 2, 0, 1};                 // 0..127.5 %
+constexpr Scaling kOdometer{4, false, 1, 10, 0, 1};                   // 0..429496729.5 km
 
 using TextDecoder = std::function<std::string(const std::uint8_t*)>;
 
@@ -181,6 +186,9 @@ void PidTable::Fill() {
     AddSupportBitmap(0x20);
     AddSupportBitmap(0x40);
     AddSupportBitmap(0x60);
+    AddSupportBitmap(0x80);
+    AddSupportBitmap(0xA0);
+    AddSupportBitmap(0xC0);
 
     Add(0x01, "Monitor Status Since Codes Cleared", 4,
         {Text("MIL Status", 0, detail::MilStatusText),
@@ -460,6 +468,20 @@ void PidTable::Fill() {
          Number("Total Idle Run Time", MU::Second, 5, kDoubleWord),
          Number("Total Run Time With PTO Active", MU::Second, 9, kDoubleWord)},
         SupportByte::kLeads);
+
+    AddNumber(0x84, "Manifold Surface Temperature", MU::DegreeCelsius, kTemperature);
+    AddNumber(0x8D, "Throttle Position G", MU::Percent, kPercent);
+    AddNumber(0x8E, "Engine Friction Percent Torque", MU::Percent, kTorquePercent);
+    Add(0x9D, "Engine and Vehicle Fuel Rate", 4,
+        {Number("Engine Fuel Mass Rate", MU::GramPerSecond, 0, kFuelMassRate),
+         Number("Vehicle Fuel Mass Rate", MU::GramPerSecond, 2, kFuelMassRate)});
+    AddNumber(0x9E, "Engine Exhaust Flow Rate", MU::KilogramPerHour, kExhaustFlowRate);
+    AddNumber(0xA2, "Cylinder Fuel Rate", MU::MilligramPerStroke, kCylinderFuelRate);
+    // Bytes C and D are reserved.
+    Add(0xA5, "Commanded Diesel Exhaust Fluid Dosing", 4,
+        {Number("Commanded Diesel Exhaust Fluid Dosing", MU::Percent, 1, kHalfPercent)},
+        SupportByte::kLeads);
+    AddNumber(0xA6, "Odometer", MU::Kilometer, kOdometer);
 
     // The core's own parameter: the adapter's reading of the supply voltage,
     // in millivolts like the control module voltage.

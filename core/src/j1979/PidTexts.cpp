@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <vector>
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
 #include "j1979/Numbers.h"
+#include "j1979/ReadinessMonitors.h"
 
 namespace obd::j1979::detail {
 
@@ -45,30 +47,18 @@ bool Bit(std::uint8_t byte, int bit) {
     return ((byte >> bit) & 1) != 0;
 }
 
-// Bits 0-2 of byte B: the continuous monitors; bits 4-6 are their
-// "incomplete" flags.
-constexpr const char* kContinuousMonitors[3] = {"Misfire", "Fuel System",
-                                                "Comprehensive Components"};
-// Bytes C (supported) and D (incomplete), one monitor per bit; null bits are
-// reserved.
-constexpr const char* kSparkMonitors[8] = {
-    "Catalyst",        "Heated Catalyst", "Evaporative System",   "Secondary Air System",
-    "A/C Refrigerant", "Oxygen Sensor",   "Oxygen Sensor Heater", "EGR System"};
-constexpr const char* kCompressionMonitors[8] = {
-    "NMHC Catalyst", "NOx/SCR Aftertreatment", nullptr,     "Boost Pressure",
-    nullptr,         "Exhaust Gas Sensor",     "PM Filter", "EGR/VVT System"};
-
 std::string MonitorsText(const std::uint8_t* bcd, bool complete) {
     std::vector<std::string> names;
+    const auto& continuous = ContinuousMonitors();
     for (int bit = 0; bit < 3; ++bit) {
         if (Bit(bcd[0], bit) && Bit(bcd[0], bit + 4) != complete) {
-            names.emplace_back(kContinuousMonitors[bit]);
+            names.emplace_back(continuous[bit].name);
         }
     }
-    const auto& monitors = Bit(bcd[0], 3) ? kCompressionMonitors : kSparkMonitors;
+    const auto& monitors = NonContinuousMonitors(IgnitionOf(bcd[0]));
     for (int bit = 0; bit < 8; ++bit) {
-        if (monitors[bit] != nullptr && Bit(bcd[1], bit) && Bit(bcd[2], bit) != complete) {
-            names.emplace_back(monitors[bit]);
+        if (monitors[bit].name != nullptr && Bit(bcd[1], bit) && Bit(bcd[2], bit) != complete) {
+            names.emplace_back(monitors[bit].name);
         }
     }
     return Join(names);
@@ -95,7 +85,6 @@ std::string SensorsPresentText(std::uint8_t bits, int banks) {
 }  // namespace
 
 std::string SupportedPidsText(std::uint8_t basePid, const std::uint8_t* field) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (int index = 0; index < 32; ++index) {
         // The most significant bit of byte A stands for the PID after the base.
@@ -104,8 +93,8 @@ std::string SupportedPidsText(std::uint8_t basePid, const std::uint8_t* field) {
             if (!text.empty()) {
                 text += ' ';
             }
-            text += kDigits[(pid >> 4) & 0x0F];
-            text += kDigits[pid & 0x0F];
+            text += bus::HexDigit(static_cast<unsigned>(pid) >> 4);
+            text += bus::HexDigit(static_cast<unsigned>(pid));
         }
     }
     return text.empty() ? "None" : text;
@@ -120,7 +109,8 @@ std::string TroubleCodeCountText(const std::uint8_t* field) {
 }
 
 std::string IgnitionTypeText(const std::uint8_t* field) {
-    return Bit(field[0], 3) ? "Compression ignition" : "Spark ignition";
+    return IgnitionOf(field[0]) == IgnitionType::Compression ? "Compression ignition"
+                                                             : "Spark ignition";
 }
 
 std::string MonitorsCompleteText(const std::uint8_t* field) {

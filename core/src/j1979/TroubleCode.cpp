@@ -2,6 +2,7 @@
 // The top two bits pick the system letter, the next two the first digit
 // (0-3), and the remaining twelve bits are three hex digits.
 
+#include "bus/Hex.h"
 #include "j1979/Codec.h"
 
 namespace obd::j1979 {
@@ -9,20 +10,6 @@ namespace obd::j1979 {
 namespace {
 
 constexpr char kSystems[] = {'P', 'C', 'B', 'U'};
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char digit) {
-    if (digit >= '0' && digit <= '9') {
-        return digit - '0';
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return digit - 'A' + 10;
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return digit - 'a' + 10;
-    }
-    return -1;
-}
 
 [[noreturn]] void Malformed(const std::string& code, const std::string& why) {
     throw CodecError("malformed trouble code \"" + code + "\": " + why);
@@ -34,9 +21,9 @@ std::string DecodeTroubleCode(std::uint16_t raw) {
     std::string code(5, ' ');
     code[0] = kSystems[raw >> 14];
     code[1] = static_cast<char>('0' + ((raw >> 12) & 0x3));
-    code[2] = kHexDigits[(raw >> 8) & 0xF];
-    code[3] = kHexDigits[(raw >> 4) & 0xF];
-    code[4] = kHexDigits[raw & 0xF];
+    code[2] = bus::HexDigit(raw >> 8u);
+    code[3] = bus::HexDigit(raw >> 4u);
+    code[4] = bus::HexDigit(raw);
     return code;
 }
 
@@ -56,7 +43,7 @@ std::uint16_t EncodeTroubleCode(const std::string& code) {
     }
     unsigned raw = system << 14 | static_cast<unsigned>(code[1] - '0') << 12;
     for (std::size_t index = 2; index < 5; ++index) {
-        const int digit = HexValue(code[index]);
+        const int digit = bus::HexDigitValue(code[index]);
         if (digit < 0) {
             Malformed(code, "the last three characters must be hex digits");
         }

@@ -1,6 +1,7 @@
 #include <array>
 
 #include "j1979/Codec.h"
+#include "j1979/ReadinessMonitors.h"
 #include "services/InfoTypes.h"
 #include "services/SensorStatistics.h"
 #include "services/Services.h"
@@ -16,16 +17,6 @@ constexpr std::uint8_t kOxygenSensors2Banks = 0x13;
 constexpr std::uint8_t kOxygenSensors4Banks = 0x1D;
 constexpr std::size_t kTestRecordSize = 9;
 constexpr int kOxygenSensorMonitorBit = 5;  // byte C/D: oxygen sensor (spark) or exhaust gas sensor
-
-const std::array<const char*, 3> kContinuousMonitors = {"Misfire", "Fuel System",
-                                                        "Comprehensive Components"};
-// By bit of bytes C and D; null where the bit is reserved.
-const std::array<const char*, 8> kSparkMonitors = {
-    "Catalyst",        "Heated Catalyst", "Evaporative System",   "Secondary Air System",
-    "A/C Refrigerant", "Oxygen Sensor",   "Oxygen Sensor Heater", "EGR System"};
-const std::array<const char*, 8> kCompressionMonitors = {
-    "NMHC Catalyst",      nullptr,     "NOx/SCR Monitor", "Boost Pressure", nullptr,
-    "Exhaust Gas Sensor", "PM Filter", "EGR/VVT System"};
 
 std::string TestName(std::uint8_t testId) {
     // Test ids 01 to 0A are the standard oxygen sensor tests; the rest are
@@ -95,14 +86,15 @@ std::vector<std::shared_ptr<ReadinessMonitorDataModel>> DiagnosticsService::read
     const std::uint8_t b = (*data)[1];
     const std::uint8_t c = (*data)[2];
     const std::uint8_t d = (*data)[3];
-    for (std::size_t i = 0; i < kContinuousMonitors.size(); ++i) {
-        monitors.push_back(
-            Monitor(kContinuousMonitors[i], (b >> i & 1) != 0, (b >> (i + 4) & 1) != 0));
+    const auto& continuous = j1979::ContinuousMonitors();
+    for (std::size_t i = 0; i < continuous.size(); ++i) {
+        monitors.push_back(Monitor(continuous[i].name, (b >> i & 1) != 0, (b >> (i + 4) & 1) != 0));
     }
-    const auto& names = (b & 0x08) != 0 ? kCompressionMonitors : kSparkMonitors;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] != nullptr) {
-            monitors.push_back(Monitor(names[i], (c >> i & 1) != 0, (d >> i & 1) != 0));
+    const auto& nonContinuous = j1979::NonContinuousMonitors(j1979::IgnitionOf(b));
+    for (std::size_t i = 0; i < nonContinuous.size(); ++i) {
+        if (nonContinuous[i].name != nullptr) {
+            monitors.push_back(
+                Monitor(nonContinuous[i].name, (c >> i & 1) != 0, (d >> i & 1) != 0));
         }
     }
     return monitors;
@@ -128,12 +120,9 @@ std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> DiagnosticsService::mon
     }
     for (std::size_t offset = 0; offset + kTestRecordSize <= answer->size();
          offset += kTestRecordSize) {
-        j1979::MonitorTestResult decoded;
-        try {
-            decoded = j1979::DecodeMonitorTestResult(answer->data() + offset, kTestRecordSize);
-        } catch (const j1979::CodecError&) {
-            continue;  // a unit and scaling id the core does not know
-        }
+        // A record whose unit and scaling id is unknown comes back unscaled.
+        const j1979::MonitorTestResult decoded =
+            j1979::DecodeMonitorTestResult(answer->data() + offset, kTestRecordSize);
         auto result = std::make_shared<DiagnosticMonitorDataModel>();
         result->monitorId = decoded.monitorId;
         result->testId = decoded.testId;

@@ -1,7 +1,7 @@
 #include "obd/sim/Scenario.h"
 
 #include <fstream>
-#include <sstream>
+#include <string>
 
 #include "sim/ScenarioLoader.h"
 #include "sim/VehicleModel.h"
@@ -18,12 +18,22 @@ Scenario Scenario::loadFile(const std::string& path) {
     if (!file) {
         throw ScenarioError(path + ": cannot open the file");
     }
-    std::ostringstream text;
-    text << file.rdbuf();
+    // Read in pieces up to the bound, so that a huge file or an endless
+    // device (/dev/zero) is refused before it fills memory.
+    std::string text;
+    char piece[64 * 1024];
+    while (file.read(piece, sizeof piece) || file.gcount() > 0) {
+        text.append(piece, static_cast<std::size_t>(file.gcount()));
+        if (text.size() > kMaxFileBytes) {
+            throw ScenarioError(path + ": the file is larger than " +
+                                std::to_string(kMaxFileBytes / (1024 * 1024)) +
+                                " MiB, more than any scenario needs");
+        }
+    }
     if (file.bad()) {
         throw ScenarioError(path + ": cannot read the file");
     }
-    return Scenario(LoadScenario(text.str(), path));
+    return Scenario(LoadScenario(text, path));
 }
 
 Scenario Scenario::parse(const std::string& text, const std::string& source) {

@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
-#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "bus/Hex.h"
+#include "bus/IsoTp.h"
 #include "j1979/Codec.h"
+#include "j1979/Numbers.h"
+#include "j1979/ReadinessMonitors.h"
 #include "obd/sim/Scenario.h"
 #include "services/InfoTypes.h"
 #include "services/VehicleOperationData.h"
@@ -26,13 +31,14 @@ constexpr std::size_t kShortTextSize = 17;  // VIN, ESN, EROTAN
 constexpr std::size_t kLongTextSize = 32;   // the other texts this core carries
 constexpr std::size_t kMaxRoutineData = 5;
 
-const char* const kSparkMonitorKeys[8] = {
-    "catalyst",      "heatedCatalyst", "evaporativeSystem",  "secondaryAirSystem",
-    "acRefrigerant", "oxygenSensor",   "oxygenSensorHeater", "egrSystem"};
-const char* const kCompressionMonitorKeys[8] = {"nmhcCatalyst",  nullptr,       "noxScrMonitor",
-                                                "boostPressure", nullptr,       "exhaustGasSensor",
-                                                "pmFilter",      "egrVvtSystem"};
-const char* const kContinuousMonitorKeys[3] = {"misfire", "fuelSystem", "components"};
+// What the protocol can carry. PID 0x01 counts confirmed codes in 7 bits; a
+// code answer leads with a one-byte count; a freeze frame number is a byte;
+// a service 06 answer (46 and 9 bytes per record) is one ISO-TP message.
+constexpr std::size_t kMaxConfirmedCodes = 0x7F;
+constexpr std::size_t kMaxCodes = 0xFF;
+constexpr std::size_t kMaxFreezeFrames = 0x100;
+constexpr std::size_t kTestRecordSize = 9;
+constexpr std::size_t kMaxTestRecordsPerMonitor = (bus::kMaxIsoTpMessage - 1) / kTestRecordSize;
 
 const std::vector<const char*> kSparkCounterKeys = {"catalystBank1",
                                                     "catalystBank2",
@@ -47,17 +53,7 @@ const std::vector<const char*> kCompressionCounterKeys = {
     "nmhcCatalyst",     "noxCatalyst", "noxAdsorber",   "pmFilter",
     "exhaustGasSensor", "egrVvt",      "boostPressure", "fuelMonitor"};
 
-std::string Hex2(unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "0x%02X", value);
-    return buffer;
-}
-
-std::string Number(double value) {
-    std::ostringstream out;
-    out << value;
-    return out.str();
-}
+using j1979::detail::FormatShortest;
 
 const char* TypeName(const Json& value) {
     switch (value.type()) {
@@ -79,6 +75,72 @@ const char* TypeName(const Json& value) {
             return "an unexpected value";
     }
 }
+
+// Finds the first key that an object of the document holds twice, which the
+// parser would otherwise resolve silently to its last value.
+class DuplicateKeyFinder : public nlohmann::json_sax<Json> {
+public:
+    // The JSON path of the second occurrence, once found.
+    const std::optional<std::string>& found() const { return found_; }
+
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t&) override { return value(); }
+    bool string(string_t&) override { return value(); }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t) override { return open(true); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool end_array() override { return close(); }
+    bool key(string_t& key) override {
+        Frame& top = frames_.back();
+        if (!top.keys.insert(key).second) {
+            found_ = top.path + "/" + key;
+            return false;
+        }
+        top.key = key;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;  // the regular parse reports syntax errors
+    }
+
+private:
+    struct Frame {
+        bool object = false;
+        std::string path;
+        std::set<std::string> keys;  // objects: the keys seen so far
+        std::string key;             // objects: the key of the value being read
+        std::size_t index = 0;       // arrays: the index of the value being read
+    };
+
+    bool value() {
+        if (!frames_.empty() && !frames_.back().object) {
+            ++frames_.back().index;
+        }
+        return true;
+    }
+    bool open(bool object) {
+        Frame frame;
+        frame.object = object;
+        if (!frames_.empty()) {
+            const Frame& parent = frames_.back();
+            frame.path =
+                parent.path + "/" + (parent.object ? parent.key : std::to_string(parent.index));
+        }
+        frames_.push_back(std::move(frame));
+        return true;
+    }
+    bool close() {
+        frames_.pop_back();
+        return value();
+    }
+
+    std::vector<Frame> frames_;
+    std::optional<std::string> found_;
+};
 
 // Walks the document and reports the first fault with its path.
 class Reader {
@@ -176,13 +238,14 @@ public:
     std::uint32_t integerText(const std::string& text, const std::string& path,
                               std::uint32_t max) const {
         const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-        const std::string digits = hex ? text.substr(2) : text;
-        const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
-        if (digits.empty() || digits.size() > 8 ||
-            digits.find_first_not_of(allowed) != std::string::npos) {
+        const std::string_view digits = std::string_view(text).substr(hex ? 2 : 0);
+        const std::optional<std::uint64_t> parsed =
+            j1979::detail::ParseUnsigned(digits, hex ? 16 : 10);
+        // from_chars takes a leading minus for signed types only, and spaces never.
+        if (!parsed || digits.size() > 8) {
             fail(path, "\"" + text + "\" is not a number (write hex as 0x7E8)");
         }
-        const std::uint64_t result = std::stoull(digits, nullptr, hex ? 16 : 10);
+        const std::uint64_t result = *parsed;
         if (result > max) {
             fail(path, "number " + text + " is greater than " + std::to_string(max));
         }
@@ -240,7 +303,8 @@ public:
             const std::string path = "/ecus/" + std::to_string(i);
             EcuModel ecu = this->ecu(ecus[i], path);
             if (!addresses.insert(ecu.address).second) {
-                r_.fail(path + "/address", "address " + Hex2(ecu.address) + " is used twice");
+                r_.fail(path + "/address",
+                        "address " + bus::HexNumber(ecu.address) + " is used twice");
             }
             model->ecus.push_back(std::move(ecu));
         }
@@ -288,7 +352,7 @@ private:
         ecu.address = r_.integer(r_.required(json, "address", path), path + "/address", 0xFFFF);
         if (ecu.address < 0x7E8 || ecu.address > 0x7EF) {
             r_.fail(path + "/address",
-                    "address " + Hex2(ecu.address) +
+                    "address " + bus::HexNumber(ecu.address) +
                         " is not an 11-bit OBD response address (0x7E8 to 0x7EF)");
         }
         if (const Json* padding = r_.optional(json, "padding")) {
@@ -331,13 +395,13 @@ private:
     // The PID of an object key such as "0x0C".
     std::uint8_t pidKey(const std::string& key, const std::string& path) {
         const std::uint32_t pid = r_.integerText(key, path, 0xFF);
-        if (pid % 0x20 == 0 && pid <= 0x60) {
-            r_.fail(path, "PID " + Hex2(pid) +
+        if (pid % 0x20 == 0) {
+            r_.fail(path, "PID " + bus::HexNumber(pid) +
                               " is a support bitmap; bitmaps are derived from the PIDs present");
         }
         if (pid == 0x01 || pid == 0x41) {
-            r_.fail(path,
-                    "PID " + Hex2(pid) + " is derived from the codes, the MIL and the readiness");
+            r_.fail(path, "PID " + bus::HexNumber(pid) +
+                              " is derived from the codes, the MIL and the readiness");
         }
         if (pid == 0x02) {
             r_.fail(path, "PID 0x02 is derived from a freeze frame's code");
@@ -346,7 +410,7 @@ private:
             r_.fail(path, "PID 0xF4 is the adapter's battery voltage; set /adapter/batteryVoltage");
         }
         if (j1979::FindPid(static_cast<std::uint8_t>(pid)) == nullptr) {
-            r_.fail(path, "unknown PID " + Hex2(pid));
+            r_.fail(path, "unknown PID " + bus::HexNumber(pid));
         }
         return static_cast<std::uint8_t>(pid);
     }
@@ -356,8 +420,9 @@ private:
             return;
         }
         if (value < sensor->minimum || value > sensor->maximum) {
-            r_.fail(path, "value " + Number(value) + " is out of range for " + sensor->name + " (" +
-                              Number(sensor->minimum) + " to " + Number(sensor->maximum) + ")");
+            r_.fail(path, "value " + FormatShortest(value) + " is out of range for " +
+                              sensor->name + " (" + FormatShortest(sensor->minimum) + " to " +
+                              FormatShortest(sensor->maximum) + ")");
         }
     }
 
@@ -426,14 +491,14 @@ private:
         const bool allNumeric = std::all_of(definition.sensors.begin(), definition.sensors.end(),
                                             [](const auto& sensor) { return sensor.numeric; });
         if (!allNumeric || definition.sensors.empty()) {
-            r_.fail(path, "PID " + Hex2(pid) + " (" + definition.name +
+            r_.fail(path, "PID " + bus::HexNumber(pid) + " (" + definition.name +
                               ") carries bits or codes: give its data bytes as a hex string");
         }
         const std::size_t count = definition.sensors.size();
         std::vector<std::pair<const Json*, std::string>> items;
         if (json.is_array()) {
             if (json.size() != count) {
-                r_.fail(path, "PID " + Hex2(pid) + " (" + definition.name + ") has " +
+                r_.fail(path, "PID " + bus::HexNumber(pid) + " (" + definition.name + ") has " +
                                   std::to_string(count) + " values, found " +
                                   std::to_string(json.size()));
             }
@@ -443,7 +508,7 @@ private:
         } else if (count == 1) {
             items.emplace_back(&json, path);
         } else {
-            r_.fail(path, "PID " + Hex2(pid) + " (" + definition.name + ") has " +
+            r_.fail(path, "PID " + bus::HexNumber(pid) + " (" + definition.name + ") has " +
                               std::to_string(count) + " values: give an array");
         }
         for (std::size_t i = 0; i < items.size(); ++i) {
@@ -479,15 +544,19 @@ private:
             const std::string itemPath = path + "/" + it.key();
             const std::uint8_t pid = pidKey(it.key(), itemPath);
             if (pids.count(pid) != 0) {
-                r_.fail(itemPath, "PID " + Hex2(pid) + " is given twice");
+                r_.fail(itemPath, "PID " + bus::HexNumber(pid) + " is given twice");
             }
             pids[pid] = pidSource(pid, it.value(), itemPath, false);
         }
         return pids;
     }
 
-    std::vector<std::uint16_t> codeList(const Json& json, const std::string& path) {
+    std::vector<std::uint16_t> codeList(const Json& json, const std::string& path,
+                                        std::size_t limit, const char* why) {
         r_.expect(json, Json::value_t::array, path, "an array of codes");
+        if (json.size() > limit) {
+            r_.fail(path, std::to_string(json.size()) + " codes: " + why);
+        }
         std::vector<std::uint16_t> codes;
         for (std::size_t i = 0; i < json.size(); ++i) {
             codes.push_back(code(json[i], path + "/" + std::to_string(i)));
@@ -511,13 +580,16 @@ private:
     void troubleCodes(const Json& json, const std::string& path, EcuModel& ecu) {
         r_.keys(json, path, {"confirmed", "pending", "permanent"});
         if (const Json* list = r_.optional(json, "confirmed")) {
-            ecu.confirmed = codeList(*list, path + "/confirmed");
+            ecu.confirmed = codeList(*list, path + "/confirmed", kMaxConfirmedCodes,
+                                     "PID 0x01 counts at most 127 confirmed codes");
         }
         if (const Json* list = r_.optional(json, "pending")) {
-            ecu.pending = codeList(*list, path + "/pending");
+            ecu.pending = codeList(*list, path + "/pending", kMaxCodes,
+                                   "an answer carries at most 255 codes");
         }
         if (const Json* list = r_.optional(json, "permanent")) {
-            ecu.permanent = codeList(*list, path + "/permanent");
+            ecu.permanent = codeList(*list, path + "/permanent", kMaxCodes,
+                                     "an answer carries at most 255 codes");
         }
     }
 
@@ -534,20 +606,20 @@ private:
 
     MonitorSet monitors(const Json& json, const std::string& path, Ignition ignition) {
         r_.expect(json, Json::value_t::object, path, "an object");
-        const char* const* keys =
-            ignition == Ignition::Spark ? kSparkMonitorKeys : kCompressionMonitorKeys;
+        const auto& continuous = j1979::ContinuousMonitors();
+        const auto& nonContinuous = j1979::NonContinuousMonitors(ignition);
         MonitorSet set;
         for (auto it = json.begin(); it != json.end(); ++it) {
             const std::string itemPath = path + "/" + it.key();
             bool known = false;
-            for (std::size_t i = 0; i < 3; ++i) {
-                if (it.key() == kContinuousMonitorKeys[i]) {
+            for (std::size_t i = 0; i < continuous.size(); ++i) {
+                if (it.key() == continuous[i].key) {
                     set.continuous[i] = monitorState(it.value(), itemPath);
                     known = true;
                 }
             }
-            for (std::size_t i = 0; i < 8; ++i) {
-                if (keys[i] != nullptr && it.key() == keys[i]) {
+            for (std::size_t i = 0; i < nonContinuous.size(); ++i) {
+                if (nonContinuous[i].key != nullptr && it.key() == nonContinuous[i].key) {
                     set.nonContinuous[i] = monitorState(it.value(), itemPath);
                     known = true;
                 }
@@ -583,6 +655,10 @@ private:
 
     void freezeFrames(const Json& json, const std::string& path, EcuModel& ecu) {
         r_.expect(json, Json::value_t::array, path, "an array");
+        if (json.size() > kMaxFreezeFrames) {
+            r_.fail(path, std::to_string(json.size()) +
+                              " freeze frames: a frame number is a byte (at most 256 frames)");
+        }
         for (std::size_t i = 0; i < json.size(); ++i) {
             const std::string framePath = path + "/" + std::to_string(i);
             r_.keys(json[i], framePath, {"code", "pids"});
@@ -614,7 +690,7 @@ private:
             for (const auto& entry : ecu.clear.pids) {
                 if (ecu.pids.count(entry.first) == 0) {
                     r_.fail(path + "/pids",
-                            "PID " + Hex2(entry.first) + " is not among the ECU's PIDs");
+                            "PID " + bus::HexNumber(entry.first) + " is not among the ECU's PIDs");
                 }
             }
         }
@@ -636,7 +712,7 @@ private:
             result.monitorId = static_cast<std::uint8_t>(
                 r_.integer(r_.required(json[i], "mid", itemPath), itemPath + "/mid", 0xFF));
             if (result.monitorId % 0x20 == 0) {
-                r_.fail(itemPath + "/mid", "MID " + Hex2(result.monitorId) +
+                r_.fail(itemPath + "/mid", "MID " + bus::HexNumber(result.monitorId) +
                                                " is a support bitmap; bitmaps are derived");
             }
             result.testId = static_cast<std::uint8_t>(
@@ -652,8 +728,16 @@ private:
             if (result.minimum > result.maximum) {
                 r_.fail(itemPath, "minimum is greater than maximum");
             }
+            std::vector<Bytes>& records = ecu.testResults[result.monitorId];
+            if (records.size() == kMaxTestRecordsPerMonitor) {
+                r_.fail(itemPath, "monitor " + bus::HexNumber(result.monitorId) +
+                                      " has more than " +
+                                      std::to_string(kMaxTestRecordsPerMonitor) +
+                                      " test records: a service 06 answer carries at most " +
+                                      std::to_string(bus::kMaxIsoTpMessage) + " bytes");
+            }
             try {
-                ecu.testResults[result.monitorId].push_back(j1979::EncodeMonitorTestResult(result));
+                records.push_back(j1979::EncodeMonitorTestResult(result));
             } catch (const j1979::CodecError& error) {
                 r_.fail(itemPath, error.what());
             }
@@ -669,7 +753,7 @@ private:
                 r_.integer(r_.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF);
             if (tid % 0x20 == 0) {
                 r_.fail(itemPath + "/tid",
-                        "TID " + Hex2(tid) + " is a support bitmap; bitmaps are derived");
+                        "TID " + bus::HexNumber(tid) + " is a support bitmap; bitmaps are derived");
             }
             RoutineModel routine;
             routine.data = Bytes(kMaxRoutineData, 0);
@@ -687,7 +771,7 @@ private:
                 }
             }
             if (!ecu.routines.emplace(static_cast<std::uint8_t>(tid), routine).second) {
-                r_.fail(itemPath + "/tid", "TID " + Hex2(tid) + " is given twice");
+                r_.fail(itemPath + "/tid", "TID " + bus::HexNumber(tid) + " is given twice");
             }
         }
     }
@@ -863,7 +947,7 @@ private:
                 const double value = r_.number(it.value()[i], valuePath);
                 const double raw = std::round(value / record->fields[i].scale);
                 if (raw < 0 || raw > 4294967295.0) {
-                    r_.fail(valuePath, "value " + Number(value) + " is out of range for " +
+                    r_.fail(valuePath, "value " + FormatShortest(value) + " is out of range for " +
                                            record->fields[i].label);
                 }
                 const auto number = static_cast<std::uint32_t>(raw);
@@ -897,6 +981,11 @@ std::shared_ptr<const VehicleModel> LoadScenario(const std::string& text,
             what.erase(0, end + 2);
         }
         reader.fail("", "invalid JSON: " + what);
+    }
+    DuplicateKeyFinder duplicates;
+    Json::sax_parse(text, &duplicates);
+    if (duplicates.found()) {
+        reader.fail(*duplicates.found(), "key given twice");
     }
     Loader loader(reader);
     return loader.vehicle(root, source);

@@ -116,7 +116,7 @@ Bytes SimulatedEcu::monitorStatus(const MonitorSet& monitors, bool withMilAndCou
         data[0] = static_cast<std::uint8_t>((model_.mil ? 0x80 : 0x00) | count);
     }
     if (model_.ignition == Ignition::Compression) {
-        data[1] |= 0x08;
+        data[1] |= static_cast<std::uint8_t>(1 << j1979::kIgnitionTypeBit);
     }
     for (std::size_t i = 0; i < monitors.continuous.size(); ++i) {
         if (monitors.continuous[i] != MonitorState::Unsupported) {

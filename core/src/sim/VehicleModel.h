@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "j1979/ReadinessMonitors.h"
 #include "obd/DataLinkProtocol.h"
 
 namespace obd::sim {
@@ -44,7 +45,7 @@ struct PidSource {
     std::vector<LiveValue> values;  // otherwise, in the parameter's sensor order
 };
 
-enum class Ignition { Spark, Compression };
+using Ignition = j1979::IgnitionType;
 
 enum class MonitorState : std::uint8_t { Unsupported, Complete, Incomplete };
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "obd/Export.h"
 
 namespace obd::sim {
 
@@ -12,7 +15,7 @@ struct VehicleModel;
 
 // A scenario file that cannot be used. The message names the file, the JSON
 // path of the offending value (e.g. "/ecus/0/pids/0x0C") and what is wrong.
-class ScenarioError : public std::runtime_error {
+class OBD_API ScenarioError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -25,9 +28,14 @@ public:
 // A Scenario is immutable and cheap to copy (copies share the loaded model).
 // Loading validates the whole file first: a scenario that loads is complete,
 // and a failed load leaves nothing behind.
-class Scenario {
+class OBD_API Scenario {
 public:
-    // Reads and validates a scenario file. Throws ScenarioError.
+    // The largest scenario file loadFile() reads; a real one is a few
+    // kilobytes.
+    static constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
+
+    // Reads and validates a scenario file. Throws ScenarioError, also for a
+    // file larger than kMaxFileBytes (before reading it whole).
     static Scenario loadFile(const std::string& path);
     // Validates scenario text; `source` names it in error messages.
     // Throws ScenarioError.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "obd/Export.h"
 #include "obd/IQuorvix.h"
 #include "obd/sim/Scenario.h"
 
@@ -24,16 +25,13 @@ namespace obd::sim {
 //
 // Lifetime: services built from the root keep what they need alive; the
 // root may go before them.
-class SimulatedQuorvix : public IQuorvix {
+//
+// A real vehicle behind an ELM327-compatible adapter has a root of its own:
+// obd::elm327::AdapterQuorvix.
+class OBD_API SimulatedQuorvix : public IQuorvix {
 public:
     // A root over `scenario`, with the connection closed.
     static std::shared_ptr<SimulatedQuorvix> create(const Scenario& scenario = Scenario::builtIn());
-    // A root whose requests travel through an ELM327-compatible adapter (a
-    // real one, or an emulator): the connection opens only through
-    // getConnectionManager()->openConnection() with a data connection to the
-    // adapter; openConnection() without one fails. getScenario() is then
-    // the built-in scenario and describes nothing of the vehicle.
-    static std::shared_ptr<SimulatedQuorvix> createForAdapter();
 
     ~SimulatedQuorvix() override;
     SimulatedQuorvix(const SimulatedQuorvix&) = delete;
@@ -62,20 +60,6 @@ public:
 
     const Scenario& getScenario() const;
 
-    // Over an adapter: the most recent failure the adapter reported since
-    // the connection was last opened, as a text the application can show:
-    // one of its error texts ("CAN ERROR", "UNABLE TO CONNECT", "BUS INIT:
-    // ...ERROR", "BUFFER FULL", "STOPPED", "?"), that it stopped answering,
-    // or why the opening failed. A later successful request does not clear
-    // it; "NO DATA" is no failure (the vehicle had no answer). Empty when
-    // nothing failed, and always for the in-process vehicle.
-    std::string lastAdapterError() const;
-    // Over an adapter: true from the moment the adapter stopped answering or
-    // its transport went (the connection then closes on the event thread)
-    // until the connection is opened again. Always false for the in-process
-    // vehicle.
-    bool isAdapterLost() const;
-
     std::shared_ptr<IConnectionManager> getConnectionManager() override;
     std::shared_ptr<IConnectionService> createConnectionService() override;
     std::shared_ptr<IEcuService> createEcuService(
@@ -93,7 +77,7 @@ public:
 
 private:
     struct Impl;
-    SimulatedQuorvix(const Scenario& scenario, bool adapter);
+    explicit SimulatedQuorvix(const Scenario& scenario);
 
     std::unique_ptr<Impl> impl_;
 };

@@ -4,7 +4,7 @@
 #include <windows.h>
 #endif
 
-namespace zelt::scan {
+namespace zelt::link {
 
 std::string SystemErrorText(unsigned long code, const std::string& fallback) {
     std::string message;
@@ -22,4 +22,4 @@ std::string SystemErrorText(unsigned long code, const std::string& fallback) {
     return message.empty() ? fallback + " " + std::to_string(code) : message;
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::link

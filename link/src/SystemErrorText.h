@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace zelt::scan {
+namespace zelt::link {
 
 // The system's own text for a Windows error code (GetLastError() or
 // WSAGetLastError()), without the trailing line end and full stop, or
@@ -10,4 +10,4 @@ namespace zelt::scan {
 // the code, the transports use strerror there.
 std::string SystemErrorText(unsigned long code, const std::string& fallback);
 
-}  // namespace zelt::scan
+}  // namespace zelt::link

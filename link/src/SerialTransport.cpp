@@ -1,7 +1,11 @@
-#include "SerialTransport.h"
+// The serial transport: a USB or Bluetooth ELM327 adapter on a serial port
+// (or a pseudo-terminal). receive() waits for the port and the wake-up
+// together: poll() on POSIX, overlapped reads on Windows.
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,10 +20,14 @@
 #endif
 
 #include "SystemErrorText.h"
+#include "Wakeup.h"
+#include "zelt/link/Transport.h"
 
-namespace zelt::scan {
+namespace zelt::link {
 
 namespace {
+
+constexpr std::size_t kReadChunk = 4096;
 
 #ifdef _WIN32
 
@@ -27,20 +35,37 @@ std::string SystemError(DWORD code) {
     return SystemErrorText(code, "error");
 }
 
-class SerialTransport : public AdapterLink {
+class SerialTransport : public ITransport {
 public:
-    explicit SerialTransport(HANDLE port) : port_(port) {}
-    ~SerialTransport() override { ::CloseHandle(port_); }
+    explicit SerialTransport(HANDLE port)
+        : port_(port),
+          readDone_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          writeDone_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~SerialTransport() override {
+        if (reading_) {
+            ::CancelIo(port_);
+            DWORD ignored = 0;
+            ::GetOverlappedResult(port_, &read_, &ignored, TRUE);
+        }
+        ::CloseHandle(port_);
+        ::CloseHandle(readDone_);
+        ::CloseHandle(writeDone_);
+    }
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
 
-    bool send(const std::vector<std::uint8_t>& data) override {
+    bool send(const std::uint8_t* data, std::size_t size) override {
         std::size_t sent = 0;
-        while (sent < data.size()) {
+        while (sent < size) {
+            OVERLAPPED write{};
+            write.hEvent = writeDone_;
             DWORD written = 0;
-            if (!::WriteFile(port_, data.data() + sent, static_cast<DWORD>(data.size() - sent),
-                             &written, nullptr) ||
-                written == 0) {
+            if (!::WriteFile(port_, data + sent, static_cast<DWORD>(size - sent), nullptr,
+                             &write) &&
+                ::GetLastError() != ERROR_IO_PENDING) {
+                return false;
+            }
+            if (!::GetOverlappedResult(port_, &write, &written, TRUE) || written == 0) {
                 return false;
             }
             sent += written;
@@ -48,33 +73,44 @@ public:
         return true;
     }
 
-    bool receive(std::vector<std::uint8_t>& data, int timeoutMilliseconds) override {
+    bool receive(std::vector<std::uint8_t>& data) override {
         data.clear();
-        if (timeoutMilliseconds != timeout_) {
-            // Return as soon as a byte is there, or after the timeout.
-            COMMTIMEOUTS timeouts{};
-            timeouts.ReadIntervalTimeout = MAXDWORD;
-            timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-            timeouts.ReadTotalTimeoutConstant =
-                static_cast<DWORD>(timeoutMilliseconds > 0 ? timeoutMilliseconds : 1);
-            timeouts.WriteTotalTimeoutConstant = 5000;
-            if (!::SetCommTimeouts(port_, &timeouts)) {
-                return false;
+        if (!reading_) {
+            read_ = OVERLAPPED{};
+            read_.hEvent = readDone_;
+            if (!::ReadFile(port_, buffer_, sizeof buffer_, nullptr, &read_) &&
+                ::GetLastError() != ERROR_IO_PENDING) {
+                return false;  // unplugged, or broken
             }
-            timeout_ = timeoutMilliseconds;
+            reading_ = true;
         }
-        std::uint8_t buffer[4096];
+        const HANDLE events[2] = {readDone_, wakeup_.event()};
+        const DWORD which = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        if (which == WAIT_OBJECT_0 + 1) {
+            return true;  // woken; the read stays pending for the next call
+        }
+        if (which != WAIT_OBJECT_0) {
+            return false;
+        }
+        reading_ = false;
         DWORD read = 0;
-        if (!::ReadFile(port_, buffer, sizeof buffer, &read, nullptr)) {
-            return false;  // unplugged, or broken
+        if (!::GetOverlappedResult(port_, &read_, &read, FALSE)) {
+            return false;
         }
-        data.assign(buffer, buffer + read);
+        data.assign(buffer_, buffer_ + read);
         return true;
     }
 
+    void wake() override { wakeup_.signal(); }
+
 private:
     const HANDLE port_;
-    int timeout_ = -1;  // the read timeout the port is set to; -1 before the first read
+    const HANDLE readDone_;
+    const HANDLE writeDone_;
+    detail::Wakeup wakeup_;
+    OVERLAPPED read_{};
+    bool reading_ = false;  // read_ is in flight into buffer_
+    std::uint8_t buffer_[kReadChunk];
 };
 
 #else
@@ -104,24 +140,24 @@ speed_t Speed(int baudRate) {
     }
 }
 
-class SerialTransport : public AdapterLink {
+class SerialTransport : public ITransport {
 public:
     explicit SerialTransport(int fd) : fd_(fd) {}
     ~SerialTransport() override { ::close(fd_); }
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
 
-    bool send(const std::vector<std::uint8_t>& data) override {
+    bool send(const std::uint8_t* data, std::size_t size) override {
         std::size_t sent = 0;
-        while (sent < data.size()) {
-            const ssize_t n = ::write(fd_, data.data() + sent, data.size() - sent);
+        while (sent < size) {
+            const ssize_t n = ::write(fd_, data + sent, size - sent);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
             if (n < 0 && errno == EAGAIN) {
                 // The port's output buffer is full: wait until it drains.
                 pollfd writable{fd_, POLLOUT, 0};
-                if (::poll(&writable, 1, 1000) <= 0) {
+                if (::poll(&writable, 1, 5000) <= 0) {
                     return false;
                 }
                 continue;
@@ -134,20 +170,23 @@ public:
         return true;
     }
 
-    bool receive(std::vector<std::uint8_t>& data, int timeoutMilliseconds) override {
+    bool receive(std::vector<std::uint8_t>& data) override {
         data.clear();
-        pollfd ready{fd_, POLLIN, 0};
-        const int events = ::poll(&ready, 1, timeoutMilliseconds);
+        pollfd ready[2] = {{fd_, POLLIN, 0}, {wakeup_.fd(), POLLIN, 0}};
+        const int events = ::poll(ready, 2, -1);
         if (events < 0) {
             return errno == EINTR;
         }
-        if (events == 0) {
-            return true;
+        if (ready[1].revents != 0) {
+            wakeup_.drain();
         }
-        if ((ready.revents & POLLIN) == 0) {
+        if (ready[0].revents == 0) {
+            return true;  // woken
+        }
+        if ((ready[0].revents & POLLIN) == 0) {
             return false;  // hung up (unplugged, the other end of a pty closed) or broken
         }
-        std::uint8_t buffer[4096];
+        std::uint8_t buffer[kReadChunk];
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
             return true;
@@ -159,33 +198,25 @@ public:
         return true;
     }
 
+    void wake() override { wakeup_.signal(); }
+
 private:
     const int fd_;
+    detail::Wakeup wakeup_;
 };
 
 #endif
 
 }  // namespace
 
-std::vector<int> SupportedBaudRates() {
-    std::vector<int> rates{9600, 19200, 38400, 57600, 115200};
-#if defined(_WIN32) || defined(B230400)
-    rates.push_back(230400);
-#endif
-#if defined(_WIN32) || defined(B500000)
-    rates.push_back(500000);
-#endif
-    return rates;
-}
-
 #ifdef _WIN32
 
-std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int baudRate) {
+std::unique_ptr<ITransport> OpenSerialTransport(const std::string& device, int baudRate) {
     // COM10 and above are reachable only through the device namespace; it
     // serves COM1 to COM9 as well.
     const std::string path = device.compare(0, 4, "\\\\.\\") == 0 ? device : "\\\\.\\" + device;
     const HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot open the serial port " + device + ": " +
                                  SystemError(::GetLastError()));
@@ -217,13 +248,24 @@ std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int 
                                  std::to_string(baudRate) +
                                  " baud: " + SystemError(::GetLastError()));
     }
+    // A read returns as soon as a byte is there; without bytes it ends empty
+    // after a second and is issued again.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = 1000;
+    timeouts.WriteTotalTimeoutConstant = 5000;
+    if (!::SetCommTimeouts(port, &timeouts)) {
+        throw std::runtime_error("cannot set up the serial port " + device + ": " +
+                                 SystemError(::GetLastError()));
+    }
     ::PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
     return link;
 }
 
 #else
 
-std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int baudRate) {
+std::unique_ptr<ITransport> OpenSerialTransport(const std::string& device, int baudRate) {
     const speed_t speed = Speed(baudRate);
     if (speed == B0) {
         throw std::runtime_error("unsupported baud rate " + std::to_string(baudRate));
@@ -264,4 +306,4 @@ std::unique_ptr<AdapterLink> OpenSerialTransport(const std::string& device, int 
 
 #endif
 
-}  // namespace zelt::scan
+}  // namespace zelt::link

@@ -7,6 +7,7 @@
 
 #include "j1979/Codec.h"
 #include "j1979/Numbers.h"
+#include "j1979/UnitsAndScalings.h"
 
 namespace obd::j1979 {
 
@@ -14,117 +15,18 @@ namespace {
 
 using detail::FormatShortest;
 using detail::HexByte;
-using MU = MeasurementUnit;
-
 constexpr std::size_t kRecordSize = 9;
 
-// Physical value = raw * perBit + offset. Ids 0x81 and up are the two's
-// complement twins of ids 0x01 and up.
-struct UnitAndScaling {
-    std::uint8_t id;
-    double perBit;
-    double offset;
-    MeasurementUnit unit;
-
-    bool IsSigned() const { return id >= 0x80; }
-    std::int32_t RawMinimum() const { return IsSigned() ? -32768 : 0; }
-    std::int32_t RawMaximum() const { return IsSigned() ? 32767 : 65535; }
-    double ToValue(std::int32_t raw) const { return raw * perBit + offset; }
-};
-
-// The ids in common use. Quantities the unit enumeration lacks are given in
-// the unit it has (milliseconds as seconds, kilohertz as hertz).
-constexpr UnitAndScaling kUnitsAndScalings[] = {
-    {0x01, 1, 0, MU::None},  // raw value, shown in hex
-    {0x02, 1, 0, MU::None},  // raw value, shown in decimal
-    {0x05, 0.0000305, 0, MU::None},
-    {0x06, 0.000305, 0, MU::None},
-    {0x07, 0.25, 0, MU::Rpm},
-    {0x08, 0.01, 0, MU::KilometersPerHour},
-    {0x09, 1, 0, MU::KilometersPerHour},
-    {0x0A, 0.000122, 0, MU::Volt},
-    {0x0B, 0.001, 0, MU::Volt},
-    {0x0C, 0.01, 0, MU::Volt},
-    {0x0D, 0.00390625, 0, MU::Milliampere},
-    {0x0E, 0.001, 0, MU::Ampere},
-    {0x0F, 0.01, 0, MU::Ampere},
-    {0x10, 0.001, 0, MU::Second},
-    {0x11, 0.1, 0, MU::Second},
-    {0x12, 1, 0, MU::Second},
-    {0x13, 1, 0, MU::Milliohm},
-    {0x14, 1, 0, MU::Ohm},
-    {0x15, 1, 0, MU::Kiloohm},
-    {0x16, 0.1, -40, MU::DegreeCelsius},
-    {0x17, 0.01, 0, MU::Kilopascal},
-    {0x18, 0.0117, 0, MU::Kilopascal},
-    {0x19, 0.079, 0, MU::Kilopascal},
-    {0x1A, 1, 0, MU::Kilopascal},
-    {0x1B, 10, 0, MU::Kilopascal},
-    {0x1C, 0.01, 0, MU::Degree},
-    {0x1D, 0.5, 0, MU::Degree},
-    {0x1E, 0.0000305, 0, MU::Lambda},
-    {0x1F, 0.05, 0, MU::AirFuelRatio},
-    {0x20, 0.0039062, 0, MU::None},
-    {0x21, 0.001, 0, MU::Hertz},
-    {0x22, 1, 0, MU::Hertz},
-    {0x23, 1000, 0, MU::Hertz},
-    {0x24, 1, 0, MU::Counts},
-    {0x25, 1, 0, MU::Kilometer},
-    {0x26, 0.0001, 0, MU::VoltPerMillisecond},
-    {0x27, 0.01, 0, MU::GramPerSecond},
-    {0x28, 1, 0, MU::GramPerSecond},
-    {0x29, 0.25, 0, MU::PascalPerSecond},
-    {0x2A, 0.001, 0, MU::KilogramPerHour},
-    {0x2B, 1, 0, MU::Switches},
-    {0x2C, 0.01, 0, MU::GramPerCylinder},
-    {0x2D, 0.01, 0, MU::MilligramPerStroke},
-    {0x2E, 1, 0, MU::None},  // true (1) or false (0)
-    {0x2F, 0.01, 0, MU::Percent},
-    {0x30, 0.001526, 0, MU::Percent},
-    {0x31, 0.001, 0, MU::Liter},
-    {0x33, 0.00024414, 0, MU::Lambda},
-    {0x34, 1, 0, MU::Minute},
-    {0x35, 0.01, 0, MU::Second},
-    {0x36, 0.01, 0, MU::Gram},
-    {0x37, 0.1, 0, MU::Gram},
-    {0x38, 1, 0, MU::Gram},
-    {0x39, 0.01, -327.68, MU::Percent},
-    {0x3A, 0.001, 0, MU::Gram},
-    {0x3B, 0.0001, 0, MU::Gram},
-    {0x3C, 0.1, 0, MU::Microsecond},
-    {0x3D, 0.01, 0, MU::Milliampere},
-    {0x3E, 0.00006103516, 0, MU::SquareMillimeter},
-    {0x3F, 0.01, 0, MU::Second},
-    {0x81, 1, 0, MU::None},
-    {0x82, 0.0000305, 0, MU::None},
-    {0x83, 0.000305, 0, MU::None},
-    {0x8A, 0.000122, 0, MU::Volt},
-    {0x8B, 0.001, 0, MU::Volt},
-    {0x8C, 0.01, 0, MU::Volt},
-    {0x8D, 0.00390625, 0, MU::Milliampere},
-    {0x8E, 0.001, 0, MU::Ampere},
-    {0x90, 0.001, 0, MU::Second},
-    {0x96, 0.1, 0, MU::DegreeCelsius},
-    {0x9C, 0.01, 0, MU::Degree},
-    {0x9D, 0.5, 0, MU::Degree},
-    {0xA8, 1, 0, MU::GramPerSecond},
-    {0xA9, 0.25, 0, MU::PascalPerSecond},
-    {0xAD, 0.01, 0, MU::MilligramPerStroke},
-    {0xAE, 0.1, 0, MU::MilligramPerStroke},
-    {0xAF, 0.01, 0, MU::Percent},
-    {0xB0, 0.003052, 0, MU::Percent},
-    {0xB1, 2, 0, MU::MillivoltPerSecond},
-};
-
 const UnitAndScaling& RequireUnitAndScaling(std::uint8_t id) {
-    const auto* end = std::end(kUnitsAndScalings);
-    const auto* found = std::find_if(std::begin(kUnitsAndScalings), end,
-                                     [id](const UnitAndScaling& entry) { return entry.id == id; });
-    if (found == end) {
+    const UnitAndScaling* found = FindUnitAndScaling(id);
+    if (found == nullptr) {
         throw CodecError("unknown unit and scaling id " + HexByte(id));
     }
     return *found;
 }
+
+// An id the table does not know: the numbers as sent, unsigned, unscaled.
+constexpr UnitAndScaling kRaw{0x00, 1, 0, MeasurementUnit::None};
 
 double ReadValue(const std::uint8_t* bytes, const UnitAndScaling& scaling) {
     const auto word = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
@@ -157,8 +59,10 @@ MonitorTestResult DecodeMonitorTestResult(const std::uint8_t* record, std::size_
         throw CodecError("a service 06 record needs " + std::to_string(kRecordSize) +
                          " bytes, got " + std::to_string(record == nullptr ? 0 : size));
     }
-    const UnitAndScaling& scaling = RequireUnitAndScaling(record[2]);
+    const UnitAndScaling* known = FindUnitAndScaling(record[2]);
+    const UnitAndScaling& scaling = known != nullptr ? *known : kRaw;
     MonitorTestResult result;
+    result.scaled = known != nullptr;
     result.monitorId = record[0];
     result.testId = record[1];
     result.unitAndScalingId = record[2];

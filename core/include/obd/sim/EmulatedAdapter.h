@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "obd/Export.h"
+#include "obd/sim/Scenario.h"
+
+namespace obd::sim {
+
+// How an EmulatedAdapter behaves beyond what its scenario says.
+struct OBD_API EmulatedAdapterOptions {
+    // Time the adapter takes for each vehicle request before answering.
+    std::chrono::milliseconds latency{0};
+    // Bytes per second the link to the adapter carries, in each direction;
+    // 0 for no limit. 38400 baud carries about 3840 bytes per second.
+    int bytesPerSecond = 0;
+    // From the `errorFrom`th vehicle request on (1: the first, which also
+    // searches the protocol), every vehicle request is answered with
+    // `errorText` (e.g. "UNABLE TO CONNECT", "CAN ERROR"), as an adapter
+    // whose vehicle bus failed. 0: never.
+    int errorFrom = 0;
+    std::string errorText;
+    // The vehicle's protocol by its ELM327 number (1 SAE J1850 PWM to 9
+    // ISO 15765-4 CAN 29 bit 250 kbaud); 0 for the scenario's.
+    int protocol = 0;
+    // The make of adapter to behave as: one of EmulatedAdapter::cloneProfiles().
+    std::string clone = "genuine";
+};
+
+// An ELM327-compatible adapter in process, in front of the simulated vehicle
+// of a scenario (its ECUs on a simulated CAN bus). It takes what a tester
+// writes to the adapter and returns what the adapter prints, prompt
+// included: the adapter protocol can be exercised without hardware, over a
+// data bridge, a socket or a pseudo-terminal (see tools/elm327-emulator).
+// The adapter names itself as the scenario's "adapter" section says.
+//
+// Thread safety: every operation may be called from any thread; calls are
+// serialised.
+//
+// Not copyable: it owns the vehicle's state.
+class OBD_API EmulatedAdapter {
+public:
+    // Throws std::invalid_argument for a protocol outside 0 to 9 or a make of
+    // adapter not in cloneProfiles().
+    explicit EmulatedAdapter(const Scenario& scenario, EmulatedAdapterOptions options = {});
+    ~EmulatedAdapter();
+    EmulatedAdapter(const EmulatedAdapter&) = delete;
+    EmulatedAdapter& operator=(const EmulatedAdapter&) = delete;
+
+    // The makes of adapter it can behave as, in the order to show them:
+    // "genuine" (the scenario's adapter), "cheap" (refuses newer commands,
+    // prints lower case and blank lines, slow to its first prompt) and
+    // "bluetooth" (drops the link on ATZ).
+    static std::vector<std::string> cloneProfiles();
+
+    // Takes bytes the tester wrote; returns what the adapter prints in
+    // reply: nothing until a command is complete (ended by a carriage
+    // return), then its answer and the ">" prompt.
+    std::string receive(std::string_view bytes);
+
+    // The next vehicle request is answered with `text` (e.g. "CAN ERROR",
+    // "BUFFER FULL", "STOPPED") instead of the vehicle's answer.
+    void injectError(std::string text);
+
+    // True once the adapter hung up (the "bluetooth" make on ATZ): whoever
+    // carries its bytes should close the link.
+    bool hungUp() const;
+
+    // As if the adapter were powered off and on for a new tester: its
+    // settings are the defaults again and the vehicle's live values start
+    // over. The vehicle's stored state (trouble codes cleared) is kept.
+    void reset();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace obd::sim

@@ -1,0 +1,95 @@
+#include "obd/elm327/AdapterQuorvix.h"
+
+#include "Root.h"
+
+namespace obd::elm327 {
+
+struct AdapterQuorvix::Impl {
+    // What the adapter reports of itself is filled in when the connection
+    // opens.
+    Impl() : Impl(std::make_shared<AdapterInfo>()) {}
+    explicit Impl(const std::shared_ptr<AdapterInfo>& info)
+        : root(std::make_shared<AdapterChannel>(info), info) {}
+
+    detail::Root root;
+};
+
+std::shared_ptr<AdapterQuorvix> AdapterQuorvix::create() {
+    return std::shared_ptr<AdapterQuorvix>(new AdapterQuorvix());
+}
+
+AdapterQuorvix::AdapterQuorvix() : impl_(std::make_unique<Impl>()) {}
+
+AdapterQuorvix::~AdapterQuorvix() = default;
+
+void AdapterQuorvix::closeConnection() {
+    impl_->root.manager()->closeConnection();
+}
+
+bool AdapterQuorvix::isConnectionOpen() const {
+    return impl_->root.connection()->isOpen();
+}
+
+std::vector<std::uint32_t> AdapterQuorvix::getEcuAddresses() const {
+    return impl_->root.connection()->ecus();
+}
+
+bool AdapterQuorvix::selectEcu(std::uint32_t address) {
+    return impl_->root.connection()->selectEcu(address);
+}
+
+std::uint32_t AdapterQuorvix::getSelectedEcu() const {
+    return impl_->root.connection()->selectedEcu();
+}
+
+void AdapterQuorvix::setMultiPidRequests(bool enabled) {
+    impl_->root.connection()->setMultiPidRequests(enabled);
+}
+
+std::string AdapterQuorvix::lastAdapterError() const {
+    return impl_->root.adapter()->lastError();
+}
+
+bool AdapterQuorvix::isAdapterLost() const {
+    return impl_->root.adapter()->dropped();
+}
+
+std::shared_ptr<IConnectionManager> AdapterQuorvix::getConnectionManager() {
+    return impl_->root.manager();
+}
+
+std::shared_ptr<IConnectionService> AdapterQuorvix::createConnectionService() {
+    return impl_->root.createConnectionService();
+}
+
+std::shared_ptr<IEcuService> AdapterQuorvix::createEcuService(
+    std::shared_ptr<IConnectionService> connection) {
+    return impl_->root.createEcuService(std::move(connection));
+}
+
+std::shared_ptr<ISensorService> AdapterQuorvix::createSensorService(
+    std::shared_ptr<IConnectionService> connection) {
+    return impl_->root.createSensorService(std::move(connection));
+}
+
+std::shared_ptr<ITroubleCodeService> AdapterQuorvix::createTroubleCodeService(
+    std::shared_ptr<IConnectionService> connection) {
+    return impl_->root.createTroubleCodeService(std::move(connection));
+}
+
+std::shared_ptr<IDiagnosticsService> AdapterQuorvix::createDiagnosticsService(
+    std::shared_ptr<IConnectionService> connection) {
+    return impl_->root.createDiagnosticsService(std::move(connection));
+}
+
+std::shared_ptr<IRoutineService> AdapterQuorvix::createRoutineService(
+    std::shared_ptr<IConnectionService> connection) {
+    return impl_->root.createRoutineService(std::move(connection));
+}
+
+std::shared_ptr<ITroubleshootingService> AdapterQuorvix::createTroubleshootingService(
+    std::shared_ptr<IConnectionService> connection) {
+    return impl_->root.createTroubleshootingService(std::move(connection));
+}
+
+}  // namespace obd::elm327

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zelt/link/Address.h"
+#include "zelt/link/Export.h"
+
+namespace zelt::link {
+
+// A byte stream to an OBD adapter: a TCP connection or a serial port.
+//
+// Thread safety: one thread sends and receives; wake() may be called from
+// any thread at any time.
+class ZELT_LINK_API ITransport {
+public:
+    virtual ~ITransport();
+
+    // Sends every byte; false when the link is gone.
+    virtual bool send(const std::uint8_t* data, std::size_t size) = 0;
+    // Waits until bytes arrive, the link goes, or wake() is called, with no
+    // time limit; fills `data` with what arrived (empty when woken). False
+    // when the link is gone.
+    virtual bool receive(std::vector<std::uint8_t>& data) = 0;
+    // Makes the receive() that waits, or else the next one, return at once.
+    virtual void wake() = 0;
+};
+
+struct ZELT_LINK_API TransportOptions {
+    // How long a TCP connection may take to be accepted before it is given
+    // up (an unreachable Wi-Fi adapter otherwise takes the system's minutes).
+    std::chrono::milliseconds connectTimeout{5000};
+};
+
+// Opens the link to the adapter at `address`. Throws std::runtime_error
+// (with the system's reason) when it cannot be reached.
+ZELT_LINK_API std::unique_ptr<ITransport> OpenTransport(const Address& address,
+                                                        const TransportOptions& options = {});
+// The same from an address's text; throws AddressError for one that cannot
+// be read.
+ZELT_LINK_API std::unique_ptr<ITransport> OpenTransport(const std::string& address,
+                                                        const TransportOptions& options = {});
+
+// The two transports, for an application that knows which it wants.
+// Connects to `host`:`port` within `connectTimeout`.
+ZELT_LINK_API std::unique_ptr<ITransport> OpenTcpTransport(
+    const std::string& host, std::uint16_t port, std::chrono::milliseconds connectTimeout);
+// Opens the serial port `device` (/dev/ttyUSB0, /dev/rfcomm0, a pty; COM3 on
+// Windows) raw, 8N1, without flow control, at `baudRate`, one of
+// SupportedBaudRates().
+ZELT_LINK_API std::unique_ptr<ITransport> OpenSerialTransport(const std::string& device,
+                                                              int baudRate);
+
+}  // namespace zelt::link

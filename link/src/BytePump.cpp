@@ -1,0 +1,142 @@
+#include "zelt/link/BytePump.h"
+
+#include <atomic>
+#include <thread>
+#include <utility>
+
+#include "orvane/Mutex.h"
+
+namespace zelt::link {
+
+// Everything the pump's thread uses. It hears the core queue bytes (as a
+// logger of the data bridge) and the connection close (as a phase
+// listener), and wakes the thread for either.
+class BytePump::State : public obd::IConnectionLogger, public obd::IConnectionPhaseListener {
+public:
+    State(std::shared_ptr<obd::IConnectionManager> manager, std::unique_ptr<ITransport> transport,
+          BytePumpOptions options)
+        : transport_(std::move(transport)),
+          options_(std::move(options)),
+          bridge_(std::move(manager), this),
+          dataBridge_(std::dynamic_pointer_cast<obd::IDataBridge>(bridge_.getConnection())) {
+        dataBridge_->addLogger(this);
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~State() override {
+        // First, so that no core thread is still inside onDataSent() when
+        // the members go.
+        dataBridge_->removeLogger(this);
+        stopping_ = true;
+        bridge_.invalidate();
+        transport_->wake();
+        thread_.join();
+    }
+
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+
+    ConnectionBridge& bridge() { return bridge_; }
+
+    std::string lostReason() const {
+        orvane::MutexLock lock(mutex_);
+        return lost_;
+    }
+
+    // The core queued bytes for the adapter.
+    void onDataSent(const obd::Bytes&) override { transport_->wake(); }
+    void onDataReceived(const obd::Bytes&) override {}
+
+    void onPhaseChanged(obd::ConnectionPhase phase) override {
+        if (phase == obd::ConnectionPhase::Closed) {
+            bridge_.invalidate();
+            transport_->wake();
+        }
+    }
+
+private:
+    void run() {
+        std::vector<std::uint8_t> out;
+        std::vector<std::uint8_t> in;
+        while (!stopping_ && bridge_.isValid()) {
+            if (bridge_.read(out)) {
+                trace(">>", out);
+                if (!transport_->send(out.data(), out.size())) {
+                    fail("the connection to the adapter was lost");
+                    return;
+                }
+            }
+            if (!transport_->receive(in)) {
+                fail("the adapter closed the connection");
+                return;
+            }
+            if (in.empty()) {
+                continue;  // woken
+            }
+            if (!withinAnswerBound(in)) {
+                fail("the adapter sent more than " + std::to_string(options_.maxAnswerBytes) +
+                     " bytes without a prompt; it is not answering as an ELM327 adapter");
+                return;
+            }
+            trace("<<", in);
+            bridge_.write(in);
+        }
+    }
+
+    // Counts the bytes since the last prompt; each byte is looked at once.
+    bool withinAnswerBound(const std::vector<std::uint8_t>& bytes) {
+        for (std::uint8_t byte : bytes) {
+            sincePrompt_ =
+                byte == static_cast<std::uint8_t>(options_.prompt) ? 0 : sincePrompt_ + 1;
+            if (sincePrompt_ > options_.maxAnswerBytes) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void trace(const char* direction, const std::vector<std::uint8_t>& bytes) {
+        if (options_.trace) {
+            options_.trace(direction, bytes);
+        }
+    }
+
+    // Gives the link up: the core's next wait for the adapter fails at once.
+    void fail(const std::string& reason) {
+        if (!stopping_) {
+            orvane::MutexLock lock(mutex_);
+            lost_ = reason;
+        }
+        bridge_.invalidate();
+    }
+
+    // Constant after construction.
+    const std::unique_ptr<ITransport> transport_;
+    const BytePumpOptions options_;
+    ConnectionBridge bridge_;
+    const std::shared_ptr<obd::IDataBridge> dataBridge_;
+
+    std::atomic<bool> stopping_{false};
+    std::size_t sincePrompt_ = 0;  // the pump's thread only
+    std::thread thread_;
+
+    mutable orvane::Mutex mutex_;
+    std::string lost_ ORVANE_GUARDED_BY(mutex_);
+};
+
+BytePump::BytePump(std::shared_ptr<obd::IConnectionManager> manager,
+                   std::unique_ptr<ITransport> transport, BytePumpOptions options)
+    : state_(
+          std::make_unique<State>(std::move(manager), std::move(transport), std::move(options))) {}
+
+BytePump::~BytePump() = default;
+
+ConnectionBridge& BytePump::bridge() {
+    return state_->bridge();
+}
+
+std::string BytePump::lostReason() const {
+    return state_->lostReason();
+}
+
+}  // namespace zelt::link
