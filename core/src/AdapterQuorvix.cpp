@@ -1,5 +1,8 @@
 #include "obd/elm327/AdapterQuorvix.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "Root.h"
 
 namespace obd::elm327 {
@@ -52,6 +55,24 @@ std::string AdapterQuorvix::lastAdapterError() const {
 
 bool AdapterQuorvix::isAdapterLost() const {
     return impl_->root.adapter()->dropped();
+}
+
+std::string AdapterQuorvix::protocolFallback() const {
+    return impl_->root.adapter()->fallbackReport();
+}
+
+std::optional<DataLinkProtocol> AdapterQuorvix::parseProtocol(const std::string& text) {
+    std::string lower;
+    for (char c : text) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (lower == "auto") {
+        return DataLinkProtocol::Automatic;
+    }
+    if (text.size() == 1 && text[0] >= '1' && text[0] <= '9') {
+        return static_cast<DataLinkProtocol>(text[0] - '0');
+    }
+    return std::nullopt;
 }
 
 std::shared_ptr<IConnectionManager> AdapterQuorvix::getConnectionManager() {

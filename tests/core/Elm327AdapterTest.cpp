@@ -479,3 +479,34 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
     }
     EXPECT_THAT(requests, ::testing::ElementsAre("010C1", "010C0D1", "010C0D05", "0902"));
 }
+
+// When the adapter's own search gives up, the protocols are tried one by one
+// and the one that answered is in use and reported; when none answers the
+// opening fails and says what was tried.
+TEST(Elm327AdapterTest, ProtocolsAreTriedOneByOneWhenTheSearchFindsNothing) {
+    auto options = EmulatedAdapter::Options();
+    options.vehicleProtocol = DataLinkProtocol::Iso9141;
+    options.quirks.searchFindsNothing = true;
+    EmulatedAdapter adapter(options);
+    auto root = AdapterQuorvix::create();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true))
+        << root->lastAdapterError();
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), DataLinkProtocol::Iso9141);
+    EXPECT_THAT(root->protocolFallback(), ::testing::HasSubstr("UNABLE TO CONNECT"));
+    EXPECT_THAT(root->protocolFallback(), ::testing::HasSubstr("ISO 9141-2 answered"));
+    EXPECT_THAT(adapter.commands(), ::testing::Contains("ATSP3"));
+    EXPECT_EQ(root->createEcuService(root->createConnectionService())->readVin(),
+              "WBA3B5C51FK123456");
+
+    auto silent = EmulatedAdapter::Options();
+    silent.errorFrom = 1;
+    silent.errorText = "UNABLE TO CONNECT";
+    EmulatedAdapter nothing(silent);
+    auto failed = AdapterQuorvix::create();
+    EXPECT_FALSE(failed->getConnectionManager()->openConnection(nothing.bridge(),
+                                                                DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(failed->lastAdapterError(), "UNABLE TO CONNECT");
+    EXPECT_THAT(failed->protocolFallback(),
+                ::testing::HasSubstr("nor did protocols 6, 8, 7, 9, 3, 5, 4, 2, 1"));
+}

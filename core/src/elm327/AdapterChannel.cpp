@@ -53,6 +53,13 @@ std::string FirstLine(const std::string& answer, const std::string& command) {
     return {};
 }
 
+// Whether the adapter's own search ended without a vehicle.
+bool FoundNothing(const ParsedAnswer& answer) {
+    return answer.status == AnswerStatus::NoData ||
+           (answer.status == AnswerStatus::Error &&
+            answer.message.find("UNABLE TO CONNECT") != std::string::npos);
+}
+
 bool IsExtended(DataLinkProtocol protocol) {
     const ProtocolInfo* info = FindProtocol(protocol);
     return info && info->framing == Framing::Can29;
@@ -127,6 +134,11 @@ AdapterChannel::AdapterChannel(std::shared_ptr<AdapterInfo> info) : info_(std::m
 void AdapterChannel::setTimeout(std::int32_t milliseconds) {
     std::lock_guard<std::mutex> lock(mutex_);
     timeout_ = milliseconds;
+}
+
+std::string AdapterChannel::fallbackReport() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fallbackReport_;
 }
 
 void AdapterChannel::setDropHandler(DropHandler handler) {
@@ -217,6 +229,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         dropped_ = false;
         error_.clear();
         lastError_.clear();
+        fallbackReport_.clear();
     }
     connection_ = std::move(connection);
     header_.reset();
@@ -289,7 +302,15 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     protocol_ = found;
     extended_ = IsExtended(found);
     const ParsedAnswer first = ParseAnswer(*probe, "0100", format());
-    if (first.status == AnswerStatus::Error) {
+    if (protocol == DataLinkProtocol::Automatic && FoundNothing(first)) {
+        const std::string searched =
+            first.status == AnswerStatus::NoData ? "NO DATA" : first.message;
+        std::string why;
+        found = fallBack(first.status, searched, why);
+        if (found == DataLinkProtocol::Automatic) {
+            return fail(why);
+        }
+    } else if (first.status == AnswerStatus::Error) {
         return fail(first.message);
     }
     const std::string identification = query("ATI", timeout).value_or("");
@@ -297,6 +318,53 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     info_->set(found, identification == "?" ? "" : identification,
                description == "?" ? "" : description);
     return true;
+}
+
+DataLinkProtocol AdapterChannel::fallBack(AnswerStatus first, const std::string& searched,
+                                          std::string& why) {
+    // CAN first (every vehicle sold in the US since 2008, in the EU since
+    // about 2004), then the ISO buses of older European and Asian
+    // vehicles, the quick start before the slow one, then J1850 (older US
+    // vehicles).
+    constexpr int kFallbackOrder[] = {6, 8, 7, 9, 3, 5, 4, 2, 1};
+    const std::int32_t wait = timeout();
+    std::string tried;
+    for (int number : kFallbackOrder) {
+        const auto candidate = static_cast<DataLinkProtocol>(number);
+        const std::string select = "ATSP" + std::to_string(number);
+        const auto selected = query(select, wait);
+        if (!selected) {
+            why = "the adapter did not answer " + select;
+            return DataLinkProtocol::Automatic;
+        }
+        tried += (tried.empty() ? "" : ", ") + std::to_string(number);
+        if (*selected != "OK") {
+            continue;
+        }
+        protocol_ = candidate;
+        extended_ = IsExtended(candidate);
+        const auto answer = command("0100", std::max(wait, kSearchTimeout));
+        if (!answer) {
+            why = "the adapter did not answer the first request on " + ProtocolName(candidate);
+            return DataLinkProtocol::Automatic;
+        }
+        if (ParseAnswer(*answer, "0100", format()).status == AnswerStatus::Answered) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            fallbackReport_ = "the adapter's search found nothing (" + searched + "); " +
+                              ProtocolName(candidate) + " answered when tried";
+            return candidate;
+        }
+    }
+    protocol_ = DataLinkProtocol::Automatic;
+    const std::string report = "the adapter's search found nothing (" + searched +
+                               "), nor did protocols " + tried + " tried one by one";
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        fallbackReport_ = report;
+    }
+    // The adapter's own error text says best what went wrong.
+    why = first == AnswerStatus::Error ? searched : "no vehicle answered: " + report;
+    return DataLinkProtocol::Automatic;
 }
 
 AnswerFormat AdapterChannel::format() const {

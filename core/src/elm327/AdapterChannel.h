@@ -53,13 +53,20 @@ public:
 
     // Resets and initialises the adapter on `connection` and selects
     // `protocol` (Automatic: the adapter searches; another one, searched from
-    // with `searchOtherProtocols`). False, with error() telling why, when the
-    // adapter does not answer or finds no vehicle.
+    // with `searchOtherProtocols`). When the adapter's own search finds
+    // nothing, the protocols are tried one by one, CAN first. False,
+    // with error() telling why, when the adapter does not answer or finds no
+    // vehicle.
     bool start(std::shared_ptr<IDataConnection> connection, DataLinkProtocol protocol,
                bool searchOtherProtocols, std::int32_t timeoutMilliseconds);
     void stop();
 
     void setTimeout(std::int32_t milliseconds);
+    // After the adapter's search found nothing: which protocol answered
+    // when tried one by one, e.g. "the adapter's search found nothing
+    // (UNABLE TO CONNECT); ISO 9141-2 answered when tried", or that none
+    // did. Empty otherwise; cleared by the next start.
+    std::string fallbackReport() const;
     void setDropHandler(DropHandler handler);
     // Why the last start or request failed; empty when it did not.
     std::string error() const;
@@ -91,6 +98,10 @@ private:
     // False when the header could not be set: `refusal` is then what the
     // adapter answered, empty when it did not answer at all.
     bool selectHeader(std::uint32_t ecu, std::string& refusal);  // REQUIRES: exchangeMutex_ held
+    // Tries the protocols one by one after the adapter's search found
+    // nothing (`first` and `searched`: what it answered); the one that
+    // answered, or Automatic with `why`. REQUIRES: exchangeMutex_ held.
+    DataLinkProtocol fallBack(AnswerStatus first, const std::string& searched, std::string& why);
     void drop(const std::string& reason);
     void setError(std::string error);
     std::int32_t timeout() const;
@@ -110,6 +121,9 @@ private:
     DropHandler dropHandler_;      // guarded by mutex_
     std::string error_;            // guarded by mutex_
     std::string lastError_;        // guarded by mutex_
+
+    // How the protocol was found after a failed search; guarded by mutex_.
+    std::string fallbackReport_;
 };
 
 }  // namespace obd::elm327

@@ -402,7 +402,7 @@ std::string Emulator::request(const std::string& command) {
     if (settings_.active == 0 || (settings_.automatic && settings_.active != vehicle)) {
         // The search wakes the bus up silently.
         out += "SEARCHING...\r";
-        if (FindProtocol(vehicle) == nullptr) {
+        if (FindProtocol(vehicle) == nullptr || options_.quirks.searchFindsNothing) {
             return out + "UNABLE TO CONNECT\r";
         }
         settings_.active = vehicle;

@@ -26,6 +26,9 @@ struct CloneQuirks {
     bool extraBlankLines = false;                   // a blank line before each answer line
     bool hangsUpOnReset = false;                    // ATZ drops the link (Bluetooth clones)
     std::chrono::milliseconds firstPromptDelay{0};  // slow to wake up
+    // The automatic search ends in "UNABLE TO CONNECT" though the vehicle
+    // answers its protocol when chosen (a search that gives up too soon).
+    bool searchFindsNothing = false;
 };
 
 struct EmulatorOptions {

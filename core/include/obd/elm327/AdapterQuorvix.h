@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "obd/DataLinkProtocol.h"
 #include "obd/Export.h"
 #include "obd/IQuorvix.h"
 
@@ -18,6 +20,13 @@ namespace obd::elm327 {
 // getConnectionManager()->openConnection() with that data connection:
 // opening initialises the adapter, finds the vehicle's protocol and the ECUs
 // that answer, and selects the first.
+//
+// Choosing the protocol: openConnection(bridge, protocol, search) with
+// DataLinkProtocol::Automatic lets the adapter search; when its search finds
+// nothing ("UNABLE TO CONNECT", or "NO DATA" to the first request), the
+// protocols are tried one by one, CAN first, and protocolFallback() says
+// which answered or that none did. A chosen protocol (1 to 9, see parseProtocol()) is used as
+// it is; with `search` the adapter searches from it when it fails.
 //
 // When the adapter stops answering, or its data connection becomes invalid,
 // the connection is closed on the root's event thread; phase listeners learn
@@ -65,6 +74,21 @@ public:
     // DATA" is no failure (the vehicle had no answer). Empty when nothing
     // failed.
     std::string lastAdapterError() const;
+    // After the adapter's own search found nothing: which protocol answered
+    // when the protocols were tried one by one, e.g. "the adapter's search
+    // found nothing (UNABLE TO CONNECT); ISO 9141-2 answered when tried", or,
+    // when the opening failed, which were tried. Empty when the search or
+    // the chosen protocol answered; kept until the next opening.
+    // getConnectionManager()->getProtocol() names the protocol in use;
+    // lastAdapterError() tells why an opening failed.
+    std::string protocolFallback() const;
+
+    // Reading what a user typed, for the operations above. Each gives
+    // nothing for a text that is not of its form.
+    // "auto" (any case) or the adapter's protocol number "1" to "9" (1 SAE
+    // J1850 PWM, 2 VPW, 3 ISO 9141-2, 4 ISO 14230-4 5-baud, 5 fast, 6 to 9
+    // ISO 15765-4 CAN 11/500, 29/500, 11/250, 29/250).
+    static std::optional<DataLinkProtocol> parseProtocol(const std::string& text);
     // True from the moment the adapter stopped answering or its data
     // connection went (the connection then closes on the event thread) until
     // the connection is opened again.
