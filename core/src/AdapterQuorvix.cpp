@@ -61,6 +61,13 @@ std::string AdapterQuorvix::protocolFallback() const {
     return impl_->root.adapter()->fallbackReport();
 }
 
+void AdapterQuorvix::setTimeout(std::chrono::milliseconds timeout) {
+    const auto milliseconds = static_cast<std::int32_t>(
+        std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 1, INT32_MAX));
+    impl_->root.manager()->setTimeout(milliseconds);
+    impl_->root.adapter()->setAdapterTimeout(std::max(milliseconds / 2, 1));
+}
+
 std::optional<DataLinkProtocol> AdapterQuorvix::parseProtocol(const std::string& text) {
     std::string lower;
     for (char c : text) {

@@ -510,3 +510,15 @@ TEST(Elm327AdapterTest, ProtocolsAreTriedOneByOneWhenTheSearchFindsNothing) {
     EXPECT_THAT(failed->protocolFallback(),
                 ::testing::HasSubstr("nor did protocols 6, 8, 7, 9, 3, 5, 4, 2, 1"));
 }
+
+// The adapter's own wait is half the request timeout, in its steps of 4 ms
+// (ELM327 datasheet: AT ST hh); 400 ms gives 200 ms, ATST32.
+TEST(Elm327AdapterTest, TimeoutSetsTheAdaptersWaitForTheVehicle) {
+    EmulatedAdapter adapter;
+    auto root = AdapterQuorvix::create();
+    root->setTimeout(std::chrono::milliseconds(400));
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->getConnectionManager()->getTimeout(), 400);
+    EXPECT_THAT(adapter.commands(), ::testing::Contains("ATST32"));
+}

@@ -60,6 +60,17 @@ bool FoundNothing(const ParsedAnswer& answer) {
             answer.message.find("UNABLE TO CONNECT") != std::string::npos);
 }
 
+// ATST counts in steps of 4 ms (ELM327 datasheet), from 1 to FF.
+std::string AdapterTimeoutCommand(std::int32_t milliseconds) {
+    constexpr std::int32_t kStep = 4;
+    constexpr std::int32_t kDefaultSteps = 0x32;  // the adapter's own, about 200 ms
+    const std::int32_t steps =
+        milliseconds <= 0 ? kDefaultSteps : std::clamp((milliseconds + kStep - 1) / kStep, 1, 0xFF);
+    char text[8];
+    std::snprintf(text, sizeof text, "ATST%02X", static_cast<unsigned>(steps));
+    return text;
+}
+
 bool IsExtended(DataLinkProtocol protocol) {
     const ProtocolInfo* info = FindProtocol(protocol);
     return info && info->framing == Framing::Can29;
@@ -134,6 +145,11 @@ AdapterChannel::AdapterChannel(std::shared_ptr<AdapterInfo> info) : info_(std::m
 void AdapterChannel::setTimeout(std::int32_t milliseconds) {
     std::lock_guard<std::mutex> lock(mutex_);
     timeout_ = milliseconds;
+}
+
+void AdapterChannel::setAdapterTimeout(std::int32_t milliseconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    adapterTimeout_ = std::max<std::int32_t>(milliseconds, 0);
 }
 
 std::string AdapterChannel::fallbackReport() const {
@@ -271,6 +287,8 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
             return fail(std::string("the adapter refused ") + setting + ": " + *answer);
         }
     }
+    adapterTimeoutSent_ = 0;  // the reset gave the adapter its own
+    applyAdapterTimeout();
     const int number = static_cast<int>(protocol);
     std::string select = "ATSP";
     if (protocol != DataLinkProtocol::Automatic && searchOtherProtocols) {
@@ -367,6 +385,22 @@ DataLinkProtocol AdapterChannel::fallBack(AnswerStatus first, const std::string&
     return DataLinkProtocol::Automatic;
 }
 
+void AdapterChannel::applyAdapterTimeout() {
+    std::int32_t wanted = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wanted = adapterTimeout_;
+    }
+    if (wanted == adapterTimeoutSent_) {
+        return;
+    }
+    // An adapter that refuses ATST (older clones) keeps its own: it is not
+    // asked again.
+    if (query(AdapterTimeoutCommand(wanted), timeout())) {
+        adapterTimeoutSent_ = wanted;
+    }
+}
+
 AnswerFormat AdapterChannel::format() const {
     AnswerFormat format;
     format.headers = true;
@@ -445,6 +479,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         // more once it has come.
         text += '1';
     }
+    applyAdapterTimeout();
     const auto answer = command(text, timeout());
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +

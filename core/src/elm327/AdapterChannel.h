@@ -62,6 +62,11 @@ public:
     void stop();
 
     void setTimeout(std::int32_t milliseconds);
+    // How long the adapter itself waits for the vehicle's answer (ATST, in
+    // steps of 4 ms up to 1020 ms); 0 leaves the adapter's own (200 ms).
+    // Takes effect at the next request. An adapter that refuses ATST keeps
+    // its own.
+    void setAdapterTimeout(std::int32_t milliseconds);
     // After the adapter's search found nothing: which protocol answered
     // when tried one by one, e.g. "the adapter's search found nothing
     // (UNABLE TO CONNECT); ISO 9141-2 answered when tried", or that none
@@ -98,6 +103,9 @@ private:
     // False when the header could not be set: `refusal` is then what the
     // adapter answered, empty when it did not answer at all.
     bool selectHeader(std::uint32_t ecu, std::string& refusal);  // REQUIRES: exchangeMutex_ held
+    // Sends ATST when the adapter's timeout differs from the one wanted.
+    // REQUIRES: exchangeMutex_ held.
+    void applyAdapterTimeout();
     // Tries the protocols one by one after the adapter's search found
     // nothing (`first` and `searched`: what it answered); the one that
     // answered, or Automatic with `why`. REQUIRES: exchangeMutex_ held.
@@ -114,6 +122,9 @@ private:
     // The protocol the adapter found or was told; guarded by exchangeMutex_.
     DataLinkProtocol protocol_ = DataLinkProtocol::Automatic;
     std::optional<std::uint32_t> header_;  // guarded by exchangeMutex_
+    // The wait the adapter was given with ATST, 0: its own; guarded by
+    // exchangeMutex_.
+    std::int32_t adapterTimeoutSent_ = 0;
 
     mutable std::mutex mutex_;
     std::int32_t timeout_ = 1000;  // guarded by mutex_
@@ -122,6 +133,8 @@ private:
     std::string error_;            // guarded by mutex_
     std::string lastError_;        // guarded by mutex_
 
+    // The wait wanted of the adapter (ATST), 0: its own; guarded by mutex_.
+    std::int32_t adapterTimeout_ = 0;
     // How the protocol was found after a failed search; guarded by mutex_.
     std::string fallbackReport_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -82,6 +83,17 @@ public:
     // getConnectionManager()->getProtocol() names the protocol in use;
     // lastAdapterError() tells why an opening failed.
     std::string protocolFallback() const;
+
+    // How long a request may take before the adapter counts as gone (the
+    // connection manager's timeout), and the adapter's own wait for the
+    // vehicle's answer (ATST) with it: half of `timeout`, at most 1020 ms,
+    // so that the adapter says "NO DATA" before the request gives up. The
+    // adapter's adaptive timing (ATAT1) stays on where it has it; an adapter
+    // that refuses ATST keeps its own wait. The first request of a
+    // connection waits at least 15 s whatever the timeout: the adapter's
+    // search and the 5-baud start of ISO 9141-2 and ISO 14230-4 take
+    // seconds. Takes effect at the next request.
+    void setTimeout(std::chrono::milliseconds timeout);
 
     // Reading what a user typed, for the operations above. Each gives
     // nothing for a text that is not of its form.
