@@ -522,3 +522,77 @@ TEST(Elm327AdapterTest, TimeoutSetsTheAdaptersWaitForTheVehicle) {
     EXPECT_EQ(root->getConnectionManager()->getTimeout(), 400);
     EXPECT_THAT(adapter.commands(), ::testing::Contains("ATST32"));
 }
+
+// A request of the application's own with its own header, on each kind of
+// bus, reaches the engine ECU and gives its answer as it came: service 09
+// PID 02, the VIN in ASCII after the message count (J1979). The services'
+// header is back for their next request.
+TEST(Elm327AdapterTest, RawRequestWithOwnHeaderReachesTheChosenEcu) {
+    const std::vector<std::uint8_t> vin = {
+        0x49, 0x02, 0x01, 0x57, 0x42, 0x41, 0x33, 0x42, 0x35, 0x43,
+        0x35, 0x31, 0x46, 0x4B, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36};  // "WBA3B5C51FK123456"
+    const struct {
+        DataLinkProtocol protocol;
+        const char* header;
+        std::uint32_t engine;
+    } table[] = {
+        {DataLinkProtocol::Iso15765Can11Bit500k, "7E0", 0x7E8},
+        {DataLinkProtocol::Iso15765Can29Bit500k, "18DA10F1", 0x18DAF110},
+        {DataLinkProtocol::Iso9141, "6810F1", 0x10},
+        {DataLinkProtocol::Iso14230FastInit, "8110F1", 0x10},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.header);
+        auto options = EmulatedAdapter::Options();
+        options.vehicleProtocol = row.protocol;
+        EmulatedAdapter adapter(options);
+        auto root = AdapterQuorvix::create();
+        ASSERT_TRUE(
+            root->getConnectionManager()->openConnection(adapter.bridge(), row.protocol, false));
+        const auto answers = root->sendRawRequestWithHeader({0x09, 0x02}, row.header);
+        ASSERT_TRUE(answers) << root->lastAdapterError();
+        ASSERT_EQ(answers->size(), 1u);
+        EXPECT_EQ(answers->front().ecu, row.engine);
+        EXPECT_EQ(answers->front().bytes, vin);
+
+        const auto byAddress = root->sendRawRequest({0x09, 0x02}, row.engine);
+        ASSERT_TRUE(byAddress) << root->lastAdapterError();
+        ASSERT_EQ(byAddress->size(), 1u);
+        EXPECT_EQ(byAddress->front().bytes, vin);
+
+        EXPECT_TRUE(root->sendRawRequestWithHeader({0x01, 0x00}, "7E5").has_value());
+        EXPECT_EQ(root->createEcuService(root->createConnectionService())->readVin(),
+                  "WBA3B5C51FK123456");
+    }
+    EmulatedAdapter adapter;
+    auto root = AdapterQuorvix::create();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_FALSE(root->sendRawRequestWithHeader({0x09, 0x02}, "7E0X"));
+    EXPECT_THAT(root->lastAdapterError(), ::testing::HasSubstr("invalid header '7E0X'"));
+}
+
+// What a user types for the protocol (the adapter's numbers, ELM327
+// datasheet), a request and an ECU; anything else is refused, not guessed.
+TEST(Elm327AdapterTest, ParsesProtocolRequestAndEcuAsTyped) {
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("auto"), DataLinkProtocol::Automatic);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("AUTO"), DataLinkProtocol::Automatic);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("1"), DataLinkProtocol::SaeJ1850Pwm);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("3"), DataLinkProtocol::Iso9141);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("9"), DataLinkProtocol::Iso15765Can29Bit250k);
+    for (const char* bad : {"", "0", "10", "A", "3 ", "automatic"}) {
+        EXPECT_FALSE(AdapterQuorvix::parseProtocol(bad)) << bad;
+    }
+    using Bytes = std::vector<std::uint8_t>;
+    EXPECT_EQ(AdapterQuorvix::parseRequest("22F190"), (Bytes{0x22, 0xF1, 0x90}));
+    EXPECT_EQ(AdapterQuorvix::parseRequest("22 f1 90"), (Bytes{0x22, 0xF1, 0x90}));
+    for (const char* bad : {"", "2", "22F1G0", "0102030405060708", "0x22"}) {
+        EXPECT_FALSE(AdapterQuorvix::parseRequest(bad)) << bad;
+    }
+    EXPECT_EQ(AdapterQuorvix::parseEcu("7E8"), 0x7E8u);
+    EXPECT_EQ(AdapterQuorvix::parseEcu("0x18DAF110"), 0x18DAF110u);
+    EXPECT_EQ(AdapterQuorvix::parseEcu("10"), 0x10u);
+    for (const char* bad : {"", "0x", "7G8", "118DAF110", "-1"}) {
+        EXPECT_FALSE(AdapterQuorvix::parseEcu(bad)) << bad;
+    }
+}

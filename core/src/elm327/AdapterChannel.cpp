@@ -60,6 +60,19 @@ bool FoundNothing(const ParsedAnswer& answer) {
             answer.message.find("UNABLE TO CONNECT") != std::string::npos);
 }
 
+// The adapter's default header on the older buses (ELM327 datasheet): the
+// functional request of SAE J1979 (61 6A F1 on J1850 PWM, 68 6A F1 on VPW
+// and ISO 9141-2, C1 33 F1 on ISO 14230-4, whose length the adapter fills
+// in).
+std::string DefaultLegacyHeader(const ProtocolInfo& info) {
+    const unsigned format = info.requestPriority == 0xC0 ? 0xC1 : info.requestPriority;
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X%02X%02X", format,
+                  static_cast<unsigned>(info.functionalTarget),
+                  static_cast<unsigned>(kTesterAddress));
+    return text;
+}
+
 // ATST counts in steps of 4 ms (ELM327 datasheet), from 1 to FF.
 std::string AdapterTimeoutCommand(std::int32_t milliseconds) {
     constexpr std::int32_t kStep = 4;
@@ -69,6 +82,16 @@ std::string AdapterTimeoutCommand(std::int32_t milliseconds) {
     char text[8];
     std::snprintf(text, sizeof text, "ATST%02X", static_cast<unsigned>(steps));
     return text;
+}
+
+// A header the application gives: an 11-bit CAN identifier (3 hex
+// digits), a 29-bit one (8) or the three header bytes of the older buses
+// (6).
+bool IsHeader(const std::string& text) {
+    return (text.size() == 3 || text.size() == 6 || text.size() == 8) &&
+           text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos &&
+           (text.size() != 3 || std::stoul(text, nullptr, 16) <= 0x7FF) &&
+           (text.size() != 8 || std::stoul(text, nullptr, 16) <= 0x1FFFFFFF);
 }
 
 bool IsExtended(DataLinkProtocol protocol) {
@@ -249,6 +272,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     }
     connection_ = std::move(connection);
     header_.reset();
+    ownHeader_ = false;
     protocol_ = DataLinkProtocol::Automatic;
     if (!connection_) {
         setError("no data connection to the adapter");
@@ -428,7 +452,15 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
         std::snprintf(text, sizeof text, "%03X",
                       static_cast<unsigned>(ecu - bus::kResponseToRequestOffset) & 0x7FF);
     }
-    const std::string select = std::string("ATSH") + text;
+    if (!sendHeader(text, refusal)) {
+        return false;
+    }
+    header_ = ecu;
+    return true;
+}
+
+bool AdapterChannel::sendHeader(const std::string& text, std::string& refusal) {
+    const std::string select = "ATSH" + text;
     const auto answer = query(select, timeout());
     if (!answer) {
         return false;
@@ -437,7 +469,6 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
         refusal = "the adapter refused " + select + ": " + *answer;
         return false;
     }
-    header_ = ecu;
     return true;
 }
 
@@ -446,16 +477,32 @@ std::int32_t AdapterChannel::timeout() const {
     return timeout_;
 }
 
+bool AdapterChannel::usable() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !dropped_ && connection_ != nullptr;
+}
+
+bool AdapterChannel::restoreHeader() {
+    if (!ownHeader_) {
+        return true;
+    }
+    header_.reset();
+    const ProtocolInfo* info = FindProtocol(protocol_);
+    if (info && IsLegacy(protocol_)) {
+        // The older buses are asked with the adapter's default header.
+        std::string refusal;
+        if (!sendHeader(DefaultLegacyHeader(*info), refusal)) {
+            return false;
+        }
+    }
+    ownHeader_ = false;
+    return true;
+}
+
 std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& request,
                                                           std::uint32_t ecu) {
     std::lock_guard<std::mutex> exchange(exchangeMutex_);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (dropped_) {
-            return {};
-        }
-    }
-    if (!connection_ || request.empty() || request.size() > 7) {
+    if (!usable() || request.empty() || request.size() > 7) {
         return {};
     }
     // The older buses are always asked functionally (their physical
@@ -463,7 +510,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
     // picked out below.
     const bool legacy = IsLegacy(protocol_);
     std::string refusal;
-    if (!legacy && !selectHeader(ecu, refusal)) {
+    if (!restoreHeader() || (!legacy && !selectHeader(ecu, refusal))) {
         // An adapter that answers, even with "?", is still there: only
         // this request fails.
         if (refusal.empty()) {
@@ -479,13 +526,64 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         // more once it has come.
         text += '1';
     }
+    auto parsed = exchangeRequest(request, text);
+    if (!parsed) {
+        return {};
+    }
+    if (legacy && ecu != detail::kAllEcus) {
+        parsed->responses.erase(std::remove_if(parsed->responses.begin(), parsed->responses.end(),
+                                               [ecu](const detail::EcuResponse& response) {
+                                                   return response.ecu != ecu;
+                                               }),
+                                parsed->responses.end());
+    }
+    return std::move(parsed->responses);
+}
+
+std::optional<std::vector<detail::EcuResponse>> AdapterChannel::transactWithHeader(
+    const detail::Bytes& request, const std::string& header) {
+    std::lock_guard<std::mutex> exchange(exchangeMutex_);
+    if (!usable()) {
+        setError("the connection to the adapter is not open");
+        return std::nullopt;
+    }
+    if (request.empty() || request.size() > 7) {
+        setError("a request has 1 to 7 bytes, not " + std::to_string(request.size()));
+        return std::nullopt;
+    }
+    if (!IsHeader(header)) {
+        setError("invalid header '" + header +
+                 "': give 3 hex digits (11-bit CAN), 8 (29-bit CAN) or 6 (3 header bytes)");
+        return std::nullopt;
+    }
+    // From here on the adapter's header is not the services' any more.
+    ownHeader_ = true;
+    header_.reset();
+    std::string refusal;
+    if (!sendHeader(header, refusal)) {
+        if (refusal.empty()) {
+            drop("the adapter stopped answering");
+        } else {
+            setError(refusal);
+        }
+        return std::nullopt;
+    }
+    auto parsed = exchangeRequest(request, RequestText(request));
+    if (!parsed) {
+        return std::nullopt;
+    }
+    return std::move(parsed->responses);
+}
+
+std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes& request,
+                                                            const std::string& text) {
     applyAdapterTimeout();
     const auto answer = command(text, timeout());
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
                                           std::to_string(timeout()) + " ms)"
                                     : "the connection to the adapter was lost");
-        return {};
+        return std::nullopt;
     }
     ParsedAnswer parsed = ParseAnswer(*answer, text, format());
     if (!Belongs(*answer, parsed, request, text)) {
@@ -495,31 +593,21 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         parsed = next ? ParseAnswer(*next, text, format()) : ParsedAnswer{};
         if (!next || !Belongs(*next, parsed, request, text)) {
             setError("the adapter's answer does not belong to request " + text);
-            return {};
+            return std::nullopt;
         }
     }
     if (parsed.status == AnswerStatus::Error) {
         setError(parsed.message);
-        return {};
+        return std::nullopt;
     }
     setError({});
-    if (legacy && ecu != detail::kAllEcus) {
-        parsed.responses.erase(std::remove_if(parsed.responses.begin(), parsed.responses.end(),
-                                              [ecu](const detail::EcuResponse& response) {
-                                                  return response.ecu != ecu;
-                                              }),
-                               parsed.responses.end());
-    }
-    return std::move(parsed.responses);
+    return parsed;
 }
 
 std::optional<double> AdapterChannel::readBatteryVoltage() {
     std::lock_guard<std::mutex> exchange(exchangeMutex_);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (dropped_) {
-            return std::nullopt;
-        }
+    if (!usable()) {
+        return std::nullopt;
     }
     const auto answer = query("ATRV", timeout());
     if (!answer) {

@@ -72,6 +72,13 @@ public:
     // (UNABLE TO CONNECT); ISO 9141-2 answered when tried", or that none
     // did. Empty otherwise; cleared by the next start.
     std::string fallbackReport() const;
+    // Sends `request` with the adapter's header set to `header` (hex: 3
+    // digits for an 11-bit CAN identifier, 8 for a 29-bit one, 6 for the
+    // three header bytes of the older buses); every answer that came. The
+    // services' own headers are restored before their next request.
+    // Nothing, with error() telling why, when the request failed.
+    std::optional<std::vector<detail::EcuResponse>> transactWithHeader(const detail::Bytes& request,
+                                                                       const std::string& header);
     void setDropHandler(DropHandler handler);
     // Why the last start or request failed; empty when it did not.
     std::string error() const;
@@ -103,6 +110,8 @@ private:
     // False when the header could not be set: `refusal` is then what the
     // adapter answered, empty when it did not answer at all.
     bool selectHeader(std::uint32_t ecu, std::string& refusal);  // REQUIRES: exchangeMutex_ held
+    // Sets the header with ATSH`text`; as selectHeader. REQUIRES: exchangeMutex_ held.
+    bool sendHeader(const std::string& text, std::string& refusal);
     // Sends ATST when the adapter's timeout differs from the one wanted.
     // REQUIRES: exchangeMutex_ held.
     void applyAdapterTimeout();
@@ -110,6 +119,17 @@ private:
     // nothing (`first` and `searched`: what it answered); the one that
     // answered, or Automatic with `why`. REQUIRES: exchangeMutex_ held.
     DataLinkProtocol fallBack(AnswerStatus first, const std::string& searched, std::string& why);
+    // Whether a request may go out: the channel started and not dropped.
+    // REQUIRES: exchangeMutex_ held.
+    bool usable() const;
+    // Sends `text` as a request and reads its answer; fails the request, or
+    // drops the channel, as transact() does. REQUIRES: exchangeMutex_ held.
+    std::optional<ParsedAnswer> exchangeRequest(const detail::Bytes& request,
+                                                const std::string& text);
+    // Brings the header back to what the services expect after one of the
+    // application's. False when the adapter did not take it.
+    // REQUIRES: exchangeMutex_ held.
+    bool restoreHeader();
     void drop(const std::string& reason);
     void setError(std::string error);
     std::int32_t timeout() const;
@@ -122,6 +142,9 @@ private:
     // The protocol the adapter found or was told; guarded by exchangeMutex_.
     DataLinkProtocol protocol_ = DataLinkProtocol::Automatic;
     std::optional<std::uint32_t> header_;  // guarded by exchangeMutex_
+    // A header of the application's is set (on the older buses the
+    // services rely on the adapter's default); guarded by exchangeMutex_.
+    bool ownHeader_ = false;
     // The wait the adapter was given with ATST, 0: its own; guarded by
     // exchangeMutex_.
     std::int32_t adapterTimeoutSent_ = 0;

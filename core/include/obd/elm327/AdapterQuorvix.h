@@ -95,12 +95,39 @@ public:
     // seconds. Takes effect at the next request.
     void setTimeout(std::chrono::milliseconds timeout);
 
+    // An answer to a request of the application's own.
+    struct RawAnswer {
+        std::uint32_t ecu = 0;            // who answered, as getEcuAddresses() names ECUs
+        std::vector<std::uint8_t> bytes;  // the service byte first, e.g. 62 F1 90 ...
+    };
+    // Sends `request` (a service byte and its data, 1 to 7 bytes, e.g.
+    // 22 F1 90 for a manufacturer's data identifier) to the ECU `ecu` (an
+    // address from getEcuAddresses()), or to every ECU with 0, on whatever
+    // protocol is in use. Every answer that came: none when no ECU answered
+    // ("NO DATA"). Nothing when the request failed; lastAdapterError() then
+    // says why.
+    std::optional<std::vector<RawAnswer>> sendRawRequest(const std::vector<std::uint8_t>& request,
+                                                         std::uint32_t ecu = 0);
+    // The same with a header of the application's own (ATSH), for an ECU
+    // or addressing the services do not know: "7E0" (an 11-bit CAN
+    // identifier: 3 hex digits), "18DA10F1" (29-bit: 8 digits) or "6810F1"
+    // (the three header bytes of SAE J1850, ISO 9141-2 and ISO 14230-4:
+    // priority or format, target, source: 6 digits). The services' headers
+    // come back by themselves at their next request.
+    std::optional<std::vector<RawAnswer>> sendRawRequestWithHeader(
+        const std::vector<std::uint8_t>& request, const std::string& header);
+
     // Reading what a user typed, for the operations above. Each gives
     // nothing for a text that is not of its form.
     // "auto" (any case) or the adapter's protocol number "1" to "9" (1 SAE
     // J1850 PWM, 2 VPW, 3 ISO 9141-2, 4 ISO 14230-4 5-baud, 5 fast, 6 to 9
     // ISO 15765-4 CAN 11/500, 29/500, 11/250, 29/250).
     static std::optional<DataLinkProtocol> parseProtocol(const std::string& text);
+    // Hex bytes, spaces between them allowed: "22F190", "22 F1 90"; 1 to 7
+    // bytes.
+    static std::optional<std::vector<std::uint8_t>> parseRequest(const std::string& text);
+    // An ECU address in hex, with or without 0x: "7E8", "0x18DAF110", "10".
+    static std::optional<std::uint32_t> parseEcu(const std::string& text);
     // True from the moment the adapter stopped answering or its data
     // connection went (the connection then closes on the event thread) until
     // the connection is opened again.
