@@ -47,6 +47,7 @@ Address ParseSerial(const std::string& text, const std::string& rest) {
     address.kind = Address::Kind::Serial;
     address.device = rest;
     address.baudRate = kDefaultBaudRate;
+    address.detectBaudRate = true;
     const auto colon = rest.rfind(':');
     if (colon != std::string::npos) {
         address.device = rest.substr(0, colon);
@@ -62,6 +63,7 @@ Address ParseSerial(const std::string& text, const std::string& rest) {
                                "': give one of " + list);
         }
         address.baudRate = static_cast<int>(number);
+        address.detectBaudRate = false;
     }
     if (address.device.empty()) {
         throw AddressError("invalid adapter address '" + text + "': give serial:DEVICE[:BAUD]");

@@ -8,7 +8,15 @@ std::unique_ptr<ITransport> OpenTransport(const Address& address, const Transpor
     if (address.kind == Address::Kind::Tcp) {
         return OpenTcpTransport(address.host, address.port, options.connectTimeout);
     }
-    return OpenSerialTransport(address.device, address.baudRate);
+    if (!address.detectBaudRate) {
+        return OpenSerialTransport(address.device, address.baudRate);
+    }
+    int found = 0;
+    auto transport = OpenSerialTransportFindingRate(address.device, options.probeTimeout, found);
+    if (options.baudRateFound) {
+        options.baudRateFound(found);
+    }
+    return transport;
 }
 
 std::unique_ptr<ITransport> OpenTransport(const std::string& address,

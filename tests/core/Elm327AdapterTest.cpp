@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -16,6 +17,7 @@
 #include "obd/IConnectionService.h"
 #include "obd/IEcuService.h"
 #include "obd/ISensorService.h"
+#include "obd/ITroubleCodeService.h"
 #include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "sim/SimulatedBus.h"
@@ -55,6 +57,8 @@ public:
     obd::elm327::Emulator& emulator() { return emulator_; }
     // The adapter reads but never answers again.
     void mute() { muted_ = true; }
+    // A prompt that belongs to no command comes just before the next answer.
+    void strayPrompt() { stray_ = true; }
     // Every command the adapter received so far, without its line end.
     std::vector<std::string> commands() {
         std::lock_guard<std::mutex> lock(commandsMutex_);
@@ -74,7 +78,14 @@ private:
                 std::lock_guard<std::mutex> lock(commandsMutex_);
                 commands_.push_back(text.substr(0, text.find_first_of("\r\n")));
             }
-            const std::string answer = emulator_.receive(text);
+            std::string answer = emulator_.receive(text);
+            if (emulator_.hungUp()) {
+                bridge_->invalidate();
+                return;
+            }
+            if (!answer.empty() && stray_.exchange(false)) {
+                answer.insert(0, ">");
+            }
             if (!muted_) {
                 bridge_->set(obd::Bytes(answer.begin(), answer.end()));
             }
@@ -86,6 +97,7 @@ private:
     std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
     std::atomic<bool> stop_{false};
     std::atomic<bool> muted_{false};
+    std::atomic<bool> stray_{false};
     std::mutex commandsMutex_;
     std::vector<std::string> commands_;
     std::thread pump_;
@@ -176,6 +188,148 @@ TEST(Elm327AdapterTest, BatchedScanReadsTheSameParametersAsOnePidPerRequest) {
     EXPECT_EQ(single.size(), 37u);
     EXPECT_EQ(batched, single);
     root->getConnectionManager()->closeConnection();
+}
+
+// What a scan reads, per ECU, without the ECU's address (which differs
+// between the buses) and without live values that move with the time.
+template <typename Root>
+std::vector<std::string> Records(Root& root) {
+    auto connection = root.createConnectionService();
+    auto ecu = root.createEcuService(connection);
+    auto codes = root.createTroubleCodeService(connection);
+    std::vector<std::string> lines;
+    auto codeList = [](const std::vector<std::shared_ptr<obd::DtcDataModel>>& list) {
+        std::string text;
+        for (const auto& code : list) {
+            text += code->code + " ";
+        }
+        return text;
+    };
+    for (std::uint32_t address : root.getEcuAddresses()) {
+        EXPECT_TRUE(root.selectEcu(address));
+        lines.push_back("ECU " + ecu->readEcuName());
+        lines.push_back("VIN " + ecu->readVin());
+        for (const auto& calid : ecu->readCalids()) {
+            lines.push_back("CALID " + calid);
+        }
+        for (const auto& cvn : ecu->readCvns()) {
+            lines.push_back("CVN " + cvn);
+        }
+        for (const auto& parameter : ecu->readParameters()) {
+            std::string line = "PID " + std::to_string(static_cast<int>(parameter->pid));
+            for (const auto& sensor : parameter->sensors) {
+                line += ";" + sensor->name + (sensor->limits ? "" : "=" + sensor->value->value);
+            }
+            lines.push_back(line);
+        }
+        lines.push_back("confirmed " + codeList(codes->readConfirmedCodes()));
+        lines.push_back("pending " + codeList(codes->readPendingCodes()));
+        lines.push_back("permanent " + codeList(codes->readPermanentCodes()));
+        const auto mil = codes->readMilIndicator();
+        lines.push_back("MIL " + (mil ? std::to_string(*mil) : std::string("unknown")));
+        const std::uint8_t frames = codes->readFreezeFrameCount();
+        lines.push_back("freeze frames " + std::to_string(frames));
+        for (std::uint8_t frame = 0; frame < frames; ++frame) {
+            const auto code = codes->readFreezeFrameTroubleCode(frame);
+            lines.push_back("freeze frame code " + (code ? code->code : std::string("none")));
+        }
+    }
+    return lines;
+}
+
+// The default scenario through the adapter on each bus, the protocol chosen
+// (older buses show their initialisation), gives what it gives over CAN.
+class Elm327ProtocolTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(Elm327ProtocolTest, ScanGivesTheSameRecordsAsOverCan) {
+    static const std::vector<std::string> overCan = [] {
+        EmulatedAdapter adapter;
+        auto root = AdapterQuorvix::create();
+        EXPECT_TRUE(root->getConnectionManager()->openConnection(
+            adapter.bridge(), DataLinkProtocol::Iso15765Can11Bit500k, false));
+        return Records(*root);
+    }();
+    const auto protocol = static_cast<DataLinkProtocol>(GetParam());
+    auto options = EmulatedAdapter::Options();
+    options.vehicleProtocol = protocol;
+    EmulatedAdapter adapter(options);
+    auto root = AdapterQuorvix::create();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(), protocol, false))
+        << root->lastAdapterError();
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), protocol);
+    std::vector<std::string> expected = overCan;
+    if (GetParam() <= 5) {
+        // PID 7F (engine run times) has 13 data bytes: more than a message of
+        // the older buses carries (seven, J1979).
+        expected.erase(
+            std::remove_if(expected.begin(), expected.end(),
+                           [](const std::string& line) { return line.rfind("PID 127;", 0) == 0; }),
+            expected.end());
+    }
+    EXPECT_THAT(Records(*root), ::testing::ContainerEq(expected));
+    EXPECT_EQ(root->lastAdapterError(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryBus, Elm327ProtocolTest, ::testing::Range(1, 10),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Protocol" + std::to_string(info.param);
+                         });
+
+// On an older bus the ECUs answer with their one-byte addresses (J1979:
+// 10 is the engine).
+TEST(Elm327AdapterTest, OlderBusNamesEcusByTheirHeaderSourceByte) {
+    auto options = EmulatedAdapter::Options();
+    options.vehicleProtocol = DataLinkProtocol::Iso14230FastInit;
+    EmulatedAdapter adapter(options);
+    auto root = AdapterQuorvix::create();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), DataLinkProtocol::Iso14230FastInit);
+    ASSERT_FALSE(root->getEcuAddresses().empty());
+    EXPECT_EQ(root->getEcuAddresses().front(), 0x10u);
+}
+
+// Each make of adapter gives a full scan: refused conveniences, lower case,
+// blank lines, a slow first prompt and a link that ATZ would drop.
+class Elm327CloneScanTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Elm327CloneScanTest, ScanSucceeds) {
+    auto options = EmulatedAdapter::Options();
+    ASSERT_TRUE(obd::elm327::ApplyCloneProfile(GetParam(), options));
+    EmulatedAdapter adapter(options);
+    auto root = AdapterQuorvix::create();
+    auto local = SimulatedQuorvix::create();
+    ASSERT_TRUE(local->openConnection());
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true))
+        << root->lastAdapterError();
+    EXPECT_EQ(Records(*root), Records(*local));
+    EXPECT_FALSE(root->isAdapterLost());
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, Elm327CloneScanTest,
+                         ::testing::ValuesIn(obd::elm327::kCloneProfiles),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
+
+// One prompt too many must not shift every later answer onto the wrong
+// request ("Confirmed: none", "MIL: unknown").
+TEST(Elm327AdapterTest, StrayPromptDoesNotShiftTheDialogue) {
+    EmulatedAdapter adapter;
+    auto root = AdapterQuorvix::create();
+    auto local = SimulatedQuorvix::create();
+    ASSERT_TRUE(local->openConnection());
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    auto codes = root->createTroubleCodeService(root->createConnectionService());
+    auto localCodes = local->createTroubleCodeService(local->createConnectionService());
+    adapter.strayPrompt();
+    ASSERT_NE(codes->readMilIndicator(), nullptr);
+    EXPECT_EQ(*codes->readMilIndicator(), *localCodes->readMilIndicator());
+    EXPECT_EQ(codes->readConfirmedCodes().size(), localCodes->readConfirmedCodes().size());
+    adapter.strayPrompt();
+    EXPECT_EQ(Records(*root), Records(*local));
 }
 
 TEST(Elm327AdapterTest, RequestedProtocolTheVehicleLacksFailsUnlessSearching) {
@@ -329,4 +483,121 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
         }
     }
     EXPECT_THAT(requests, ::testing::ElementsAre("010C1", "010C0D1", "010C0D05", "0902"));
+}
+
+// When the adapter's own search gives up, the protocols are tried one by one
+// and the one that answered is in use and reported; when none answers the
+// opening fails and says what was tried.
+TEST(Elm327AdapterTest, ProtocolsAreTriedOneByOneWhenTheSearchFindsNothing) {
+    auto options = EmulatedAdapter::Options();
+    options.vehicleProtocol = DataLinkProtocol::Iso9141;
+    options.quirks.searchFindsNothing = true;
+    EmulatedAdapter adapter(options);
+    auto root = AdapterQuorvix::create();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true))
+        << root->lastAdapterError();
+    EXPECT_EQ(root->getConnectionManager()->getProtocol(), DataLinkProtocol::Iso9141);
+    EXPECT_THAT(root->protocolFallback(), ::testing::HasSubstr("UNABLE TO CONNECT"));
+    EXPECT_THAT(root->protocolFallback(), ::testing::HasSubstr("ISO 9141-2 answered"));
+    EXPECT_THAT(adapter.commands(), ::testing::Contains("ATSP3"));
+    EXPECT_EQ(root->createEcuService(root->createConnectionService())->readVin(),
+              "WBA3B5C51FK123456");
+
+    auto silent = EmulatedAdapter::Options();
+    silent.errorFrom = 1;
+    silent.errorText = "UNABLE TO CONNECT";
+    EmulatedAdapter nothing(silent);
+    auto failed = AdapterQuorvix::create();
+    EXPECT_FALSE(failed->getConnectionManager()->openConnection(nothing.bridge(),
+                                                                DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(failed->lastAdapterError(), "UNABLE TO CONNECT");
+    EXPECT_THAT(failed->protocolFallback(),
+                ::testing::HasSubstr("nor did protocols 6, 8, 7, 9, 3, 5, 4, 2, 1"));
+}
+
+// The adapter's own wait is half the request timeout, in its steps of 4 ms
+// (ELM327 datasheet: AT ST hh); 400 ms gives 200 ms, ATST32.
+TEST(Elm327AdapterTest, TimeoutSetsTheAdaptersWaitForTheVehicle) {
+    EmulatedAdapter adapter;
+    auto root = AdapterQuorvix::create();
+    root->setTimeout(std::chrono::milliseconds(400));
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_EQ(root->getConnectionManager()->getTimeout(), 400);
+    EXPECT_THAT(adapter.commands(), ::testing::Contains("ATST32"));
+}
+
+// A request of the application's own with its own header, on each kind of
+// bus, reaches the engine ECU and gives its answer as it came: service 09
+// PID 02, the VIN in ASCII after the message count (J1979). The services'
+// header is back for their next request.
+TEST(Elm327AdapterTest, RawRequestWithOwnHeaderReachesTheChosenEcu) {
+    const std::vector<std::uint8_t> vin = {
+        0x49, 0x02, 0x01, 0x57, 0x42, 0x41, 0x33, 0x42, 0x35, 0x43,
+        0x35, 0x31, 0x46, 0x4B, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36};  // "WBA3B5C51FK123456"
+    const struct {
+        DataLinkProtocol protocol;
+        const char* header;
+        std::uint32_t engine;
+    } table[] = {
+        {DataLinkProtocol::Iso15765Can11Bit500k, "7E0", 0x7E8},
+        {DataLinkProtocol::Iso15765Can29Bit500k, "18DA10F1", 0x18DAF110},
+        {DataLinkProtocol::Iso9141, "6810F1", 0x10},
+        {DataLinkProtocol::Iso14230FastInit, "8110F1", 0x10},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.header);
+        auto options = EmulatedAdapter::Options();
+        options.vehicleProtocol = row.protocol;
+        EmulatedAdapter adapter(options);
+        auto root = AdapterQuorvix::create();
+        ASSERT_TRUE(
+            root->getConnectionManager()->openConnection(adapter.bridge(), row.protocol, false));
+        const auto answers = root->sendRawRequestWithHeader({0x09, 0x02}, row.header);
+        ASSERT_TRUE(answers) << root->lastAdapterError();
+        ASSERT_EQ(answers->size(), 1u);
+        EXPECT_EQ(answers->front().ecu, row.engine);
+        EXPECT_EQ(answers->front().bytes, vin);
+
+        const auto byAddress = root->sendRawRequest({0x09, 0x02}, row.engine);
+        ASSERT_TRUE(byAddress) << root->lastAdapterError();
+        ASSERT_EQ(byAddress->size(), 1u);
+        EXPECT_EQ(byAddress->front().bytes, vin);
+
+        EXPECT_TRUE(root->sendRawRequestWithHeader({0x01, 0x00}, "7E5").has_value());
+        EXPECT_EQ(root->createEcuService(root->createConnectionService())->readVin(),
+                  "WBA3B5C51FK123456");
+    }
+    EmulatedAdapter adapter;
+    auto root = AdapterQuorvix::create();
+    ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(),
+                                                             DataLinkProtocol::Automatic, true));
+    EXPECT_FALSE(root->sendRawRequestWithHeader({0x09, 0x02}, "7E0X"));
+    EXPECT_THAT(root->lastAdapterError(), ::testing::HasSubstr("invalid header '7E0X'"));
+}
+
+// What a user types for the protocol (the adapter's numbers, ELM327
+// datasheet), a request and an ECU; anything else is refused, not guessed.
+TEST(Elm327AdapterTest, ParsesProtocolRequestAndEcuAsTyped) {
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("auto"), DataLinkProtocol::Automatic);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("AUTO"), DataLinkProtocol::Automatic);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("1"), DataLinkProtocol::SaeJ1850Pwm);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("3"), DataLinkProtocol::Iso9141);
+    EXPECT_EQ(AdapterQuorvix::parseProtocol("9"), DataLinkProtocol::Iso15765Can29Bit250k);
+    for (const char* bad : {"", "0", "10", "A", "3 ", "automatic"}) {
+        EXPECT_FALSE(AdapterQuorvix::parseProtocol(bad)) << bad;
+    }
+    using Bytes = std::vector<std::uint8_t>;
+    EXPECT_EQ(AdapterQuorvix::parseRequest("22F190"), (Bytes{0x22, 0xF1, 0x90}));
+    EXPECT_EQ(AdapterQuorvix::parseRequest("22 f1 90"), (Bytes{0x22, 0xF1, 0x90}));
+    for (const char* bad : {"", "2", "22F1G0", "0102030405060708", "0x22"}) {
+        EXPECT_FALSE(AdapterQuorvix::parseRequest(bad)) << bad;
+    }
+    EXPECT_EQ(AdapterQuorvix::parseEcu("7E8"), 0x7E8u);
+    EXPECT_EQ(AdapterQuorvix::parseEcu("0x18DAF110"), 0x18DAF110u);
+    EXPECT_EQ(AdapterQuorvix::parseEcu("10"), 0x10u);
+    for (const char* bad : {"", "0x", "7G8", "118DAF110", "-1"}) {
+        EXPECT_FALSE(AdapterQuorvix::parseEcu(bad)) << bad;
+    }
 }

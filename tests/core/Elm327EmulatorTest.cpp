@@ -141,6 +141,88 @@ TEST_F(Elm327EmulatorTest, InjectedErrorAnswersTheNextRequestOnly) {
     EXPECT_EQ(say("010D"), "41 0D 20\r\r>");
 }
 
+// What an ELM327 prints on the older buses (its datasheet; header bytes
+// and check byte from J1979 and ISO 9141-2 / ISO 14230-4).
+TEST_F(Elm327EmulatorTest, OlderBusesPrintHeaderDataAndCheckByte) {
+    vehicle.answers = {{0x7E8, Hex("41 0C 1A F8")}};
+    EmulatorOptions options;
+    const struct {
+        obd::DataLinkProtocol protocol;
+        std::vector<std::string> setup;
+        const char* expected;
+    } cases[] = {
+        // Chosen, not searched: the adapter shows the bus initialisation,
+        // with dots only for the slow one.
+        {obd::DataLinkProtocol::Iso9141,
+         {"ATE0", "ATH1", "ATSP3"},
+         "BUS INIT: ...OK\r48 6B 10 41 0C 1A F8 22\r\r>"},
+        {obd::DataLinkProtocol::Iso14230SlowInit,
+         {"ATE0", "ATH1", "ATSP4"},
+         "BUS INIT: ...OK\r84 F1 10 41 0C 1A F8 E4\r\r>"},
+        {obd::DataLinkProtocol::Iso14230FastInit,
+         {"ATE0", "ATH1", "ATS0", "ATSP5"},
+         "BUS INIT: OK\r84F110410C1AF8E4\r\r>"},
+        // Searched: no initialisation shown.
+        {obd::DataLinkProtocol::Iso9141, {"ATE0"}, "SEARCHING...\r41 0C 1A F8\r\r>"},
+    };
+    for (const auto& c : cases) {
+        options.vehicleProtocol = c.protocol;
+        Emulator adapter(vehicle, options);
+        for (const std::string& command : c.setup) {
+            adapter.receive(command + "\r");
+        }
+        EXPECT_EQ(adapter.receive("010C\r"), c.expected);
+        EXPECT_EQ(adapter.receive("010C\r").rfind("BUS INIT", 0), std::string::npos)
+            << "the bus is initialised once";
+    }
+}
+
+TEST_F(Elm327EmulatorTest, OlderBusesSplitLongAnswersIntoMessages) {
+    EmulatorOptions options;
+    options.vehicleProtocol = obd::DataLinkProtocol::SaeJ1850Vpw;
+    Emulator adapter(vehicle, options);
+    adapter.receive("ATE0\r");
+    vehicle.answers = {{0x7E8, Vin()}};
+    EXPECT_EQ(adapter.receive("0902\r"),
+              "SEARCHING...\r49 02 01 00 00 00 31\r49 02 02 44 34 47 50\r49 02 03 30 30 52 35\r"
+              "49 02 04 35 42 31 32\r49 02 05 33 34 35 36\r\r>");
+    vehicle.answers = {{0x7E8, Hex("43 04 01 33 01 34 01 35 01 36")}};
+    EXPECT_EQ(adapter.receive("03\r"), "43 01 33 01 34 01 35\r43 01 36 00 00 00 00\r\r>");
+    EXPECT_EQ(adapter.receive("ATDP\r"), "AUTO, SAE J1850 VPW\r\r>");
+    EXPECT_EQ(adapter.receive("ATDPN\r"), "A2\r\r>");
+}
+
+TEST_F(Elm327EmulatorTest, CommandWithoutEndStaysBounded) {
+    say("ATE0");
+    const std::string flood(100000, 'A');
+    EXPECT_EQ(emulator.receive(flood), "");
+    EXPECT_EQ(emulator.receive("\r"), "?\r\r>");
+    EXPECT_EQ(say("ATI"), "ELM327 v1.5\r\r>") << "the next command is read afresh";
+}
+
+TEST(Elm327CloneTest, ProfilesBehaveAsTheirMakes) {
+    FixedVehicle vehicle;
+    vehicle.answers = {{0x7E8, Hex("41 0C 1A F8")}};
+    EmulatorOptions options;
+    ASSERT_TRUE(obd::elm327::ApplyCloneProfile("cheap", options));
+    options.quirks.firstPromptDelay = std::chrono::milliseconds(0);
+    Emulator cheap(vehicle, options);
+    EXPECT_EQ(cheap.receive("ATE0\r"), "ATE0\rOK\r\r\r>");
+    for (const char* newer : {"ATS0", "ATAT1", "ATST19", "ATWS"}) {
+        EXPECT_EQ(cheap.receive(std::string(newer) + "\r"), "?\r\r\r>") << newer;
+    }
+    EXPECT_EQ(cheap.receive("ATSP6\r"), "OK\r\r\r>");
+    EXPECT_EQ(cheap.receive("010C\r"), "41 0c 1a f8\r\r\r>");
+
+    ASSERT_TRUE(obd::elm327::ApplyCloneProfile("bluetooth", options));
+    Emulator bluetooth(vehicle, options);
+    EXPECT_EQ(bluetooth.receive("ATWS\r"), "ATWS\r\rELM327 v1.5\r\r>");
+    EXPECT_FALSE(bluetooth.hungUp());
+    bluetooth.receive("ATZ\r");
+    EXPECT_TRUE(bluetooth.hungUp());
+    EXPECT_FALSE(obd::elm327::ApplyCloneProfile("nonesuch", options));
+}
+
 TEST_F(Elm327EmulatorTest, EmptyLineRepeatsTheLastRequest) {
     vehicle.answers = {{0x7E8, {0x41, 0x0D, 0x20}}};
     say("ATE0");
@@ -172,7 +254,9 @@ TEST_P(Elm327RoundTripTest, ParserReadsBackEveryEcuAnswer) {
         {{0x7E8, Vin()}},
         {{0x7E8, {0x41, 0x00, 0xBE, 0x3F, 0xA8, 0x13}},
          {0x7E9, {0x41, 0x00, 0x98, 0x18, 0x80, 0x01}}},
-        {{0x7E8, Vin()}, {0x7E9, {0x49, 0x02, 0x01, 0x31, 0x31, 0x31, 0x31, 0x31}}},
+        {{0x7E8, Vin()},
+         {0x7E9, Hex("49 02 01 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31")}},
+        {{0x7E8, Hex("43 04 01 33 01 34 01 35 01 36")}, {0x7E9, Hex("43 00")}},
     };
     for (const auto& answers : cases) {
         if (!GetParam().headers && answers.size() > 1) {
@@ -180,7 +264,9 @@ TEST_P(Elm327RoundTripTest, ParserReadsBackEveryEcuAnswer) {
         }
         vehicle.answers = answers;
         const std::string text = emulator.receive("0902\r");
-        const auto parsed = ParseAnswer(text, "0902", AnswerFormat{GetParam().headers});
+        AnswerFormat format{GetParam().headers};
+        format.protocol = GetParam().vehicle;
+        const auto parsed = ParseAnswer(text, "0902", format);
         ASSERT_EQ(parsed.status, AnswerStatus::Answered) << text << parsed.message;
         ASSERT_EQ(parsed.responses.size(), answers.size()) << text;
         for (std::size_t i = 0; i < answers.size(); ++i) {
@@ -191,18 +277,24 @@ TEST_P(Elm327RoundTripTest, ParserReadsBackEveryEcuAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Switches, Elm327RoundTripTest,
-    ::testing::Values(Format{"Defaults", {}, false},
-                      Format{"Headers11Bit", {"ATE0", "ATH1", "ATSP6"}, true},
-                      Format{"Headers11BitNoSpaces", {"ATH1", "ATS0", "ATL1"}, true},
-                      Format{"Headers29Bit",
-                             {"ATE0", "ATH1", "ATSP7"},
-                             true,
-                             obd::DataLinkProtocol::Iso15765Can29Bit500k},
-                      Format{"Headers29BitNoSpaces",
-                             {"ATH1", "ATS0"},
-                             true,
-                             obd::DataLinkProtocol::Iso15765Can29Bit250k},
-                      Format{"NoSpacesNoHeaders", {"ATS0", "ATL1"}, false}),
+    ::testing::Values(
+        Format{"Defaults", {}, false}, Format{"Headers11Bit", {"ATE0", "ATH1", "ATSP6"}, true},
+        Format{"Headers11BitNoSpaces", {"ATH1", "ATS0", "ATL1"}, true},
+        Format{"Headers29Bit",
+               {"ATE0", "ATH1", "ATSP7"},
+               true,
+               obd::DataLinkProtocol::Iso15765Can29Bit500k},
+        Format{"Headers29BitNoSpaces",
+               {"ATH1", "ATS0"},
+               true,
+               obd::DataLinkProtocol::Iso15765Can29Bit250k},
+        Format{"NoSpacesNoHeaders", {"ATS0", "ATL1"}, false},
+        Format{"J1850PwmHeaders", {"ATH1"}, true, obd::DataLinkProtocol::SaeJ1850Pwm},
+        Format{
+            "J1850VpwHeadersNoSpaces", {"ATH1", "ATS0"}, true, obd::DataLinkProtocol::SaeJ1850Vpw},
+        Format{"Iso9141Chosen", {"ATE0", "ATH1", "ATSP3"}, true, obd::DataLinkProtocol::Iso9141},
+        Format{"KwpSlowHeaders", {"ATH1", "ATSP4"}, true, obd::DataLinkProtocol::Iso14230SlowInit},
+        Format{"KwpFastNoHeaders", {"ATSP5"}, false, obd::DataLinkProtocol::Iso14230FastInit}),
     [](const ::testing::TestParamInfo<Format>& info) { return info.param.name; });
 
 }  // namespace

@@ -184,7 +184,7 @@ TEST(ZeltScanAdapterTest, TraceShowsTheRawDialogue) {
     const Outcome run =
         Execute(std::string(ZELT_SCAN_PATH) + " --trace --adapter " + server.address());
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_THAT(run.err, HasSubstr(">> ATZ\\r"));
+    EXPECT_THAT(run.err, HasSubstr(">> ATWS\\r"));
     EXPECT_THAT(run.err, HasSubstr("<< "));
     EXPECT_THAT(run.out, HasSubstr("Vehicle Identification Number"));
 }

@@ -41,6 +41,8 @@ struct Options {
     bool pty = false;
     std::string errorText;
     int errorFrom = 1;
+    int protocol = 0;  // 0: the scenario's
+    std::string clone = "genuine";
 };
 
 #ifndef _WIN32
@@ -72,6 +74,9 @@ bool Serve(int fd, obd::sim::EmulatedAdapter& emulator, int dropAfter, int muteA
         }
         const std::string answer =
             emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
+        if (emulator.hungUp()) {
+            return true;
+        }
         std::size_t sent = 0;
         while (sent < answer.size()) {
             const ssize_t m = ::write(fd, answer.data() + sent, answer.size() - sent);
@@ -90,6 +95,8 @@ obd::sim::EmulatedAdapterOptions Emulated(const Options& options) {
     obd::sim::EmulatedAdapterOptions emulated;
     emulated.latency = std::chrono::milliseconds(options.latencyMs);
     emulated.bytesPerSecond = options.bytesPerSecond;
+    emulated.protocol = options.protocol;
+    emulated.clone = options.clone;
     if (!options.errorText.empty()) {
         emulated.errorText = options.errorText;
         emulated.errorFrom = options.errorFrom;
@@ -245,6 +252,23 @@ int main(int argc, char** argv) {
                    "Stop answering (but stay connected) at the client's Nth command")
         ->check(CLI::Range(0, 1000000))
         ->type_name("N");
+    app.add_option("--protocol", options.protocol,
+                   "The vehicle's protocol by its ELM327 number: 1 SAE J1850 PWM, 2 SAE J1850 "
+                   "VPW, 3 ISO 9141-2, 4 ISO 14230-4 KWP 5-baud init, 5 KWP fast init, 6-9 "
+                   "ISO 15765-4 CAN 11/500, 29/500, 11/250, 29/250 (default: the scenario's)")
+        ->check(CLI::Range(1, 9))
+        ->type_name("N");
+    const std::vector<std::string> known = obd::sim::EmulatedAdapter::cloneProfiles();
+    std::string profiles;
+    for (const std::string& profile : known) {
+        profiles += profiles.empty() ? profile : std::string(", ") + profile;
+    }
+    app.add_option("--clone", options.clone,
+                   "Behave as this make of adapter: " + profiles +
+                       " (cheap: refuses newer commands, lower case, slow to wake; bluetooth: "
+                       "drops the link on ATZ)")
+        ->check(CLI::IsMember(known))
+        ->type_name("PROFILE");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");
     app.add_flag("--pty", options.pty,
                  "Serve on a pseudo-terminal instead of TCP, as a serial adapter (Linux); its path "

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
+#include "elm327/Protocols.h"
 #include "j1979/Codec.h"
 
 namespace obd::elm327 {
@@ -53,9 +53,83 @@ std::string FirstLine(const std::string& answer, const std::string& command) {
     return {};
 }
 
+// Whether the adapter's own search ended without a vehicle.
+bool FoundNothing(const ParsedAnswer& answer) {
+    return answer.status == AnswerStatus::NoData ||
+           (answer.status == AnswerStatus::Error &&
+            answer.message.find("UNABLE TO CONNECT") != std::string::npos);
+}
+
+// The adapter's default header on the older buses (ELM327 datasheet): the
+// functional request of SAE J1979 (61 6A F1 on J1850 PWM, 68 6A F1 on VPW
+// and ISO 9141-2, C1 33 F1 on ISO 14230-4, whose length the adapter fills
+// in).
+std::string DefaultLegacyHeader(const ProtocolInfo& info) {
+    const unsigned format = info.requestPriority == 0xC0 ? 0xC1 : info.requestPriority;
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X%02X%02X", format,
+                  static_cast<unsigned>(info.functionalTarget),
+                  static_cast<unsigned>(kTesterAddress));
+    return text;
+}
+
+// ATST counts in steps of 4 ms (ELM327 datasheet), from 1 to FF.
+std::string AdapterTimeoutCommand(std::int32_t milliseconds) {
+    constexpr std::int32_t kStep = 4;
+    constexpr std::int32_t kDefaultSteps = 0x32;  // the adapter's own, about 200 ms
+    const std::int32_t steps =
+        milliseconds <= 0 ? kDefaultSteps : std::clamp((milliseconds + kStep - 1) / kStep, 1, 0xFF);
+    char text[8];
+    std::snprintf(text, sizeof text, "ATST%02X", static_cast<unsigned>(steps));
+    return text;
+}
+
+// A header the application gives: an 11-bit CAN identifier (3 hex
+// digits), a 29-bit one (8) or the three header bytes of the older buses
+// (6).
+bool IsHeader(const std::string& text) {
+    return (text.size() == 3 || text.size() == 6 || text.size() == 8) &&
+           text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos &&
+           (text.size() != 3 || std::stoul(text, nullptr, 16) <= 0x7FF) &&
+           (text.size() != 8 || std::stoul(text, nullptr, 16) <= 0x1FFFFFFF);
+}
+
 bool IsExtended(DataLinkProtocol protocol) {
-    return protocol == DataLinkProtocol::Iso15765Can29Bit500k ||
-           protocol == DataLinkProtocol::Iso15765Can29Bit250k;
+    const ProtocolInfo* info = FindProtocol(protocol);
+    return info && info->framing == Framing::Can29;
+}
+
+// Whether `text`, parsed as `parsed`, answers `request`: every ECU's answer
+// is to its service (and PID), or the adapter said why there is none. A
+// stray prompt or the previous request's answer does not.
+bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::Bytes& request,
+             const std::string& command) {
+    switch (parsed.status) {
+        case AnswerStatus::Error:
+            return true;
+        case AnswerStatus::NoData:
+            return !FirstLine(text, command).empty();
+        case AnswerStatus::Answered:
+            break;
+    }
+    const bool hasPid = request.size() >= 2 && (request[0] == 0x01 || request[0] == 0x02 ||
+                                                request[0] == 0x09 || request[0] == 0x06);
+    for (const detail::EcuResponse& response : parsed.responses) {
+        const detail::Bytes& payload = response.payload;
+        if (payload.size() >= 2 && payload[0] == 0x7F) {
+            if (payload[1] != request[0]) {
+                return false;
+            }
+            continue;
+        }
+        // An ECU leaves out the PIDs it lacks: its first one is one asked for.
+        if (payload.empty() || payload[0] != (request[0] | 0x40) ||
+            (hasPid && (payload.size() < 2 || std::find(request.begin() + 1, request.end(),
+                                                        payload[1]) == request.end()))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -94,6 +168,16 @@ AdapterChannel::AdapterChannel(std::shared_ptr<AdapterInfo> info) : info_(std::m
 void AdapterChannel::setTimeout(std::int32_t milliseconds) {
     orvane::MutexLock lock(mutex_);
     timeout_ = milliseconds;
+}
+
+void AdapterChannel::setAdapterTimeout(std::int32_t milliseconds) {
+    orvane::MutexLock lock(mutex_);
+    adapterTimeout_ = std::max<std::int32_t>(milliseconds, 0);
+}
+
+std::string AdapterChannel::fallbackReport() const {
+    orvane::MutexLock lock(mutex_);
+    return fallbackReport_;
 }
 
 void AdapterChannel::setDropHandler(DropHandler handler) {
@@ -145,8 +229,16 @@ std::optional<std::string> AdapterChannel::command(const std::string& text, std:
     if (!connection_ || !connection_->isValid()) {
         return std::nullopt;
     }
+    // Whatever came after the last prompt belongs to no request of ours.
+    Bytes stale;
+    while (connection_->receive(stale, 0)) {
+    }
     const std::string line = text + "\r";
     connection_->send(Bytes(line.begin(), line.end()));
+    return nextAnswer(timeout);
+}
+
+std::optional<std::string> AdapterChannel::nextAnswer(std::int32_t timeout) {
     Bytes answer;
     if (!connection_->receive(answer, timeout)) {
         return std::nullopt;
@@ -156,6 +248,11 @@ std::optional<std::string> AdapterChannel::command(const std::string& text, std:
 
 std::optional<std::string> AdapterChannel::query(const std::string& text, std::int32_t timeout) {
     auto answer = command(text, timeout);
+    if (answer && FirstLine(*answer, text).empty()) {
+        // Every command has an answer: an empty one was a stray prompt,
+        // and this command's answer is the next.
+        answer = nextAnswer(timeout);
+    }
     if (!answer) {
         return std::nullopt;
     }
@@ -171,9 +268,12 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         dropped_ = false;
         error_.clear();
         lastError_.clear();
+        fallbackReport_.clear();
     }
     connection_ = std::move(connection);
     header_.reset();
+    ownHeader_ = false;
+    protocol_ = DataLinkProtocol::Automatic;
     if (!connection_) {
         setError("no data connection to the adapter");
         return false;
@@ -187,22 +287,32 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         return false;
     };
 
-    // A reset answers with the identification; whatever the adapter still
-    // had to say before it is read and dropped along with it.
-    // A reset takes an adapter longer than a request.
-    const auto reset = command("ATZ", timeout * 2);
+    // A warm start answers with the identification. ATZ is not sent: many
+    // Bluetooth adapters drop the link on it. An adapter that does not
+    // know ATWS is set to its defaults instead. Waking up takes an adapter
+    // longer than a request.
+    const std::int32_t resetTimeout = timeout * 3;
+    const auto reset = query("ATWS", resetTimeout);
     if (!reset) {
-        return fail("the adapter did not answer (no prompt after ATZ)");
+        return fail("the adapter did not answer (no prompt after ATWS)");
     }
-    for (const char* setting : {"ATE0", "ATL0", "ATS0", "ATH1"}) {
+    if (*reset == "?" && !query("ATD", resetTimeout)) {
+        return fail("the adapter did not answer ATD");
+    }
+    // Echo, line feeds, spaces and adaptive timing are conveniences: an
+    // adapter that refuses one is read as it prints. Headers are needed to
+    // tell the ECUs apart.
+    for (const char* setting : {"ATE0", "ATL0", "ATS0", "ATAT1", "ATH1"}) {
         const auto answer = query(setting, timeout);
         if (!answer) {
             return fail(std::string("the adapter did not answer ") + setting);
         }
-        if (*answer != "OK") {
+        if (*answer != "OK" && std::string(setting) == "ATH1") {
             return fail(std::string("the adapter refused ") + setting + ": " + *answer);
         }
     }
+    adapterTimeoutSent_ = 0;  // the reset gave the adapter its own
+    applyAdapterTimeout();
     const int number = static_cast<int>(protocol);
     std::string select = "ATSP";
     if (protocol != DataLinkProtocol::Automatic && searchOtherProtocols) {
@@ -214,16 +324,12 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         return fail("the adapter refused " + select);
     }
 
-    // The first request makes the adapter find (or try) the protocol.
+    // The first request makes the adapter find (or try) the protocol, and
+    // wakes up the bus of the older ones (a 5-baud start takes seconds).
     const auto probe = command("0100", std::max(timeout, kSearchTimeout));
     if (!probe) {
         return fail("the adapter did not answer the first request");
     }
-    const ParsedAnswer first = ParseAnswer(*probe, "0100", AnswerFormat{});
-    if (first.status == AnswerStatus::Error) {
-        return fail(first.message);
-    }
-
     DataLinkProtocol found = protocol;
     if (const auto described = query("ATDPN", timeout)) {
         // "A6" after a search, "6" when chosen.
@@ -231,16 +337,99 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         if (!digits.empty() && digits[0] == 'A') {
             digits.erase(0, 1);
         }
-        if (digits.size() == 1 && digits[0] >= '1' && digits[0] <= '9') {
+        if (digits.size() == 1 && FindProtocol(digits[0] - '0') != nullptr) {
             found = static_cast<DataLinkProtocol>(digits[0] - '0');
         }
     }
+    protocol_ = found;
     extended_ = IsExtended(found);
+    const ParsedAnswer first = ParseAnswer(*probe, "0100", format());
+    if (protocol == DataLinkProtocol::Automatic && FoundNothing(first)) {
+        const std::string searched =
+            first.status == AnswerStatus::NoData ? "NO DATA" : first.message;
+        std::string why;
+        found = fallBack(first.status, searched, why);
+        if (found == DataLinkProtocol::Automatic) {
+            return fail(why);
+        }
+    } else if (first.status == AnswerStatus::Error) {
+        return fail(first.message);
+    }
     const std::string identification = query("ATI", timeout).value_or("");
     const std::string description = query("AT@1", timeout).value_or("");
     info_->set(found, identification == "?" ? "" : identification,
                description == "?" ? "" : description);
     return true;
+}
+
+DataLinkProtocol AdapterChannel::fallBack(AnswerStatus first, const std::string& searched,
+                                          std::string& why) {
+    // CAN first (every vehicle sold in the US since 2008, in the EU since
+    // about 2004), then the ISO buses of older European and Asian
+    // vehicles, the quick start before the slow one, then J1850 (older US
+    // vehicles).
+    constexpr int kFallbackOrder[] = {6, 8, 7, 9, 3, 5, 4, 2, 1};
+    const std::int32_t wait = timeout();
+    std::string tried;
+    for (int number : kFallbackOrder) {
+        const auto candidate = static_cast<DataLinkProtocol>(number);
+        const std::string select = "ATSP" + std::to_string(number);
+        const auto selected = query(select, wait);
+        if (!selected) {
+            why = "the adapter did not answer " + select;
+            return DataLinkProtocol::Automatic;
+        }
+        tried += (tried.empty() ? "" : ", ") + std::to_string(number);
+        if (*selected != "OK") {
+            continue;
+        }
+        protocol_ = candidate;
+        extended_ = IsExtended(candidate);
+        const auto answer = command("0100", std::max(wait, kSearchTimeout));
+        if (!answer) {
+            why = "the adapter did not answer the first request on " + ProtocolName(candidate);
+            return DataLinkProtocol::Automatic;
+        }
+        if (ParseAnswer(*answer, "0100", format()).status == AnswerStatus::Answered) {
+            orvane::MutexLock lock(mutex_);
+            fallbackReport_ = "the adapter's search found nothing (" + searched + "); " +
+                              ProtocolName(candidate) + " answered when tried";
+            return candidate;
+        }
+    }
+    protocol_ = DataLinkProtocol::Automatic;
+    const std::string report = "the adapter's search found nothing (" + searched +
+                               "), nor did protocols " + tried + " tried one by one";
+    {
+        orvane::MutexLock lock(mutex_);
+        fallbackReport_ = report;
+    }
+    // The adapter's own error text says best what went wrong.
+    why = first == AnswerStatus::Error ? searched : "no vehicle answered: " + report;
+    return DataLinkProtocol::Automatic;
+}
+
+void AdapterChannel::applyAdapterTimeout() {
+    std::int32_t wanted = 0;
+    {
+        orvane::MutexLock lock(mutex_);
+        wanted = adapterTimeout_;
+    }
+    if (wanted == adapterTimeoutSent_) {
+        return;
+    }
+    // An adapter that refuses ATST (older clones) keeps its own: it is not
+    // asked again.
+    if (query(AdapterTimeoutCommand(wanted), timeout())) {
+        adapterTimeoutSent_ = wanted;
+    }
+}
+
+AnswerFormat AdapterChannel::format() const {
+    AnswerFormat format;
+    format.headers = true;
+    format.protocol = protocol_;
+    return format;
 }
 
 void AdapterChannel::stop() {
@@ -263,7 +452,15 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
         std::snprintf(text, sizeof text, "%03X",
                       static_cast<unsigned>(ecu - bus::kResponseToRequestOffset) & 0x7FF);
     }
-    const std::string select = std::string("ATSH") + text;
+    if (!sendHeader(text, refusal)) {
+        return false;
+    }
+    header_ = ecu;
+    return true;
+}
+
+bool AdapterChannel::sendHeader(const std::string& text, std::string& refusal) {
+    const std::string select = "ATSH" + text;
     const auto answer = query(select, timeout());
     if (!answer) {
         return false;
@@ -272,7 +469,6 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
         refusal = "the adapter refused " + select + ": " + *answer;
         return false;
     }
-    header_ = ecu;
     return true;
 }
 
@@ -281,20 +477,40 @@ std::int32_t AdapterChannel::timeout() const {
     return timeout_;
 }
 
+bool AdapterChannel::usable() const {
+    orvane::MutexLock lock(mutex_);
+    return !dropped_ && connection_ != nullptr;
+}
+
+bool AdapterChannel::restoreHeader() {
+    if (!ownHeader_) {
+        return true;
+    }
+    header_.reset();
+    const ProtocolInfo* info = FindProtocol(protocol_);
+    if (info && IsLegacy(protocol_)) {
+        // The older buses are asked with the adapter's default header.
+        std::string refusal;
+        if (!sendHeader(DefaultLegacyHeader(*info), refusal)) {
+            return false;
+        }
+    }
+    ownHeader_ = false;
+    return true;
+}
+
 std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& request,
                                                           std::uint32_t ecu) {
     orvane::MutexLock exchange(exchangeMutex_);
-    {
-        orvane::MutexLock lock(mutex_);
-        if (dropped_) {
-            return {};
-        }
-    }
-    if (!connection_ || request.empty() || request.size() > 7) {
+    if (!usable() || request.empty() || request.size() > 7) {
         return {};
     }
+    // The older buses are always asked functionally (their physical
+    // headers differ from bus to bus); the answer of the ECU asked for is
+    // picked out below.
+    const bool legacy = IsLegacy(protocol_);
     std::string refusal;
-    if (!selectHeader(ecu, refusal)) {
+    if (!restoreHeader() || (!legacy && !selectHeader(ecu, refusal))) {
         // An adapter that answers, even with "?", is still there: only
         // this request fails.
         if (refusal.empty()) {
@@ -305,46 +521,99 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         return {};
     }
     std::string text = RequestText(request);
-    if (ecu != detail::kAllEcus && AnswerFitsOneFrame(request)) {
+    if (!legacy && ecu != detail::kAllEcus && AnswerFitsOneFrame(request)) {
         // One ECU answers a physical request: the adapter need not wait for
         // more once it has come.
         text += '1';
     }
+    auto parsed = exchangeRequest(request, text);
+    if (!parsed) {
+        return {};
+    }
+    if (legacy && ecu != detail::kAllEcus) {
+        parsed->responses.erase(std::remove_if(parsed->responses.begin(), parsed->responses.end(),
+                                               [ecu](const detail::EcuResponse& response) {
+                                                   return response.ecu != ecu;
+                                               }),
+                                parsed->responses.end());
+    }
+    return std::move(parsed->responses);
+}
+
+std::optional<std::vector<detail::EcuResponse>> AdapterChannel::transactWithHeader(
+    const detail::Bytes& request, const std::string& header) {
+    orvane::MutexLock exchange(exchangeMutex_);
+    if (!usable()) {
+        setError("the connection to the adapter is not open");
+        return std::nullopt;
+    }
+    if (request.empty() || request.size() > 7) {
+        setError("a request has 1 to 7 bytes, not " + std::to_string(request.size()));
+        return std::nullopt;
+    }
+    if (!IsHeader(header)) {
+        setError("invalid header '" + header +
+                 "': give 3 hex digits (11-bit CAN), 8 (29-bit CAN) or 6 (3 header bytes)");
+        return std::nullopt;
+    }
+    // From here on the adapter's header is not the services' any more.
+    ownHeader_ = true;
+    header_.reset();
+    std::string refusal;
+    if (!sendHeader(header, refusal)) {
+        if (refusal.empty()) {
+            drop("the adapter stopped answering");
+        } else {
+            setError(refusal);
+        }
+        return std::nullopt;
+    }
+    auto parsed = exchangeRequest(request, RequestText(request));
+    if (!parsed) {
+        return std::nullopt;
+    }
+    return std::move(parsed->responses);
+}
+
+std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes& request,
+                                                            const std::string& text) {
+    applyAdapterTimeout();
     const auto answer = command(text, timeout());
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
                                           std::to_string(timeout()) + " ms)"
                                     : "the connection to the adapter was lost");
-        return {};
+        return std::nullopt;
     }
-    ParsedAnswer parsed = ParseAnswer(*answer, text, AnswerFormat{});
+    ParsedAnswer parsed = ParseAnswer(*answer, text, format());
+    if (!Belongs(*answer, parsed, request, text)) {
+        // Out of step (a stray prompt, a late answer): the answer to this
+        // request may be the next one; anything else fails the request.
+        const auto next = nextAnswer(timeout());
+        parsed = next ? ParseAnswer(*next, text, format()) : ParsedAnswer{};
+        if (!next || !Belongs(*next, parsed, request, text)) {
+            setError("the adapter's answer does not belong to request " + text);
+            return std::nullopt;
+        }
+    }
     if (parsed.status == AnswerStatus::Error) {
         setError(parsed.message);
-        return {};
+        return std::nullopt;
     }
     setError({});
-    return std::move(parsed.responses);
+    return parsed;
 }
 
 std::optional<double> AdapterChannel::readBatteryVoltage() {
     orvane::MutexLock exchange(exchangeMutex_);
-    {
-        orvane::MutexLock lock(mutex_);
-        if (dropped_) {
-            return std::nullopt;
-        }
+    if (!usable()) {
+        return std::nullopt;
     }
     const auto answer = query("ATRV", timeout());
-    if (!answer || answer->empty()) {
+    if (!answer) {
         return std::nullopt;
     }
-    // "12.6V"
-    char* end = nullptr;
-    const double volts = std::strtod(answer->c_str(), &end);
-    if (end == answer->c_str() || (*end != 'V' && *end != 'v' && *end != '\0')) {
-        return std::nullopt;
-    }
-    return volts;
+    return ReadVoltage(*answer);
 }
 
 }  // namespace obd::elm327

@@ -54,13 +54,32 @@ public:
 
     // Resets and initialises the adapter on `connection` and selects
     // `protocol` (Automatic: the adapter searches; another one, searched from
-    // with `searchOtherProtocols`). False, with error() telling why, when the
-    // adapter does not answer or finds no vehicle.
+    // with `searchOtherProtocols`). When the adapter's own search finds
+    // nothing, the protocols are tried one by one, CAN first. False,
+    // with error() telling why, when the adapter does not answer or finds no
+    // vehicle.
     bool start(std::shared_ptr<IDataConnection> connection, DataLinkProtocol protocol,
                bool searchOtherProtocols, std::int32_t timeoutMilliseconds);
     void stop();
 
     void setTimeout(std::int32_t milliseconds);
+    // How long the adapter itself waits for the vehicle's answer (ATST, in
+    // steps of 4 ms up to 1020 ms); 0 leaves the adapter's own (200 ms).
+    // Takes effect at the next request. An adapter that refuses ATST keeps
+    // its own.
+    void setAdapterTimeout(std::int32_t milliseconds);
+    // After the adapter's search found nothing: which protocol answered
+    // when tried one by one, e.g. "the adapter's search found nothing
+    // (UNABLE TO CONNECT); ISO 9141-2 answered when tried", or that none
+    // did. Empty otherwise; cleared by the next start.
+    std::string fallbackReport() const;
+    // Sends `request` with the adapter's header set to `header` (hex: 3
+    // digits for an 11-bit CAN identifier, 8 for a 29-bit one, 6 for the
+    // three header bytes of the older buses); every answer that came. The
+    // services' own headers are restored before their next request.
+    // Nothing, with error() telling why, when the request failed.
+    std::optional<std::vector<detail::EcuResponse>> transactWithHeader(const detail::Bytes& request,
+                                                                       const std::string& header);
     void setDropHandler(DropHandler handler);
     // Why the last start or request failed; empty when it did not.
     std::string error() const;
@@ -84,12 +103,36 @@ private:
     // the adapter did not answer in time.
     std::optional<std::string> command(const std::string& command, std::int32_t timeout)
         ORVANE_REQUIRES(exchangeMutex_);
+    // The adapter's next answer, up to its prompt.
+    std::optional<std::string> nextAnswer(std::int32_t timeout) ORVANE_REQUIRES(exchangeMutex_);
+    // How answers print on the protocol in use.
+    AnswerFormat format() const ORVANE_REQUIRES(exchangeMutex_);
     // The text of a command's answer without echo and prompt.
     std::optional<std::string> query(const std::string& command, std::int32_t timeout)
         ORVANE_REQUIRES(exchangeMutex_);
     // False when the header could not be set: `refusal` is then what the
     // adapter answered, empty when it did not answer at all.
     bool selectHeader(std::uint32_t ecu, std::string& refusal) ORVANE_REQUIRES(exchangeMutex_);
+    // Sets the header with ATSH`text`; as selectHeader.
+    bool sendHeader(const std::string& text, std::string& refusal)
+        ORVANE_REQUIRES(exchangeMutex_);
+    // Sends ATST when the adapter's timeout differs from the one wanted.
+    void applyAdapterTimeout() ORVANE_REQUIRES(exchangeMutex_);
+    // Tries the protocols one by one after the adapter's search found
+    // nothing (`first` and `searched`: what it answered); the one that
+    // answered, or Automatic with `why`.
+    DataLinkProtocol fallBack(AnswerStatus first, const std::string& searched, std::string& why)
+        ORVANE_REQUIRES(exchangeMutex_);
+    // Whether a request may go out: the channel started and not dropped.
+    bool usable() const ORVANE_REQUIRES(exchangeMutex_);
+    // Sends `text` as a request and reads its answer; fails the request, or
+    // drops the channel, as transact() does.
+    std::optional<ParsedAnswer> exchangeRequest(const detail::Bytes& request,
+                                                const std::string& text)
+        ORVANE_REQUIRES(exchangeMutex_);
+    // Brings the header back to what the services expect after one of the
+    // application's. False when the adapter did not take it.
+    bool restoreHeader() ORVANE_REQUIRES(exchangeMutex_);
     // Tells the drop handler with no lock of this channel held but the
     // exchange's, so the handler may read the channel's state.
     void drop(const std::string& reason) ORVANE_EXCLUDES(mutex_);
@@ -105,7 +148,14 @@ private:
     std::shared_ptr<IDataConnection> connection_ ORVANE_GUARDED_BY(exchangeMutex_);
     // 29-bit identifiers.
     bool extended_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    // The protocol the adapter found or was told.
+    DataLinkProtocol protocol_ ORVANE_GUARDED_BY(exchangeMutex_) = DataLinkProtocol::Automatic;
     std::optional<std::uint32_t> header_ ORVANE_GUARDED_BY(exchangeMutex_);
+    // A header of the application's is set (on the older buses the
+    // services rely on the adapter's default).
+    bool ownHeader_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    // The wait the adapter was given with ATST, 0: its own.
+    std::int32_t adapterTimeoutSent_ ORVANE_GUARDED_BY(exchangeMutex_) = 0;
 
     mutable orvane::Mutex mutex_ ORVANE_ACQUIRED_AFTER(exchangeMutex_);
     std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;
@@ -113,6 +163,10 @@ private:
     DropHandler dropHandler_ ORVANE_GUARDED_BY(mutex_);
     std::string error_ ORVANE_GUARDED_BY(mutex_);
     std::string lastError_ ORVANE_GUARDED_BY(mutex_);
+    // The wait wanted of the adapter (ATST), 0: its own.
+    std::int32_t adapterTimeout_ ORVANE_GUARDED_BY(mutex_) = 0;
+    // How the protocol was found after a failed search.
+    std::string fallbackReport_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace obd::elm327

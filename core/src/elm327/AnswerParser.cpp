@@ -1,10 +1,14 @@
 #include "elm327/AnswerParser.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <map>
 #include <optional>
 
+#include "bus/Hex.h"
 #include "bus/IsoTp.h"
+#include "elm327/LegacyMessages.h"
 
 namespace obd::elm327 {
 
@@ -15,16 +19,6 @@ using detail::EcuResponse;
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return c - 'A' + 10;
 }
 
 // The line without blanks, or nothing when it holds anything but hex digits.
@@ -46,23 +40,16 @@ std::optional<std::string> HexDigits(std::string_view line) {
     return digits;
 }
 
+// REQUIRES: hex digits only, at most eight.
 std::uint32_t ValueOf(std::string_view digits) {
     std::uint32_t value = 0;
-    for (char c : digits) {
-        value = value << 4 | static_cast<std::uint32_t>(DigitValue(c));
-    }
+    std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
     return value;
 }
 
 // REQUIRES: an even number of hex digits.
 Bytes BytesOf(std::string_view digits) {
-    Bytes bytes;
-    bytes.reserve(digits.size() / 2);
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        bytes.push_back(
-            static_cast<std::uint8_t>(DigitValue(digits[i]) << 4 | DigitValue(digits[i + 1])));
-    }
-    return bytes;
+    return bus::ParseHex(std::string(digits)).value_or(Bytes{});
 }
 
 std::string Upper(std::string_view text) {
@@ -149,6 +136,10 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
     std::vector<EcuResponse> responses;
     std::map<std::uint32_t, bus::Reassembler> senders;
     std::optional<NumberedMessage> numbered;
+    std::map<std::uint32_t, std::size_t> remainingBytes;  // of a multi-frame message, per sender
+    const ProtocolInfo* legacy =
+        IsLegacy(format.protocol) ? FindProtocol(format.protocol) : nullptr;
+    std::map<std::uint32_t, std::vector<Bytes>> legacyMessages;  // per sender
 
     auto finishNumbered = [&]() -> bool {
         if (!numbered) {
@@ -187,7 +178,8 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
             if (!index || index->size() != 1 || !data || data->size() % 2 != 0) {
                 return Failure(line);
             }
-            if (!numbered || DigitValue((*index)[0]) != (numbered->nextIndex & 0x0F)) {
+            if (!numbered ||
+                ValueOf(*index) != static_cast<std::uint32_t>(numbered->nextIndex & 0x0F)) {
                 return Failure("malformed multi-frame answer: " + line);
             }
             const Bytes bytes = BytesOf(*data);
@@ -202,10 +194,38 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
             // BUSY, and whatever else an adapter prints: shown as it came.
             return Failure(line);
         }
+        if (legacy) {
+            if (digits->size() % 2 != 0) {
+                return Failure("malformed answer: " + line);
+            }
+            Bytes bytes = BytesOf(*digits);
+            if (!format.headers) {
+                legacyMessages[kUnknownSender].push_back(std::move(bytes));
+                continue;
+            }
+            // Header (priority or format, target, source), data, check byte.
+            if (bytes.size() < 5 || bytes.size() > 4 + kMaxLegacyData) {
+                return Failure("malformed answer: " + line);
+            }
+            const std::uint8_t check = bytes.back();
+            bytes.pop_back();
+            if (CheckByte(legacy->framing, bytes) != check) {
+                return Failure("check byte does not match: " + line);
+            }
+            if (legacy->framing == Framing::Iso && (bytes[0] & 0xC0) == 0x80 &&
+                (bytes[0] & 0x3F) != bytes.size() - 3) {
+                return Failure("frame length differs from its format byte: " + line);
+            }
+            legacyMessages[bytes[2]].emplace_back(bytes.begin() + 3, bytes.end());
+            continue;
+        }
         if (!format.headers) {
             if (digits->size() == 3) {  // the length line of a numbered answer
                 if (!finishNumbered()) {
                     return Failure("incomplete multi-frame answer");
+                }
+                if (ValueOf(*digits) == 0) {
+                    return Failure("malformed answer: " + line);
                 }
                 numbered = NumberedMessage{ValueOf(*digits), {}, 0};
                 continue;
@@ -228,6 +248,27 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
         }
         const std::uint32_t sender = ValueOf(std::string_view(*digits).substr(0, idLength));
         const Bytes data = BytesOf(std::string_view(*digits).substr(idLength));
+        // A frame must hold what its control byte declares; the frame is
+        // copied into eight zeroed bytes, so a short one would read as data.
+        std::size_t& remaining = remainingBytes[sender];
+        const int type = data[0] >> 4;
+        std::size_t needed = 0;
+        if (type == 0) {
+            needed = 1 + static_cast<std::size_t>(data[0] & 0x0F);
+        } else if (type == 1) {
+            needed = 8;
+        } else if (type == 2) {
+            needed = 1 + std::min<std::size_t>(7, remaining);
+        }
+        if (data.size() < needed) {
+            return Failure("frame shorter than it declares: " + line);
+        }
+        if (type == 1) {
+            const std::size_t total = static_cast<std::size_t>(data[0] & 0x0F) << 8 | data[1];
+            remaining = total > 6 ? total - 6 : 0;
+        } else if (type == 2) {
+            remaining -= std::min<std::size_t>(7, remaining);
+        }
         bus::CanFrame frame;
         frame.id = sender;
         std::copy(data.begin(), data.end(), frame.data.begin());
@@ -248,6 +289,13 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
             return Failure("incomplete multi-frame answer");
         }
     }
+    for (const auto& [sender, messages] : legacyMessages) {
+        auto joined = FromLegacyMessages(messages);
+        if (!joined) {
+            return Failure("messages that do not form one answer");
+        }
+        responses.push_back(EcuResponse{sender, std::move(*joined)});
+    }
     ParsedAnswer answer;
     if (responses.empty()) {
         // "NO DATA", or only progress texts: nobody answered.
@@ -259,6 +307,23 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
     answer.status = AnswerStatus::Answered;
     answer.responses = std::move(responses);
     return answer;
+}
+
+std::optional<double> ReadVoltage(const std::string& text) {
+    constexpr double kMostPlausibleVolts = 40.0;
+    const bool unit = !text.empty() && (text.back() == 'V' || text.back() == 'v');
+    const std::string number = text.substr(0, text.size() - (unit ? 1 : 0));
+    if (number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find_first_of("0123456789") == std::string::npos ||
+        number.find('.') != number.rfind('.')) {
+        return std::nullopt;
+    }
+    // Digits and one point only: no sign, exponent, hex or "inf" reaches strtod.
+    const double volts = std::strtod(number.c_str(), nullptr);
+    if (volts > kMostPlausibleVolts) {
+        return std::nullopt;
+    }
+    return volts;
 }
 
 }  // namespace obd::elm327

@@ -7,10 +7,12 @@
 // else as an error rather than guessing.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "obd/DataLinkProtocol.h"
 #include "services/RequestChannel.h"
 
 namespace obd::elm327 {
@@ -24,7 +26,8 @@ enum class AnswerStatus {
 struct ParsedAnswer {
     AnswerStatus status = AnswerStatus::NoData;
     // Per ECU, in ECU address order. The address is the CAN identifier the
-    // ECU answered with (11- or 29-bit) or kUnknownSender without headers.
+    // ECU answered with (11- or 29-bit), the source byte of the header on
+    // the older buses, or kUnknownSender without headers.
     std::vector<detail::EcuResponse> responses;
     // For an error, a text the application can show, e.g. "CAN ERROR".
     std::string message;
@@ -38,6 +41,12 @@ struct AnswerFormat {
     // hex digits for 11-bit and eight for 29-bit, followed by the raw frame
     // including its ISO-TP control byte.
     bool headers = true;
+    // The protocol the answer came over. On SAE J1850, ISO 9141-2 and
+    // ISO 14230-4 a line with headers is a 3-byte header (the ECU's address
+    // is its last byte), the data and a check byte; each ECU's messages
+    // are joined into one answer as ISO 15765-4 would carry it. Automatic
+    // reads CAN frames.
+    DataLinkProtocol protocol = DataLinkProtocol::Automatic;
 };
 
 // Parses the adapter's text for one request, up to and excluding the ">"
@@ -45,6 +54,11 @@ struct AnswerFormat {
 // sent; a line repeating it (echo left on) is skipped.
 ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
                          const AnswerFormat& format);
+
+// The battery voltage in an ATRV answer ("12.6V"): digits, at most one
+// point, the unit (which some clones leave out). Nothing for any other text or for a voltage no
+// vehicle supply has (over 40 V): never a made-up value.
+std::optional<double> ReadVoltage(const std::string& text);
 
 // Splits adapter text into trimmed, non-empty lines, stopping at ">".
 // Carriage returns, line feeds and NUL bytes some clones send all separate.

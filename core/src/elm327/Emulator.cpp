@@ -4,7 +4,10 @@
 #include <thread>
 #include <vector>
 
+#include "bus/Hex.h"
 #include "bus/IsoTp.h"
+#include "elm327/LegacyMessages.h"
+#include "elm327/Protocols.h"
 
 namespace obd::elm327 {
 
@@ -13,40 +16,6 @@ namespace {
 using detail::Bytes;
 
 constexpr std::uint32_t kExtendedResponseBase = 0x18DAF100;
-constexpr std::uint32_t kExtendedFirstEcu = 0x10;  // engine ECU source address
-
-const char* ProtocolName(int protocol) {
-    switch (protocol) {
-        case 1:
-            return "SAE J1850 PWM";
-        case 2:
-            return "SAE J1850 VPW";
-        case 3:
-            return "ISO 9141-2";
-        case 4:
-            return "ISO 14230-4 (KWP 5BAUD)";
-        case 5:
-            return "ISO 14230-4 (KWP FAST)";
-        case 6:
-            return "ISO 15765-4 (CAN 11/500)";
-        case 7:
-            return "ISO 15765-4 (CAN 29/500)";
-        case 8:
-            return "ISO 15765-4 (CAN 11/250)";
-        case 9:
-            return "ISO 15765-4 (CAN 29/250)";
-        default:
-            return "AUTO";
-    }
-}
-
-bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-int Digit(char c) {
-    return c <= '9' ? c - '0' : c - 'A' + 10;
-}
 
 // Upper case without blanks, as the adapter reads commands.
 std::string Normalise(std::string_view text) {
@@ -60,7 +29,47 @@ std::string Normalise(std::string_view text) {
     return out;
 }
 
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// The one-byte address of the simulated vehicle's ECU answering as `ecu`
+// on CAN (7E8 is the first).
+std::uint8_t EcuAddress(std::uint32_t ecu) {
+    return static_cast<std::uint8_t>(kFirstEcuAddress + (ecu - bus::kFirstResponseId));
+}
+
+std::uint32_t ResponseIdOf(std::uint32_t address) {
+    return bus::kFirstResponseId + (address - kFirstEcuAddress);
+}
+
 }  // namespace
+
+const char* const kCloneProfiles[3] = {"genuine", "cheap", "bluetooth"};
+
+bool ApplyCloneProfile(std::string_view name, EmulatorOptions& options) {
+    if (name == "genuine") {
+        options.identification = "ELM327 v1.5";
+        options.quirks = CloneQuirks{};
+        return true;
+    }
+    if (name == "cheap") {
+        options.identification = "ELM327 v2.1";
+        options.quirks = CloneQuirks{};
+        options.quirks.refusesNewerCommands = true;
+        options.quirks.lowerCaseHex = true;
+        options.quirks.extraBlankLines = true;
+        options.quirks.firstPromptDelay = std::chrono::milliseconds(1500);
+        return true;
+    }
+    if (name == "bluetooth") {
+        options.identification = "ELM327 v1.5";
+        options.quirks = CloneQuirks{};
+        options.quirks.hangsUpOnReset = true;
+        return true;
+    }
+    return false;
+}
 
 Emulator::Emulator(detail::IRequestChannel& vehicle, EmulatorOptions options)
     : vehicle_(vehicle), options_(std::move(options)) {}
@@ -70,16 +79,31 @@ void Emulator::injectError(std::string text) {
     injected_ = std::move(text);
 }
 
+bool Emulator::hungUp() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return hungUp_;
+}
+
 std::string Emulator::receive(std::string_view bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string output;
     for (char c : bytes) {
+        if (hungUp_) {
+            break;
+        }
         if (c != '\r') {
-            pending_ += c;
+            // A line that never ends must not grow without bound.
+            if (pending_.size() < kMaxCommandLength) {
+                pending_ += c;
+            } else {
+                overlong_ = true;
+            }
             continue;
         }
         std::string typed;
         typed.swap(pending_);
+        const bool overlong = overlong_;
+        overlong_ = false;
         if (settings_.echo) {
             output += typed + (settings_.linefeeds ? "\r\n" : "\r");
         }
@@ -87,19 +111,35 @@ std::string Emulator::receive(std::string_view bytes) {
         if (command.empty()) {
             command = lastCommand_;  // an empty line repeats the last command
         }
-        std::string answer = command.empty() ? std::string() : execute(command);
+        std::string answer;
+        if (overlong) {
+            answer = "?\r";
+        } else if (!command.empty()) {
+            answer = execute(command);
+        }
+        if (hungUp_) {
+            break;
+        }
+        if (!awake_ && options_.quirks.firstPromptDelay.count() > 0) {
+            std::this_thread::sleep_for(options_.quirks.firstPromptDelay);
+        }
+        awake_ = true;
         const std::string eol = settings_.linefeeds ? "\r\n" : "\r";
         // Lines end with the chosen line ending, then a blank line and the prompt.
         std::string formatted;
         for (char a : answer) {
-            formatted += a == '\r' ? eol : std::string(1, a);
+            if (a != '\r') {
+                formatted += a;
+            } else {
+                formatted += options_.quirks.extraBlankLines ? eol + eol : eol;
+            }
         }
         output += formatted;
         if (!answer.empty()) {
             output += eol;
         }
         output += '>';
-        if (command.rfind("AT", 0) != 0) {
+        if (!overlong && !StartsWith(command, "AT")) {
             lastCommand_ = command;
         }
     }
@@ -114,10 +154,15 @@ std::string Emulator::receive(std::string_view bytes) {
 }
 
 std::string Emulator::execute(const std::string& command) {
-    if (command.rfind("AT", 0) == 0) {
+    if (StartsWith(command, "AT")) {
         return atCommand(command.substr(2));
     }
     return request(command);
+}
+
+bool Emulator::refused(const std::string& c) const {
+    return options_.quirks.refusesNewerCommands &&
+           (c == "S0" || c == "S1" || c == "WS" || StartsWith(c, "AT") || StartsWith(c, "ST"));
 }
 
 std::string Emulator::atCommand(const std::string& c) {
@@ -125,6 +170,13 @@ std::string Emulator::atCommand(const std::string& c) {
         setting = c.back() == '1';
         return std::string("OK\r");
     };
+    if (refused(c)) {
+        return "?\r";
+    }
+    if (c == "Z" && options_.quirks.hangsUpOnReset) {
+        hungUp_ = true;
+        return {};
+    }
     if (c == "Z" || c == "WS") {
         settings_ = Settings{};
         return "\r" + options_.identification + "\r";
@@ -168,8 +220,7 @@ std::string Emulator::atCommand(const std::string& c) {
     }
     if (c == "DPN") {
         return describeProtocol(true) + "\r";
-    }
-    if ((c.rfind("SP", 0) == 0 || c.rfind("TP", 0) == 0) && c.size() >= 3 && c.size() <= 4) {
+    if ((StartsWith(c, "SP") || StartsWith(c, "TP")) && c.size() >= 3 && c.size() <= 4) {
         std::string value = c.substr(2);
         const bool automatic = value[0] == 'A';
         if (automatic) {
@@ -181,9 +232,10 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_.protocol = value[0] - '0';
         settings_.automatic = automatic || settings_.protocol == 0;
         settings_.active = settings_.protocol;
+        settings_.initialised = false;
         return "OK\r";
     }
-    if (c.rfind("SH", 0) == 0) {
+    if (StartsWith(c, "SH")) {
         const std::string header = c.substr(2);
         if ((header.size() != 3 && header.size() != 6 && header.size() != 8) ||
             header.find_first_not_of("0123456789ABCDEF") != std::string::npos) {
@@ -192,9 +244,13 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_.header = header;
         return "OK\r";
     }
+    if (c == "PC") {
+        settings_.initialised = false;  // the bus goes to sleep
+        return "OK\r";
+    }
     // Settings the emulated bus has no use for are accepted.
-    if (c.rfind("ST", 0) == 0 || c.rfind("AT", 0) == 0 || c == "M0" || c == "M1" || c == "PC" ||
-        c == "CFC0" || c == "CFC1") {
+    if (StartsWith(c, "ST") || StartsWith(c, "AT") || c == "M0" || c == "M1" || c == "CFC0" ||
+        c == "CFC1") {
         return "OK\r";
     }
     return "?\r";
@@ -208,29 +264,33 @@ std::string Emulator::describeProtocol(bool number) const {
     if (shown == 0) {
         return "AUTO";
     }
-    return std::string(settings_.automatic ? "AUTO, " : "") + ProtocolName(shown);
+    return std::string(settings_.automatic ? "AUTO, " : "") +
+           ProtocolName(static_cast<DataLinkProtocol>(shown));
 }
 
 bool Emulator::extended() const {
-    return settings_.active == 7 || settings_.active == 9;
+    const ProtocolInfo* info = FindProtocol(settings_.active);
+    return info && info->framing == Framing::Can29;
 }
 
 std::string Emulator::hexBytes(const Bytes& bytes, std::size_t from, std::size_t to) const {
-    static const char kDigits[] = "0123456789ABCDEF";
+    const Bytes part(bytes.begin() + static_cast<std::ptrdiff_t>(std::min(from, bytes.size())),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(std::min(to, bytes.size())));
     std::string text;
-    for (std::size_t i = from; i < to && i < bytes.size(); ++i) {
-        if (!text.empty() && settings_.spaces) {
-            text += ' ';
+    for (char c : bus::ToHex(part)) {
+        if (c == ' ' && !settings_.spaces) {
+            continue;
         }
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
+        text += options_.quirks.lowerCaseHex && c >= 'A' && c <= 'F'
+                    ? static_cast<char>(c - 'A' + 'a')
+                    : c;
     }
     return text;
 }
 
 std::string Emulator::canId(std::uint32_t id) const {
-    char text[16];
     if (!extended()) {
+        char text[16];
         std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(id & 0x7FF));
         return text;
     }
@@ -239,11 +299,93 @@ std::string Emulator::canId(std::uint32_t id) const {
     return hexBytes(parts, 0, 4);
 }
 
-std::string Emulator::request(const std::string& command) {
-    for (char c : command) {
-        if (!IsHex(c)) {
-            return "?\r";
+std::uint32_t Emulator::addressee() const {
+    if (settings_.header.empty()) {
+        return detail::kAllEcus;
+    }
+    const std::uint32_t id = static_cast<std::uint32_t>(std::stoul(settings_.header, nullptr, 16));
+    const ProtocolInfo* info = FindProtocol(settings_.active);
+    if (info && (info->framing == Framing::J1850 || info->framing == Framing::Iso)) {
+        // Priority, target, source: "68 6A F1" asks every ECU, "68 10 F1"
+        // the engine.
+        const std::uint8_t target = static_cast<std::uint8_t>(id >> 8);
+        return target == info->functionalTarget ? detail::kAllEcus : ResponseIdOf(target);
+    }
+    if (!extended()) {
+        const std::uint32_t canId = id & 0x7FF;
+        return canId == bus::kFunctionalRequestId ? detail::kAllEcus
+                                                  : canId + bus::kResponseToRequestOffset;
+    }
+    if (((id >> 16) & 0xFF) == 0xDA) {
+        // "DA10F1" or "18DA10F1": physical, to target address 10.
+        return ResponseIdOf((id >> 8) & 0xFF);
+    }
+    return detail::kAllEcus;
+}
+
+std::string Emulator::canLines(const detail::EcuResponse& response) const {
+    std::uint32_t id = response.ecu;
+    if (extended()) {
+        id = kExtendedResponseBase + EcuAddress(response.ecu);
+    }
+    std::vector<bus::CanFrame> frames;
+    try {
+        frames = bus::Segment(id, response.payload, 0x00);
+    } catch (const bus::IsoTpError&) {
+        return {};
+    }
+    std::string out;
+    if (settings_.headers || !settings_.autoFormat) {
+        for (const auto& frame : frames) {
+            const Bytes data(frame.data.begin(), frame.data.end());
+            std::string line = settings_.headers ? canId(id) : std::string();
+            if (!line.empty() && settings_.spaces) {
+                line += ' ';
+            }
+            out += line + hexBytes(data, 0, data.size()) + "\r";
         }
+        return out;
+    }
+    if (frames.size() == 1) {
+        return hexBytes(response.payload, 0, response.payload.size()) + "\r";
+    }
+    char length[8];
+    std::snprintf(length, sizeof length, "%03X", static_cast<unsigned>(response.payload.size()));
+    out += std::string(length) + "\r";
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Bytes data(frames[i].data.begin(), frames[i].data.end());
+        const std::string index(1, "0123456789ABCDEF"[i & 0x0F]);
+        out += index + ":" + (settings_.spaces ? " " : "") +
+               hexBytes(data, i == 0 ? 2 : 1, data.size()) + "\r";
+    }
+    return out;
+}
+
+std::string Emulator::legacyLines(const detail::EcuResponse& response) const {
+    const ProtocolInfo& protocol = *FindProtocol(settings_.active);
+    const std::vector<Bytes> messages = ToLegacyMessages(response.payload);
+    for (const Bytes& message : messages) {
+        if (message.size() > kMaxLegacyData) {
+            return {};  // the bus cannot carry it: the ECU stays silent
+        }
+    }
+    std::string out;
+    for (const Bytes& data : messages) {
+        if (!settings_.headers) {
+            out += hexBytes(data, 0, data.size()) + "\r";
+            continue;
+        }
+        Bytes frame = AnswerHeader(protocol, EcuAddress(response.ecu), data.size());
+        frame.insert(frame.end(), data.begin(), data.end());
+        frame.push_back(CheckByte(protocol.framing, frame));
+        out += hexBytes(frame, 0, frame.size()) + "\r";
+    }
+    return out;
+}
+
+std::string Emulator::request(const std::string& command) {
+    if (command.find_first_not_of("0123456789ABCDEF") != std::string::npos) {
+        return "?\r";
     }
     std::string digits = command;
     std::size_t expected = 0;  // answers to wait for; 0 = as many as come
@@ -251,14 +393,12 @@ std::string Emulator::request(const std::string& command) {
         if (digits.size() < 3) {
             return "?\r";
         }
-        expected = static_cast<std::size_t>(Digit(digits.back()));
+        expected =
+            static_cast<std::size_t>(std::stoul(digits.substr(digits.size() - 1), nullptr, 16));
         digits.pop_back();
     }
-    Bytes request;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        request.push_back(static_cast<std::uint8_t>(Digit(digits[i]) << 4 | Digit(digits[i + 1])));
-    }
-    if (request.size() > 7) {
+    const Bytes request = bus::ParseHex(digits).value_or(Bytes{});
+    if (request.empty() || request.size() > 7) {
         return "?\r";
     }
     if (options_.latency.count() > 0) {
@@ -267,22 +407,29 @@ std::string Emulator::request(const std::string& command) {
 
     std::string out;
     const int vehicle = static_cast<int>(options_.vehicleProtocol);
-    const bool canVehicle = vehicle >= 6 && vehicle <= 9;
     if (settings_.active == 0 || (settings_.automatic && settings_.active != vehicle)) {
+        // The search wakes the bus up silently.
         out += "SEARCHING...\r";
-        if (!canVehicle) {
+        if (FindProtocol(vehicle) == nullptr || options_.quirks.searchFindsNothing) {
             return out + "UNABLE TO CONNECT\r";
         }
         settings_.active = vehicle;
+        settings_.initialised = true;
+    }
+    const ProtocolInfo* active = FindProtocol(settings_.active);
+    if (!settings_.initialised && active->init != ProtocolInfo::Init::None) {
+        // Chosen, not searched: the adapter reports how the bus woke up.
+        out += active->init == ProtocolInfo::Init::Slow ? "BUS INIT: ..." : "BUS INIT: ";
+        if (settings_.active != vehicle) {
+            return out + "ERROR\r";
+        }
+        out += "OK\r";
+        settings_.initialised = true;
     }
     if (settings_.active != vehicle) {
-        if (settings_.active >= 6) {
-            return "CAN ERROR\r";
-        }
-        if (settings_.active >= 3) {
-            return "BUS INIT: ...ERROR\r";
-        }
-        return "NO DATA\r";
+        return active->framing == Framing::Can11 || active->framing == Framing::Can29
+                   ? "CAN ERROR\r"
+                   : "NO DATA\r";
     }
     ++vehicleRequests_;
     if (options_.errorFrom > 0 && vehicleRequests_ >= options_.errorFrom) {
@@ -294,70 +441,15 @@ std::string Emulator::request(const std::string& command) {
         return out + text + "\r";
     }
 
-    // Whom the request is for: the functional address by default, or one
-    // ECU by its request identifier.
-    std::uint32_t ecu = detail::kAllEcus;
-    if (!settings_.header.empty()) {
-        std::uint32_t id = 0;
-        for (char c : settings_.header) {
-            id = id << 4 | static_cast<std::uint32_t>(Digit(c));
-        }
-        if (!extended()) {
-            id &= 0x7FF;
-            if (id != bus::kFunctionalRequestId) {
-                ecu = id + bus::kResponseToRequestOffset;
-            }
-        } else if (((id >> 16) & 0xFF) == 0xDA) {
-            // "DA10F1" or "18DA10F1": physical, to target address 10.
-            ecu = bus::kFirstResponseId + (((id >> 8) & 0xFF) - kExtendedFirstEcu);
-        }
-    }
-
-    std::vector<detail::EcuResponse> responses = vehicle_.transact(request, ecu);
+    std::vector<detail::EcuResponse> responses = vehicle_.transact(request, addressee());
     if (expected != 0 && responses.size() > expected) {
         responses.resize(expected);
     }
-    if (responses.empty()) {
-        return out + "NO DATA\r";
-    }
+    std::string lines;
     for (const auto& response : responses) {
-        std::uint32_t id = response.ecu;
-        if (extended()) {
-            id = kExtendedResponseBase + kExtendedFirstEcu + (response.ecu - bus::kFirstResponseId);
-        }
-        std::vector<bus::CanFrame> frames;
-        try {
-            frames = bus::Segment(id, response.payload, 0x00);
-        } catch (const bus::IsoTpError&) {
-            continue;
-        }
-        if (settings_.headers || !settings_.autoFormat) {
-            for (const auto& frame : frames) {
-                const Bytes data(frame.data.begin(), frame.data.end());
-                std::string line = settings_.headers ? canId(id) : std::string();
-                if (!line.empty() && settings_.spaces) {
-                    line += ' ';
-                }
-                out += line + hexBytes(data, 0, data.size()) + "\r";
-            }
-            continue;
-        }
-        if (frames.size() == 1) {
-            out += hexBytes(response.payload, 0, response.payload.size()) + "\r";
-            continue;
-        }
-        char length[8];
-        std::snprintf(length, sizeof length, "%03X",
-                      static_cast<unsigned>(response.payload.size()));
-        out += std::string(length) + "\r";
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            const Bytes data(frames[i].data.begin(), frames[i].data.end());
-            const std::string index(1, "0123456789ABCDEF"[i & 0x0F]);
-            out += index + ":" + (settings_.spaces ? " " : "") +
-                   hexBytes(data, i == 0 ? 2 : 1, data.size()) + "\r";
-        }
+        lines += IsLegacy(active->protocol) ? legacyLines(response) : canLines(response);
     }
-    return out;
+    return out + (lines.empty() ? "NO DATA\r" : lines);
 }
 
 }  // namespace obd::elm327

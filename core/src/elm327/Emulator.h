@@ -17,9 +17,22 @@
 
 namespace obd::elm327 {
 
+// How an adapter departs from the ELM327's own behaviour, as makes of
+// clone do.
+struct CloneQuirks {
+    // "?" to commands of later ELM327 versions: ATS0/ATS1, ATAT, ATST, ATWS.
+    bool refusesNewerCommands = false;
+    bool lowerCaseHex = false;                      // "41 0c 1a f8"
+    bool extraBlankLines = false;                   // a blank line before each answer line
+    bool hangsUpOnReset = false;                    // ATZ drops the link (Bluetooth clones)
+    std::chrono::milliseconds firstPromptDelay{0};  // slow to wake up
+    // The automatic search ends in "UNABLE TO CONNECT" though the vehicle
+    // answers its protocol when chosen (a search that gives up too soon).
+    bool searchFindsNothing = false;
+};
+
 struct EmulatorOptions {
-    // The protocol the vehicle speaks. Only CAN (6 to 9) is emulated; with
-    // another one every request fails as with a vehicle that is not there.
+    // The protocol the vehicle speaks, 1 to 9.
     DataLinkProtocol vehicleProtocol = DataLinkProtocol::Iso15765Can11Bit500k;
     // Time the adapter takes for each vehicle request before answering.
     std::chrono::milliseconds latency{0};
@@ -35,7 +48,21 @@ struct EmulatorOptions {
     // whose vehicle bus failed. 0: never.
     int errorFrom = 0;
     std::string errorText;
+    CloneQuirks quirks;
 };
+
+// The adapter makes `elm327-emulator --clone` knows, in the order shown to
+// the user: "genuine" (an ELM327 v1.5), "cheap" (refuses newer commands,
+// prints lower case and blank lines, slow to its first prompt) and
+// "bluetooth" (drops the link on ATZ).
+extern const char* const kCloneProfiles[3];
+// Sets the identification and quirks of the profile `name`; false for a
+// name that is not a profile.
+bool ApplyCloneProfile(std::string_view name, EmulatorOptions& options);
+
+// The longest command the adapter takes; the rest of a longer line is
+// dropped and the line answered with "?".
+constexpr std::size_t kMaxCommandLength = 64;
 
 // Thread safety: receive() may be called from any thread; calls are
 // serialised.
@@ -52,6 +79,10 @@ public:
     // "BUFFER FULL", "STOPPED") instead of the vehicle's answer.
     void injectError(std::string text);
 
+    // True once the adapter hung up (a clone that drops the link on ATZ):
+    // the transport should be closed.
+    bool hungUp() const;
+
 private:
     struct Settings {
         bool echo = true;
@@ -59,10 +90,11 @@ private:
         bool headers = false;
         bool spaces = true;
         bool autoFormat = true;
-        int protocol = 0;       // as selected by ATSP; 0 = automatic
-        bool automatic = true;  // the protocol may be searched for
-        int active = 0;         // the protocol found; 0 before the first search
-        std::string header;     // ATSH; empty = functional
+        int protocol = 0;          // as selected by ATSP; 0 = automatic
+        bool automatic = true;     // the protocol may be searched for
+        int active = 0;            // the protocol found; 0 before the first search
+        bool initialised = false;  // the bus of the older protocols is awake
+        std::string header;        // ATSH; empty = functional
     };
 
     std::string execute(const std::string& command);  // REQUIRES: mutex_ held
@@ -72,13 +104,22 @@ private:
     std::string hexBytes(const detail::Bytes& bytes, std::size_t from, std::size_t to) const;
     std::string canId(std::uint32_t id) const;
     bool extended() const;
+    // Whom a request goes to: every ECU or one, by the header set with ATSH.
+    std::uint32_t addressee() const;
+    // The lines an ECU's answer takes on the active protocol.
+    std::string canLines(const detail::EcuResponse& response) const;
+    std::string legacyLines(const detail::EcuResponse& response) const;
+    bool refused(const std::string& command) const;
 
     detail::IRequestChannel& vehicle_;
     const EmulatorOptions options_;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     Settings settings_;
-    std::string pending_;      // the command being typed
+    std::string pending_;    // the command being typed, at most kMaxCommandLength
+    bool overlong_ = false;  // the command being typed was cut
+    bool awake_ = false;     // the first prompt was given
+    bool hungUp_ = false;
     std::string lastCommand_;  // repeated by an empty line
     std::optional<std::string> injected_;
     int vehicleRequests_ = 0;  // reaching the vehicle protocol, counted for errorFrom

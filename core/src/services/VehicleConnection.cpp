@@ -4,33 +4,12 @@
 #include <cstdio>
 
 #include "bus/Hex.h"
+#include "elm327/Protocols.h"
 
 namespace obd::detail {
 
 std::string ProtocolName(DataLinkProtocol protocol) {
-    switch (protocol) {
-        case DataLinkProtocol::Automatic:
-            return "AUTO";
-        case DataLinkProtocol::SaeJ1850Pwm:
-            return "SAE J1850 PWM";
-        case DataLinkProtocol::SaeJ1850Vpw:
-            return "SAE J1850 VPW";
-        case DataLinkProtocol::Iso9141:
-            return "ISO 9141-2";
-        case DataLinkProtocol::Iso14230SlowInit:
-            return "ISO 14230-4 (KWP 5BAUD)";
-        case DataLinkProtocol::Iso14230FastInit:
-            return "ISO 14230-4 (KWP FAST)";
-        case DataLinkProtocol::Iso15765Can11Bit500k:
-            return "ISO 15765-4 (CAN 11/500)";
-        case DataLinkProtocol::Iso15765Can29Bit500k:
-            return "ISO 15765-4 (CAN 29/500)";
-        case DataLinkProtocol::Iso15765Can11Bit250k:
-            return "ISO 15765-4 (CAN 11/250)";
-        case DataLinkProtocol::Iso15765Can29Bit250k:
-            return "ISO 15765-4 (CAN 29/250)";
-    }
-    return std::string();
+    return elm327::ProtocolName(protocol);
 }
 
 namespace {

@@ -1,5 +1,9 @@
 #include "obd/sim/EmulatedAdapter.h"
 
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
 #include "elm327/Emulator.h"
 #include "orvane/Mutex.h"
 #include "sim/SimulatedBus.h"
@@ -10,10 +14,19 @@ namespace obd::sim {
 namespace {
 
 elm327::EmulatorOptions Emulated(const VehicleModel& model, const EmulatedAdapterOptions& options) {
+    if (options.protocol < 0 || options.protocol > 9) {
+        throw std::invalid_argument("no ELM327 protocol numbered " +
+                                    std::to_string(options.protocol) + " (1 to 9)");
+    }
     elm327::EmulatorOptions emulated;
-    emulated.vehicleProtocol = model.protocol;
+    emulated.vehicleProtocol =
+        options.protocol != 0 ? static_cast<DataLinkProtocol>(options.protocol) : model.protocol;
     emulated.identification = model.adapter.identification;
     emulated.description = model.adapter.description;
+    // "genuine" is the scenario's own adapter, as it names itself.
+    if (options.clone != "genuine" && !elm327::ApplyCloneProfile(options.clone, emulated)) {
+        throw std::invalid_argument("no make of adapter called \"" + options.clone + "\"");
+    }
     emulated.latency = options.latency;
     emulated.bytesPerSecond = options.bytesPerSecond;
     emulated.errorFrom = options.errorFrom;
@@ -41,6 +54,15 @@ EmulatedAdapter::EmulatedAdapter(const Scenario& scenario, EmulatedAdapterOption
     : impl_(std::make_unique<Impl>(scenario, options)) {}
 
 EmulatedAdapter::~EmulatedAdapter() = default;
+
+std::vector<std::string> EmulatedAdapter::cloneProfiles() {
+    return {std::begin(elm327::kCloneProfiles), std::end(elm327::kCloneProfiles)};
+}
+
+bool EmulatedAdapter::hungUp() const {
+    orvane::MutexLock lock(impl_->mutex);
+    return impl_->emulator->hungUp();
+}
 
 std::string EmulatedAdapter::receive(std::string_view bytes) {
     orvane::MutexLock lock(impl_->mutex);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "obd/Export.h"
 #include "obd/sim/Scenario.h"
@@ -23,6 +24,11 @@ struct OBD_API EmulatedAdapterOptions {
     // whose vehicle bus failed. 0: never.
     int errorFrom = 0;
     std::string errorText;
+    // The vehicle's protocol by its ELM327 number (1 SAE J1850 PWM to 9
+    // ISO 15765-4 CAN 29 bit 250 kbaud); 0 for the scenario's.
+    int protocol = 0;
+    // The make of adapter to behave as: one of EmulatedAdapter::cloneProfiles().
+    std::string clone = "genuine";
 };
 
 // An ELM327-compatible adapter in process, in front of the simulated vehicle
@@ -38,10 +44,18 @@ struct OBD_API EmulatedAdapterOptions {
 // Not copyable: it owns the vehicle's state.
 class OBD_API EmulatedAdapter {
 public:
+    // Throws std::invalid_argument for a protocol outside 0 to 9 or a make of
+    // adapter not in cloneProfiles().
     explicit EmulatedAdapter(const Scenario& scenario, EmulatedAdapterOptions options = {});
     ~EmulatedAdapter();
     EmulatedAdapter(const EmulatedAdapter&) = delete;
     EmulatedAdapter& operator=(const EmulatedAdapter&) = delete;
+
+    // The makes of adapter it can behave as, in the order to show them:
+    // "genuine" (the scenario's adapter), "cheap" (refuses newer commands,
+    // prints lower case and blank lines, slow to its first prompt) and
+    // "bluetooth" (drops the link on ATZ).
+    static std::vector<std::string> cloneProfiles();
 
     // Takes bytes the tester wrote; returns what the adapter prints in
     // reply: nothing until a command is complete (ended by a carriage
@@ -51,6 +65,10 @@ public:
     // The next vehicle request is answered with `text` (e.g. "CAN ERROR",
     // "BUFFER FULL", "STOPPED") instead of the vehicle's answer.
     void injectError(std::string text);
+
+    // True once the adapter hung up (the "bluetooth" make on ATZ): whoever
+    // carries its bytes should close the link.
+    bool hungUp() const;
 
     // As if the adapter were powered off and on for a new tester: its
     // settings are the defaults again and the vehicle's live values start

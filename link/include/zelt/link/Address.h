@@ -29,9 +29,10 @@ struct ZELT_LINK_API Address {
     enum class Kind { Tcp, Serial };
 
     // Reads tcp://HOST:PORT (PORT 1 to 65535; an IPv6 HOST in brackets) or
-    // serial:DEVICE[:BAUD] (BAUD one of SupportedBaudRates(), default
-    // kDefaultBaudRate; the last colon starts the rate, so a DEVICE
-    // containing a colon must give one). Throws AddressError.
+    // serial:DEVICE[:BAUD] (BAUD one of SupportedBaudRates(); without it
+    // kDefaultBaudRate, and detectBaudRate is set; the last colon starts the
+    // rate, so a DEVICE containing a colon must give one). Throws
+    // AddressError.
     static Address Parse(const std::string& text);
 
     Kind kind = Kind::Tcp;
@@ -39,6 +40,9 @@ struct ZELT_LINK_API Address {
     std::uint16_t port = 0;  // Tcp
     std::string device;      // Serial
     int baudRate = 0;        // Serial
+    // Serial: no rate was given, so OpenTransport() finds the adapter's
+    // (see OpenSerialTransportFindingRate()).
+    bool detectBaudRate = false;
 };
 
 }  // namespace zelt::link

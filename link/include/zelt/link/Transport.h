@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,10 +35,18 @@ struct ZELT_LINK_API TransportOptions {
     // How long a TCP connection may take to be accepted before it is given
     // up (an unreachable Wi-Fi adapter otherwise takes the system's minutes).
     std::chrono::milliseconds connectTimeout{5000};
+    // A serial address without a rate (Address::detectBaudRate): how long
+    // the adapter may take to answer at each rate tried.
+    std::chrono::milliseconds probeTimeout{1000};
+    // Told the rate the adapter answered at, when it was found; may be
+    // empty. Called before OpenTransport() returns, on its thread.
+    std::function<void(int baudRate)> baudRateFound;
 };
 
-// Opens the link to the adapter at `address`. Throws std::runtime_error
-// (with the system's reason) when it cannot be reached.
+// Opens the link to the adapter at `address`; on a serial port without a
+// rate, at the rate the adapter answers at (options.baudRateFound is told
+// which). Throws std::runtime_error (with the system's reason) when it cannot
+// be reached.
 ZELT_LINK_API std::unique_ptr<ITransport> OpenTransport(const Address& address,
                                                         const TransportOptions& options = {});
 // The same from an address's text; throws AddressError for one that cannot
@@ -54,5 +63,17 @@ ZELT_LINK_API std::unique_ptr<ITransport> OpenTcpTransport(
 // SupportedBaudRates().
 ZELT_LINK_API std::unique_ptr<ITransport> OpenSerialTransport(const std::string& device,
                                                               int baudRate);
+
+// The rates at which an adapter is looked for, in order: 38400 (an ELM327's
+// own), 9600 (early ones), then 115200, 57600, 230400 and 500000, which
+// adapters are set to for speed; those of SupportedBaudRates().
+ZELT_LINK_API std::vector<int> ProbedBaudRates();
+// Opens the serial port `device` at the rate its adapter answers at: at each
+// of ProbedBaudRates() in turn, sends "ATI" and a carriage return and waits
+// up to `probeTimeout` for the adapter's prompt (">"). Sets `baudRate` to the
+// rate that answered. Throws std::runtime_error when the port cannot be
+// opened, or naming the rates tried when the adapter answered at none.
+ZELT_LINK_API std::unique_ptr<ITransport> OpenSerialTransportFindingRate(
+    const std::string& device, std::chrono::milliseconds probeTimeout, int& baudRate);
 
 }  // namespace zelt::link
