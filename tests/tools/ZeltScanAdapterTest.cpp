@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <fstream>
 #include <string>
 
 #include "ProcessRunner.h"
@@ -80,12 +80,14 @@ void DropReadings(nlohmann::json& json) {
     }
 }
 
-void ExpectReportEqualsTheInProcessReport(const EmulatorServer& server) {
+// `notice`: what the tool says of how it reached the adapter, if anything.
+void ExpectReportEqualsTheInProcessReport(const EmulatorServer& server,
+                                          const std::string& notice = "") {
     ASSERT_FALSE(server.address().empty());
     const Outcome remote =
         Execute(std::string(ZELT_SCAN_PATH) + " --json --adapter " + server.address());
     ASSERT_EQ(remote.exitCode, 0) << remote.err;
-    EXPECT_EQ(remote.err, "");
+    EXPECT_EQ(remote.err, notice);
     const Outcome local = Execute(std::string(ZELT_SCAN_PATH) + " --json");
     ASSERT_EQ(local.exitCode, 0) << local.err;
     auto remoteJson = nlohmann::json::parse(remote.out);
@@ -113,9 +115,11 @@ TEST(ZeltScanAdapterTest, ReportOverTcpEqualsTheInProcessReport) {
 
 #ifdef __linux__
 // The pty stands for a USB or Bluetooth adapter on a serial port; the
-// dialogue must cross its line discipline unchanged.
+// dialogue must cross its line discipline unchanged. No rate is given, so
+// the tool finds it (the ELM327's default, 38400, is tried first) and says so.
 TEST(ZeltScanAdapterTest, ReportOverSerialPortEqualsTheInProcessReport) {
-    ExpectReportEqualsTheInProcessReport(EmulatorServer("", true));
+    ExpectReportEqualsTheInProcessReport(EmulatorServer("", true),
+                                         "zelt-scan: the adapter answered at 38400 baud\n");
 }
 
 TEST(ZeltScanAdapterTest, SerialPortGoneMidScanFailsClearlyAfterShowingWhatWasRead) {
@@ -269,9 +273,29 @@ TEST(ZeltScanAdapterTest, LogHoldsTheWholeDialogue) {
     std::ifstream file(log);
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
-    EXPECT_THAT(text, HasSubstr(">> ATZ\\r"));
+    EXPECT_THAT(text, HasSubstr(">> ATWS\\r"));
     EXPECT_THAT(text, HasSubstr(">> 010C"));
     std::remove(log.c_str());
+}
+
+// SAE J1979 service 09 InfoType 02 on CAN: 49 02, the message count 01,
+// then the VIN's 17 ASCII characters (the built-in vehicle's
+// WBA3B5C51FK123456).
+TEST(ZeltScanAdapterTest, RawRequestPrintsTheEcusAnswerBytes) {
+    EmulatorServer server;
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --raw 0902 --ecu 0x7E8");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "0x7E8: 49 02 01 57 42 41 33 42 35 43 35 31 46 4B 31 32 33 34 35 36\n");
+}
+
+// A protocol chosen by number is the one the report names.
+TEST(ZeltScanAdapterTest, ChosenProtocolIsUsedAndNamed) {
+    EmulatorServer server("--protocol 3");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --protocol 3 --timeout 2000");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("ISO 9141-2"));
 }
 
 TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {

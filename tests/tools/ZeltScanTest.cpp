@@ -358,6 +358,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"--interval 5", 2, "--interval requires --watch"},
         BadInput{"--count 5", 2, "--count requires --watch"},
         BadInput{"--trace", 2, "--trace requires --adapter"},
+        BadInput{"--protocol 3", 2, "--protocol requires --adapter"},
+        BadInput{"--timeout 500", 2, "--timeout requires --adapter"},
+        BadInput{"--raw 0902", 2, "--raw requires --adapter"},
+        // Checked before the adapter is reached (port 1: nobody listens).
+        BadInput{"--adapter tcp://127.0.0.1:1 --protocol 10", 2, "invalid --protocol '10'"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --timeout 0", 2, "--timeout"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 09G2", 2, "invalid --raw '09G2'"},
         // What the user typed is shown escaped, on one line.
         BadInput{"--watch \"$(printf '0C\\n\\033[2J')\"", 2, "invalid PID '0C\\x0A\\x1B[2J'"},
         // A report that cannot be written is a failure.

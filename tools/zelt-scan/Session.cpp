@@ -1,7 +1,6 @@
 #include "Session.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "zelt/link/BytePump.h"
 
@@ -37,9 +36,16 @@ void Trace(std::ostream& out, const char* direction, const std::vector<std::uint
     out << direction << ' ' << text << std::endl;
 }
 
-std::unique_ptr<link::ITransport> OpenTransport(const std::string& address) {
+std::unique_ptr<link::ITransport> OpenTransport(const std::string& address,
+                                                const AdapterSettings& settings) {
+    link::TransportOptions options;
+    if (settings.notice) {
+        options.baudRateFound = [notice = settings.notice](int rate) {
+            notice("the adapter answered at " + std::to_string(rate) + " baud");
+        };
+    }
     try {
-        return link::OpenTransport(address);
+        return link::OpenTransport(address, options);
     } catch (const link::AddressError& error) {
         throw UsageError(error.what());
     }
@@ -51,19 +57,34 @@ std::unique_ptr<link::ITransport> OpenTransport(const std::string& address) {
 // the opening of the vehicle connection through them.
 class Session::Link {
 public:
-    Link(const std::string& address, std::ostream* trace, obd::elm327::AdapterQuorvix& root)
-        : pump_(root.getConnectionManager(), OpenTransport(address), Options(trace)) {
-        // Adapters answer slowly: searching the protocol and long answers
-        // take more than the core's default.
-        root.getConnectionManager()->setTimeout(5000);
-        if (!pump_.bridge().connect(obd::DataLinkProtocol::Automatic, true)) {
+    Link(const std::string& address, const AdapterSettings& settings,
+         obd::elm327::AdapterQuorvix& root)
+        : pump_(root.getConnectionManager(), OpenTransport(address, settings),
+                Options(settings.trace)) {
+        if (settings.timeout) {
+            root.setTimeout(*settings.timeout);
+        } else {
+            // Adapters answer slowly: searching the protocol and long
+            // answers take more than the core's default.
+            root.getConnectionManager()->setTimeout(5000);
+        }
+        const bool automatic = settings.protocol == obd::DataLinkProtocol::Automatic;
+        const bool connected = pump_.bridge().connect(settings.protocol, automatic);
+        const std::string fallback = root.protocolFallback();
+        if (!connected) {
             // The link's loss explains more than what the adapter last said.
             std::string why = pump_.lostReason();
             if (why.empty()) {
                 why = root.lastAdapterError();
             }
+            if (!fallback.empty()) {
+                why += (why.empty() ? "" : "; ") + fallback;
+            }
             throw std::runtime_error("no vehicle connection through the adapter at " + address +
                                      (why.empty() ? "" : ": " + why));
+        }
+        if (!fallback.empty() && settings.notice) {
+            settings.notice(fallback);
         }
     }
 
@@ -83,9 +104,9 @@ private:
     link::BytePump pump_;
 };
 
-Session::Session(const std::string& adapter, std::ostream* trace)
+Session::Session(const std::string& adapter, const AdapterSettings& settings)
     : adapter_(obd::elm327::AdapterQuorvix::create()),
-      link_(std::make_unique<Link>(adapter, trace, *adapter_)),
+      link_(std::make_unique<Link>(adapter, settings, *adapter_)),
       root_(adapter_),
       // As before the adapter had a root of its own, a report names the
       // built-in scenario, so that reports over an adapter and in process
@@ -141,27 +162,12 @@ bool Session::selectEcu(std::uint32_t address) {
     return simulated_ ? simulated_->selectEcu(address) : adapter_->selectEcu(address);
 }
 
-void Session::selectEcu(const std::string& ecu) {
-    const auto addresses = ecuAddresses();
-    char* end = nullptr;
-    const unsigned long number = std::strtoul(ecu.c_str(), &end, 0);
-    if (ecu.empty() || *end != '\0') {
-        throw UsageError("invalid ECU '" + ecu +
-                         "': give an index such as 1 or an address such as 0x7E9");
+std::optional<std::vector<obd::elm327::AdapterQuorvix::RawAnswer>> Session::rawRequest(
+    const std::vector<std::uint8_t>& request, std::uint32_t ecu) {
+    if (!adapter_) {
+        throw UsageError("a raw request needs a real vehicle: give --adapter");
     }
-    std::uint32_t address = static_cast<std::uint32_t>(number);
-    if (number < addresses.size()) {
-        address = addresses[number];
-    }
-    if (!selectEcu(address)) {
-        std::string known;
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%s%zu=0x%X", i ? ", " : "", i, addresses[i]);
-            known += text;
-        }
-        throw UsageError("unknown ECU '" + ecu + "'; the vehicle has " + known);
-    }
+    return adapter_->sendRawRequest(request, ecu);
 }
 
 }  // namespace zelt::scan

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -25,6 +28,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// How to reach the vehicle behind an adapter.
+struct AdapterSettings {
+    // The adapter's protocol number, or Automatic: its own search, then
+    // each protocol in turn when the search finds nothing.
+    obd::DataLinkProtocol protocol = obd::DataLinkProtocol::Automatic;
+    // The request timeout and the adapter's own wait with it; unset: the
+    // adapter's default wait and 5 s per request.
+    std::optional<std::chrono::milliseconds> timeout;
+    // Where the raw dialogue goes; null: nowhere.
+    std::ostream* trace = nullptr;
+    // Told what the user should know of how the adapter was reached: the
+    // serial rate found, the protocol that answered after a failed search.
+    std::function<void(const std::string&)> notice;
+};
+
 // An open connection to a vehicle, simulated or behind an adapter, with the
 // six repositories a diagnostics application would create over it.
 //
@@ -35,19 +53,15 @@ public:
     explicit Session(const obd::sim::Scenario& scenario);
     // Opens the connection to a vehicle through the adapter at `adapter`
     // (tcp://HOST:PORT, serial:DEVICE[:BAUD]) over zelt_link's transport and
-    // byte pump; with `trace`, writes the raw dialogue there. Throws
-    // UsageError for a bad address and std::runtime_error when the adapter
-    // or the vehicle does not answer.
-    Session(const std::string& adapter, std::ostream* trace);
+    // byte pump, as `settings` say. Throws UsageError for a bad address and
+    // std::runtime_error when the adapter or the vehicle does not answer.
+    Session(const std::string& adapter, const AdapterSettings& settings);
     // Closes the connection; the repositories go before the root.
     ~Session();
 
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Selects an ECU by index among the answering ECUs ("0", "1") or by its
-    // response address ("0x7E9"). Throws UsageError for an unknown one.
-    void selectEcu(const std::string& ecu);
     // Selects the ECU with response address `address`; false when none such
     // answered.
     bool selectEcu(std::uint32_t address);
@@ -74,6 +88,11 @@ public:
     // True when the adapter stopped answering, or its link went, during the
     // session.
     bool adapterLost() const;
+    // Over an adapter: sends `request` to the ECU `ecu` (0: to all) and
+    // returns every answer; nothing when the request failed (adapterError()
+    // says why). Throws UsageError for the in-process vehicle.
+    std::optional<std::vector<obd::elm327::AdapterQuorvix::RawAnswer>> rawRequest(
+        const std::vector<std::uint8_t>& request, std::uint32_t ecu);
 
 private:
     class Link;

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AdapterStatus.h"
 #include "DebugLog.h"
@@ -51,7 +53,52 @@ struct Options {
     std::string log;
     std::string adapter;
     bool trace = false;
+    std::string protocol = "auto";
+    std::string timeout;
+    std::string raw;
 };
+
+constexpr long long kMaxTimeoutMs = 60000;
+
+// The connection settings the adapter options ask for.
+zelt::scan::AdapterSettings ReadAdapterSettings(const Options& options, std::ostream* dialogue) {
+    zelt::scan::AdapterSettings settings;
+    const auto protocol = obd::elm327::AdapterQuorvix::parseProtocol(options.protocol);
+    if (!protocol) {
+        throw zelt::scan::UsageError("invalid --protocol '" + options.protocol +
+                                     "': give auto or an ELM327 protocol number from 1 to 9");
+    }
+    settings.protocol = *protocol;
+    if (!options.timeout.empty()) {
+        settings.timeout = std::chrono::milliseconds(
+            zelt::scan::ParseDecimal("--timeout", options.timeout, 1, kMaxTimeoutMs));
+    }
+    settings.trace = dialogue;
+    settings.notice = [](const std::string& notice) {
+        zelt::scan::LogInfo(notice);
+        std::cerr << "zelt-scan: " << zelt::scan::Printable(notice) << '\n';
+    };
+    return settings;
+}
+
+// "0x7E8: 62 F1 90 57 42 41", one line per ECU that answered.
+void WriteRawAnswers(const std::vector<obd::elm327::AdapterQuorvix::RawAnswer>& answers,
+                     std::ostream& out) {
+    if (answers.empty()) {
+        out << "no ECU answered (NO DATA)\n";
+    }
+    for (const auto& answer : answers) {
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%X:", answer.ecu);
+        out << address;
+        for (std::uint8_t byte : answer.bytes) {
+            char text[4];
+            std::snprintf(text, sizeof text, " %02X", byte);
+            out << text;
+        }
+        out << '\n';
+    }
+}
 
 // Colour only for a terminal that can show it, and never when the user asked
 // for none (https://no-color.org).
@@ -136,6 +183,14 @@ int Run(const Options& options) {
         watch.units = units;
     }
     CheckLogPath(options);
+    std::optional<std::vector<std::uint8_t>> raw;
+    if (!options.raw.empty()) {
+        raw = obd::elm327::AdapterQuorvix::parseRequest(options.raw);
+        if (!raw) {
+            throw UsageError("invalid --raw '" + options.raw +
+                             "': give 1 to 7 bytes in hexadecimal, e.g. 0902 or 22F190");
+        }
+    }
 
     // The inputs are read before the log is opened.
     std::optional<obd::sim::Scenario> scenario;
@@ -156,13 +211,25 @@ int Run(const Options& options) {
             dialogue = DialogueStream(options.trace ? &std::cerr : nullptr);
         }
         LogInfo("opening the adapter at " + options.adapter);
-        opened = std::make_unique<Session>(options.adapter, dialogue.get());
+        opened = std::make_unique<Session>(options.adapter,
+                                           ReadAdapterSettings(options, dialogue.get()));
     }
     Session& session = *opened;
     std::vector<std::uint32_t> ecus;  // empty: every ECU that answered
     if (ecu) {
         ecus.push_back(ResolveEcu(*ecu, options.ecu, session.ecuAddresses()));
         session.selectEcu(ecus.front());
+    }
+
+    if (raw) {
+        const auto answers = session.rawRequest(*raw, ecus.empty() ? 0 : ecus.front());
+        if (!answers) {
+            const std::string why = session.adapterError();
+            throw std::runtime_error("the raw request got no answer from the adapter" +
+                                     (why.empty() ? std::string() : ": " + why));
+        }
+        WriteReport(std::cout, [&] { WriteRawAnswers(*answers, std::cout); });
+        return LinkState(session);
     }
 
     if (!options.watch.empty()) {
@@ -271,7 +338,24 @@ int main(int argc, char** argv) {
             ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")
         ->needs(adapter);
+    app.add_option("--protocol", options.protocol,
+                   "With --adapter: the ELM327 protocol number (1 to 9) or auto (the default: "
+                   "the adapter's search, then each protocol in turn)")
+        ->type_name("N|auto")
+        ->needs(adapter);
+    app.add_option("--timeout", options.timeout,
+                   "With --adapter: milliseconds a request may take (decimal, 1 to 60000); the "
+                   "adapter's own wait (ATST) is set with it")
+        ->type_name("MS")
+        ->needs(adapter);
+    auto* raw = app.add_option("--raw", options.raw,
+                               "With --adapter: send these bytes (hexadecimal, e.g. 22F190) to "
+                               "the ECU given with --ecu, or to all, and print the answers")
+                    ->type_name("HEX")
+                    ->needs(adapter);
     clear->excludes(watch);
+    raw->excludes(watch);
+    raw->excludes(clear);
 
     try {
         app.parse(argc, argv);

@@ -220,6 +220,7 @@ std::string Emulator::atCommand(const std::string& c) {
     }
     if (c == "DPN") {
         return describeProtocol(true) + "\r";
+    }
     if ((StartsWith(c, "SP") || StartsWith(c, "TP")) && c.size() >= 3 && c.size() <= 4) {
         std::string value = c.substr(2);
         const bool automatic = value[0] == 'A';
