@@ -25,7 +25,8 @@ std::string AdapterAdvice(const std::string& message) {
     };
     static const Advice kAdvice[] = {
         {"UNABLE TO CONNECT",
-         "check that the ignition is on and that the adapter sits firmly in the OBD-II socket"},
+         "check that the ignition is on and that the adapter sits firmly in the OBD-II socket; "
+         "if it still fails, name the protocol with --protocol 1 to 9"},
         {"BUS INIT", "switch the ignition on (the engine may stay off) and scan again"},
         {"CAN ERROR",
          "check that the adapter sits firmly in the OBD-II socket and that the ignition is on"},
