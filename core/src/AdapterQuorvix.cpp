@@ -156,32 +156,32 @@ std::shared_ptr<IConnectionService> AdapterQuorvix::createConnectionService() {
 
 std::shared_ptr<IEcuService> AdapterQuorvix::createEcuService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createEcuService(std::move(connection));
+    return impl_->root.createEcuService(connection);
 }
 
 std::shared_ptr<ISensorService> AdapterQuorvix::createSensorService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createSensorService(std::move(connection));
+    return impl_->root.createSensorService(connection);
 }
 
 std::shared_ptr<ITroubleCodeService> AdapterQuorvix::createTroubleCodeService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createTroubleCodeService(std::move(connection));
+    return impl_->root.createTroubleCodeService(connection);
 }
 
 std::shared_ptr<IDiagnosticsService> AdapterQuorvix::createDiagnosticsService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createDiagnosticsService(std::move(connection));
+    return impl_->root.createDiagnosticsService(connection);
 }
 
 std::shared_ptr<IRoutineService> AdapterQuorvix::createRoutineService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createRoutineService(std::move(connection));
+    return impl_->root.createRoutineService(connection);
 }
 
 std::shared_ptr<ITroubleshootingService> AdapterQuorvix::createTroubleshootingService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createTroubleshootingService(std::move(connection));
+    return impl_->root.createTroubleshootingService(connection);
 }
 
 }  // namespace obd::elm327

@@ -9,7 +9,7 @@ Root::Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> a
                                                       protocol, dispatcher_)),
       manager_(std::make_shared<sim::ConnectionManager>(connection_, protocol)) {}
 
-Root::Root(std::shared_ptr<elm327::AdapterChannel> channel,
+Root::Root(const std::shared_ptr<elm327::AdapterChannel>& channel,
            std::shared_ptr<elm327::AdapterInfo> info)
     : dispatcher_(std::make_shared<EventDispatcher>()),
       connection_(std::make_shared<VehicleConnection>(channel, std::move(info),
@@ -31,32 +31,32 @@ std::shared_ptr<IConnectionService> Root::createConnectionService() {
 }
 
 std::shared_ptr<IEcuService> Root::createEcuService(
-    std::shared_ptr<IConnectionService> connection) {
+    const std::shared_ptr<IConnectionService>& connection) {
     return std::make_shared<EcuService>(resolve(connection));
 }
 
 std::shared_ptr<ISensorService> Root::createSensorService(
-    std::shared_ptr<IConnectionService> connection) {
+    const std::shared_ptr<IConnectionService>& connection) {
     return std::make_shared<SensorService>(resolve(connection));
 }
 
 std::shared_ptr<ITroubleCodeService> Root::createTroubleCodeService(
-    std::shared_ptr<IConnectionService> connection) {
+    const std::shared_ptr<IConnectionService>& connection) {
     return std::make_shared<TroubleCodeService>(resolve(connection));
 }
 
 std::shared_ptr<IDiagnosticsService> Root::createDiagnosticsService(
-    std::shared_ptr<IConnectionService> connection) {
+    const std::shared_ptr<IConnectionService>& connection) {
     return std::make_shared<DiagnosticsService>(resolve(connection));
 }
 
 std::shared_ptr<IRoutineService> Root::createRoutineService(
-    std::shared_ptr<IConnectionService> connection) {
+    const std::shared_ptr<IConnectionService>& connection) {
     return std::make_shared<RoutineService>(resolve(connection));
 }
 
 std::shared_ptr<ITroubleshootingService> Root::createTroubleshootingService(
-    std::shared_ptr<IConnectionService> connection) {
+    const std::shared_ptr<IConnectionService>& connection) {
     return std::make_shared<TroubleshootingService>(resolve(connection));
 }
 

@@ -28,7 +28,7 @@ public:
          DataLinkProtocol protocol);
     // Over an ELM327-compatible adapter on a data connection the application
     // gives the connection manager.
-    Root(std::shared_ptr<elm327::AdapterChannel> channel,
+    Root(const std::shared_ptr<elm327::AdapterChannel>& channel,
          std::shared_ptr<elm327::AdapterInfo> info);
 
     const std::shared_ptr<VehicleConnection>& connection() const { return connection_; }
@@ -43,17 +43,18 @@ public:
 
     // The services of IQuorvix, each over resolve(connection).
     std::shared_ptr<IConnectionService> createConnectionService();
-    std::shared_ptr<IEcuService> createEcuService(std::shared_ptr<IConnectionService> connection);
+    std::shared_ptr<IEcuService> createEcuService(
+        const std::shared_ptr<IConnectionService>& connection);
     std::shared_ptr<ISensorService> createSensorService(
-        std::shared_ptr<IConnectionService> connection);
+        const std::shared_ptr<IConnectionService>& connection);
     std::shared_ptr<ITroubleCodeService> createTroubleCodeService(
-        std::shared_ptr<IConnectionService> connection);
+        const std::shared_ptr<IConnectionService>& connection);
     std::shared_ptr<IDiagnosticsService> createDiagnosticsService(
-        std::shared_ptr<IConnectionService> connection);
+        const std::shared_ptr<IConnectionService>& connection);
     std::shared_ptr<IRoutineService> createRoutineService(
-        std::shared_ptr<IConnectionService> connection);
+        const std::shared_ptr<IConnectionService>& connection);
     std::shared_ptr<ITroubleshootingService> createTroubleshootingService(
-        std::shared_ptr<IConnectionService> connection);
+        const std::shared_ptr<IConnectionService>& connection);
 
 private:
     const std::shared_ptr<EventDispatcher> dispatcher_;

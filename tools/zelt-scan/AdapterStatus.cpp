@@ -3,7 +3,7 @@
 namespace zelt::scan {
 
 std::string AdapterGone(const Session& session) {
-    const std::string lost = session.linkLost();
+    std::string lost = session.linkLost();
     if (!lost.empty()) {
         return lost;
     }

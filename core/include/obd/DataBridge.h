@@ -84,7 +84,7 @@ public:
 // the bridge dead (as invalidate()) and drops what it held.
 class OBD_API DataBridge : public IDataBridge, public IDataConnection {
 public:
-    static constexpr std::size_t kMaxIncomingBytes = 64 * 1024;
+    static constexpr std::size_t kMaxIncomingBytes = std::size_t{64} * 1024;
 
     DataBridge() = default;
     DataBridge(const DataBridge&) = delete;

@@ -114,8 +114,7 @@ private:
     // adapter answered, empty when it did not answer at all.
     bool selectHeader(std::uint32_t ecu, std::string& refusal) ORVANE_REQUIRES(exchangeMutex_);
     // Sets the header with ATSH`text`; as selectHeader.
-    bool sendHeader(const std::string& text, std::string& refusal)
-        ORVANE_REQUIRES(exchangeMutex_);
+    bool sendHeader(const std::string& text, std::string& refusal) ORVANE_REQUIRES(exchangeMutex_);
     // Sends ATST when the adapter's timeout differs from the one wanted.
     void applyAdapterTimeout() ORVANE_REQUIRES(exchangeMutex_);
     // Tries the protocols one by one after the adapter's search found

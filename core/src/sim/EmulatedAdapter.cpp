@@ -50,7 +50,7 @@ struct EmulatedAdapter::Impl {
     std::unique_ptr<elm327::Emulator> emulator ORVANE_GUARDED_BY(mutex);
 };
 
-EmulatedAdapter::EmulatedAdapter(const Scenario& scenario, EmulatedAdapterOptions options)
+EmulatedAdapter::EmulatedAdapter(const Scenario& scenario, const EmulatedAdapterOptions& options)
     : impl_(std::make_unique<Impl>(scenario, options)) {}
 
 EmulatedAdapter::~EmulatedAdapter() = default;

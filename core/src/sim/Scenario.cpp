@@ -26,7 +26,7 @@ Scenario Scenario::loadFile(const std::string& path) {
         text.append(piece, static_cast<std::size_t>(file.gcount()));
         if (text.size() > kMaxFileBytes) {
             throw ScenarioError(path + ": the file is larger than " +
-                                std::to_string(kMaxFileBytes / (1024 * 1024)) +
+                                std::to_string(kMaxFileBytes / (std::size_t{1024} * 1024)) +
                                 " MiB, more than any scenario needs");
         }
     }

@@ -88,32 +88,32 @@ std::shared_ptr<IConnectionService> SimulatedQuorvix::createConnectionService() 
 
 std::shared_ptr<IEcuService> SimulatedQuorvix::createEcuService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createEcuService(std::move(connection));
+    return impl_->root.createEcuService(connection);
 }
 
 std::shared_ptr<ISensorService> SimulatedQuorvix::createSensorService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createSensorService(std::move(connection));
+    return impl_->root.createSensorService(connection);
 }
 
 std::shared_ptr<ITroubleCodeService> SimulatedQuorvix::createTroubleCodeService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createTroubleCodeService(std::move(connection));
+    return impl_->root.createTroubleCodeService(connection);
 }
 
 std::shared_ptr<IDiagnosticsService> SimulatedQuorvix::createDiagnosticsService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createDiagnosticsService(std::move(connection));
+    return impl_->root.createDiagnosticsService(connection);
 }
 
 std::shared_ptr<IRoutineService> SimulatedQuorvix::createRoutineService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createRoutineService(std::move(connection));
+    return impl_->root.createRoutineService(connection);
 }
 
 std::shared_ptr<ITroubleshootingService> SimulatedQuorvix::createTroubleshootingService(
     std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createTroubleshootingService(std::move(connection));
+    return impl_->root.createTroubleshootingService(connection);
 }
 
 }  // namespace obd::sim

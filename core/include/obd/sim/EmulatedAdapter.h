@@ -46,7 +46,7 @@ class OBD_API EmulatedAdapter {
 public:
     // Throws std::invalid_argument for a protocol outside 0 to 9 or a make of
     // adapter not in cloneProfiles().
-    explicit EmulatedAdapter(const Scenario& scenario, EmulatedAdapterOptions options = {});
+    explicit EmulatedAdapter(const Scenario& scenario, const EmulatedAdapterOptions& options = {});
     ~EmulatedAdapter();
     EmulatedAdapter(const EmulatedAdapter&) = delete;
     EmulatedAdapter& operator=(const EmulatedAdapter&) = delete;

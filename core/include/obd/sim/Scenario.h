@@ -32,7 +32,7 @@ class OBD_API Scenario {
 public:
     // The largest scenario file loadFile() reads; a real one is a few
     // kilobytes.
-    static constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
+    static constexpr std::size_t kMaxFileBytes = std::size_t{4} * 1024 * 1024;
 
     // Reads and validates a scenario file. Throws ScenarioError, also for a
     // file larger than kMaxFileBytes (before reading it whole).

@@ -20,7 +20,7 @@ struct ZELT_LINK_API BytePumpOptions {
     // The most bytes an answer may have (no real adapter comes near it): a
     // peer that sends more without a prompt is not an adapter answering,
     // and the link is given up.
-    std::size_t maxAnswerBytes = 64 * 1024;
+    std::size_t maxAnswerBytes = std::size_t{64} * 1024;
     // Sees the bytes of the dialogue as they pass ("<<" from the adapter,
     // ">>" to it), on the pump's thread; for traces. May be empty.
     std::function<void(const char* direction, const std::vector<std::uint8_t>& bytes)> trace;
