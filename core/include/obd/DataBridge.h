@@ -84,6 +84,7 @@ public:
 // the bridge dead (as invalidate()) and drops what it held.
 class OBD_API DataBridge : public IDataBridge, public IDataConnection {
 public:
+    // The most bytes from the vehicle held for the core at once.
     static constexpr std::size_t kMaxIncomingBytes = std::size_t{64} * 1024;
 
     DataBridge() = default;

@@ -44,13 +44,16 @@ private:
 //     while (!ready_) lock.wait(changed_);
 class ORVANE_SCOPED_CAPABILITY UniqueLock {
 public:
+    // Locks `mutex` until the scope ends.
     explicit UniqueLock(Mutex& mutex) ORVANE_ACQUIRE(mutex) : lock_(mutex.mutex_) {}
     ~UniqueLock() ORVANE_RELEASE() {}
 
     UniqueLock(const UniqueLock&) = delete;
     UniqueLock& operator=(const UniqueLock&) = delete;
 
+    // Takes the mutex again after unlock().
     void lock() ORVANE_ACQUIRE() { lock_.lock(); }
+    // Releases the mutex before the scope ends.
     void unlock() ORVANE_RELEASE() { lock_.unlock(); }
 
     // Releases the mutex until `condition` is notified (or wakes

@@ -50,7 +50,9 @@ public:
     AdapterQuorvix(const AdapterQuorvix&) = delete;
     AdapterQuorvix& operator=(const AdapterQuorvix&) = delete;
 
+    // Closes the vehicle connection; the connection manager's closing.
     void closeConnection();
+    // True while the vehicle connection is open.
     bool isConnectionOpen() const;
 
     // The response addresses of the ECUs that answered when the connection

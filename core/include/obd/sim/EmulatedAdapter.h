@@ -23,6 +23,7 @@ struct OBD_API EmulatedAdapterOptions {
     // `errorText` (e.g. "UNABLE TO CONNECT", "CAN ERROR"), as an adapter
     // whose vehicle bus failed. 0: never.
     int errorFrom = 0;
+    // The error text answered from the `errorFrom`th request on.
     std::string errorText;
     // The vehicle's protocol by its ELM327 number (1 SAE J1850 PWM to 9
     // ISO 15765-4 CAN 29 bit 250 kbaud); 0 for the scenario's.
