@@ -170,6 +170,11 @@ TEST_F(RoutineRepositoryTest, RefreshMergesSoDroppedAndEmptyAnswersKeepCachedRou
 }
 
 TEST_F(RoutineRepositoryTest, AllocationFailingMidMergeLeavesTheCacheAsItWas) {
+#ifdef _WIN32
+    // A DLL keeps its own operator new: the test binary's replacement cannot
+    // reach the library's allocations, only its own, which would fail here.
+    GTEST_SKIP() << "allocations inside the library cannot be intercepted on Windows";
+#endif
     RoutineRepository repository(root);
     const Routine kept = MakeRoutine(1);
     std::unique_ptr<zelt::testing::FailingAllocation> failing;
