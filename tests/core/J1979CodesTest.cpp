@@ -229,6 +229,8 @@ TEST(MonitorTestResultTest, RecordWithAnUnknownIdKeepsItsRawNumbers) {
     EXPECT_EQ(decoded.value, 0x1234);
     EXPECT_EQ(decoded.minimum, 0);
     EXPECT_EQ(decoded.maximum, 0xFFFF);
+    // ...and an emulator serving it sends the same bytes again.
+    EXPECT_EQ(EncodeMonitorTestResult(decoded), record);
 }
 
 TEST(MonitorTestResultTest, RejectsShortRecordsUnknownIdsAndValuesOutOfRange) {

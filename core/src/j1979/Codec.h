@@ -111,7 +111,8 @@ struct MonitorTestResult {
 // record with an unknown unit and scaling id is kept unscaled, never lost.
 MonitorTestResult DecodeMonitorTestResult(const std::uint8_t* record, std::size_t size);
 // Encodes a result with physical values; throws CodecError when a value does
-// not fit the unit and scaling id.
+// not fit the unit and scaling id, or a scaled result's id is unknown. An
+// unscaled result goes back as the raw numbers it was decoded from.
 Bytes EncodeMonitorTestResult(const MonitorTestResult& result);
 // The name of an on-board monitor id, e.g. 0x21 "Catalyst Monitor Bank 1";
 // ids without a standard name give "Monitor 0x5A".

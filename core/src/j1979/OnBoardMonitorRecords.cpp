@@ -74,7 +74,10 @@ MonitorTestResult DecodeMonitorTestResult(const std::uint8_t* record, std::size_
 }
 
 Bytes EncodeMonitorTestResult(const MonitorTestResult& result) {
-    const UnitAndScaling& scaling = RequireUnitAndScaling(result.unitAndScalingId);
+    // An unscaled record (one decoded with an unknown id) goes back as the
+    // raw numbers it came as; a scaled one needs its id's scaling.
+    const UnitAndScaling& scaling =
+        result.scaled ? RequireUnitAndScaling(result.unitAndScalingId) : kRaw;
     Bytes record(kRecordSize, 0);
     record[0] = result.monitorId;
     record[1] = result.testId;
