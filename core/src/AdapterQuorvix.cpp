@@ -62,6 +62,14 @@ void AdapterQuorvix::setMultiPidRequests(bool enabled) {
     impl_->root.connection()->setMultiPidRequests(enabled);
 }
 
+void AdapterQuorvix::beginSnapshot() {
+    impl_->root.connection()->answerMemo().hold();
+}
+
+void AdapterQuorvix::endSnapshot() {
+    impl_->root.connection()->answerMemo().release();
+}
+
 std::string AdapterQuorvix::lastAdapterError() const {
     return impl_->root.adapter()->lastError();
 }

@@ -8,12 +8,15 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus/Hex.h"
 #include "events/EventDispatcher.h"
 #include "obd/sim/Scenario.h"
+#include "services/RequestChannel.h"
 #include "services/Services.h"
 #include "sim/SimulatedBus.h"
 
@@ -303,8 +306,9 @@ TEST_F(MultiPidRequestTest, SupportIsAskedOncePerConnectionAndEcu) {
         return count;
     };
     askEverySupport();
-    // Services 01 (together), 09 (3), 02 frame 0, 06 (6) and 08.
-    EXPECT_EQ(bitmapRequests(), 12u);
+    // Services 01, 06, 08 and 09 each ask for their bitmaps in one request
+    // (J1979 lets a CAN request name up to six); freeze frame 0 is one more.
+    EXPECT_EQ(bitmapRequests(), 5u);
     askEverySupport();
     EXPECT_EQ(bitmapRequests(), 0u);
     // Another ECU, and a new connection: read afresh.
@@ -424,6 +428,45 @@ TEST_F(MultiPidRequestTest, BatchedSensorsEqualSingleReadsInOneRequest) {
     EXPECT_TRUE(batched[2].empty());  // 0x0A: the vehicle has none
     ASSERT_EQ(channel->requests.size(), 1u);
     EXPECT_EQ(channel->requests[0].payload, Hex("01 0C 0D 05 04"));
+}
+
+// A report holds a snapshot: what it asks twice is asked of the vehicle
+// once, and a request answered by every ECU goes to all of them at once
+// while each ECU still gets its own answer, the one it gives alone.
+TEST_F(MultiPidRequestTest, SnapshotAsksEachDatumOnceAndKeepsEachEcusAnswers) {
+    obd::detail::TroubleCodeService codes(connection);
+    auto report = [&] {
+        std::vector<std::string> seen;
+        for (std::uint32_t ecu : {kEngine, kTransmission}) {
+            EXPECT_TRUE(connection->selectEcu(ecu));
+            seen.push_back(ecuService.readEcuName());
+            for (const auto& code : codes.readConfirmedCodes()) {
+                seen.push_back(code->code);
+            }
+            const auto live = Describe(sensorService.readParameters(
+                {Id::EngineSpeed, Id::VehicleSpeed, Id::EngineCoolantTemperature}));
+            seen.insert(seen.end(), live.begin(), live.end());
+        }
+        return seen;
+    };
+    const std::vector<std::string> alone = report();
+    connection->close();
+    ASSERT_TRUE(connection->open());
+    channel->requests.clear();
+
+    connection->answerMemo().hold();
+    EXPECT_EQ(report(), alone);
+    EXPECT_EQ(report(), alone);
+    connection->answerMemo().release();
+
+    std::set<std::pair<std::uint32_t, Bytes>> asked;
+    bool toEveryEcu = false;
+    for (const auto& request : channel->requests) {
+        EXPECT_TRUE(asked.insert({request.ecu, request.payload}).second)
+            << obd::bus::ToHex(request.payload) << " asked again of " << request.ecu;
+        toEveryEcu = toEveryEcu || request.ecu == obd::detail::kAllEcus;
+    }
+    EXPECT_TRUE(toEveryEcu);
 }
 
 }  // namespace

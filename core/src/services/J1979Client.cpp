@@ -13,13 +13,50 @@ namespace {
 constexpr std::uint8_t kBitmapStep = 0x20;
 constexpr std::uint8_t kLastBitmap = 0xE0;
 
+// Requests every ECU of the vehicle answers when asked for them all: the
+// support bitmaps, the code lists (an ECU without codes says so) and the
+// code of freeze frame 0 (0000 when none is stored).
+bool AnsweredByEveryEcu(const Bytes& request) {
+    const std::uint8_t service = request.at(0);
+    if (service == 0x03 || service == 0x07 || service == 0x0A) {
+        return request.size() == 1;
+    }
+    if (service == 0x02) {
+        return request == Bytes{0x02, 0x02, 0x00};
+    }
+    if (service != 0x01 && service != 0x06 && service != 0x08 && service != 0x09) {
+        return false;
+    }
+    return request.size() > 1 && std::all_of(request.begin() + 1, request.end(),
+                                             [](std::uint8_t id) { return id % kBitmapStep == 0; });
+}
+
 }  // namespace
 
 J1979Client::J1979Client(std::shared_ptr<VehicleConnection> connection)
     : connection_(std::move(connection)) {}
 
 std::optional<Bytes> J1979Client::query(std::uint32_t ecu, const Bytes& request, std::size_t echo) {
-    std::optional<Bytes> answer = connection_->request(request, ecu);
+    AnswerMemo& memo = connection_->answerMemo();
+    std::optional<Bytes> answer = memo.find(ecu, request);
+    if (!answer && memo.held() && connection_->ecus().size() > 1 && AnsweredByEveryEcu(request)) {
+        // A report asks each ECU for these: one request to all of them
+        // answers for the others too.
+        const std::uint64_t generation = memo.generation();
+        for (EcuResponse& response : connection_->transact(request, kAllEcus)) {
+            if (response.ecu == ecu) {
+                answer = response.payload;
+            }
+            memo.store(generation, response.ecu, request, std::move(response.payload));
+        }
+    }
+    if (!answer) {
+        const std::uint64_t generation = memo.generation();
+        answer = connection_->request(request, ecu);
+        if (answer) {
+            memo.store(generation, ecu, request, *answer);
+        }
+    }
     if (!answer || answer->empty() ||
         (*answer)[0] != static_cast<std::uint8_t>(request[0] + 0x40)) {
         return std::nullopt;
@@ -62,21 +99,22 @@ std::set<std::uint8_t> J1979Client::announced(std::uint32_t ecu, std::uint8_t se
 std::set<std::uint8_t> J1979Client::readBitmaps(std::uint32_t ecu, std::uint8_t service,
                                                 std::optional<std::uint8_t> frame,
                                                 std::uint64_t generation) {
-    // Service 01 bitmaps can be asked for together: the ones after the
-    // first are fetched ahead and used only as far as the chain reaches,
-    // so that the result is that of asking one by one.
+    // Bitmaps of services 01, 06, 08 and 09 can be asked for together on
+    // CAN: the ones after the first are fetched ahead and used only as far
+    // as the chain reaches, so that the result is that of asking one by one.
     std::map<std::uint8_t, Bytes> fetched;
     std::set<std::uint8_t> fetchedTogether;
     std::set<std::uint8_t> ids;
     for (int base = 0; base <= kLastBitmap; base += kBitmapStep) {
         const std::uint8_t id = static_cast<std::uint8_t>(base);
-        if (service == 0x01 && fetchedTogether.count(id) == 0 && connection_->multiPidRequests()) {
+        // Asked again each time: a refused batch ends batching at once.
+        if (!frame && fetchedTogether.count(id) == 0 && connection_->multiPidRequests()) {
             std::vector<std::uint8_t> ahead;
             for (int next = base; next <= kLastBitmap && ahead.size() < kMaxPidsPerRequest;
                  next += kBitmapStep) {
                 ahead.push_back(static_cast<std::uint8_t>(next));
             }
-            if (auto together = currentDataTogether(ecu, ahead, generation)) {
+            if (auto together = dataTogether(ecu, service, ahead, generation)) {
                 fetched = std::move(*together);
                 fetchedTogether.insert(ahead.begin(), ahead.end());
             }
@@ -144,16 +182,28 @@ std::optional<Bytes> J1979Client::currentData(std::uint32_t ecu, std::uint8_t pi
     return Bytes(answer->begin() + 1, answer->end());
 }
 
-std::optional<std::map<std::uint8_t, Bytes>> J1979Client::currentDataTogether(
-    std::uint32_t ecu, const std::vector<std::uint8_t>& pids, std::uint64_t generation) {
+std::optional<std::map<std::uint8_t, Bytes>> J1979Client::dataTogether(
+    std::uint32_t ecu, std::uint8_t service, const std::vector<std::uint8_t>& pids,
+    std::uint64_t generation) {
     Bytes request;
     request.reserve(1 + pids.size());
-    request.push_back(0x01);
+    request.push_back(service);
     request.insert(request.end(), pids.begin(), pids.end());
+    AnswerMemo& memo = connection_->answerMemo();
+    const std::uint64_t memoGeneration = memo.generation();
     std::optional<Bytes> answer = query(ecu, request, 0);
     std::optional<std::map<std::uint8_t, Bytes>> split;
     if (answer) {
         split = SplitCurrentData(*answer, pids);
+    }
+    if (split) {
+        // Each PID is kept as the answer to a request of its own, which is
+        // how every other reader asks for it.
+        for (const auto& [pid, data] : *split) {
+            Bytes single{static_cast<std::uint8_t>(service + 0x40), pid};
+            single.insert(single.end(), data.begin(), data.end());
+            memo.store(memoGeneration, ecu, {service, pid}, std::move(single));
+        }
     }
     if (!split) {
         // No answer, a refusal or one that cannot be taken apart safely: an
@@ -183,7 +233,7 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
     auto flush = [&](std::vector<std::uint8_t>& batch) {
         std::optional<std::map<std::uint8_t, Bytes>> together;
         if (batch.size() > 1 && connection_->multiPidRequests()) {
-            together = currentDataTogether(ecu, batch, generation);
+            together = dataTogether(ecu, 0x01, batch, generation);
         }
         if (together) {
             data.insert(together->begin(), together->end());
@@ -197,6 +247,10 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
     std::vector<std::uint8_t> batch;
     for (std::uint8_t pid : pids) {
         if (data.count(pid) != 0 || excluded(ecu, 0x01, pid)) {
+            continue;
+        }
+        if (connection_->answerMemo().find(ecu, {0x01, pid})) {
+            single(pid);  // answered from the snapshot, without a request
             continue;
         }
         if (!connection_->multiPidRequests() || j1979::CurrentDataLength(pid) == 0) {
@@ -217,11 +271,59 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
 
 std::optional<Bytes> J1979Client::freezeFrameData(std::uint32_t ecu, std::uint8_t pid,
                                                   std::uint8_t frame) {
+    readFreezeFrameAhead(ecu, pid, frame);
     std::optional<Bytes> answer = query(ecu, {0x02, pid, frame}, 2);
     if (!answer) {
         return std::nullopt;
     }
     return Bytes(answer->begin() + 2, answer->end());
+}
+
+void J1979Client::readFreezeFrameAhead(std::uint32_t ecu, std::uint8_t pid, std::uint8_t frame) {
+    AnswerMemo& memo = connection_->answerMemo();
+    SupportCache& support = connection_->supportCache();
+    // The frame's trouble code (PID 02) is how a frame is found: it is read
+    // before the frame's bitmaps are, so nothing is read ahead of it.
+    constexpr std::uint8_t kFreezeFrameCode = 0x02;
+    if (pid == kFreezeFrameCode || !memo.held() || !connection_->multiPidRequests() ||
+        j1979::CurrentDataLength(pid) == 0 || memo.find(ecu, {0x02, pid, frame})) {
+        return;
+    }
+    std::vector<std::uint8_t> batch{pid};
+    for (std::uint8_t next : supported(ecu, 0x02, frame)) {
+        if (batch.size() == kMaxFreezeFramePidsPerRequest) {
+            break;
+        }
+        if (next > pid && j1979::CurrentDataLength(next) != 0 &&
+            !memo.find(ecu, {0x02, next, frame})) {
+            batch.push_back(next);
+        }
+    }
+    if (batch.size() < 2) {
+        return;
+    }
+    Bytes request{0x02};
+    for (std::uint8_t id : batch) {
+        request.push_back(id);
+        request.push_back(frame);
+    }
+    const std::uint64_t generation = memo.generation();
+    const std::uint64_t supportGeneration = support.generation();
+    std::optional<Bytes> answer = query(ecu, request, 0);
+    std::optional<std::map<std::uint8_t, Bytes>> split;
+    if (answer) {
+        split = SplitFreezeFrameData(*answer, batch, frame);
+    }
+    if (!split) {
+        // Read one by one from now on, as after any refused batch.
+        support.refuseMultiPid(supportGeneration);
+        return;
+    }
+    for (const auto& [id, data] : *split) {
+        Bytes single{0x42, id, frame};
+        single.insert(single.end(), data.begin(), data.end());
+        memo.store(generation, ecu, {0x02, id, frame}, std::move(single));
+    }
 }
 
 std::optional<std::pair<std::uint8_t, Bytes>> J1979Client::vehicleInformation(std::uint32_t ecu,
@@ -243,8 +345,13 @@ std::optional<Bytes> J1979Client::testResults(std::uint32_t ecu, std::uint8_t mi
     return query(ecu, {0x06, mid}, 1);
 }
 
-std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
-    const Bytes& data, const std::vector<std::uint8_t>& requested) {
+namespace {
+
+// Records of PID, then `frame` where given, then the PID's data bytes.
+std::optional<std::map<std::uint8_t, Bytes>> SplitRecords(
+    const Bytes& data, const std::vector<std::uint8_t>& requested,
+    std::optional<std::uint8_t> frame) {
+    const std::size_t header = frame ? 2 : 1;
     std::map<std::uint8_t, Bytes> split;
     std::size_t offset = 0;
     while (offset < data.size()) {
@@ -252,14 +359,26 @@ std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
         const std::size_t length = j1979::CurrentDataLength(pid);
         if (length == 0 || split.count(pid) != 0 ||
             std::find(requested.begin(), requested.end(), pid) == requested.end() ||
-            data.size() - offset - 1 < length) {
+            data.size() - offset < header + length || (frame && data[offset + 1] != *frame)) {
             return std::nullopt;
         }
-        const auto first = data.begin() + static_cast<std::ptrdiff_t>(offset + 1);
+        const auto first = data.begin() + static_cast<std::ptrdiff_t>(offset + header);
         split.emplace(pid, Bytes(first, first + static_cast<std::ptrdiff_t>(length)));
-        offset += 1 + length;
+        offset += header + length;
     }
     return split;
+}
+
+}  // namespace
+
+std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
+    const Bytes& data, const std::vector<std::uint8_t>& requested) {
+    return SplitRecords(data, requested, std::nullopt);
+}
+
+std::optional<std::map<std::uint8_t, Bytes>> SplitFreezeFrameData(
+    const Bytes& data, const std::vector<std::uint8_t>& requested, std::uint8_t frame) {
+    return SplitRecords(data, requested, frame);
 }
 
 std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes& data,

@@ -60,7 +60,9 @@ public:
     // the rest of the connection.
     std::map<std::uint8_t, Bytes> currentData(std::uint32_t ecu,
                                               const std::vector<std::uint8_t>& pids);
-    // Service 02: the data bytes of `pid` in `frame`.
+    // Service 02: the data bytes of `pid` in `frame`. Within a snapshot, the
+    // frame's next PIDs are asked for with it, so that reading a whole frame
+    // costs a third of the requests.
     std::optional<Bytes> freezeFrameData(std::uint32_t ecu, std::uint8_t pid, std::uint8_t frame);
     // Service 09: the count byte and the data after it.
     std::optional<std::pair<std::uint8_t, Bytes>> vehicleInformation(std::uint32_t ecu,
@@ -79,17 +81,26 @@ private:
     // never left out (asking for them is how support is learnt), and while
     // no bitmap of the service answered nothing is known to be left out.
     bool excluded(std::uint32_t ecu, std::uint8_t service, std::uint8_t id);
-    // Service 01: `pids` (distinct, of known length) in one request; nothing
-    // when the answer is missing, a refusal or does not split cleanly, and
-    // the refusal is then remembered for the connection.
-    std::optional<std::map<std::uint8_t, Bytes>> currentDataTogether(
-        std::uint32_t ecu, const std::vector<std::uint8_t>& pids, std::uint64_t generation);
+    // Within a snapshot and where the connection allows several PIDs per
+    // request: asks for `pid` of `frame` with up to two more of the frame's
+    // PIDs that are not known yet, and keeps their answers in the snapshot.
+    void readFreezeFrameAhead(std::uint32_t ecu, std::uint8_t pid, std::uint8_t frame);
+    // `pids` (distinct, of known length: service 01 PIDs, or support
+    // bitmaps of services 06, 08 and 09) in one request of `service`;
+    // nothing when the answer is missing, a refusal or does not split
+    // cleanly, and the refusal is then remembered for the connection.
+    std::optional<std::map<std::uint8_t, Bytes>> dataTogether(std::uint32_t ecu,
+                                                              std::uint8_t service,
+                                                              const std::vector<std::uint8_t>& pids,
+                                                              std::uint64_t generation);
 
     const std::shared_ptr<VehicleConnection> connection_;
 };
 
-// The most PIDs one service 01 request may carry on CAN.
+// The most PIDs one service 01 request may carry on CAN, and the most PID
+// and frame pairs of one service 02 request.
 constexpr std::size_t kMaxPidsPerRequest = 6;
+constexpr std::size_t kMaxFreezeFramePidsPerRequest = 3;
 
 // Takes apart the data of a multi-PID service 01 answer (after the 41):
 // PID byte and its data bytes, repeated. Each PID must be one of
@@ -98,6 +109,11 @@ constexpr std::size_t kMaxPidsPerRequest = 6;
 // end would hand another PID's bytes to it.
 std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
     const Bytes& data, const std::vector<std::uint8_t>& requested);
+
+// The same for a multi-PID service 02 answer (after the 42): PID, `frame`
+// and the PID's data bytes, repeated.
+std::optional<std::map<std::uint8_t, Bytes>> SplitFreezeFrameData(
+    const Bytes& data, const std::vector<std::uint8_t>& requested, std::uint8_t frame);
 
 // A parameter model from the data bytes of `pid`; null when the codec cannot
 // decode them. With `statistics` the numeric sensors' lowest, highest and

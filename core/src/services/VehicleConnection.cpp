@@ -20,6 +20,17 @@ std::string AddressText(std::uint32_t ecu) {
     return buffer;
 }
 
+// Clearing the codes (service 04) and running an on-board routine (service
+// 08 with a test id that is no support bitmap) change what the vehicle
+// reports afterwards.
+bool ChangesVehicle(const Bytes& request) {
+    if (request.empty()) {
+        return false;
+    }
+    return request[0] == 0x04 ||
+           (request[0] == 0x08 && request.size() > 1 && request[1] % 0x20 != 0);
+}
+
 }  // namespace
 
 VehicleConnection::VehicleConnection(std::shared_ptr<IRequestChannel> channel,
@@ -51,6 +62,7 @@ bool VehicleConnection::open() {
     }
     statistics_.reset();
     supportCache_.clear(true);
+    answerMemo_.forget();
     {
         orvane::MutexLock state(stateMutex_);
         open_ = true;
@@ -75,6 +87,7 @@ void VehicleConnection::close() {
         }
         open_ = false;
         supportCache_.clear(true);
+        answerMemo_.forget();
         ecus_.clear();
         selected_ = 0;
         log(MessageDirection::Info, "Connection closed");
@@ -127,6 +140,9 @@ std::vector<EcuResponse> VehicleConnection::transact(const Bytes& request, std::
 }
 
 std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::uint32_t ecu) {
+    if (ChangesVehicle(request)) {
+        answerMemo_.forget();
+    }
     log(MessageDirection::Request,
         ecu == kAllEcus ? bus::ToHex(request) : AddressText(ecu - 8) + " " + bus::ToHex(request));
     std::vector<EcuResponse> responses = channel_->transact(request, ecu);

@@ -17,6 +17,7 @@
 #include "obd/TestRoutineDataModel.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
+#include "services/AnswerMemo.h"
 #include "services/DataLog.h"
 #include "services/RequestChannel.h"
 #include "services/SensorStatistics.h"
@@ -91,6 +92,9 @@ public:
     // Emptied when the connection opens or closes and when another ECU is
     // selected.
     SupportCache& supportCache() { return supportCache_; }
+    // Emptied when the connection opens or closes and after a request that
+    // changes what the vehicle reports (clearing codes, running a routine).
+    AnswerMemo& answerMemo() { return answerMemo_; }
     const std::shared_ptr<EventDispatcher>& dispatcher() const { return dispatcher_; }
 
     // The routine records of this connection, per ECU and routine id.
@@ -115,6 +119,7 @@ private:
     // Thread safe on their own.
     SensorStatistics statistics_;
     SupportCache supportCache_;
+    AnswerMemo answerMemo_;
     std::atomic<bool> multiPidRequests_{true};
 
     // The three mutexes are taken in this order: bus, state, logs.

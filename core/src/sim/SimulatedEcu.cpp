@@ -25,6 +25,16 @@ void AppendCode(Bytes& to, std::uint16_t code) {
     to.push_back(static_cast<std::uint8_t>(code & 0xFF));
 }
 
+// Whether `request` asks only for support bitmaps (up to six distinct ids,
+// as CAN allows for services 06, 08 and 09).
+bool AsksForBitmapsOnly(const Bytes& request) {
+    if (request.size() < 2 || request.size() > 7) {
+        return false;
+    }
+    const std::set<std::uint8_t> ids(request.begin() + 1, request.end());
+    return ids.size() == request.size() - 1 && std::all_of(ids.begin(), ids.end(), IsBitmapId);
+}
+
 }  // namespace
 
 Bytes SupportBitmap(const std::set<std::uint8_t>& ids, std::uint8_t base) {
@@ -299,8 +309,28 @@ SimulatedEcu::Answer SimulatedEcu::clearCodes(const Bytes& request, bool functio
     return Bytes{0x44};
 }
 
+SimulatedEcu::Answer SimulatedEcu::bitmaps(std::uint8_t service, const Bytes& request,
+                                           const std::set<std::uint8_t>& ids, bool functional) {
+    // Several bitmap ids may share a request; after a single id, the bytes
+    // that follow (service 08's data on the older buses) are no ids.
+    const Bytes asked =
+        AsksForBitmapsOnly(request) ? Bytes(request.begin() + 1, request.end()) : Bytes{request[1]};
+    const std::set<std::uint8_t> announced = BitmapIds(ids);
+    Bytes response{static_cast<std::uint8_t>(service + kPositiveResponseOffset)};
+    for (std::uint8_t id : asked) {
+        if (announced.count(id) != 0) {
+            response.push_back(id);
+            Append(response, SupportBitmap(ids, id));
+        }
+    }
+    if (response.size() == 1) {
+        return negative(service, nrc::kSubFunctionNotSupported, functional);
+    }
+    return response;
+}
+
 SimulatedEcu::Answer SimulatedEcu::testResults(const Bytes& request, bool functional) {
-    if (request.size() != 2) {
+    if (request.size() != 2 && !AsksForBitmapsOnly(request)) {
         return negative(0x06, nrc::kSubFunctionNotSupported, functional);
     }
     const std::uint8_t mid = request[1];
@@ -309,12 +339,7 @@ SimulatedEcu::Answer SimulatedEcu::testResults(const Bytes& request, bool functi
         mids.insert(entry.first);
     }
     if (IsBitmapId(mid)) {
-        if (BitmapIds(mids).count(mid) == 0) {
-            return negative(0x06, nrc::kSubFunctionNotSupported, functional);
-        }
-        Bytes response{0x46, mid};
-        Append(response, SupportBitmap(mids, mid));
-        return response;
+        return bitmaps(0x06, request, mids, functional);
     }
     const auto found = model_.testResults.find(mid);
     if (found == model_.testResults.end()) {
@@ -338,12 +363,7 @@ SimulatedEcu::Answer SimulatedEcu::testRoutine(const Bytes& request, bool functi
         tids.insert(entry.first);
     }
     if (IsBitmapId(tid)) {
-        if (BitmapIds(tids).count(tid) == 0) {
-            return negative(0x08, nrc::kSubFunctionNotSupported, functional);
-        }
-        Bytes response{0x48, tid};
-        Append(response, SupportBitmap(tids, tid));
-        return response;
+        return bitmaps(0x08, request, tids, functional);
     }
     const auto found = model_.routines.find(tid);
     if (found == model_.routines.end()) {
@@ -358,7 +378,7 @@ SimulatedEcu::Answer SimulatedEcu::testRoutine(const Bytes& request, bool functi
 }
 
 SimulatedEcu::Answer SimulatedEcu::vehicleInformation(const Bytes& request, bool functional) {
-    if (request.size() != 2) {
+    if (request.size() != 2 && !AsksForBitmapsOnly(request)) {
         return negative(0x09, nrc::kSubFunctionNotSupported, functional);
     }
     const std::uint8_t type = request[1];
@@ -367,12 +387,7 @@ SimulatedEcu::Answer SimulatedEcu::vehicleInformation(const Bytes& request, bool
         types.insert(entry.first);
     }
     if (IsBitmapId(type)) {
-        if (BitmapIds(types).count(type) == 0) {
-            return negative(0x09, nrc::kSubFunctionNotSupported, functional);
-        }
-        Bytes response{0x49, type};
-        Append(response, SupportBitmap(types, type));
-        return response;
+        return bitmaps(0x09, request, types, functional);
     }
     const auto found = model_.info.find(type);
     if (found == model_.info.end()) {

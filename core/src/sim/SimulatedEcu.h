@@ -49,6 +49,9 @@ private:
     Answer troubleCodes(std::uint8_t service, const Bytes& request, bool functional,
                         const std::vector<std::uint16_t>& codes);
     Answer clearCodes(const Bytes& request, bool functional, double t);
+    // The support bitmaps of `ids` that `request` (service 06, 08 or 09) asks for.
+    Answer bitmaps(std::uint8_t service, const Bytes& request, const std::set<std::uint8_t>& ids,
+                   bool functional);
     Answer testResults(const Bytes& request, bool functional);
     Answer testRoutine(const Bytes& request, bool functional);
     Answer vehicleInformation(const Bytes& request, bool functional);

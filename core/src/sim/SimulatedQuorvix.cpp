@@ -70,6 +70,14 @@ void SimulatedQuorvix::setMultiPidRequests(bool enabled) {
     impl_->root.connection()->setMultiPidRequests(enabled);
 }
 
+void SimulatedQuorvix::beginSnapshot() {
+    impl_->root.connection()->answerMemo().hold();
+}
+
+void SimulatedQuorvix::endSnapshot() {
+    impl_->root.connection()->answerMemo().release();
+}
+
 std::uint32_t SimulatedQuorvix::getSelectedEcu() const {
     return impl_->root.connection()->selectedEcu();
 }

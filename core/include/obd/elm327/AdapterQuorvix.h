@@ -9,6 +9,7 @@
 
 #include "obd/DataLinkProtocol.h"
 #include "obd/Export.h"
+#include "obd/IAnswerSnapshot.h"
 #include "obd/IQuorvix.h"
 
 namespace obd::elm327 {
@@ -41,7 +42,7 @@ namespace obd::elm327 {
 //
 // Lifetime: services built from the root keep what they need alive; the
 // root may go before them.
-class OBD_API AdapterQuorvix : public IQuorvix {
+class OBD_API AdapterQuorvix : public IQuorvix, public IAnswerSnapshot {
 public:
     // A root with the connection closed.
     static std::shared_ptr<AdapterQuorvix> create();
@@ -68,6 +69,10 @@ public:
     // services read many at once (on by default). Off, every PID is asked
     // for on its own: for comparisons; the results are the same.
     void setMultiPidRequests(bool enabled);
+
+    // Snapshots: see IAnswerSnapshot.
+    void beginSnapshot() override;
+    void endSnapshot() override;
 
     // The most recent failure the adapter reported since the connection was
     // last opened, as a text the application can show: one of its error

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "obd/Export.h"
+#include "obd/IAnswerSnapshot.h"
 #include "obd/IQuorvix.h"
 #include "obd/sim/Scenario.h"
 
@@ -28,7 +29,7 @@ namespace obd::sim {
 //
 // A real vehicle behind an ELM327-compatible adapter has a root of its own:
 // obd::elm327::AdapterQuorvix.
-class OBD_API SimulatedQuorvix : public IQuorvix {
+class OBD_API SimulatedQuorvix : public IQuorvix, public IAnswerSnapshot {
 public:
     // A root over `scenario`, with the connection closed.
     static std::shared_ptr<SimulatedQuorvix> create(const Scenario& scenario = Scenario::builtIn());
@@ -57,6 +58,10 @@ public:
     // services read many at once (on by default). Off, every PID is asked
     // for on its own: for comparisons; the results are the same.
     void setMultiPidRequests(bool enabled);
+
+    // Snapshots: see IAnswerSnapshot.
+    void beginSnapshot() override;
+    void endSnapshot() override;
 
     const Scenario& getScenario() const;
 
