@@ -1,5 +1,6 @@
 #include "zelt/ParameterRepository.h"
 
+#include <algorithm>
 #include <ostream>
 #include <utility>
 
@@ -52,6 +53,39 @@ std::shared_ptr<ParameterModel> ParameterRepository::getParameter(
                                     // fails to format leaves nothing behind.
                                     return ParameterModelBuilder::build(data);
                                 });
+}
+
+std::vector<std::shared_ptr<ParameterModel>> ParameterRepository::getParametersOf(
+    const std::vector<obd::ParameterIdentifier::Id>& pids) {
+    using Kept = std::map<obd::ParameterIdentifier::Id, std::shared_ptr<ParameterModel>>;
+    return parameters_.withLock([&](Kept& kept) {
+        std::vector<obd::ParameterIdentifier::Id> missing;
+        for (obd::ParameterIdentifier::Id pid : pids) {
+            if (kept.count(pid) == 0 &&
+                std::find(missing.begin(), missing.end(), pid) == missing.end()) {
+                missing.push_back(pid);
+            }
+        }
+        if (!missing.empty()) {
+            // Built aside first: a value that fails to format leaves the
+            // cache as it was.
+            Kept built;
+            for (const auto& data : sensorService_->readParameters(missing)) {
+                if (data != nullptr &&
+                    std::find(missing.begin(), missing.end(), data->pid) != missing.end()) {
+                    built[data->pid] = ParameterModelBuilder::build(data);
+                }
+            }
+            kept.merge(built);
+        }
+        std::vector<std::shared_ptr<ParameterModel>> parameters;
+        parameters.reserve(pids.size());
+        for (obd::ParameterIdentifier::Id pid : pids) {
+            const auto found = kept.find(pid);
+            parameters.push_back(found != kept.end() ? found->second : nullptr);
+        }
+        return parameters;
+    });
 }
 
 // `refresh` changes nothing: values are live, so a cached reading would only

@@ -50,6 +50,13 @@ public:
     // return the same record.
     std::shared_ptr<ParameterModel> getParameter(obd::ParameterIdentifier::Id pid);
 
+    // What getParameter(pid) returns for each of `pids`, in the order asked
+    // (null where the vehicle has no such parameter), with the parameters
+    // not kept yet read together: on CAN, up to six PIDs share a vehicle
+    // request. The records built are kept as getParameter keeps them.
+    std::vector<std::shared_ptr<ParameterModel>> getParametersOf(
+        const std::vector<obd::ParameterIdentifier::Id>& pids);
+
     // The parameter's sensors with the values read now: every call asks the
     // vehicle and returns newly built records, whatever `refresh` says. An
     // empty answer gives an empty vector.
