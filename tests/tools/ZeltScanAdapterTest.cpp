@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -191,6 +192,32 @@ TEST(ZeltScanAdapterTest, TraceShowsTheRawDialogue) {
     EXPECT_THAT(run.err, HasSubstr(">> ATWS\\r"));
     EXPECT_THAT(run.err, HasSubstr("<< "));
     EXPECT_THAT(run.out, HasSubstr("Vehicle Identification Number"));
+
+    // The vehicle requests of the whole default report of both ECUs: each
+    // asked of each ECU (the header set before it) once, apart from the
+    // "0100" of the adapter's protocol search, which the ECU discovery sends
+    // again with headers on.
+    std::istringstream lines(run.err);
+    std::map<std::string, int> requests;
+    std::string header;
+    int total = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const auto sent = line.find(">> ");
+        if (sent == std::string::npos) {
+            continue;
+        }
+        const std::string command = line.substr(sent + 3);
+        if (command.rfind("ATSH", 0) == 0) {
+            header = command;
+        } else if (command.rfind("AT", 0) != 0) {
+            ++requests[command == "0100\\r" ? command : header + command];
+            ++total;
+        }
+    }
+    EXPECT_LE(total, 50);
+    for (const auto& [request, count] : requests) {
+        EXPECT_EQ(count, request == "0100\\r" ? 2 : 1) << request;
+    }
 }
 
 TEST(ZeltScanAdapterTest, DroppedConnectionFailsClearlyAfterShowingWhatWasRead) {

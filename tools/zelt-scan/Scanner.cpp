@@ -1,5 +1,9 @@
 #include "Scanner.h"
 
+#include <algorithm>
+
+#include "obd/IAnswerSnapshot.h"
+
 namespace zelt::scan {
 
 namespace {
@@ -39,13 +43,13 @@ void ReadFreezeFrames(TroubleCodeRepository& codes, EcuReport& report) {
 }
 
 // The parameter's record holds its name and the values of the same answer:
-// the scan was started on an empty cache, so they are read now, once.
+// the scan was started on an empty cache, so they are read now, once, and
+// together.
 void ReadLiveData(ParameterRepository& parameters, EcuReport& report) {
-    for (Id pid : parameters.getPids()) {
-        if (IsSupportBitmap(pid)) {
-            continue;
-        }
-        if (auto parameter = parameters.getParameter(pid)) {
+    std::vector<Id> pids = parameters.getPids();
+    pids.erase(std::remove_if(pids.begin(), pids.end(), IsSupportBitmap), pids.end());
+    for (auto& parameter : parameters.getParametersOf(pids)) {
+        if (parameter) {
             report.liveData.push_back(std::move(parameter));
         }
     }
@@ -69,6 +73,9 @@ void SelectEcu(Session& session, std::uint32_t address) {
 EcuReport ScanEcu(Session& session, std::uint32_t address) {
     EcuReport report;
     report.address = address;
+    // First, as it reads the most PIDs and reads them together: the status
+    // PIDs the other sections show are then answered from the snapshot.
+    ReadLiveData(session.parameters(), report);
     report.ecuInfo = session.ecu().getEcuInfo(false);
 
     auto& codes = session.troubleCodes();
@@ -94,8 +101,6 @@ EcuReport ScanEcu(Session& session, std::uint32_t address) {
     report.vehicleOperationData = diagnostics.getVehicleOperationData(false);
 
     report.testRoutines = session.routines().getTestRoutines(false);
-
-    ReadLiveData(session.parameters(), report);
     return report;
 }
 
@@ -133,6 +138,8 @@ Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overA
         report.scenario = session.vehicleName();
     }
     report.answering = session.ecuAddresses();
+    // Each datum is asked of the vehicle once for the whole report.
+    const obd::SnapshotScope snapshot(session.root());
     for (std::uint32_t address : ecus.empty() ? report.answering : ecus) {
         SelectEcu(session, address);
         report.ecus.push_back(ScanEcu(session, address));

@@ -72,6 +72,8 @@ public:
     std::vector<std::uint32_t> ecuAddresses() const;
     std::uint32_t selectedEcu() const;
 
+    // The core's root the repositories were built over.
+    const std::shared_ptr<obd::IQuorvix>& root() const { return root_; }
     EcuRepository& ecu() { return ecu_; }
     ParameterRepository& parameters() { return parameters_; }
     TroubleCodeRepository& troubleCodes() { return troubleCodes_; }
