@@ -36,6 +36,7 @@ using ::testing::Not;
 enum class Fault {
     Answer,    // prints `text` instead of the plausible answer
     Flood,     // prints bytes without a prompt until the peer goes
+    Chatter,   // prints "?" and its prompt over and over until the peer goes
     NoPrompt,  // prints the plausible answer without its prompt, then nothing more
     HangUp,    // closes the connection instead of answering
 };
@@ -88,6 +89,14 @@ std::string Key(std::string command) {
     return command.size() > 4 && (command.rfind("01", 0) == 0 || command.rfind("09", 0) == 0)
                ? command.substr(0, 4)
                : command;
+}
+
+std::string Repeated(const std::string& text, int times) {
+    std::string repeated;
+    for (int i = 0; i < times; ++i) {
+        repeated += text;
+    }
+    return repeated;
 }
 
 // The fake adapter: serves one client on a port of 127.0.0.1 from a thread
@@ -195,7 +204,11 @@ private:
             case Fault::Answer:
                 return write(reply + misbehaviour_.text + "\r\r>");
             case Fault::Flood:
-                while (write(std::string(4096, 'A'))) {
+                while (write(Repeated("A", 4096))) {
+                }
+                return false;
+            case Fault::Chatter:
+                while (write(Repeated("?\r\r>", 1024))) {
                 }
                 return false;
             case Fault::NoPrompt:
@@ -267,6 +280,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   {},
                                   1,
                                   "the adapter sent more than 65536 bytes without a prompt",
+                                  {"Vehicle and ECU information"},
+                                  {}},
+                      HostileCase{"answers_nobody_asked_for",
+                                  {"010C", 1, Fault::Chatter, ""},
+                                  {},
+                                  1,
+                                  "65536 bytes of answers nobody asked for",
                                   {"Vehicle and ECU information"},
                                   {}},
                       // An ELM327 takes longer to wake than to answer: the reset may take
