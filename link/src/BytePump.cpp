@@ -1,9 +1,11 @@
 #include "zelt/link/BytePump.h"
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <utility>
 
+#include "obd/DataBridge.h"
 #include "orvane/Mutex.h"
 
 namespace zelt::link {
@@ -49,6 +51,7 @@ public:
 
     void onPhaseChanged(obd::ConnectionPhase phase) override {
         if (phase == obd::ConnectionPhase::Closed) {
+            closed_ = true;
             bridge_.invalidate();
             transport_->wake();
         }
@@ -79,7 +82,19 @@ private:
                 return;
             }
             trace("<<", in);
+            if (!bridge_.isValid()) {
+                return;  // closed while the adapter was read
+            }
             bridge_.write(in);
+            // The bridge gives up when more answers wait than its bound: a
+            // peer that keeps answering what nobody asked for.
+            if (!bridge_.isValid() && !closed_) {
+                fail("the adapter sent more than " +
+                     std::to_string(obd::DataBridge::kMaxIncomingBytes) +
+                     " bytes of answers nobody asked for; it is not answering as an ELM327 "
+                     "adapter");
+                return;
+            }
         }
     }
 
@@ -117,7 +132,8 @@ private:
     const std::shared_ptr<obd::IDataBridge> dataBridge_;
 
     std::atomic<bool> stopping_{false};
-    std::size_t sincePrompt_ = 0;  // the pump's thread only
+    std::atomic<bool> closed_{false};  // the vehicle connection closed
+    std::size_t sincePrompt_ = 0;      // the pump's thread only
     std::thread thread_;
 
     mutable orvane::Mutex mutex_;

@@ -85,18 +85,24 @@ private:
     int receives_ = 0;
 };
 
-// A peer that never prompts: every read brings another 4 KiB.
+// A peer that never stops: every read brings another `chunk`, by default
+// 4 KiB without a prompt.
 class FloodTransport : public zelt::link::ITransport {
 public:
+    explicit FloodTransport(std::string chunk = std::string(4096, 'A'))
+        : chunk_(std::move(chunk)) {}
     bool send(const std::uint8_t*, std::size_t) override { return true; }
     bool receive(Bytes& data) override {
         ++reads;
-        data.assign(4096, 'A');
+        data.assign(chunk_.begin(), chunk_.end());
         return true;
     }
     void wake() override {}
 
     std::atomic<int> reads{0};
+
+private:
+    const std::string chunk_;
 };
 
 // Counts the bytes the core's end of a bridge was handed.
@@ -127,6 +133,31 @@ TEST(BytePumpTest, AFloodWithoutPromptIsCutAtTheAnswerBoundWithAReason) {
     EXPECT_LE(received.total.load(), 64u * 1024u);
     EXPECT_LE(peer.reads.load(), 64 * 1024 / 4096 + 1) << "the pump stopped reading";
     DataBridgeOf(pump)->removeLogger(&received);
+}
+
+// Answers nobody asked for, each with its prompt, pass the pump's bound on
+// one answer. Nobody reads them here: the bridge holds up to its bound,
+// then gives the link up, and the pump says why and stops reading.
+TEST(BytePumpTest, AnswersNobodyAskedForAreHeldUpToTheBridgesBound) {
+    auto root = AdapterQuorvix::create();
+    std::string answers;
+    while (answers.size() < 4096) {
+        answers += "?\r\r>";
+    }
+    auto chatter = std::make_unique<FloodTransport>(answers);
+    FloodTransport& peer = *chatter;
+    BytePump pump(root->getConnectionManager(), std::move(chatter));
+    ReceivedBytes held;
+    DataBridgeOf(pump)->addLogger(&held);
+
+    for (int i = 0; i < 500 && pump.bridge().isValid(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(pump.bridge().isValid());
+    EXPECT_LE(held.total.load(), obd::DataBridge::kMaxIncomingBytes);
+    EXPECT_THAT(pump.lostReason(), ::testing::HasSubstr("65536 bytes of answers nobody asked for"));
+    EXPECT_LE(peer.reads.load(), 64 * 1024 / 4096 + 2) << "the pump stopped reading";
+    DataBridgeOf(pump)->removeLogger(&held);
 }
 
 TEST(BytePumpTest, ClosingTheConnectionStopsTheReading) {

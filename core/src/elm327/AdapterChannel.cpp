@@ -246,13 +246,18 @@ std::optional<std::string> AdapterChannel::nextAnswer(std::int32_t timeout) {
     return std::string(answer.begin(), answer.end());
 }
 
-std::optional<std::string> AdapterChannel::query(const std::string& text, std::int32_t timeout) {
+std::optional<std::string> AdapterChannel::answerTo(const std::string& text, std::int32_t timeout) {
     auto answer = command(text, timeout);
     if (answer && FirstLine(*answer, text).empty()) {
         // Every command has an answer: an empty one was a stray prompt,
         // and this command's answer is the next.
         answer = nextAnswer(timeout);
     }
+    return answer;
+}
+
+std::optional<std::string> AdapterChannel::query(const std::string& text, std::int32_t timeout) {
+    const auto answer = answerTo(text, timeout);
     if (!answer) {
         return std::nullopt;
     }
@@ -326,7 +331,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
 
     // The first request makes the adapter find (or try) the protocol, and
     // wakes up the bus of the older ones (a 5-baud start takes seconds).
-    const auto probe = command("0100", std::max(timeout, kSearchTimeout));
+    const auto probe = answerTo("0100", std::max(timeout, kSearchTimeout));
     if (!probe) {
         return fail("the adapter did not answer the first request");
     }
@@ -385,7 +390,7 @@ DataLinkProtocol AdapterChannel::fallBack(AnswerStatus first, const std::string&
         }
         protocol_ = candidate;
         extended_ = IsExtended(candidate);
-        const auto answer = command("0100", std::max(wait, kSearchTimeout));
+        const auto answer = answerTo("0100", std::max(wait, kSearchTimeout));
         if (!answer) {
             why = "the adapter did not answer the first request on " + ProtocolName(candidate);
             return DataLinkProtocol::Automatic;

@@ -107,6 +107,9 @@ private:
     std::optional<std::string> nextAnswer(std::int32_t timeout) ORVANE_REQUIRES(exchangeMutex_);
     // How answers print on the protocol in use.
     AnswerFormat format() const ORVANE_REQUIRES(exchangeMutex_);
+    // The answer to a command, past a stray prompt before it.
+    std::optional<std::string> answerTo(const std::string& command, std::int32_t timeout)
+        ORVANE_REQUIRES(exchangeMutex_);
     // The text of a command's answer without echo and prompt.
     std::optional<std::string> query(const std::string& command, std::int32_t timeout)
         ORVANE_REQUIRES(exchangeMutex_);

@@ -39,9 +39,10 @@ struct ZELT_LINK_API BytePumpOptions {
 //   pump.bridge().connect(obd::DataLinkProtocol::Automatic, true);
 //
 // The pump stops, and invalidates its bridge, when the transport fails, the
-// adapter sends more than maxAnswerBytes without a prompt (lostReason()
-// then says why), or the vehicle connection closes: a pump carries one
-// connection. Close the connection before the pump goes.
+// adapter sends more than maxAnswerBytes without a prompt or more answers
+// than the bridge holds unread (lostReason() then says why), or the vehicle
+// connection closes: a pump carries one connection. Close the connection
+// before the pump goes.
 //
 // Thread safety: every operation may be called from any thread.
 // Not copyable: it owns a thread that refers to it.
