@@ -76,9 +76,9 @@ std::string PlausibleAnswer(const std::string& command) {
     return command.rfind("AT", 0) == 0 ? "OK" : "NO DATA";
 }
 
-// A request of service 01 or 09 is known by its first PID: the ECU answers
-// only the supported ones of several PIDs asked at once. The adapter's
-// response count (a last odd digit) is not part of the request.
+// A request is known without the adapter's response count (a last odd
+// digit). Service 09 support bitmaps asked together are known by the
+// first: the ECU answers only the ones it has, here InfoType 00.
 std::string Key(std::string command) {
     if (command.rfind("AT", 0) == 0) {
         return command;
@@ -86,9 +86,29 @@ std::string Key(std::string command) {
     if (command.size() % 2 != 0) {
         command.pop_back();
     }
-    return command.size() > 4 && (command.rfind("01", 0) == 0 || command.rfind("09", 0) == 0)
-               ? command.substr(0, 4)
-               : command;
+    return command.size() > 4 && command.rfind("09", 0) == 0 ? command.substr(0, 4) : command;
+}
+
+// Several service 01 PIDs asked at once are answered as SAE J1979 has it:
+// one message of 41 and then each supported PID with its data, in the
+// order asked. Together, this vehicle's PIDs fit one CAN frame.
+std::string AnswerTo(const std::string& key) {
+    if (key.rfind("01", 0) != 0 || key.size() <= 4) {
+        return PlausibleAnswer(key);
+    }
+    std::string records;
+    for (std::size_t at = 2; at + 2 <= key.size(); at += 2) {
+        const std::string single = PlausibleAnswer("01" + key.substr(at, 2));
+        if (single != "NO DATA") {
+            records += single.substr(single.find(" 41 ") + 3);  // " PID data..."
+        }
+    }
+    if (records.empty()) {
+        return "NO DATA";
+    }
+    const std::size_t length = 1 + records.size() / 3;
+    const char* const hex = "0123456789ABCDEF";
+    return std::string("7E8 0") + hex[length] + " 41" + records;
 }
 
 std::string Repeated(const std::string& text, int times) {
@@ -198,7 +218,7 @@ private:
         std::string reply = echo_ ? command + "\r" : "";
         echo_ = echo_ && key != "ATE0";
         if (key != misbehaviour_.command || ++seen_ != misbehaviour_.occurrence) {
-            return write(reply + PlausibleAnswer(key) + "\r\r>");
+            return write(reply + AnswerTo(key) + "\r\r>");
         }
         switch (misbehaviour_.fault) {
             case Fault::Answer:
@@ -213,7 +233,7 @@ private:
                 return false;
             case Fault::NoPrompt:
                 muted_ = true;
-                return write(reply + PlausibleAnswer(key) + "\r\r");
+                return write(reply + AnswerTo(key) + "\r\r");
             case Fault::HangUp:
                 ::shutdown(client_, SHUT_RDWR);
                 return false;
@@ -276,14 +296,14 @@ TEST_P(HostilePeerTest, EndsWithItsExitCodeAndOneLineNamingTheFault) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, HostilePeerTest,
     ::testing::Values(HostileCase{"flood_without_prompt",
-                                  {"010C", 1, Fault::Flood, ""},
+                                  {"010C0D", 1, Fault::Flood, ""},
                                   {},
                                   1,
                                   "the adapter sent more than 65536 bytes without a prompt",
                                   {"Vehicle and ECU information"},
                                   {}},
                       HostileCase{"answers_nobody_asked_for",
-                                  {"010C", 1, Fault::Chatter, ""},
+                                  {"010C0D", 1, Fault::Chatter, ""},
                                   {},
                                   1,
                                   "65536 bytes of answers nobody asked for",
@@ -298,16 +318,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   "no prompt after ATWS",
                                   {},
                                   {}},
-                      // Zero-filled to 8 bytes, the frame would read 0C 00: 768 rpm.
+                      // Zero-filled to 8 bytes, the frame would read 0C 03 and 0D 00:
+                      // 768 rpm and 0 km/h. The PIDs are then asked one at a time.
                       HostileCase{"short_can_frame",
-                                  {"010C", 1, Fault::Answer, "7E8 04 41 0C 0C"},
+                                  {"010C0D", 1, Fault::Answer, "7E8 06 41 0C 0C 03 0D"},
                                   {},
                                   0,
-                                  "frame shorter than it declares: 7E8 04 41 0C 0C",
-                                  {"50 km/h"},
-                                  {"Engine Speed", "768"}},
+                                  "frame shorter than it declares: 7E8 06 41 0C 0C 03 0D",
+                                  {"750 RPM", "50 km/h"},
+                                  {"768", " 0 km/h"}},
                       HostileCase{"stray_prompt_before_an_answer",
-                                  {"010C", 1, Fault::Answer, ">7E8 04 41 0C 0B B8"},
+                                  {"010C0D", 1, Fault::Answer, ">7E8 06 41 0C 0B B8 0D 32"},
                                   {},
                                   0,
                                   "",
