@@ -36,10 +36,13 @@ def scan_over_emulator(bin_dir: pathlib.Path, latency: int, bytes_per_second: in
         emulator.terminate()
         emulator.wait()
     services = collections.Counter()
+    last = ""
     for line in scan.stderr.splitlines():
         if ">> " not in line:
             continue
-        command = line.split(">> ", 1)[1].replace("\\r", "").strip()
+        # An empty line has the adapter repeat the last command.
+        command = line.split(">> ", 1)[1].replace("\\r", "").strip() or last
+        last = command
         if command and not command.upper().startswith("AT"):
             services[command[:2]] += 1
     return seconds, services

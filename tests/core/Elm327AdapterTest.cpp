@@ -485,6 +485,35 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
     EXPECT_THAT(requests, ::testing::ElementsAre("010C1", "010C0D1", "010C0D05", "0902"));
 }
 
+// A request asked again at once goes as an empty line, which the ELM327
+// datasheet has the adapter repeat; a clone that answers it with "?" is
+// asked in full, and no reading is lost either way.
+TEST(Elm327AdapterTest, RequestAskedAgainIsSentAsAnEmptyLineUnlessTheAdapterRefuses) {
+    for (const bool refuses : {false, true}) {
+        auto options = EmulatedAdapter::Options();
+        options.quirks.refusesRepeat = refuses;
+        EmulatedAdapter adapter(options);
+        auto root = AdapterQuorvix::create();
+        ASSERT_TRUE(root->getConnectionManager()->openConnection(
+            adapter.bridge(), DataLinkProtocol::Automatic, true));
+        auto sensors = root->createSensorService(root->createConnectionService());
+        using Id = obd::ParameterIdentifier::Id;
+        const std::vector<Id> pids{Id::EngineSpeed, Id::VehicleSpeed, Id::EngineCoolantTemperature};
+        sensors->getPids();
+        const std::size_t before = adapter.commands().size();
+        for (int reading = 0; reading < 3; ++reading) {
+            EXPECT_EQ(sensors->readParameters(pids).size(), pids.size()) << refuses;
+        }
+        const std::vector<std::string> all = adapter.commands();
+        const std::vector<std::string> sent(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                            all.end());
+        const std::vector<std::string> expected =
+            refuses ? std::vector<std::string>{"010C0D05", "", "010C0D05", "010C0D05"}
+                    : std::vector<std::string>{"010C0D05", "", ""};
+        EXPECT_EQ(sent, expected);
+    }
+}
+
 // When the adapter's own search gives up, the protocols are tried one by one
 // and the one that answered is in use and reported; when none answers the
 // opening fails and says what was tried.

@@ -191,6 +191,7 @@ private:
             return;
         }
         std::string command;
+        std::string last;
         char buffer[512];
         while (await(client_, POLLIN)) {
             const ssize_t count = ::recv(client_, buffer, sizeof buffer, 0);
@@ -200,11 +201,17 @@ private:
             for (ssize_t i = 0; i < count; ++i) {
                 if (buffer[i] != '\r') {
                     command += buffer[i];
-                } else if (!answer(command)) {
-                    return;
-                } else {
-                    command.clear();
+                    continue;
                 }
+                // An empty line repeats the last command.
+                if (command.empty()) {
+                    command = last;
+                }
+                if (!answer(command)) {
+                    return;
+                }
+                last = command;
+                command.clear();
             }
         }
     }

@@ -235,6 +235,9 @@ std::optional<std::string> AdapterChannel::command(const std::string& text, std:
     }
     const std::string line = text + "\r";
     connection_->send(Bytes(line.begin(), line.end()));
+    if (!text.empty()) {
+        lastCommand_ = text;
+    }
     return nextAnswer(timeout);
 }
 
@@ -278,6 +281,8 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     connection_ = std::move(connection);
     header_.reset();
     ownHeader_ = false;
+    lastCommand_.clear();
+    repeatRefused_ = false;
     protocol_ = DataLinkProtocol::Automatic;
     if (!connection_) {
         setError("no data connection to the adapter");
@@ -583,14 +588,28 @@ std::optional<std::vector<detail::EcuResponse>> AdapterChannel::transactWithHead
 std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes& request,
                                                             const std::string& text) {
     applyAdapterTimeout();
-    const auto answer = command(text, timeout());
+    // The same request again (a watch reading its PIDs): an empty line has
+    // the adapter repeat it, a dozen bytes fewer on a slow link.
+    const bool repeat = !repeatRefused_ && text == lastCommand_;
+    const auto answer = command(repeat ? std::string() : text, timeout());
+    ParsedAnswer parsed = answer ? ParseAnswer(*answer, text, format()) : ParsedAnswer{};
+    if (repeat &&
+        (!answer || FirstLine(*answer, text) == "?" ||
+         (parsed.status != AnswerStatus::Error && !Belongs(*answer, parsed, request, text)))) {
+        // Not repeated ("?", silence, another answer; an adapter error such
+        // as "CAN ERROR" is the request's): an adapter without the feature
+        // is asked in full, now and from now on.
+        repeatRefused_ = true;
+        if (connection_->isValid()) {
+            return exchangeRequest(request, text);
+        }
+    }
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
                                           std::to_string(timeout()) + " ms)"
                                     : "the connection to the adapter was lost");
         return std::nullopt;
     }
-    ParsedAnswer parsed = ParseAnswer(*answer, text, format());
     if (!Belongs(*answer, parsed, request, text)) {
         // Out of step (a stray prompt, a late answer): the answer to this
         // request may be the next one; anything else fails the request.

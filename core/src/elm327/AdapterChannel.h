@@ -158,6 +158,12 @@ private:
     bool ownHeader_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
     // The wait the adapter was given with ATST, 0: its own.
     std::int32_t adapterTimeoutSent_ ORVANE_GUARDED_BY(exchangeMutex_) = 0;
+    // The last command sent. The ELM327 repeats it when sent an empty
+    // line, which saves its bytes when a request is asked again at once.
+    std::string lastCommand_ ORVANE_GUARDED_BY(exchangeMutex_);
+    // The adapter did not repeat a request when asked to (a clone without
+    // the feature): requests are sent in full until the next start.
+    bool repeatRefused_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
 
     mutable orvane::Mutex mutex_ ORVANE_ACQUIRED_AFTER(exchangeMutex_);
     std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;

@@ -58,6 +58,7 @@ bool ApplyCloneProfile(std::string_view name, EmulatorOptions& options) {
         options.quirks = CloneQuirks{};
         options.quirks.refusesNewerCommands = true;
         options.quirks.lowerCaseHex = true;
+        options.quirks.refusesRepeat = true;
         options.quirks.extraBlankLines = true;
         options.quirks.firstPromptDelay = std::chrono::milliseconds(1500);
         return true;
@@ -108,11 +109,12 @@ std::string Emulator::receive(std::string_view bytes) {
             output += typed + (settings_.linefeeds ? "\r\n" : "\r");
         }
         std::string command = Normalise(typed);
-        if (command.empty()) {
+        const bool repeat = command.empty();
+        if (repeat) {
             command = lastCommand_;  // an empty line repeats the last command
         }
         std::string answer;
-        if (overlong) {
+        if (overlong || (repeat && options_.quirks.refusesRepeat)) {
             answer = "?\r";
         } else if (!command.empty()) {
             answer = execute(command);

@@ -22,9 +22,10 @@ namespace obd::elm327 {
 struct CloneQuirks {
     // "?" to commands of later ELM327 versions: ATS0/ATS1, ATAT, ATST, ATWS.
     bool refusesNewerCommands = false;
-    bool lowerCaseHex = false;                      // "41 0c 1a f8"
-    bool extraBlankLines = false;                   // a blank line before each answer line
-    bool hangsUpOnReset = false;                    // ATZ drops the link (Bluetooth clones)
+    bool lowerCaseHex = false;     // "41 0c 1a f8"
+    bool extraBlankLines = false;  // a blank line before each answer line
+    bool hangsUpOnReset = false;   // ATZ drops the link (Bluetooth clones)
+    bool refusesRepeat = false;    // "?" to an empty line, which an ELM327 takes as "again"
     std::chrono::milliseconds firstPromptDelay{0};  // slow to wake up
     // The automatic search ends in "UNABLE TO CONNECT" though the vehicle
     // answers its protocol when chosen (a search that gives up too soon).
