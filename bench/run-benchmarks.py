@@ -52,7 +52,8 @@ def print_scans(bin_dir: pathlib.Path) -> None:
     if not (bin_dir / "elm327-emulator").is_file() or not (bin_dir / "zelt-scan").is_file():
         return
     print("\nDefault zelt-scan over elm327-emulator (vehicle requests from --trace):")
-    for label, latency, rate in (("3840 bytes/s, 30 ms/request", 30, 3840), ("unthrottled", 0, 0)):
+    for label, latency, rate in (("30 ms/request", 30, 0), ("3840 bytes/s, 30 ms/request", 30, 3840),
+                                 ("unthrottled", 0, 0)):
         seconds, services = scan_over_emulator(bin_dir, latency, rate)
         by_service = " ".join(f"{service}:{count}" for service, count in sorted(services.items()))
         print(f"  {label:<28} {sum(services.values()):>4} requests  {seconds:6.2f} s  ({by_service})")

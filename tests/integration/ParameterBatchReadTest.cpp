@@ -59,6 +59,30 @@ TEST(ParameterBatchReadTest, BatchEqualsOneReadPerPidOverTheSimulatedCore) {
     EXPECT_FALSE(batched[0].empty());
 }
 
+// The records of several PIDs at once are getParameter's: each under its
+// own PID, null where the vehicle lacks it, and kept as getParameter keeps
+// them.
+TEST(ParameterBatchReadTest, ParametersOfSeveralPidsAreGetParametersRecords) {
+    auto root =
+        obd::sim::SimulatedQuorvix::create(obd::sim::Scenario::parse(kSteadyVehicle, "steady"));
+    ASSERT_TRUE(root->openConnection());
+    ParameterRepository together(root);
+    ParameterRepository alone(root);
+    const std::vector<Id> pids{Id::VehicleSpeed, static_cast<Id>(0x0A), Id::EngineSpeed};
+    const auto records = together.getParametersOf(pids);
+    ASSERT_EQ(records.size(), pids.size());
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        const auto expected = alone.getParameter(pids[i]);
+        ASSERT_EQ(records[i] == nullptr, expected == nullptr) << i;
+        if (expected) {
+            EXPECT_EQ(records[i]->pid, pids[i]);
+            EXPECT_EQ(records[i]->name, expected->name);
+            EXPECT_EQ(DescribeAll({records[i]->sensors}), DescribeAll({expected->sensors}));
+            EXPECT_EQ(together.getParameter(pids[i]), records[i]) << "kept";
+        }
+    }
+}
+
 // A core without batch reading is asked one parameter at a time.
 TEST(ParameterBatchReadTest, CoreWithoutBatchReadingIsAskedPerPid) {
     auto root = std::make_shared<zelt::testing::FakeRoot>();

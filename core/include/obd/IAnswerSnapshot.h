@@ -29,6 +29,7 @@ class IAnswerSnapshot {
 public:
     virtual ~IAnswerSnapshot() = default;
 
+    // Begins a snapshot, or nests one in the snapshot already held.
     virtual void beginSnapshot() = 0;
     // Ends a snapshot begun with beginSnapshot().
     virtual void endSnapshot() = 0;
@@ -38,12 +39,14 @@ public:
 // offers snapshots.
 class SnapshotScope {
 public:
+    // Begins a snapshot of `root`; nothing for a root without snapshots.
     explicit SnapshotScope(const std::shared_ptr<IQuorvix>& root)
         : snapshot_(std::dynamic_pointer_cast<IAnswerSnapshot>(root)) {
         if (snapshot_) {
             snapshot_->beginSnapshot();
         }
     }
+    // Ends the snapshot begun by the constructor.
     ~SnapshotScope() {
         if (snapshot_) {
             snapshot_->endSnapshot();
