@@ -95,6 +95,8 @@ std::optional<std::vector<AdapterQuorvix::RawAnswer>> AdapterQuorvix::sendRawReq
     if (!isConnectionOpen()) {
         return std::nullopt;
     }
+    // A raw request may change what the vehicle reports.
+    impl_->root.connection()->answerMemo().forget();
     auto responses = channel.transact(request, ecu);  // 0 is every ECU
     if (responses.empty() && !channel.error().empty()) {
         return std::nullopt;
@@ -107,6 +109,7 @@ std::optional<std::vector<AdapterQuorvix::RawAnswer>> AdapterQuorvix::sendRawReq
     if (!isConnectionOpen()) {
         return std::nullopt;
     }
+    impl_->root.connection()->answerMemo().forget();
     auto responses = impl_->root.adapter()->transactWithHeader(request, header);
     if (!responses) {
         return std::nullopt;

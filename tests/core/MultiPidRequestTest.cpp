@@ -404,6 +404,47 @@ TEST_F(MultiPidRequestTest, RefusedBatchIsNotTriedAgainOnThisConnection) {
     EXPECT_EQ(batches(), 1u);
 }
 
+// What a snapshot keeps is asked again after a request that may change the
+// vehicle: J1979's clearing, or any service outside J1979's reading ones
+// (here the UDS clearing, service 14).
+TEST_F(MultiPidRequestTest, SnapshotIsForgottenAfterARequestThatMayChangeTheVehicle) {
+    obd::detail::TroubleCodeService codes(connection);
+    auto codeRequests = [&] {
+        return std::count_if(
+            channel->requests.begin(), channel->requests.end(),
+            [](const EcuResponse& request) { return request.payload == Hex("03"); });
+    };
+    connection->answerMemo().hold();
+    codes.readConfirmedCodes();
+    codes.readConfirmedCodes();
+    EXPECT_EQ(codeRequests(), 1);
+    for (const char* change : {"14 FF FF FF", "04"}) {
+        connection->request(Hex(change), kEngine);
+        codes.readConfirmedCodes();
+    }
+    EXPECT_EQ(codeRequests(), 3);
+    connection->answerMemo().release();
+}
+
+// A vehicle without service 08 refuses its bitmaps asked together; that
+// says nothing of service 01, whose PIDs still go together.
+TEST_F(MultiPidRequestTest, RefusalOfAnotherServicesBatchKeepsLiveDataTogether) {
+    channel->answer = [](const Bytes& request,
+                         std::uint32_t ecu) -> std::optional<std::vector<EcuResponse>> {
+        if (request[0] == 0x08) {
+            return std::vector<EcuResponse>{{ecu, Hex("7F 08 11")}};
+        }
+        return std::nullopt;
+    };
+    obd::detail::RoutineService routines(connection);
+    EXPECT_FALSE(routines.isTestRoutineSupported(1));
+    EXPECT_EQ(channel->requests.size(), 2u) << "08 00 20 40 60 80 A0, then 08 00 alone";
+    channel->requests.clear();
+    sensorService.readParameters({Id::EngineSpeed, Id::VehicleSpeed});
+    ASSERT_FALSE(channel->requests.empty());
+    EXPECT_EQ(channel->requests.back().payload, Hex("01 0C 0D"));
+}
+
 TEST_F(MultiPidRequestTest, BatchedSensorsEqualSingleReadsInOneRequest) {
     const std::vector<Id> asked{Id::EngineSpeed,       Id::VehicleSpeed,
                                 static_cast<Id>(0x0A), Id::EngineCoolantTemperature,

@@ -591,18 +591,21 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
     // The same request again (a watch reading its PIDs): an empty line has
     // the adapter repeat it, a dozen bytes fewer on a slow link.
     const bool repeat = !repeatRefused_ && text == lastCommand_;
-    const auto answer = command(repeat ? std::string() : text, timeout());
-    ParsedAnswer parsed = answer ? ParseAnswer(*answer, text, format()) : ParsedAnswer{};
-    if (repeat &&
-        (!answer || FirstLine(*answer, text) == "?" ||
-         (parsed.status != AnswerStatus::Error && !Belongs(*answer, parsed, request, text)))) {
-        // Not repeated ("?", silence, another answer; an adapter error such
-        // as "CAN ERROR" is the request's): an adapter without the feature
-        // is asked in full, now and from now on.
-        repeatRefused_ = true;
-        if (connection_->isValid()) {
+    auto answer = command(repeat ? std::string() : text, timeout());
+    if (repeat && !answer && connection_->isValid()) {
+        // A late answer, or an adapter that ignores an empty line. It gets
+        // one more wait before the request goes in full: a character sent
+        // while the adapter works would stop it.
+        answer = nextAnswer(timeout());
+        if (!answer) {
+            repeatRefused_ = true;
             return exchangeRequest(request, text);
         }
+    }
+    if (repeat && answer && FirstLine(*answer, text) == "?") {
+        // A clone without the feature: asked in full, now and from now on.
+        repeatRefused_ = true;
+        return exchangeRequest(request, text);
     }
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
@@ -610,12 +613,16 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
                                     : "the connection to the adapter was lost");
         return std::nullopt;
     }
+    ParsedAnswer parsed = ParseAnswer(*answer, text, format());
     if (!Belongs(*answer, parsed, request, text)) {
         // Out of step (a stray prompt, a late answer): the answer to this
         // request may be the next one; anything else fails the request.
         const auto next = nextAnswer(timeout());
         parsed = next ? ParseAnswer(*next, text, format()) : ParsedAnswer{};
         if (!next || !Belongs(*next, parsed, request, text)) {
+            // Whatever the adapter did with an empty line, it is not
+            // trusted with one again.
+            repeatRefused_ = repeatRefused_ || repeat;
             setError("the adapter's answer does not belong to request " + text);
             return std::nullopt;
         }

@@ -108,7 +108,7 @@ std::set<std::uint8_t> J1979Client::readBitmaps(std::uint32_t ecu, std::uint8_t 
     for (int base = 0; base <= kLastBitmap; base += kBitmapStep) {
         const std::uint8_t id = static_cast<std::uint8_t>(base);
         // Asked again each time: a refused batch ends batching at once.
-        if (!frame && fetchedTogether.count(id) == 0 && connection_->multiPidRequests()) {
+        if (!frame && fetchedTogether.count(id) == 0 && connection_->multiPidRequests(service)) {
             std::vector<std::uint8_t> ahead;
             for (int next = base; next <= kLastBitmap && ahead.size() < kMaxPidsPerRequest;
                  next += kBitmapStep) {
@@ -210,7 +210,7 @@ std::optional<std::map<std::uint8_t, Bytes>> J1979Client::dataTogether(
         // adapter or ECU that does not take several PIDs at once (a clone
         // answering "?", a negative response). Asking it so again would
         // only cost another round trip each time.
-        connection_->supportCache().refuseMultiPid(generation);
+        connection_->supportCache().refuseMultiPid(generation, service);
     }
     return split;
 }
@@ -285,7 +285,7 @@ void J1979Client::readFreezeFrameAhead(std::uint32_t ecu, std::uint8_t pid, std:
     // The frame's trouble code (PID 02) is how a frame is found: it is read
     // before the frame's bitmaps are, so nothing is read ahead of it.
     constexpr std::uint8_t kFreezeFrameCode = 0x02;
-    if (pid == kFreezeFrameCode || !memo.held() || !connection_->multiPidRequests() ||
+    if (pid == kFreezeFrameCode || !memo.held() || !connection_->multiPidRequests(0x02) ||
         j1979::CurrentDataLength(pid) == 0 || memo.find(ecu, {0x02, pid, frame})) {
         return;
     }
@@ -316,7 +316,7 @@ void J1979Client::readFreezeFrameAhead(std::uint32_t ecu, std::uint8_t pid, std:
     }
     if (!split) {
         // Read one by one from now on, as after any refused batch.
-        support.refuseMultiPid(supportGeneration);
+        support.refuseMultiPid(supportGeneration, 0x02);
         return;
     }
     for (const auto& [id, data] : *split) {

@@ -27,15 +27,15 @@ void SupportCache::store(std::uint64_t generation, std::uint32_t ecu, std::uint8
     }
 }
 
-bool SupportCache::multiPidRefused() const {
+bool SupportCache::multiPidRefused(std::uint8_t service) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return multiPidRefused_;
+    return multiPidRefused_.count(0x01) != 0 || multiPidRefused_.count(service) != 0;
 }
 
-void SupportCache::refuseMultiPid(std::uint64_t generation) {
+void SupportCache::refuseMultiPid(std::uint64_t generation, std::uint8_t service) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation == generation_) {
-        multiPidRefused_ = true;
+        multiPidRefused_.insert(service);
     }
 }
 
@@ -44,7 +44,7 @@ void SupportCache::clear(bool refusal) {
     ++generation_;
     announced_.clear();
     if (refusal) {
-        multiPidRefused_ = false;
+        multiPidRefused_.clear();
     }
 }
 

@@ -10,7 +10,7 @@
 namespace obd::detail {
 
 // What the ECUs of one connection announced in their support bitmaps, and
-// whether the vehicle refused a request for several PIDs at once: both are
+// which services refused a request for several ids at once: both are
 // read once and kept, since every request costs the user a round trip over
 // a slow link.
 //
@@ -33,8 +33,12 @@ public:
     void store(std::uint64_t generation, std::uint32_t ecu, std::uint8_t service, int frame,
                std::set<std::uint8_t> ids);
 
-    bool multiPidRefused() const;
-    void refuseMultiPid(std::uint64_t generation);
+    // Whether requests of `service` are to name one id each. A refusal of
+    // service 01 (the adapter or vehicle takes no batch at all) holds for
+    // every service; another service's refusal (a vehicle without service
+    // 08, an ECU that takes one freeze frame PID at a time) for that one.
+    bool multiPidRefused(std::uint8_t service) const;
+    void refuseMultiPid(std::uint64_t generation, std::uint8_t service);
 
     // Forgets the bitmaps (the selected ECU changed); with `refusal`, also
     // the refusal (the connection opened or closed).
@@ -46,7 +50,7 @@ private:
     mutable std::mutex mutex_;
     std::uint64_t generation_ = 0;                     // guarded by mutex_
     std::map<Key, std::set<std::uint8_t>> announced_;  // guarded by mutex_
-    bool multiPidRefused_ = false;                     // guarded by mutex_
+    std::set<std::uint8_t> multiPidRefused_;           // guarded by mutex_
 };
 
 }  // namespace obd::detail

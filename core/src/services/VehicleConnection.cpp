@@ -20,15 +20,30 @@ std::string AddressText(std::uint32_t ecu) {
     return buffer;
 }
 
-// Clearing the codes (service 04) and running an on-board routine (service
-// 08 with a test id that is no support bitmap) change what the vehicle
-// reports afterwards.
+// Only J1979's reading services leave the vehicle as it was. Clearing the
+// codes (04), running an on-board routine (08 with a test id that is no
+// support bitmap) and any other service (a manufacturer's) may change what
+// it reports afterwards.
 bool ChangesVehicle(const Bytes& request) {
     if (request.empty()) {
         return false;
     }
-    return request[0] == 0x04 ||
-           (request[0] == 0x08 && request.size() > 1 && request[1] % 0x20 != 0);
+    switch (request[0]) {
+        case 0x01:
+        case 0x02:
+        case 0x03:
+        case 0x06:
+        case 0x07:
+        case 0x09:
+        case 0x0A:
+            return false;
+        case 0x08:
+            return request.size() == 1 ||
+                   !std::all_of(request.begin() + 1, request.end(),
+                                [](std::uint8_t id) { return id % 0x20 == 0; });
+        default:
+            return true;
+    }
 }
 
 }  // namespace
@@ -176,13 +191,13 @@ std::optional<double> VehicleConnection::batteryVoltage() {
     return channel_->readBatteryVoltage();
 }
 
-bool VehicleConnection::multiPidRequests() const {
+bool VehicleConnection::multiPidRequests(std::uint8_t service) const {
     switch (protocol()) {
         case DataLinkProtocol::Iso15765Can11Bit500k:
         case DataLinkProtocol::Iso15765Can29Bit500k:
         case DataLinkProtocol::Iso15765Can11Bit250k:
         case DataLinkProtocol::Iso15765Can29Bit250k:
-            return multiPidRequests_ && !supportCache_.multiPidRefused();
+            return multiPidRequests_ && !supportCache_.multiPidRefused(service);
         default:
             // The older buses allow several PIDs too, but their answers
             // come one message per PID; they are asked one at a time.

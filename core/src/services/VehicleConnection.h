@@ -74,10 +74,10 @@ public:
         ORVANE_EXCLUDES(busMutex_);
     std::optional<double> batteryVoltage();
 
-    // Whether one service 01 request may carry several PIDs: on CAN, unless
-    // switched off (to compare with one request per PID) or refused by the
-    // vehicle on this connection.
-    bool multiPidRequests() const;
+    // Whether one request of `service` may carry several ids: on CAN, unless
+    // switched off (to compare with one request per id) or refused on this
+    // connection (see SupportCache::multiPidRefused).
+    bool multiPidRequests(std::uint8_t service = 0x01) const;
     void setMultiPidRequests(bool enabled) { multiPidRequests_ = enabled; }
 
     // Reports an exchange that did not go through transact() (an adapter
