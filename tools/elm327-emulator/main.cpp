@@ -265,8 +265,8 @@ int main(int argc, char** argv) {
     }
     app.add_option("--clone", options.clone,
                    "Behave as this make of adapter: " + profiles +
-                       " (cheap: refuses newer commands, lower case, slow to wake; bluetooth: "
-                       "drops the link on ATZ)")
+                       " (cheap: refuses newer commands and repeats, lower case, slow to wake; "
+                       "bluetooth: drops the link on ATZ)")
         ->check(CLI::IsMember(known))
         ->type_name("PROFILE");
     app.add_flag("--once", options.once, "Exit when the first client disconnects");
