@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "elm327/Emulator.h"
+#include "emulator/Emulator.h"
 #include "obd/DataBridge.h"
 #include "obd/IConnectionManager.h"
 #include "obd/IConnectionService.h"

@@ -6,7 +6,7 @@
 
 #include "bus/Hex.h"
 #include "elm327/AnswerParser.h"
-#include "elm327/Emulator.h"
+#include "emulator/Emulator.h"
 
 namespace {
 

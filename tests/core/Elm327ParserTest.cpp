@@ -303,7 +303,7 @@ TEST(Elm327ParserTest, BrokenLegacyFramingIsAnError) {
 // The SAE J1850 CRC's check value (CRC-8/SAE-J1850 over "123456789").
 TEST(Elm327ParserTest, J1850CheckByteIsTheSaeCrc) {
     const std::string text = "123456789";
-    EXPECT_EQ(obd::elm327::CheckByte(obd::elm327::Framing::J1850,
+    EXPECT_EQ(obd::elm327::CheckByte(obd::bus::Framing::J1850,
                                      obd::elm327::Bytes(text.begin(), text.end())),
               0x4B);
 }

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "bus/Hex.h"
+#include "bus/RequestChannel.h"
 #include "events/EventDispatcher.h"
 #include "obd/sim/Scenario.h"
-#include "services/RequestChannel.h"
 #include "services/Services.h"
 #include "sim/SimulatedBus.h"
 

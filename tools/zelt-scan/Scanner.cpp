@@ -58,18 +58,6 @@ void ReadLiveData(ParameterRepository& parameters, EcuReport& report) {
 // Makes `address` the ECU the repositories read from. The core tells the
 // repositories of the change on its own thread, later; emptying their caches
 // here keeps the previous ECU's records out of this one's report.
-void SelectEcu(Session& session, std::uint32_t address) {
-    if (session.selectedEcu() == address) {
-        return;
-    }
-    session.selectEcu(address);
-    session.ecu().clearCache();
-    session.parameters().clearCache();
-    session.troubleCodes().clearCache();
-    session.diagnostics().clearCache();
-    session.routines().clearCache();
-}
-
 EcuReport ScanEcu(Session& session, std::uint32_t address) {
     EcuReport report;
     report.address = address;
@@ -141,7 +129,7 @@ Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overA
     // Each datum is asked of the vehicle once for the whole report.
     const obd::SnapshotScope snapshot(session.root());
     for (std::uint32_t address : ecus.empty() ? report.answering : ecus) {
-        SelectEcu(session, address);
+        session.selectEcu(address);
         report.ecus.push_back(ScanEcu(session, address));
     }
     for (const auto& ecu : report.ecus) {
@@ -165,7 +153,7 @@ Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overA
 void ClearTroubleCodes(Session& session, Report& report) {
     auto& codes = session.troubleCodes();
     for (auto& ecu : report.ecus) {
-        SelectEcu(session, ecu.address);
+        session.selectEcu(ecu.address);
         ecu.codesCleared = true;
         ecu.clearAccepted = codes.resetTroubleCodes();
         ecu.confirmedAfterClear = codes.getConfirmedCodes(true);

@@ -120,8 +120,7 @@ Session::Session(const std::string& adapter, const AdapterSettings& settings)
       dongle_(root_) {}
 
 Session::Session(const obd::sim::Scenario& scenario)
-    : simulated_(OpenVehicle(scenario)),
-      root_(simulated_),
+    : root_(OpenVehicle(scenario)),
       vehicleName_(scenario.name()),
       ecu_(root_),
       parameters_(root_),
@@ -131,11 +130,7 @@ Session::Session(const obd::sim::Scenario& scenario)
       dongle_(root_) {}
 
 Session::~Session() {
-    if (simulated_) {
-        simulated_->closeConnection();
-    } else {
-        adapter_->closeConnection();
-    }
+    root_->closeConnection();
 }
 
 std::string Session::linkLost() const {
@@ -151,15 +146,15 @@ bool Session::adapterLost() const {
 }
 
 std::vector<std::uint32_t> Session::ecuAddresses() const {
-    return simulated_ ? simulated_->getEcuAddresses() : adapter_->getEcuAddresses();
+    return root_->getEcuAddresses();
 }
 
 std::uint32_t Session::selectedEcu() const {
-    return simulated_ ? simulated_->getSelectedEcu() : adapter_->getSelectedEcu();
+    return root_->getSelectedEcu();
 }
 
 bool Session::selectEcu(std::uint32_t address) {
-    return simulated_ ? simulated_->selectEcu(address) : adapter_->selectEcu(address);
+    return root_->selectEcu(address);
 }
 
 std::optional<std::vector<obd::elm327::AdapterQuorvix::RawAnswer>> Session::rawRequest(

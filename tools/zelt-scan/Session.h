@@ -73,7 +73,7 @@ public:
     std::uint32_t selectedEcu() const;
 
     // The core's root the repositories were built over.
-    const std::shared_ptr<obd::IQuorvix>& root() const { return root_; }
+    const std::shared_ptr<obd::VehicleRoot>& root() const { return root_; }
     EcuRepository& ecu() { return ecu_; }
     ParameterRepository& parameters() { return parameters_; }
     TroubleCodeRepository& troubleCodes() { return troubleCodes_; }
@@ -99,12 +99,10 @@ public:
 private:
     class Link;
 
-    // One of the two roots is set; root_ is that one, as the repositories
-    // take it.
-    std::shared_ptr<obd::sim::SimulatedQuorvix> simulated_;
+    // Set over an adapter only, for what only that root offers.
     std::shared_ptr<obd::elm327::AdapterQuorvix> adapter_;
     std::unique_ptr<Link> link_;  // null for the in-process vehicle
-    std::shared_ptr<obd::IQuorvix> root_;
+    std::shared_ptr<obd::VehicleRoot> root_;
     const std::string vehicleName_;
     EcuRepository ecu_;
     ParameterRepository parameters_;

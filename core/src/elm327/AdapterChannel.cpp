@@ -5,10 +5,18 @@
 
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
-#include "elm327/Protocols.h"
+#include "bus/Protocols.h"
 #include "j1979/Codec.h"
 
 namespace obd::elm327 {
+
+// The protocol table is the bus layer's.
+using bus::FindProtocol;
+using bus::Framing;
+using bus::IsLegacy;
+using bus::kTesterAddress;
+using bus::ProtocolInfo;
+using bus::ProtocolName;
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "bus/RequestChannel.h"
 #include "elm327/AnswerParser.h"
 #include "obd/DataBridge.h"
 #include "obd/DataLinkProtocol.h"
 #include "obd/IAdapter.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
-#include "services/RequestChannel.h"
 
 namespace obd::elm327 {
 

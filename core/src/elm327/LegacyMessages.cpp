@@ -4,6 +4,11 @@
 
 namespace obd::elm327 {
 
+// The protocol table is the bus layer's.
+using bus::Framing;
+using bus::kTesterAddress;
+using bus::ProtocolInfo;
+
 namespace {
 
 constexpr std::uint8_t kNegativeResponse = 0x7F;

@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "elm327/Protocols.h"
+#include "bus/Protocols.h"
 
 namespace obd::elm327 {
 
@@ -26,11 +26,11 @@ constexpr std::size_t kMaxLegacyData = 7;
 
 // The check byte that ends `message` (header and data): the SAE J1850 CRC
 // or the ISO 9141-2 / ISO 14230-4 sum.
-std::uint8_t CheckByte(Framing framing, const Bytes& message);
+std::uint8_t CheckByte(bus::Framing framing, const Bytes& message);
 
 // The header of an answer from the ECU at `source` with `dataLength` data
 // bytes.
-Bytes AnswerHeader(const ProtocolInfo& protocol, std::uint8_t source, std::size_t dataLength);
+Bytes AnswerHeader(const bus::ProtocolInfo& protocol, std::uint8_t source, std::size_t dataLength);
 
 // The messages an ECU sends for `answer` (as ISO 15765-4 carries it).
 std::vector<Bytes> ToLegacyMessages(const Bytes& answer);

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <utility>
 
 #include "orvane/Mutex.h"
@@ -72,6 +73,18 @@ void EventDispatcher::post(std::function<void()> task) {
         state_->tasks.push_back(std::move(task));
     }
     state_->wake.notify_one();
+}
+
+void EventDispatcher::flush() {
+    if (isDispatcherThread()) {
+        return;
+    }
+    // Tasks run in order, so once this one has run, so have all before it.
+    // A dropped task destroys its promise, which also ends the wait.
+    auto reached = std::make_shared<std::promise<void>>();
+    std::future<void> done = reached->get_future();
+    post([reached] { reached->set_value(); });
+    done.wait();
 }
 
 bool EventDispatcher::isDispatcherThread() const {

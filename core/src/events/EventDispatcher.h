@@ -28,6 +28,12 @@ public:
 
     void post(std::function<void()> task);
 
+    // Returns once every task posted before the call has run (or was
+    // dropped because the dispatcher stopped). On the dispatcher's own
+    // thread it returns at once: the tasks before it cannot run until the
+    // running one ends.
+    void flush();
+
     // True on the dispatcher's own thread.
     bool isDispatcherThread() const;
 

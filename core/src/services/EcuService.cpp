@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "bus/Protocols.h"
 #include "services/InfoTypes.h"
 #include "services/Services.h"
 
@@ -61,7 +62,7 @@ std::string EcuService::readProtocol() {
     if (!client_.connection().isOpen()) {
         return std::string();
     }
-    return ProtocolName(client_.connection().protocol());
+    return bus::ProtocolName(client_.connection().protocol());
 }
 
 std::string EcuService::readEcuName() {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bus/Hex.h"
+#include "bus/Protocols.h"
 #include "orvane/Observer.h"
 #include "services/Services.h"
 
@@ -100,7 +101,7 @@ std::string TroubleshootingService::adapterCommand(const std::string& command) {
         return buffer;
     }
     if (command == "DP") {
-        return ProtocolName(adapter->getProtocol());
+        return bus::ProtocolName(adapter->getProtocol());
     }
     if (command == "DPN") {
         return std::to_string(static_cast<int>(adapter->getProtocol()));

@@ -4,13 +4,9 @@
 #include <cstdio>
 
 #include "bus/Hex.h"
-#include "elm327/Protocols.h"
+#include "bus/Protocols.h"
 
 namespace obd::detail {
-
-std::string ProtocolName(DataLinkProtocol protocol) {
-    return elm327::ProtocolName(protocol);
-}
 
 namespace {
 
@@ -86,8 +82,8 @@ bool VehicleConnection::open() {
         routines_.clear();
         // Notes go before their event, so that a data log observer has the
         // note when it hears of the event.
-        log(MessageDirection::Info, "Connection opened: " + ProtocolName(protocol_) + ", ECU " +
-                                        AddressText(answered.front()));
+        log(MessageDirection::Info, "Connection opened: " + bus::ProtocolName(protocol_) +
+                                        ", ECU " + AddressText(answered.front()));
         post(Event::Opened);
     }
     return true;

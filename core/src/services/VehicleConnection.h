@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "bus/RequestChannel.h"
 #include "events/EventDispatcher.h"
 #include "events/ObserverList.h"
 #include "obd/DataLinkProtocol.h"
@@ -19,14 +20,10 @@
 #include "orvane/ThreadAnnotations.h"
 #include "services/AnswerMemo.h"
 #include "services/DataLog.h"
-#include "services/RequestChannel.h"
 #include "services/SensorStatistics.h"
 #include "services/SupportCache.h"
 
 namespace obd::detail {
-
-// The protocol's name as adapters report it, e.g. "ISO 15765-4 (CAN 11/500)".
-std::string ProtocolName(DataLinkProtocol protocol);
 
 // The vehicle connection of one root, shared by all services built from it:
 // whether it is open, which ECUs answered and which one is selected, the

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "services/RequestChannel.h"
+#include "bus/RequestChannel.h"
 #include "sim/SimulatedEcu.h"
 #include "sim/VehicleModel.h"
 

@@ -9,8 +9,7 @@
 
 #include "obd/DataLinkProtocol.h"
 #include "obd/Export.h"
-#include "obd/IAnswerSnapshot.h"
-#include "obd/IQuorvix.h"
+#include "obd/VehicleRoot.h"
 
 namespace obd::elm327 {
 
@@ -35,14 +34,8 @@ namespace obd::elm327 {
 // of it (ConnectionPhase::Closed), so that whoever carries the bytes can
 // stop.
 //
-// Events: as for obd::sim::SimulatedQuorvix, on a thread of the root's own,
-// in the order they happened, never from inside a call.
-//
-// Thread safety: every operation may be called from any thread.
-//
-// Lifetime: services built from the root keep what they need alive; the
-// root may go before them.
-class OBD_API AdapterQuorvix : public IQuorvix, public IAnswerSnapshot {
+// Events, thread safety and lifetime: as VehicleRoot says.
+class OBD_API AdapterQuorvix : public VehicleRoot {
 public:
     // A root with the connection closed.
     static std::shared_ptr<AdapterQuorvix> create();
@@ -50,29 +43,6 @@ public:
     ~AdapterQuorvix() override;
     AdapterQuorvix(const AdapterQuorvix&) = delete;
     AdapterQuorvix& operator=(const AdapterQuorvix&) = delete;
-
-    // Closes the vehicle connection; the connection manager's closing.
-    void closeConnection();
-    // True while the vehicle connection is open.
-    bool isConnectionOpen() const;
-
-    // The response addresses of the ECUs that answered when the connection
-    // opened (e.g. 0x7E8, 0x7E9); empty while closed.
-    std::vector<std::uint32_t> getEcuAddresses() const;
-    // Selects the ECU the services talk to; false when the connection is
-    // closed or no such ECU answered.
-    bool selectEcu(std::uint32_t address);
-    // 0 while closed.
-    std::uint32_t getSelectedEcu() const;
-
-    // Several service 01 PIDs travel in one request on CAN where the
-    // services read many at once (on by default). Off, every PID is asked
-    // for on its own: for comparisons; the results are the same.
-    void setMultiPidRequests(bool enabled);
-
-    // Snapshots: see IAnswerSnapshot.
-    void beginSnapshot() override;
-    void endSnapshot() override;
 
     // The most recent failure the adapter reported since the connection was
     // last opened, as a text the application can show: one of its error
@@ -140,26 +110,8 @@ public:
     // the connection is opened again.
     bool isAdapterLost() const;
 
-    std::shared_ptr<IConnectionManager> getConnectionManager() override;
-    std::shared_ptr<IConnectionService> createConnectionService() override;
-    std::shared_ptr<IEcuService> createEcuService(
-        std::shared_ptr<IConnectionService> connection) override;
-    std::shared_ptr<ISensorService> createSensorService(
-        std::shared_ptr<IConnectionService> connection) override;
-    std::shared_ptr<ITroubleCodeService> createTroubleCodeService(
-        std::shared_ptr<IConnectionService> connection) override;
-    std::shared_ptr<IDiagnosticsService> createDiagnosticsService(
-        std::shared_ptr<IConnectionService> connection) override;
-    std::shared_ptr<IRoutineService> createRoutineService(
-        std::shared_ptr<IConnectionService> connection) override;
-    std::shared_ptr<ITroubleshootingService> createTroubleshootingService(
-        std::shared_ptr<IConnectionService> connection) override;
-
 private:
-    struct Impl;
     AdapterQuorvix();
-
-    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace obd::elm327

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "Root.h"
 #include "bus/Hex.h"
+#include "root/Root.h"
 
 namespace obd::elm327 {
 
@@ -18,85 +18,50 @@ std::vector<AdapterQuorvix::RawAnswer> RawAnswers(std::vector<detail::EcuRespons
     return answers;
 }
 
-}  // namespace
-
-struct AdapterQuorvix::Impl {
+std::unique_ptr<detail::Root> MakeRoot() {
     // What the adapter reports of itself is filled in when the connection
     // opens.
-    Impl() : Impl(std::make_shared<AdapterInfo>()) {}
-    explicit Impl(const std::shared_ptr<AdapterInfo>& info)
-        : root(std::make_shared<AdapterChannel>(info), info) {}
+    auto info = std::make_shared<AdapterInfo>();
+    return std::make_unique<detail::Root>(std::make_shared<AdapterChannel>(info), info);
+}
 
-    detail::Root root;
-};
+}  // namespace
 
 std::shared_ptr<AdapterQuorvix> AdapterQuorvix::create() {
     return std::shared_ptr<AdapterQuorvix>(new AdapterQuorvix());
 }
 
-AdapterQuorvix::AdapterQuorvix() : impl_(std::make_unique<Impl>()) {}
+AdapterQuorvix::AdapterQuorvix() : VehicleRoot(MakeRoot()) {}
 
 AdapterQuorvix::~AdapterQuorvix() = default;
 
-void AdapterQuorvix::closeConnection() {
-    impl_->root.manager()->closeConnection();
-}
-
-bool AdapterQuorvix::isConnectionOpen() const {
-    return impl_->root.connection()->isOpen();
-}
-
-std::vector<std::uint32_t> AdapterQuorvix::getEcuAddresses() const {
-    return impl_->root.connection()->ecus();
-}
-
-bool AdapterQuorvix::selectEcu(std::uint32_t address) {
-    return impl_->root.connection()->selectEcu(address);
-}
-
-std::uint32_t AdapterQuorvix::getSelectedEcu() const {
-    return impl_->root.connection()->selectedEcu();
-}
-
-void AdapterQuorvix::setMultiPidRequests(bool enabled) {
-    impl_->root.connection()->setMultiPidRequests(enabled);
-}
-
-void AdapterQuorvix::beginSnapshot() {
-    impl_->root.connection()->answerMemo().hold();
-}
-
-void AdapterQuorvix::endSnapshot() {
-    impl_->root.connection()->answerMemo().release();
-}
-
 std::string AdapterQuorvix::lastAdapterError() const {
-    return impl_->root.adapter()->lastError();
+    return root().adapter()->lastError();
 }
 
 bool AdapterQuorvix::isAdapterLost() const {
-    return impl_->root.adapter()->dropped();
+    return root().adapter()->dropped();
 }
 
 std::string AdapterQuorvix::protocolFallback() const {
-    return impl_->root.adapter()->fallbackReport();
+    return root().adapter()->fallbackReport();
 }
 
 void AdapterQuorvix::setTimeout(std::chrono::milliseconds timeout) {
     const auto milliseconds = static_cast<std::int32_t>(
         std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 1, INT32_MAX));
-    impl_->root.manager()->setTimeout(milliseconds);
-    impl_->root.adapter()->setAdapterTimeout(std::max(milliseconds / 2, 1));
+    root().manager()->setTimeout(milliseconds);
+    root().adapter()->setAdapterTimeout(std::max(milliseconds / 2, 1));
 }
 
 std::optional<std::vector<AdapterQuorvix::RawAnswer>> AdapterQuorvix::sendRawRequest(
     const std::vector<std::uint8_t>& request, std::uint32_t ecu) {
-    auto& channel = *impl_->root.adapter();
+    auto& channel = *root().adapter();
     if (!isConnectionOpen()) {
         return std::nullopt;
     }
     // A raw request may change what the vehicle reports.
-    impl_->root.connection()->answerMemo().forget();
+    root().connection()->answerMemo().forget();
     auto responses = channel.transact(request, ecu);  // 0 is every ECU
     if (responses.empty() && !channel.error().empty()) {
         return std::nullopt;
@@ -109,8 +74,8 @@ std::optional<std::vector<AdapterQuorvix::RawAnswer>> AdapterQuorvix::sendRawReq
     if (!isConnectionOpen()) {
         return std::nullopt;
     }
-    impl_->root.connection()->answerMemo().forget();
-    auto responses = impl_->root.adapter()->transactWithHeader(request, header);
+    root().connection()->answerMemo().forget();
+    auto responses = root().adapter()->transactWithHeader(request, header);
     if (!responses) {
         return std::nullopt;
     }
@@ -155,44 +120,6 @@ std::optional<std::uint32_t> AdapterQuorvix::parseEcu(const std::string& text) {
         value = value << 4 | static_cast<std::uint32_t>(digit);
     }
     return value;
-}
-
-std::shared_ptr<IConnectionManager> AdapterQuorvix::getConnectionManager() {
-    return impl_->root.manager();
-}
-
-std::shared_ptr<IConnectionService> AdapterQuorvix::createConnectionService() {
-    return impl_->root.createConnectionService();
-}
-
-std::shared_ptr<IEcuService> AdapterQuorvix::createEcuService(
-    std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createEcuService(connection);
-}
-
-std::shared_ptr<ISensorService> AdapterQuorvix::createSensorService(
-    std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createSensorService(connection);
-}
-
-std::shared_ptr<ITroubleCodeService> AdapterQuorvix::createTroubleCodeService(
-    std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createTroubleCodeService(connection);
-}
-
-std::shared_ptr<IDiagnosticsService> AdapterQuorvix::createDiagnosticsService(
-    std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createDiagnosticsService(connection);
-}
-
-std::shared_ptr<IRoutineService> AdapterQuorvix::createRoutineService(
-    std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createRoutineService(connection);
-}
-
-std::shared_ptr<ITroubleshootingService> AdapterQuorvix::createTroubleshootingService(
-    std::shared_ptr<IConnectionService> connection) {
-    return impl_->root.createTroubleshootingService(connection);
 }
 
 }  // namespace obd::elm327

@@ -4,14 +4,14 @@
 #include <memory>
 #include <vector>
 
+#include "bus/RequestChannel.h"
 #include "elm327/AdapterChannel.h"
 #include "events/EventDispatcher.h"
 #include "obd/IAdapter.h"
 #include "obd/IQuorvix.h"
-#include "services/RequestChannel.h"
+#include "root/ConnectionManager.h"
 #include "services/Services.h"
 #include "services/VehicleConnection.h"
-#include "sim/ConnectionManager.h"
 
 namespace obd::detail {
 
@@ -32,7 +32,7 @@ public:
          std::shared_ptr<elm327::AdapterInfo> info);
 
     const std::shared_ptr<VehicleConnection>& connection() const { return connection_; }
-    const std::shared_ptr<sim::ConnectionManager>& manager() const { return manager_; }
+    const std::shared_ptr<ConnectionManager>& manager() const { return manager_; }
     // Null for the in-process vehicle.
     const std::shared_ptr<elm327::AdapterChannel>& adapter() const { return adapter_; }
 
@@ -59,7 +59,7 @@ public:
 private:
     const std::shared_ptr<EventDispatcher> dispatcher_;
     const std::shared_ptr<VehicleConnection> connection_;
-    const std::shared_ptr<sim::ConnectionManager> manager_;
+    const std::shared_ptr<ConnectionManager> manager_;
     const std::shared_ptr<elm327::AdapterChannel> adapter_;
 };
 

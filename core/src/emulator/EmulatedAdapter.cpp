@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "elm327/Emulator.h"
+#include "emulator/Emulator.h"
 #include "orvane/Mutex.h"
 #include "sim/SimulatedBus.h"
 #include "sim/VehicleModel.h"

@@ -1,6 +1,6 @@
-#include "elm327/Protocols.h"
+#include "bus/Protocols.h"
 
-namespace obd::elm327 {
+namespace obd::bus {
 
 namespace {
 
@@ -55,4 +55,4 @@ bool IsLegacy(DataLinkProtocol protocol) {
     return info && (info->framing == Framing::J1850 || info->framing == Framing::Iso);
 }
 
-}  // namespace obd::elm327
+}  // namespace obd::bus

@@ -11,9 +11,9 @@
 #include "orvane/ThreadAnnotations.h"
 #include "services/VehicleConnection.h"
 
-namespace obd::sim {
+namespace obd::detail {
 
-// The connection manager of a simulated root. It keeps the data connection
+// The connection manager of every root. It keeps the data connection
 // it is given and the bridges attached to it (the simulated vehicle needs
 // neither: requests travel over the in-process bus), reports each phase of
 // opening and closing to its listeners on the dispatcher thread, and opens
@@ -28,14 +28,18 @@ namespace obd::sim {
 // protocol is the one the adapter found, and when the adapter stops
 // answering the connection is closed as if closeConnection() were called.
 //
+// Opening and closing return once the connection events they caused have
+// reached every observer (see EventDispatcher::flush), so that nobody reads
+// a cache filled before the change; the wait happens outside the opening
+// lock, so an observer that closes the connection does not deadlock.
+//
 // Thread safety: every operation may be called from any thread; opening and
 // closing are serialised. After removePhaseListener() has returned the
 // listener is not called again.
 class ConnectionManager : public IConnectionManager,
                           public std::enable_shared_from_this<ConnectionManager> {
 public:
-    ConnectionManager(std::shared_ptr<detail::VehicleConnection> vehicle,
-                      DataLinkProtocol vehicleProtocol,
+    ConnectionManager(std::shared_ptr<VehicleConnection> vehicle, DataLinkProtocol vehicleProtocol,
                       std::shared_ptr<elm327::AdapterChannel> adapter = nullptr);
     ~ConnectionManager() override;
 
@@ -43,9 +47,10 @@ public:
     void addPhaseListener(IConnectionPhaseListener* listener) override;
     void removePhaseListener(IConnectionPhaseListener* listener) override;
     bool openConnection(const std::shared_ptr<IDataConnection>& connection,
-                        DataLinkProtocol protocol, bool searchOtherProtocols) override;
+                        DataLinkProtocol protocol, bool searchOtherProtocols) override
+        ORVANE_EXCLUDES(openMutex_);
     bool isConnectionOpen() const override;
-    void closeConnection() override;
+    void closeConnection() override ORVANE_EXCLUDES(openMutex_);
     DataLinkProtocol getProtocol() const override;
     void setTimeout(std::int32_t milliseconds) override;
     std::int32_t getTimeout() const override;
@@ -54,13 +59,16 @@ public:
     void detachBridge(const std::shared_ptr<IDataBridge>& bridge) override;
 
 private:
-    using Listeners = detail::ObserverList<IConnectionPhaseListener>;
+    using Listeners = ObserverList<IConnectionPhaseListener>;
 
     void setPhase(ConnectionPhase phase) ORVANE_REQUIRES(openMutex_);
+    bool openLocked(const std::shared_ptr<IDataConnection>& connection, DataLinkProtocol protocol,
+                    bool searchOtherProtocols) ORVANE_REQUIRES(openMutex_);
+    void closeLocked() ORVANE_REQUIRES(openMutex_);
     bool openAdapter(const std::shared_ptr<IDataConnection>& connection, DataLinkProtocol protocol,
                      bool searchOtherProtocols) ORVANE_REQUIRES(openMutex_);
 
-    const std::shared_ptr<detail::VehicleConnection> vehicle_;
+    const std::shared_ptr<VehicleConnection> vehicle_;
     const DataLinkProtocol vehicleProtocol_;
     const std::shared_ptr<Listeners> listeners_;
     const std::shared_ptr<elm327::AdapterChannel> adapter_;  // null: the in-process bus
@@ -74,4 +82,4 @@ private:
     std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;
 };
 
-}  // namespace obd::sim
+}  // namespace obd::detail

@@ -1,10 +1,10 @@
-#include "sim/ConnectionManager.h"
+#include "root/ConnectionManager.h"
 
 #include <algorithm>
 
-namespace obd::sim {
+namespace obd::detail {
 
-ConnectionManager::ConnectionManager(std::shared_ptr<detail::VehicleConnection> vehicle,
+ConnectionManager::ConnectionManager(std::shared_ptr<VehicleConnection> vehicle,
                                      DataLinkProtocol vehicleProtocol,
                                      std::shared_ptr<elm327::AdapterChannel> adapter)
     : vehicle_(std::move(vehicle)),
@@ -45,7 +45,17 @@ void ConnectionManager::setPhase(ConnectionPhase phase) {
 
 bool ConnectionManager::openConnection(const std::shared_ptr<IDataConnection>& connection,
                                        DataLinkProtocol protocol, bool searchOtherProtocols) {
-    orvane::MutexLock open(openMutex_);
+    bool opened = false;
+    {
+        orvane::MutexLock open(openMutex_);
+        opened = openLocked(connection, protocol, searchOtherProtocols);
+    }
+    vehicle_->dispatcher()->flush();
+    return opened;
+}
+
+bool ConnectionManager::openLocked(const std::shared_ptr<IDataConnection>& connection,
+                                   DataLinkProtocol protocol, bool searchOtherProtocols) {
     if (vehicle_->isOpen()) {
         return true;
     }
@@ -76,7 +86,7 @@ bool ConnectionManager::openAdapter(const std::shared_ptr<IDataConnection>& conn
     // connection is then closed from the dispatcher thread, never from
     // inside the request that noticed.
     std::weak_ptr<ConnectionManager> self = weak_from_this();
-    std::weak_ptr<detail::EventDispatcher> dispatcher = vehicle_->dispatcher();
+    std::weak_ptr<EventDispatcher> dispatcher = vehicle_->dispatcher();
     adapter_->setDropHandler([self, dispatcher](const std::string&) {
         if (auto alive = dispatcher.lock()) {
             alive->post([self] {
@@ -106,7 +116,14 @@ bool ConnectionManager::isConnectionOpen() const {
 }
 
 void ConnectionManager::closeConnection() {
-    orvane::MutexLock open(openMutex_);
+    {
+        orvane::MutexLock open(openMutex_);
+        closeLocked();
+    }
+    vehicle_->dispatcher()->flush();
+}
+
+void ConnectionManager::closeLocked() {
     if (!vehicle_->isOpen()) {
         return;
     }
@@ -158,4 +175,4 @@ void ConnectionManager::detachBridge(const std::shared_ptr<IDataBridge>& bridge)
     bridges_.erase(std::remove(bridges_.begin(), bridges_.end(), bridge), bridges_.end());
 }
 
-}  // namespace obd::sim
+}  // namespace obd::detail

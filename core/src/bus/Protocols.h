@@ -9,7 +9,7 @@
 
 #include "obd/DataLinkProtocol.h"
 
-namespace obd::elm327 {
+namespace obd::bus {
 
 enum class Framing {
     J1850,  // SAE J1850: 3-byte header, CRC check byte
@@ -50,4 +50,4 @@ constexpr std::uint8_t kTesterAddress = 0xF1;
 // by one byte; the simulated vehicle's further ECUs follow it.
 constexpr std::uint8_t kFirstEcuAddress = 0x10;
 
-}  // namespace obd::elm327
+}  // namespace obd::bus

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "bus/RequestChannel.h"
 #include "obd/DataLinkProtocol.h"
-#include "services/RequestChannel.h"
 
 namespace obd::elm327 {
 

@@ -1,4 +1,4 @@
-#include "Root.h"
+#include "root/Root.h"
 
 namespace obd::detail {
 
@@ -7,15 +7,15 @@ Root::Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> a
     : dispatcher_(std::make_shared<EventDispatcher>()),
       connection_(std::make_shared<VehicleConnection>(std::move(vehicle), std::move(adapter),
                                                       protocol, dispatcher_)),
-      manager_(std::make_shared<sim::ConnectionManager>(connection_, protocol)) {}
+      manager_(std::make_shared<ConnectionManager>(connection_, protocol)) {}
 
 Root::Root(const std::shared_ptr<elm327::AdapterChannel>& channel,
            std::shared_ptr<elm327::AdapterInfo> info)
     : dispatcher_(std::make_shared<EventDispatcher>()),
       connection_(std::make_shared<VehicleConnection>(channel, std::move(info),
                                                       DataLinkProtocol::Automatic, dispatcher_)),
-      manager_(std::make_shared<sim::ConnectionManager>(connection_, DataLinkProtocol::Automatic,
-                                                        channel)),
+      manager_(
+          std::make_shared<ConnectionManager>(connection_, DataLinkProtocol::Automatic, channel)),
       adapter_(channel) {}
 
 std::shared_ptr<VehicleConnection> Root::resolve(

@@ -1,4 +1,4 @@
-#include "elm327/Emulator.h"
+#include "emulator/Emulator.h"
 
 #include <cstdio>
 #include <thread>
@@ -6,10 +6,18 @@
 
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
+#include "bus/Protocols.h"
 #include "elm327/LegacyMessages.h"
-#include "elm327/Protocols.h"
 
 namespace obd::elm327 {
+
+// The protocol table is the bus layer's.
+using bus::FindProtocol;
+using bus::Framing;
+using bus::IsLegacy;
+using bus::kFirstEcuAddress;
+using bus::ProtocolInfo;
+using bus::ProtocolName;
 
 namespace {
 

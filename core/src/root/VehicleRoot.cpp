@@ -1,0 +1,84 @@
+#include "obd/VehicleRoot.h"
+
+#include "root/Root.h"
+
+namespace obd {
+
+VehicleRoot::VehicleRoot(std::unique_ptr<detail::Root> root) : root_(std::move(root)) {}
+
+VehicleRoot::~VehicleRoot() = default;
+
+void VehicleRoot::closeConnection() {
+    root_->manager()->closeConnection();
+}
+
+bool VehicleRoot::isConnectionOpen() const {
+    return root_->connection()->isOpen();
+}
+
+std::vector<std::uint32_t> VehicleRoot::getEcuAddresses() const {
+    return root_->connection()->ecus();
+}
+
+bool VehicleRoot::selectEcu(std::uint32_t address) {
+    const bool selected = root_->connection()->selectEcu(address);
+    // The caches of the previous ECU are emptied before the caller reads.
+    root_->connection()->dispatcher()->flush();
+    return selected;
+}
+
+std::uint32_t VehicleRoot::getSelectedEcu() const {
+    return root_->connection()->selectedEcu();
+}
+
+void VehicleRoot::setMultiPidRequests(bool enabled) {
+    root_->connection()->setMultiPidRequests(enabled);
+}
+
+void VehicleRoot::beginSnapshot() {
+    root_->connection()->answerMemo().hold();
+}
+
+void VehicleRoot::endSnapshot() {
+    root_->connection()->answerMemo().release();
+}
+
+std::shared_ptr<IConnectionManager> VehicleRoot::getConnectionManager() {
+    return root_->manager();
+}
+
+std::shared_ptr<IConnectionService> VehicleRoot::createConnectionService() {
+    return root_->createConnectionService();
+}
+
+std::shared_ptr<IEcuService> VehicleRoot::createEcuService(
+    std::shared_ptr<IConnectionService> connection) {
+    return root_->createEcuService(connection);
+}
+
+std::shared_ptr<ISensorService> VehicleRoot::createSensorService(
+    std::shared_ptr<IConnectionService> connection) {
+    return root_->createSensorService(connection);
+}
+
+std::shared_ptr<ITroubleCodeService> VehicleRoot::createTroubleCodeService(
+    std::shared_ptr<IConnectionService> connection) {
+    return root_->createTroubleCodeService(connection);
+}
+
+std::shared_ptr<IDiagnosticsService> VehicleRoot::createDiagnosticsService(
+    std::shared_ptr<IConnectionService> connection) {
+    return root_->createDiagnosticsService(connection);
+}
+
+std::shared_ptr<IRoutineService> VehicleRoot::createRoutineService(
+    std::shared_ptr<IConnectionService> connection) {
+    return root_->createRoutineService(connection);
+}
+
+std::shared_ptr<ITroubleshootingService> VehicleRoot::createTroubleshootingService(
+    std::shared_ptr<IConnectionService> connection) {
+    return root_->createTroubleshootingService(connection);
+}
+
+}  // namespace obd
