@@ -43,6 +43,7 @@ file(RELATIVE_PATH ZELT_PKGCONFIG_TO_PREFIX /${ZELT_PKGCONFIG_DIR} /)
 string(REGEX REPLACE "/$" "" ZELT_PKGCONFIG_TO_PREFIX "${ZELT_PKGCONFIG_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zelt.pc.in ${PROJECT_BINARY_DIR}/zelt.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zelt.pc DESTINATION ${ZELT_PKGCONFIG_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
 
 # Installed binaries find the libraries beside them or in ../lib, wherever
 # the tree lands (Windows finds the DLLs next to the executables in bin).

@@ -277,6 +277,33 @@ TEST(ZeltScanTest, ImperialUnitsConvertTheShownValues) {
     EXPECT_NEAR(fahrenheit, value * 1.8 + 32, 1e-9);
 }
 
+// JSON and CSV carry the decoded value, not its display text parsed back:
+// one encoded step above zero, which display rounding turns into 0.
+struct ExactValue {
+    const char* pid;
+    double expected;  // SAE J1979's formula applied to the scenario's bytes
+};
+
+TEST(ZeltScanTest, JsonAndCsvCarryTheDecodedValue) {
+    const ExactValue cases[] = {
+        {"04", 1 * 100.0 / 255},          // engine load: A*100/255
+        {"0C", (256 * 0 + 1) / 4.0},      // engine speed: (256A+B)/4
+        {"42", (256 * 0 + 1) / 1000.0}};  // module voltage: (256A+B)/1000
+    const std::string scenario = "--scenario " ZELT_SCAN_TEST_DIR "/exact-values.json";
+    const Outcome report = Scan(scenario + " --json");
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    const auto live = nlohmann::json::parse(report.out)["ecus"][0]["liveData"];
+    for (const ExactValue& value : cases) {
+        const int pid = std::stoi(value.pid, nullptr, 16);
+        const auto parameter = std::find_if(live.begin(), live.end(),
+                                            [&](const auto& item) { return item["pid"] == pid; });
+        ASSERT_NE(parameter, live.end()) << value.pid;
+        EXPECT_EQ((*parameter)["sensors"][0]["value"].get<double>(), value.expected) << value.pid;
+        const Outcome csv = Scan(scenario + " --watch " + value.pid + " --count 1 --csv");
+        EXPECT_EQ(std::stod(csv.out.substr(csv.out.rfind(',') + 1)), value.expected) << value.pid;
+    }
+}
+
 TEST(ZeltScanTest, CsvWatchWritesAHeaderThenOneRowPerReading) {
     const Outcome run = Scan("--watch 0C,0D --count 3 --interval 0 --csv");
     ASSERT_EQ(run.exitCode, 0) << run.err;

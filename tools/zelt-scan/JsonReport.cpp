@@ -26,8 +26,8 @@ Json ToJson(const Quantity& quantity) {
             {"text", OrNull(quantity.text)}};
 }
 
-Json Sensor(const SensorModel& sensor, UnitSystem units) {
-    const Quantity quantity = Present(sensor, units);
+Json Sensor(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {
+    const Quantity quantity = Present(sensor, units, numbers);
     Json json{{"name", sensor.name},
               {"value", Number(quantity.number)},
               {"unit", quantity.unit},
@@ -42,8 +42,9 @@ Json Sensor(const SensorModel& sensor, UnitSystem units) {
     return json;
 }
 
-Json Sensor(const std::shared_ptr<SensorModel>& sensor, UnitSystem units) {
-    return sensor ? Sensor(*sensor, units) : Json(nullptr);
+Json Sensor(const std::shared_ptr<SensorModel>& sensor, UnitSystem units,
+            const DecodedNumbers& numbers) {
+    return sensor ? Sensor(*sensor, units, numbers) : Json(nullptr);
 }
 
 Json Codes(const TroubleCodes& codes) {
@@ -56,10 +57,11 @@ Json Codes(const TroubleCodes& codes) {
     return list;
 }
 
-Json Parameters(const std::vector<std::shared_ptr<ParameterModel>>& parameters, UnitSystem units) {
+Json Parameters(const std::vector<std::shared_ptr<ParameterModel>>& parameters, UnitSystem units,
+                const DecodedNumbers& numbers = {}) {
     Json list = Json::array();
     for (const auto& parameter : parameters) {
-        list.push_back(ToJson(*parameter, units));
+        list.push_back(ToJson(*parameter, units, numbers));
     }
     return list;
 }
@@ -97,8 +99,8 @@ Json Ecu(const EcuReport& ecu, UnitSystem units) {
     Json json{{"address", ecu.address}, {"info", Info(ecu.ecuInfo)}};
     json["mil"] = {
         {"status", !ecu.mil ? Json(nullptr) : Json(*ecu.mil == MilStatus::On ? "on" : "off")},
-        {"distanceSince", Sensor(ecu.distanceSince, units)},
-        {"runTimeSince", Sensor(ecu.runTimeSince, units)}};
+        {"distanceSince", Sensor(ecu.distanceSince, units, ecu.numbers)},
+        {"runTimeSince", Sensor(ecu.runTimeSince, units, ecu.numbers)}};
     json["troubleCodes"] = {{"confirmed", Codes(ecu.confirmed)},
                             {"pending", Codes(ecu.pending)},
                             {"permanent", Codes(ecu.permanent)}};
@@ -181,7 +183,7 @@ Json Ecu(const EcuReport& ecu, UnitSystem units) {
     }
     json["testRoutines"] = routines;
 
-    json["liveData"] = Parameters(ecu.liveData, units);
+    json["liveData"] = Parameters(ecu.liveData, units, ecu.numbers);
     return json;
 }
 
@@ -199,10 +201,10 @@ Json Voltage(const std::shared_ptr<std::string>& text) {
 
 }  // namespace
 
-Json ToJson(const ParameterModel& parameter, UnitSystem units) {
+Json ToJson(const ParameterModel& parameter, UnitSystem units, const DecodedNumbers& numbers) {
     Json sensors = Json::array();
     for (const auto& sensor : parameter.sensors) {
-        sensors.push_back(Sensor(*sensor, units));
+        sensors.push_back(Sensor(*sensor, units, numbers));
     }
     return {
         {"pid", static_cast<int>(parameter.pid)}, {"name", parameter.name}, {"sensors", sensors}};

@@ -19,8 +19,10 @@ constexpr int kJsonSchemaVersion = 1;
 // monitor and test ids, ECU addresses) are numbers.
 nlohmann::ordered_json ToJson(const Report& report, UnitSystem units = UnitSystem::Metric);
 
-// One parameter with its sensors, as in the report's live data.
-nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units);
+// One parameter with its sensors, as in the report's live data; each
+// sensor's number is the decoded one where `numbers` holds it.
+nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units,
+                              const DecodedNumbers& numbers = {});
 
 // Writes `json` as JSON text: indented with `indent` >= 0, on one line
 // otherwise. Text that is not valid UTF-8 (an adapter's banner in Latin-1)

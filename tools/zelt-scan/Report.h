@@ -62,6 +62,9 @@ struct EcuReport {
 
     // Every supported parameter with the sensor values read for this scan.
     std::vector<std::shared_ptr<ParameterModel>> liveData;
+    // The exact values of the live data and of the distance and run time
+    // since the MIL changed, whose records hold display texts.
+    DecodedNumbers numbers;
 };
 
 // Everything one scan read: each scanned ECU, then the adapter.

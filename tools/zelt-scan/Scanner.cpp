@@ -64,6 +64,12 @@ EcuReport ScanEcu(Session& session, std::uint32_t address) {
     // First, as it reads the most PIDs and reads them together: the status
     // PIDs the other sections show are then answered from the snapshot.
     ReadLiveData(session.parameters(), report);
+    std::vector<Id> livePids;
+    for (const auto& parameter : report.liveData) {
+        livePids.push_back(parameter->pid);
+    }
+    // Answered from the scan's snapshot: the same answers, decoded exactly.
+    report.numbers = session.decodedNumbers(livePids);
     report.ecuInfo = session.ecu().getEcuInfo(false);
 
     auto& codes = session.troubleCodes();

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "obd/ServiceBuilders.h"
+
 #include <cstdio>
 
 #include "zelt/link/BytePump.h"
@@ -117,7 +119,9 @@ Session::Session(const std::string& adapter, const AdapterSettings& settings)
       troubleCodes_(root_),
       diagnostics_(root_),
       routines_(root_),
-      dongle_(root_) {}
+      dongle_(root_),
+      sensors_(obd::SensorServiceBuilder::create(
+          root_, obd::ConnectionServiceBuilder::create(root_))) {}
 
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),
@@ -127,10 +131,24 @@ Session::Session(const obd::sim::Scenario& scenario)
       troubleCodes_(root_),
       diagnostics_(root_),
       routines_(root_),
-      dongle_(root_) {}
+      dongle_(root_),
+      sensors_(obd::SensorServiceBuilder::create(
+          root_, obd::ConnectionServiceBuilder::create(root_))) {}
 
 Session::~Session() {
     root_->closeConnection();
+}
+
+DecodedNumbers Session::decodedNumbers(const std::vector<obd::ParameterIdentifier::Id>& pids) {
+    DecodedNumbers numbers;
+    for (const auto& parameter : sensors_->readParameters(pids)) {
+        for (const auto& sensor : parameter->sensors) {
+            if (sensor->value && sensor->value->number) {
+                numbers[sensor->uid] = *sensor->value->number;
+            }
+        }
+    }
+    return numbers;
 }
 
 std::string Session::linkLost() const {

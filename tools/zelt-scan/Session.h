@@ -12,6 +12,7 @@
 
 #include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
+#include "Units.h"
 #include "zelt/DiagnosticsRepository.h"
 #include "zelt/DongleRepository.h"
 #include "zelt/EcuRepository.h"
@@ -81,6 +82,12 @@ public:
     RoutineRepository& routines() { return routines_; }
     DongleRepository& dongle() { return dongle_; }
 
+    // The decoded values of the selected ECU's sensors of `pids`, by sensor
+    // uid: exact, where the records hold texts rounded for display. Read
+    // inside an answer snapshot right after the repositories read the same
+    // PIDs, it asks the vehicle nothing.
+    DecodedNumbers decodedNumbers(const std::vector<obd::ParameterIdentifier::Id>& pids);
+
     // Why the link to the adapter was lost; empty while it is up (and for
     // the in-process vehicle).
     std::string linkLost() const;
@@ -110,6 +117,8 @@ private:
     DiagnosticsRepository diagnostics_;
     RoutineRepository routines_;
     DongleRepository dongle_;
+    // The core's own sensor service, for the numbers the records round.
+    std::shared_ptr<obd::ISensorService> sensors_;
 };
 
 }  // namespace zelt::scan

@@ -115,13 +115,15 @@ UnitSystem ParseUnitSystem(const std::string& text) {
     throw UsageError("invalid value '" + text + "' for --units: give metric or imperial");
 }
 
-Quantity Present(const SensorModel& sensor, UnitSystem units) {
+Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {
     Quantity quantity;
     quantity.unit = ConvertMeasurementUnitToString(sensor.unit);
     if (!sensor.value) {
         return quantity;
     }
-    quantity.number = Number(sensor.value->rawValue);
+    const auto decoded = numbers.find(sensor.uid);
+    quantity.number =
+        decoded != numbers.end() ? decoded->second : Number(sensor.value->rawValue);
     quantity.text = sensor.value->formattedValue;
     double converted = 0;
     std::string name;

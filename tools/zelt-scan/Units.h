@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -22,10 +24,17 @@ struct Quantity {
     std::string text;  // empty when there is no value
 };
 
+// The exact values of sensors, by sensor uid, where the records hold texts
+// rounded for display (see Session::decodedNumbers).
+using DecodedNumbers = std::map<std::int32_t, double>;
+
 // A sensor's value in `units`. A metric value that has an imperial
 // counterpart (km/h, °C, km, kPa, g/s, L ...) is converted, its text written
-// anew; anything else is shown as the library formatted it.
-Quantity Present(const SensorModel& sensor, UnitSystem units);
+// anew; anything else is shown as the library formatted it. The number is
+// the decoded one from `numbers` where it holds the sensor, else the
+// record's value text read as a number.
+Quantity Present(const SensorModel& sensor, UnitSystem units,
+                 const DecodedNumbers& numbers = {});
 
 // A test value (on-board monitor, oxygen sensor) in `units`.
 Quantity Present(double value, MeasurementUnit unit, UnitSystem units);

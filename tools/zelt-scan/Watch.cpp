@@ -1,6 +1,8 @@
 #include "Watch.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -13,6 +15,7 @@
 
 #include "AdapterStatus.h"
 #include "JsonReport.h"
+#include "obd/IAnswerSnapshot.h"
 #include "Printable.h"
 #include "zelt/ModelBuilders.h"
 
@@ -67,10 +70,12 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
+// The shortest text that reads back as the same double: a spreadsheet gets
+// the decoded value, not a rounded one.
 std::string CsvNumber(double value) {
-    std::ostringstream text;
-    text << std::setprecision(10) << value;
-    return text.str();
+    std::array<char, 32> buffer{};
+    const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return std::string(buffer.data(), written.ptr);
 }
 
 bool Answered(const Sensors& sensors) {
@@ -133,7 +138,7 @@ std::string CsvHeader(const std::vector<std::shared_ptr<ParameterModel>>& descri
 
 std::string Line(const WatchOptions& options, int reading, const std::string& time,
                  const std::vector<std::shared_ptr<ParameterModel>>& described,
-                 const std::vector<Sensors>& values) {
+                 const std::vector<Sensors>& values, const DecodedNumbers& numbers) {
     std::string line;
     if (options.format == WatchFormat::Json) {
         nlohmann::ordered_json json{{"reading", reading}, {"time", time}};
@@ -142,7 +147,7 @@ std::string Line(const WatchOptions& options, int reading, const std::string& ti
             const auto& parameter = *described[i];
             auto entry =
                 ToJson(*ParameterModelBuilder::build(parameter.pid, parameter.name, values[i]),
-                       options.units);
+                       options.units, numbers);
             entry["missing"] = !Answered(values[i]);
             list.push_back(entry);
         }
@@ -162,7 +167,7 @@ std::string Line(const WatchOptions& options, int reading, const std::string& ti
                                  [&](const auto& sensor) { return sensor->uid == column->uid; });
                 std::string cell;
                 if (found != values[i].end()) {
-                    const Quantity quantity = Present(**found, options.units);
+                    const Quantity quantity = Present(**found, options.units, numbers);
                     cell = quantity.number ? CsvNumber(*quantity.number) : quantity.text;
                 }
                 line += "," + CsvField(cell);
@@ -232,7 +237,10 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
         const std::string time = IsoTime();
         // One call for every watched PID: on CAN up to six travel in one
         // request.
+        // The snapshot lets the decoded numbers come from the same answer.
+        const obd::SnapshotScope snapshot(session.root());
         const std::vector<Sensors> values = session.parameters().getValuesOf(options.pids);
+        const DecodedNumbers numbers = session.decodedNumbers(options.pids);
         // The reading during which the adapter went is empty, not data.
         if (!AdapterGone(session).empty()) {
             return;
@@ -244,7 +252,7 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
                          << ")\n";
             }
         }
-        Write(out, Line(options, reading, time, described, values));
+        Write(out, Line(options, reading, time, described, values, numbers));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Export.h"
@@ -31,6 +32,10 @@ struct OBD_API SensorValueDataModel {
     std::string lowest;
     std::string highest;
     std::string average;
+    // The reading as decoded, exactly: `value` is rounded for display (an
+    // engine speed of 0.25 RPM reads "0"). Empty for texts that are no
+    // number (a fuel system status) and for an absent sensor.
+    std::optional<double> number;
 };
 
 // One measured quantity of a parameter.

@@ -1,5 +1,6 @@
 #include "services/J1979Client.h"
 
+#include <cmath>
 #include <algorithm>
 #include <iterator>
 
@@ -414,6 +415,10 @@ std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes
         } else {
             auto value = std::make_shared<SensorValueDataModel>();
             value->value = decoded[i].text;
+            if (sensorDefinition.numeric && !decoded[i].text.empty() &&
+                std::isfinite(decoded[i].number)) {
+                value->number = decoded[i].number;
+            }
             sensor->value = std::move(value);
         }
         parameter->sensors.push_back(std::move(sensor));

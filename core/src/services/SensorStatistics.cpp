@@ -42,6 +42,7 @@ std::shared_ptr<SensorValueDataModel> SensorStatistics::record(std::uint32_t ecu
     if (text.empty() || !std::isfinite(number)) {
         return value;
     }
+    value->number = number;
     orvane::MutexLock lock(mutex_);
     Summary& summary = summaries_[{ecu, uid}];
     if (summary.count == 0 || number < summary.lowest) {
