@@ -21,7 +21,7 @@ std::shared_ptr<obd::SensorDataModel> MakeSensor(Id pid, int index, const std::s
     sensor->limits =
         std::make_shared<obd::SensorLimitsDataModel>(obd::SensorLimitsDataModel{0, 100});
     sensor->value = std::make_shared<obd::SensorValueDataModel>(
-        obd::SensorValueDataModel{value, value, value, value});
+        obd::SensorValueDataModel{value, value, value, value, std::nullopt});
     return sensor;
 }
 

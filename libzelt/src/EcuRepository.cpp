@@ -35,15 +35,15 @@ constexpr ListLabels kCvnLabels = {"Calibration Verification Number",
                                    "Calibration Verification Number #",
                                    "Calibration Verification Numbers"};
 
-Item MakeItem(std::int32_t id, std::string label, std::string text, bool fromVehicle) {
-    return std::make_shared<InfoDataModel>(id, std::move(label), std::move(text), fromVehicle);
+Item MakeItem(InfoItem item, std::string label, std::string text, bool fromVehicle) {
+    return std::make_shared<InfoDataModel>(static_cast<std::int32_t>(item), std::move(label),
+                                           std::move(text), fromVehicle);
 }
 
 // An item the application always lists: when the vehicle does not support it,
 // a placeholder item is made and cached like any other.
 Item GetItemOrPlaceholder(std::optional<Item>& cached, bool refresh, obd::IEcuService& service,
-                          SupportTest isSupported, ReadText read, std::int32_t id,
-                          const char* label) {
+                          SupportTest isSupported, ReadText read, InfoItem id, const char* label) {
     return detail::CacheEveryAnswer(cached, refresh, trace, [&] {
         if (!(service.*isSupported)()) {
             return MakeItem(id, label, kNotSupported, false);
@@ -55,7 +55,7 @@ Item GetItemOrPlaceholder(std::optional<Item>& cached, bool refresh, obd::IEcuSe
 // A list of items, one per text; a single placeholder item when the vehicle
 // does not support the list. An empty list is cached too.
 ItemList GetItemList(std::optional<ItemList>& cached, bool refresh, obd::IEcuService& service,
-                     SupportTest isSupported, ReadTexts read, std::int32_t id,
+                     SupportTest isSupported, ReadTexts read, InfoItem id,
                      const ListLabels& labels) {
     return detail::CacheEveryAnswer(cached, refresh, trace, [&] {
         ItemList items;
@@ -81,7 +81,7 @@ ItemList GetItemList(std::optional<ItemList>& cached, bool refresh, obd::IEcuSer
 // not cached, so the support test is asked again next time; and it leaves an
 // item cached earlier in place. No trace on a cache hit.
 Item GetOptionalItem(std::optional<Item>& cached, bool refresh, obd::IEcuService& service,
-                     SupportTest isSupported, ReadText read, std::int32_t id, const char* label) {
+                     SupportTest isSupported, ReadText read, InfoItem id, const char* label) {
     return detail::KeepLastKnown(cached, refresh, detail::NoTrace(), [&]() -> Item {
         if (!(service.*isSupported)()) {
             return nullptr;
@@ -168,73 +168,85 @@ bool EcuRepository::isSupported(const std::shared_ptr<ParameterModel>& parameter
 
 EcuRepository::Item EcuRepository::getStandard() const {
     std::string text = ecuService_->readStandard();
-    return text.empty() ? nullptr : MakeItem(0, "OBD Requirements", std::move(text), false);
+    return text.empty()
+               ? nullptr
+               : MakeItem(InfoItem::ObdRequirements, "OBD Requirements", std::move(text), false);
 }
 
 EcuRepository::Item EcuRepository::getProtocol() const {
     std::string text = ecuService_->readProtocol();
-    return text.empty() ? nullptr : MakeItem(1, "Protocol", std::move(text), false);
+    return text.empty() ? nullptr
+                        : MakeItem(InfoItem::Protocol, "Protocol", std::move(text), false);
 }
 
 // Listed even when the ECU reports no text.
 EcuRepository::Item EcuRepository::getEcuName() const {
-    return MakeItem(2, "ECU Name", ecuService_->readEcuName(), false);
+    return MakeItem(InfoItem::EcuName, "ECU Name", ecuService_->readEcuName(), false);
 }
 
 EcuRepository::Item EcuRepository::getEcuDescription() const {
-    return MakeItem(3, "ECU Description", ecuService_->readEcuDescription(), false);
+    return MakeItem(InfoItem::EcuDescription, "ECU Description", ecuService_->readEcuDescription(),
+                    false);
 }
 
 EcuRepository::Item EcuRepository::getVin(InfoCache& cache, bool refresh) {
     return GetItemOrPlaceholder(cache.vin, refresh, *ecuService_, &obd::IEcuService::isVinSupported,
-                                &obd::IEcuService::readVin, 4, "Vehicle Identification Number");
+                                &obd::IEcuService::readVin, InfoItem::VehicleIdentificationNumber,
+                                "Vehicle Identification Number");
 }
 
 EcuRepository::ItemList EcuRepository::getCalids(InfoCache& cache, bool refresh) {
     return GetItemList(cache.calids, refresh, *ecuService_, &obd::IEcuService::isCalidSupported,
-                       &obd::IEcuService::readCalids, 5, kCalidLabels);
+                       &obd::IEcuService::readCalids, InfoItem::CalibrationIdentification,
+                       kCalidLabels);
 }
 
 EcuRepository::ItemList EcuRepository::getCvns(InfoCache& cache, bool refresh) {
     return GetItemList(cache.cvns, refresh, *ecuService_, &obd::IEcuService::isCvnSupported,
-                       &obd::IEcuService::readCvns, 6, kCvnLabels);
+                       &obd::IEcuService::readCvns, InfoItem::CalibrationVerificationNumber,
+                       kCvnLabels);
 }
 
 EcuRepository::Item EcuRepository::getEsn(InfoCache& cache, bool refresh) {
     return GetItemOrPlaceholder(cache.esn, refresh, *ecuService_, &obd::IEcuService::isEsnSupported,
-                                &obd::IEcuService::readEsn, 7, "Engine Serial Number");
+                                &obd::IEcuService::readEsn, InfoItem::EngineSerialNumber,
+                                "Engine Serial Number");
 }
 
 EcuRepository::Item EcuRepository::getErotan(InfoCache& cache, bool refresh) {
     return GetOptionalItem(cache.erotan, refresh, *ecuService_,
-                           &obd::IEcuService::isErotanSupported, &obd::IEcuService::readErotan, 8,
+                           &obd::IEcuService::isErotanSupported, &obd::IEcuService::readErotan,
+                           InfoItem::ExhaustRegulationOrTypeApprovalNumber,
                            "Exhaust Regulation Or Type Approval Number");
 }
 
 EcuRepository::Item EcuRepository::getGtrNumber(InfoCache& cache, bool refresh) {
-    return GetOptionalItem(cache.gtrNumber, refresh, *ecuService_,
-                           &obd::IEcuService::isGtrNumberSupported,
-                           &obd::IEcuService::readGtrNumber, 9, "WWH-OBD GTR Number");
+    return GetOptionalItem(
+        cache.gtrNumber, refresh, *ecuService_, &obd::IEcuService::isGtrNumberSupported,
+        &obd::IEcuService::readGtrNumber, InfoItem::GtrNumber, "WWH-OBD GTR Number");
 }
 
 EcuRepository::Item EcuRepository::getFueledEngineOperation(InfoCache& cache, bool refresh) {
     return GetOptionalItem(cache.fueledEngineOperation, refresh, *ecuService_,
                            &obd::IEcuService::isFueledEngineOperationSupported,
-                           &obd::IEcuService::readFueledEngineOperation, 10,
+                           &obd::IEcuService::readFueledEngineOperation,
+                           InfoItem::FueledEngineOperationIgnitionCycleCounter,
                            "Fueled Engine Operation Ignition Cycle Counter");
 }
 
 EcuRepository::Item EcuRepository::getCertificationTestGroup(InfoCache& cache, bool refresh) {
     return GetOptionalItem(cache.certificationTestGroup, refresh, *ecuService_,
                            &obd::IEcuService::isCertificationTestGroupSupported,
-                           &obd::IEcuService::readCertificationTestGroup, 11,
+                           &obd::IEcuService::readCertificationTestGroup,
+                           InfoItem::CertificationTestGroup,
                            "Certification Test Group/Engine Family Number");
 }
 
 EcuRepository::Item EcuRepository::getDistanceTraveledSinceEvap(InfoCache& cache, bool refresh) {
     return GetOptionalItem(cache.distanceTraveledSinceEvap, refresh, *ecuService_,
                            &obd::IEcuService::isDistanceTraveledSinceEvapSupported,
-                           &obd::IEcuService::readDistanceTraveledSinceEvap, 12,
+                           &obd::IEcuService::readDistanceTraveledSinceEvap,
+                           InfoItem::DistanceTraveledSinceEvapMonitoringDecision,
                            "Distance Traveled Since Evap Monitoring Decision");
 }
 
@@ -242,7 +254,8 @@ EcuRepository::Item EcuRepository::getMotorcycleCategoryTypeApproval(InfoCache& 
                                                                      bool refresh) {
     return GetOptionalItem(cache.motorcycleCategoryTypeApproval, refresh, *ecuService_,
                            &obd::IEcuService::isMotorcycleCategoryTypeApprovalSupported,
-                           &obd::IEcuService::readMotorcycleCategoryTypeApproval, 13,
+                           &obd::IEcuService::readMotorcycleCategoryTypeApproval,
+                           InfoItem::MotorcycleCategoryTypeApproval,
                            "Applicable Motorcycle Category for Type Approval");
 }
 

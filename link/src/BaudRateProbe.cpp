@@ -5,12 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "orvane/Mutex.h"
 #include "zelt/link/Address.h"
 #include "zelt/link/Transport.h"
 
@@ -28,13 +28,18 @@ bool AnswersWithPrompt(ITransport& transport, std::chrono::milliseconds timeout)
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     // receive() waits without a limit: an alarm wakes it at the deadline.
-    std::mutex mutex;
+    orvane::Mutex mutex;
     std::condition_variable finished;
-    bool done = false;
+    bool done = false;  // guarded by mutex
     std::thread alarm([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!finished.wait_until(lock, deadline, [&] { return done; })) {
-            transport.wake();
+        orvane::UniqueLock lock(mutex);
+        while (!done) {
+            if (!lock.waitUntil(finished, deadline)) {
+                if (!done) {
+                    transport.wake();
+                }
+                return;
+            }
         }
     });
     bool prompt = false;
@@ -48,7 +53,7 @@ bool AnswersWithPrompt(ITransport& transport, std::chrono::milliseconds timeout)
         }
     }
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        orvane::MutexLock lock(mutex);
         done = true;
     }
     finished.notify_one();

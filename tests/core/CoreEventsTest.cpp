@@ -101,7 +101,9 @@ TEST_F(CoreEventsTest, DetachWaitsForARunningDeliveryAndEndsDeliveries) {
     RecordingObserver witness;
     connection_->attach(&blocking);
     connection_->attach(&witness);
-    ASSERT_TRUE(root_->openConnection());
+    // Opening returns only once its event was delivered, so it waits for the
+    // blocked observer on a thread of its own.
+    std::thread opener([&] { EXPECT_TRUE(root_->openConnection()); });
     blocking.entered.get_future().wait();
 
     std::promise<void> detaching;
@@ -113,6 +115,7 @@ TEST_F(CoreEventsTest, DetachWaitsForARunningDeliveryAndEndsDeliveries) {
     detaching.get_future().wait();
     blocking.release.set_value();
     detacher.join();
+    opener.join();
     EXPECT_FALSE(blocking.ranAfterDetachReturned);
 
     root_->closeConnection();

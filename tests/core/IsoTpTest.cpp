@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
 
@@ -84,3 +85,23 @@ TEST(IsoTpTest, FlowControlAllowsEverythingAtOnce) {
 }
 
 }  // namespace
+
+// The request id of an ECU from the id it answers with, on each addressing
+// (ISO 15765-4 for CAN; the older buses name an ECU by its address).
+TEST(AddressingTest, RequestIdsFollowEachAddressing) {
+    struct Case {
+        std::uint32_t response;
+        std::uint32_t request;
+    };
+    const Case cases[] = {
+        {0x7E8, 0x7E0},            // 11-bit: engine
+        {0x7EF, 0x7E7},            // 11-bit: the eighth ECU
+        {0x18DAF110, 0x18DA10F1},  // 29-bit: target and source swapped
+        {0x18DAF11A, 0x18DA1AF1},
+        {0x10, 0x10},  // J1850, ISO 9141-2, ISO 14230-4: the ECU's own address
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(obd::bus::RequestIdFor(c.response), c.request) << std::hex << c.response;
+        EXPECT_EQ(obd::bus::ResponseIdFor(c.request), c.response) << std::hex << c.request;
+    }
+}

@@ -313,7 +313,7 @@ std::shared_ptr<obd::SensorDataModel> SensorData(Id pid, const std::string& valu
     sensor->uid = obd::Pid2Uid(pid);
     sensor->name = "sensor";
     sensor->value =
-        std::make_shared<obd::SensorValueDataModel>(obd::SensorValueDataModel{value, "", "", ""});
+        std::make_shared<obd::SensorValueDataModel>(obd::SensorValueDataModel{value, "", "", "", std::nullopt});
     return sensor;
 }
 

@@ -27,7 +27,7 @@ std::shared_ptr<obd::SensorDataModel> MakeSensorData(int uid, MeasurementUnit un
     data->name = "sensor";
     data->unit = unit;
     data->value = std::make_shared<obd::SensorValueDataModel>(
-        obd::SensorValueDataModel{value, lowest, highest, average});
+        obd::SensorValueDataModel{value, lowest, highest, average, std::nullopt});
     return data;
 }
 

@@ -76,9 +76,9 @@ Json Readiness(const std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>
     return list;
 }
 
-// Ids up to this one are the tool's and the adapter's own items; above it an
-// item the vehicle did not report holds only a placeholder text.
-constexpr std::int32_t kLastLocalInfoItem = 3;
+// Items up to the ECU description are the adapter's and the ECU's own; above
+// it an item the vehicle did not report holds only a placeholder text.
+constexpr auto kLastLocalInfoItem = static_cast<std::int32_t>(InfoItem::EcuDescription);
 
 Json Info(const std::vector<std::shared_ptr<InfoDataModel>>& items) {
     Json list = Json::array();

@@ -14,7 +14,7 @@ using obd::ParameterIdentifier::Id;
 // live data of their own.
 bool IsSupportBitmap(Id pid) {
     const int value = static_cast<int>(pid);
-    return value % 0x20 == 0 && value <= 0xE0;
+    return obd::IsSupportId(value) && value <= 0xE0;
 }
 
 // Freeze frames are numbered from 0; the vehicle stores few, so the scan stops
@@ -99,18 +99,14 @@ EcuReport ScanEcu(Session& session, std::uint32_t address) {
 }
 
 // The value of the first item with `id` that the vehicle reported itself.
-std::string VehicleInfo(const EcuReport& ecu, std::int32_t id, bool fromVehicle) {
+std::string VehicleInfo(const EcuReport& ecu, InfoItem id, bool fromVehicle) {
     for (const auto& item : ecu.ecuInfo) {
-        if (item->id == id && item->fromVehicle == fromVehicle) {
+        if (item->id == static_cast<std::int32_t>(id) && item->fromVehicle == fromVehicle) {
             return item->value;
         }
     }
     return {};
 }
-
-// Ids of the items the ECU repository lists first.
-constexpr std::int32_t kProtocolItem = 1;
-constexpr std::int32_t kVinItem = 4;
 
 std::string Title(const Report& report) {
     if (!report.overAdapter) {
@@ -140,10 +136,10 @@ Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overA
     }
     for (const auto& ecu : report.ecus) {
         if (report.protocol.empty()) {
-            report.protocol = VehicleInfo(ecu, kProtocolItem, false);
+            report.protocol = VehicleInfo(ecu, InfoItem::Protocol, false);
         }
         if (report.vin.empty()) {
-            report.vin = VehicleInfo(ecu, kVinItem, true);
+            report.vin = VehicleInfo(ecu, InfoItem::VehicleIdentificationNumber, true);
         }
     }
 

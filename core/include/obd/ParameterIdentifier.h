@@ -100,4 +100,13 @@ enum class Id : std::int32_t {
 OBD_API int Pid2Uid(ParameterIdentifier::Id pid);
 OBD_API ParameterIdentifier::Id Uid2Pid(int uid);
 
+// SAE J1979's support ids: PID, monitor id, test id or information type
+// 0x00, 0x20, 0x40 ... asks which of the next kSupportIdStep ids the ECU
+// supports (a 32-bit bitmap whose last bit announces the next bitmap). They
+// name no datum of their own.
+constexpr int kSupportIdStep = 0x20;
+constexpr bool IsSupportId(int id) {
+    return id % kSupportIdStep == 0;
+}
+
 }  // namespace obd

@@ -20,7 +20,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kFunctionalRequestId = 0x7DF;
 constexpr std::uint32_t kFirstPhysicalRequestId = 0x7E0;
 constexpr std::uint32_t kFirstResponseId = 0x7E8;
-constexpr std::uint32_t kResponseToRequestOffset = 8;
 
 struct CanFrame {
     std::uint32_t id = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
 #include "bus/Protocols.h"
@@ -464,11 +465,11 @@ bool AdapterChannel::selectHeader(std::uint32_t ecu, std::string& refusal) {
     if (ecu == detail::kAllEcus) {
         std::snprintf(text, sizeof text, "%s", extended_ ? "DB33F1" : "7DF");
     } else if (extended_) {
-        // An ECU answering as 18DAF1xx is asked on 18DAxxF1.
-        std::snprintf(text, sizeof text, "DA%02XF1", static_cast<unsigned>(ecu & 0xFF));
+        // ATSH takes the last three bytes of a 29-bit id; ATCP sets the first.
+        std::snprintf(text, sizeof text, "%06X",
+                      static_cast<unsigned>(bus::RequestIdFor(ecu) & 0xFFFFFF));
     } else {
-        std::snprintf(text, sizeof text, "%03X",
-                      static_cast<unsigned>(ecu - bus::kResponseToRequestOffset) & 0x7FF);
+        std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(bus::RequestIdFor(ecu)));
     }
     if (!sendHeader(text, refusal)) {
         return false;

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
 #include "bus/Protocols.h"
@@ -324,8 +325,7 @@ std::uint32_t Emulator::addressee() const {
     }
     if (!extended()) {
         const std::uint32_t canId = id & 0x7FF;
-        return canId == bus::kFunctionalRequestId ? detail::kAllEcus
-                                                  : canId + bus::kResponseToRequestOffset;
+        return canId == bus::kFunctionalRequestId ? detail::kAllEcus : bus::ResponseIdFor(canId);
     }
     if (((id >> 16) & 0xFF) == 0xDA) {
         // "DA10F1" or "18DA10F1": physical, to target address 10.

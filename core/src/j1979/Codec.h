@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "obd/MeasurementUnit.h"
+#include "obd/ParameterIdentifier.h"
 
 namespace obd::j1979 {
 

@@ -95,7 +95,7 @@ std::string MonitorName(std::uint8_t monitorId) {
     const auto bankSensor = [&n](int index) {
         return "Bank " + n(index / 4 + 1) + " Sensor " + n(index % 4 + 1);
     };
-    if (id % 0x20 == 0) {
+    if (IsSupportId(id)) {
         // The last bitmap ends at 0xFF, not at a 0x100 that a byte cannot hold.
         return "Supported Monitor Ids " + HexByte(static_cast<std::uint8_t>(id + 1)) + "-" +
                HexByte(static_cast<std::uint8_t>(std::min(id + 0x20, 0xFF)));

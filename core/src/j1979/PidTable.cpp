@@ -555,7 +555,7 @@ const PidDefinition* FindPid(std::uint8_t pid) {
 }
 
 std::size_t CurrentDataLength(std::uint8_t pid) {
-    if (pid % 0x20 == 0) {
+    if (IsSupportId(pid)) {
         return 4;
     }
     const PidDefinition* definition = FindPid(pid);

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
@@ -38,10 +40,10 @@ public:
     void forget();
 
 private:
-    mutable std::mutex mutex_;
-    int holders_ = 0;                                           // guarded by mutex_
-    std::uint64_t generation_ = 0;                              // guarded by mutex_
-    std::map<std::pair<std::uint32_t, Bytes>, Bytes> answers_;  // guarded by mutex_
+    mutable orvane::Mutex mutex_;
+    int holders_ ORVANE_GUARDED_BY(mutex_) = 0;
+    std::uint64_t generation_ ORVANE_GUARDED_BY(mutex_) = 0;
+    std::map<std::pair<std::uint32_t, Bytes>, Bytes> answers_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace obd::detail

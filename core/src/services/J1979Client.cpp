@@ -1,7 +1,7 @@
 #include "services/J1979Client.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 #include "TroubleCodeCatalogue.h"
@@ -11,7 +11,7 @@ namespace obd::detail {
 
 namespace {
 
-constexpr std::uint8_t kBitmapStep = 0x20;
+constexpr auto kBitmapStep = static_cast<std::uint8_t>(kSupportIdStep);
 constexpr std::uint8_t kLastBitmap = 0xE0;
 
 // Requests every ECU of the vehicle answers when asked for them all: the

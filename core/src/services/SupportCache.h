@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <tuple>
+
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
@@ -47,10 +49,10 @@ public:
 private:
     using Key = std::tuple<std::uint32_t, std::uint8_t, int>;
 
-    mutable std::mutex mutex_;
-    std::uint64_t generation_ = 0;                     // guarded by mutex_
-    std::map<Key, std::set<std::uint8_t>> announced_;  // guarded by mutex_
-    std::set<std::uint8_t> multiPidRefused_;           // guarded by mutex_
+    mutable orvane::Mutex mutex_;
+    std::uint64_t generation_ ORVANE_GUARDED_BY(mutex_) = 0;
+    std::map<Key, std::set<std::uint8_t>> announced_ ORVANE_GUARDED_BY(mutex_);
+    std::set<std::uint8_t> multiPidRefused_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace obd::detail

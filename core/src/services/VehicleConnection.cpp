@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "bus/Protocols.h"
+#include "obd/ParameterIdentifier.h"
 
 namespace obd::detail {
 
@@ -36,7 +38,7 @@ bool ChangesVehicle(const Bytes& request) {
         case 0x08:
             return request.size() == 1 ||
                    !std::all_of(request.begin() + 1, request.end(),
-                                [](std::uint8_t id) { return id % 0x20 == 0; });
+                                [](std::uint8_t id) { return IsSupportId(id); });
         default:
             return true;
     }
@@ -155,7 +157,8 @@ std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::
         answerMemo_.forget();
     }
     log(MessageDirection::Request,
-        ecu == kAllEcus ? bus::ToHex(request) : AddressText(ecu - 8) + " " + bus::ToHex(request));
+        ecu == kAllEcus ? bus::ToHex(request)
+                        : AddressText(bus::RequestIdFor(ecu)) + " " + bus::ToHex(request));
     std::vector<EcuResponse> responses = channel_->transact(request, ecu);
     if (responses.empty()) {
         log(MessageDirection::Response, "NO DATA");

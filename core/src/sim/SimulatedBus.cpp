@@ -1,5 +1,6 @@
 #include "sim/SimulatedBus.h"
 
+#include "bus/Addressing.h"
 #include "bus/IsoTp.h"
 
 namespace obd::sim {
@@ -30,12 +31,12 @@ double SimulatedBus::elapsed() const {
 }
 
 void SimulatedBus::restartClock() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     origin_ = clock_();
 }
 
 std::optional<double> SimulatedBus::readBatteryVoltage() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return adapter_.batteryVoltage.at(elapsed());
 }
 
@@ -43,8 +44,7 @@ std::vector<detail::EcuResponse> SimulatedBus::transact(const detail::Bytes& req
                                                         std::uint32_t ecu) {
     std::vector<detail::EcuResponse> responses;
     const bool functional = ecu == detail::kAllEcus;
-    const std::uint32_t requestId =
-        functional ? bus::kFunctionalRequestId : ecu - bus::kResponseToRequestOffset;
+    const std::uint32_t requestId = functional ? bus::kFunctionalRequestId : bus::RequestIdFor(ecu);
     std::vector<bus::CanFrame> requestFrames;
     try {
         requestFrames = bus::Segment(requestId, request, kTesterPadding);
@@ -55,7 +55,7 @@ std::vector<detail::EcuResponse> SimulatedBus::transact(const detail::Bytes& req
     if (requestFrames.size() != 1) {
         return responses;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     const double t = elapsed();
     for (const auto& simulated : ecus_) {
         if (!functional && simulated->requestId() != requestId) {

@@ -3,10 +3,11 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "bus/RequestChannel.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "sim/SimulatedEcu.h"
 #include "sim/VehicleModel.h"
 
@@ -35,13 +36,13 @@ public:
     static Clock SteadyClock();
 
 private:
-    double elapsed() const;  // REQUIRES: mutex_ held
+    double elapsed() const ORVANE_REQUIRES(mutex_);
 
     const AdapterModel adapter_;
     const Clock clock_;
-    std::mutex mutex_;
+    mutable orvane::Mutex mutex_;
     std::vector<std::unique_ptr<SimulatedEcu>> ecus_;  // in address order
-    double origin_ = 0;                                // guarded by mutex_
+    double origin_ ORVANE_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace obd::sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "bus/Addressing.h"
 #include "bus/IsoTp.h"
 #include "j1979/Codec.h"
 
@@ -10,7 +11,7 @@ namespace obd::sim {
 
 namespace {
 
-constexpr std::uint8_t kBitmapStep = 0x20;
+constexpr auto kBitmapStep = static_cast<std::uint8_t>(kSupportIdStep);
 
 bool IsBitmapId(std::uint8_t id) {
     return id % kBitmapStep == 0;
@@ -61,10 +62,11 @@ std::set<std::uint8_t> BitmapIds(const std::set<std::uint8_t>& ids) {
     return bitmaps;
 }
 
-SimulatedEcu::SimulatedEcu(EcuModel model) : model_(std::move(model)) {}
+SimulatedEcu::SimulatedEcu(EcuModel model)
+    : responseId_(model.address), padding_(model.padding), model_(std::move(model)) {}
 
 std::uint32_t SimulatedEcu::requestId() const {
-    return model_.address - bus::kResponseToRequestOffset;
+    return bus::RequestIdFor(responseId_);
 }
 
 std::optional<Bytes> SimulatedEcu::answer(const Bytes& request, bool functional,
@@ -72,7 +74,7 @@ std::optional<Bytes> SimulatedEcu::answer(const Bytes& request, bool functional,
     if (request.empty()) {
         return std::nullopt;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     switch (request[0]) {
         case 0x01:
             return currentData(request, functional, secondsSinceOpen);

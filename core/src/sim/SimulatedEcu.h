@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <set>
 
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 #include "sim/VehicleModel.h"
 
 namespace obd::sim {
@@ -33,39 +34,47 @@ class SimulatedEcu {
 public:
     explicit SimulatedEcu(EcuModel model);
 
-    std::uint32_t responseId() const { return model_.address; }
+    std::uint32_t responseId() const { return responseId_; }
     std::uint32_t requestId() const;
-    std::uint8_t padding() const { return model_.padding; }
+    std::uint8_t padding() const { return padding_; }
 
     // `secondsSinceOpen` is the time base of live values. Nothing means the
     // ECU keeps silent.
-    std::optional<Bytes> answer(const Bytes& request, bool functional, double secondsSinceOpen);
+    std::optional<Bytes> answer(const Bytes& request, bool functional, double secondsSinceOpen)
+        ORVANE_EXCLUDES(mutex_);
 
 private:
     using Answer = std::optional<Bytes>;
 
-    Answer currentData(const Bytes& request, bool functional, double t);
-    Answer freezeFrameData(const Bytes& request, bool functional);
+    Answer currentData(const Bytes& request, bool functional, double t) ORVANE_REQUIRES(mutex_);
+    Answer freezeFrameData(const Bytes& request, bool functional) ORVANE_REQUIRES(mutex_);
     Answer troubleCodes(std::uint8_t service, const Bytes& request, bool functional,
-                        const std::vector<std::uint16_t>& codes);
-    Answer clearCodes(const Bytes& request, bool functional, double t);
+                        const std::vector<std::uint16_t>& codes) ORVANE_REQUIRES(mutex_);
+    Answer clearCodes(const Bytes& request, bool functional, double t) ORVANE_REQUIRES(mutex_);
     // The support bitmaps of `ids` that `request` (service 06, 08 or 09) asks for.
     Answer bitmaps(std::uint8_t service, const Bytes& request, const std::set<std::uint8_t>& ids,
-                   bool functional);
-    Answer testResults(const Bytes& request, bool functional);
-    Answer testRoutine(const Bytes& request, bool functional);
-    Answer vehicleInformation(const Bytes& request, bool functional);
+                   bool functional) ORVANE_REQUIRES(mutex_);
+    Answer testResults(const Bytes& request, bool functional) ORVANE_REQUIRES(mutex_);
+    Answer testRoutine(const Bytes& request, bool functional) ORVANE_REQUIRES(mutex_);
+    Answer vehicleInformation(const Bytes& request, bool functional) ORVANE_REQUIRES(mutex_);
 
     // The service 01 parameters the ECU answers, derived ones included.
-    std::set<std::uint8_t> supportedPids() const;
-    std::optional<Bytes> pidData(std::uint8_t pid, double t) const;
-    Bytes monitorStatus(const MonitorSet& monitors, bool withMilAndCount) const;
+    std::set<std::uint8_t> supportedPids() const ORVANE_REQUIRES(mutex_);
+    std::optional<Bytes> pidData(std::uint8_t pid, double t) const ORVANE_REQUIRES(mutex_);
+    Bytes monitorStatus(const MonitorSet& monitors, bool withMilAndCount) const
+        ORVANE_REQUIRES(mutex_);
 
-    Answer negative(std::uint8_t service, std::uint8_t code, bool functional) const;
+    Answer negative(std::uint8_t service, std::uint8_t code, bool functional) const
+        ORVANE_REQUIRES(mutex_);
 
-    std::mutex mutex_;  // serialises requests; guards model_ and restartedAt_
-    EcuModel model_;
-    std::map<std::uint8_t, double> restartedAt_;  // PID -> time of the clearing that restarted it
+    // Constant after construction.
+    const std::uint32_t responseId_;
+    const std::uint8_t padding_;
+
+    orvane::Mutex mutex_;  // serialises requests
+    EcuModel model_ ORVANE_GUARDED_BY(mutex_);
+    // PID -> time of the clearing that restarted it.
+    std::map<std::uint8_t, double> restartedAt_ ORVANE_GUARDED_BY(mutex_);
 };
 
 // The four bytes of a support bitmap for the ids base+1 .. base+0x20 out of

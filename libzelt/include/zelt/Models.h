@@ -25,15 +25,27 @@
 
 namespace zelt {
 
-// One labelled line of vehicle or ECU information.
-//
-// Item ids as EcuRepository assigns them: 0 OBD requirements, 1 protocol,
-// 2 ECU name, 3 ECU description, 4 vehicle identification number,
-// 5 calibration identification, 6 calibration verification number, 7 engine
-// serial number, 8 exhaust regulation or type approval number, 9 WWH-OBD GTR
-// number, 10 fueled engine operation ignition cycle counter, 11 certification
-// test group / engine family number, 12 distance traveled since evap
-// monitoring decision, 13 applicable motorcycle category for type approval.
+// Which item of vehicle or ECU information an InfoDataModel is: its `id`,
+// as EcuRepository assigns it. The first four come from the adapter and the
+// ECU's own answers; the others are SAE J1979 service 09 information types.
+enum class InfoItem : std::int32_t {
+    ObdRequirements = 0,
+    Protocol = 1,
+    EcuName = 2,
+    EcuDescription = 3,
+    VehicleIdentificationNumber = 4,
+    CalibrationIdentification = 5,      // one item per calibration id
+    CalibrationVerificationNumber = 6,  // one item per number
+    EngineSerialNumber = 7,
+    ExhaustRegulationOrTypeApprovalNumber = 8,
+    GtrNumber = 9,  // WWH-OBD GTR number
+    FueledEngineOperationIgnitionCycleCounter = 10,
+    CertificationTestGroup = 11,  // or engine family number
+    DistanceTraveledSinceEvapMonitoringDecision = 12,
+    MotorcycleCategoryTypeApproval = 13,
+};
+
+// One labelled line of vehicle or ECU information; `id` is an InfoItem.
 struct InfoDataModel {
     InfoDataModel(std::int32_t id, std::string name, std::string value, bool fromVehicle)
         : id(id), name(std::move(name)), value(std::move(value)), fromVehicle(fromVehicle) {}
