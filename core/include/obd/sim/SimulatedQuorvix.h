@@ -42,7 +42,9 @@ public:
     // selected; live values start over. True on success (also when the
     // connection was already open).
     bool openConnection();
+    // Closes the connection; nothing happens when it is closed.
     void closeConnection();
+    // True while the connection is open.
     bool isConnectionOpen() const;
 
     // The response addresses of the ECUs that answered when the connection
@@ -63,6 +65,7 @@ public:
     void beginSnapshot() override;
     void endSnapshot() override;
 
+    // The scenario the vehicle was built from.
     const Scenario& getScenario() const;
 
     std::shared_ptr<IConnectionManager> getConnectionManager() override;
