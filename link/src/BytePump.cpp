@@ -10,11 +10,11 @@
 
 namespace zelt::link {
 
+namespace detail {
+
 // Everything the pump's thread uses. It hears the core queue bytes (as a
 // logger of the data bridge) and the connection close (as a phase
 // listener), and wakes the thread for either.
-namespace detail {
-
 class PumpState : public obd::IConnectionLogger, public obd::IConnectionPhaseListener {
 public:
     PumpState(std::shared_ptr<obd::IConnectionManager> manager,
