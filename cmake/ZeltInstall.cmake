@@ -1,7 +1,8 @@
-# Installs the headers of zelt, orvane and obd, the two libraries and a
-# package config: a consumer writes find_package(zelt CONFIG REQUIRED) and
-# links zelt::zelt (and zelt::obdcore for the core's roots, zelt::link for
-# the transports to a real adapter).
+# Installs the four libraries (orvane, the core obdcore, zelt and zelt_link),
+# their headers, a CMake package and a pkg-config file for each: a consumer
+# writes find_package(zelt CONFIG REQUIRED) and links zelt::zelt (and
+# zelt::obdcore for the core's roots, zelt::link for the transports to a real
+# adapter), or asks pkg-config for zelt (and zelt_link).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -36,20 +37,46 @@ install(FILES
     ${PROJECT_BINARY_DIR}/zeltConfigVersion.cmake
   DESTINATION ${ZELT_CONFIG_DIR})
 
-# pkg-config: zelt.pc finds the install tree from its own place
-# (${pcfiledir}), so the tree may be moved or installed with --prefix.
+# pkg-config: one file per library, each naming the libraries below it, so
+# `pkg-config --libs zelt_link` gives all an application links. A file finds
+# the install tree from its own place (${pcfiledir}), so the tree may be
+# moved or installed with --prefix.
 set(ZELT_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH ZELT_PKGCONFIG_TO_PREFIX /${ZELT_PKGCONFIG_DIR} /)
 string(REGEX REPLACE "/$" "" ZELT_PKGCONFIG_TO_PREFIX "${ZELT_PKGCONFIG_TO_PREFIX}")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/zelt.pc.in ${PROJECT_BINARY_DIR}/zelt.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/zelt.pc DESTINATION ${ZELT_PKGCONFIG_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
+function(zelt_install_pkgconfig name description requires library define)
+  set(ZELT_PC_NAME ${name})
+  set(ZELT_PC_DESCRIPTION ${description})
+  # The libraries below, of this very version.
+  set(ZELT_PC_REQUIRES "")
+  foreach(required IN LISTS requires)
+    list(APPEND ZELT_PC_REQUIRES "${required} = ${PROJECT_VERSION}")
+  endforeach()
+  list(JOIN ZELT_PC_REQUIRES ", " ZELT_PC_REQUIRES)
+  set(ZELT_PC_LIBS "")
+  set(ZELT_PC_CFLAGS "")
+  if(library)
+    set(ZELT_PC_LIBS " -L\${libdir} -l${library}")
+  endif()
+  if(define)
+    # Windows: the headers then import the library's names from its DLL.
+    set(ZELT_PC_CFLAGS " -D${define}")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/library.pc.in ${PROJECT_BINARY_DIR}/${name}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${name}.pc DESTINATION ${ZELT_PKGCONFIG_DIR})
+endfunction()
+zelt_install_pkgconfig(orvane "The zelt framework: observer base, notifier, mutex" "" "" "")
+zelt_install_pkgconfig(obdcore "The OBD core: interfaces, simulated vehicle, ELM327 adapter root"
+  orvane obdcore OBD_SHARED)
+zelt_install_pkgconfig(zelt "${PROJECT_DESCRIPTION}" "obdcore;orvane" zelt ZELT_SHARED)
+zelt_install_pkgconfig(zelt_link "Transports to OBD adapters (TCP, serial) and the byte pump"
+  zelt zelt_link ZELT_LINK_SHARED)
 
 # Installed binaries find the libraries beside them or in ../lib, wherever
 # the tree lands (Windows finds the DLLs next to the executables in bin).
 if(NOT WIN32 AND NOT APPLE)
   file(RELATIVE_PATH ZELT_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(zelt obd_core PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(zelt obd_core zelt_link PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
 # The command-line tools zelt-scan and elm327-emulator. They are defined
@@ -66,3 +93,5 @@ function(zelt_install_tools)
   endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_install_tools)
+
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)

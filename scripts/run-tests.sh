@@ -30,7 +30,8 @@ step "release: tests"
 ctest --preset release -j "$jobs"
 
 step "release: exported symbols"
-scripts/check-exports.sh build/release/lib/libzelt.so build/release/lib/libobdcore.so
+scripts/check-exports.sh build/release/lib/libobdcore.so build/release/lib/libzelt.so \
+  build/release/lib/libzelt_link.so
 
 run_preset asan
 step "asan: tests"
@@ -66,20 +67,23 @@ wineserver --persistent
 trap 'wineserver --kill 2>/dev/null || true' EXIT
 wineboot --init >/dev/null 2>&1
 ctest --preset mingw -j "$jobs"
-scripts/check-exports.sh build/mingw/bin/zelt.dll build/mingw/bin/obdcore.dll
+scripts/check-exports.sh build/mingw/bin/obdcore.dll build/mingw/bin/zelt.dll build/mingw/bin/zelt_link.dll
 
 step "package: install, then build consumers and the examples against the install tree"
 rm -rf build/install build/consumer build/consumer-subdirectory build/consumer-pkg-config build/examples
 cmake --install build/release --prefix build/install >/dev/null
-for installed in lib/libzelt.so lib/libobdcore.so lib/pkgconfig/zelt.pc lib/cmake/zelt/zeltConfig.cmake \
-                 include/zelt/EcuRepository.h include/obd/IQuorvix.h bin/zelt-scan bin/elm327-emulator; do
+for installed in lib/libobdcore.so lib/libzelt.so lib/libzelt_link.so lib/pkgconfig/orvane.pc \
+                 lib/pkgconfig/obdcore.pc lib/pkgconfig/zelt.pc lib/pkgconfig/zelt_link.pc \
+                 lib/cmake/zelt/zeltConfig.cmake include/orvane/Observer.h include/obd/IQuorvix.h \
+                 include/zelt/EcuRepository.h include/zelt/link/BytePump.h bin/zelt-scan \
+                 bin/elm327-emulator; do
   test -e "build/install/$installed" || { echo "not installed: $installed"; exit 1; }
 done
 # The installed tool finds its libraries on its own.
 build/install/bin/zelt-scan >/dev/null
-# pkg-config alone builds an application.
+# pkg-config alone builds an application: zelt_link names the libraries below it.
 c++ -std=c++17 tests/package/main.cpp -o build/consumer-pkg-config \
-  $(PKG_CONFIG_PATH="$root/build/install/lib/pkgconfig" pkg-config --cflags --libs zelt)
+  $(PKG_CONFIG_PATH="$root/build/install/lib/pkgconfig" pkg-config --cflags --libs zelt_link)
 LD_LIBRARY_PATH="$root/build/install/lib" build/consumer-pkg-config
 cmake -S tests/package -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$root/build/install" >/dev/null
 cmake --build build/consumer

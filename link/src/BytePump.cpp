@@ -10,13 +10,15 @@
 
 namespace zelt::link {
 
+namespace detail {
+
 // Everything the pump's thread uses. It hears the core queue bytes (as a
 // logger of the data bridge) and the connection close (as a phase
 // listener), and wakes the thread for either.
-class BytePump::State : public obd::IConnectionLogger, public obd::IConnectionPhaseListener {
+class PumpState : public obd::IConnectionLogger, public obd::IConnectionPhaseListener {
 public:
-    State(std::shared_ptr<obd::IConnectionManager> manager, std::unique_ptr<ITransport> transport,
-          BytePumpOptions options)
+    PumpState(std::shared_ptr<obd::IConnectionManager> manager,
+              std::unique_ptr<ITransport> transport, BytePumpOptions options)
         : transport_(std::move(transport)),
           options_(std::move(options)),
           bridge_(std::move(manager), this),
@@ -25,7 +27,7 @@ public:
         thread_ = std::thread([this] { run(); });
     }
 
-    ~State() override {
+    ~PumpState() override {
         // First, so that no core thread is still inside onDataSent() when
         // the members go.
         dataBridge_->removeLogger(this);
@@ -35,8 +37,8 @@ public:
         thread_.join();
     }
 
-    State(const State&) = delete;
-    State& operator=(const State&) = delete;
+    PumpState(const PumpState&) = delete;
+    PumpState& operator=(const PumpState&) = delete;
 
     ConnectionBridge& bridge() { return bridge_; }
 
@@ -140,10 +142,12 @@ private:
     std::string lost_ ORVANE_GUARDED_BY(mutex_);
 };
 
+}  // namespace detail
+
 BytePump::BytePump(std::shared_ptr<obd::IConnectionManager> manager,
                    std::unique_ptr<ITransport> transport, BytePumpOptions options)
-    : state_(
-          std::make_unique<State>(std::move(manager), std::move(transport), std::move(options))) {}
+    : state_(std::make_unique<detail::PumpState>(std::move(manager), std::move(transport),
+                                                 std::move(options))) {}
 
 BytePump::~BytePump() = default;
 

@@ -26,6 +26,7 @@
 
 namespace obd {
 
+// A sequence of raw bytes on a vehicle connection.
 using Bytes = std::vector<std::uint8_t>;
 
 // Watches the bytes that cross a data bridge (for traces and data logs).
@@ -51,11 +52,13 @@ public:
     virtual bool get(Bytes& data) = 0;
     // Hands bytes that arrived from the vehicle to the core.
     virtual void set(const Bytes& data) = 0;
+    // Adds a watcher of the bytes that cross the bridge; not owned.
     // Loggers are called on the thread that moves the bytes; a logger must
     // not add or remove loggers from inside its callbacks. Once
     // removeLogger() has returned, the logger is not called again and no
     // call to it is still running, so its owner may destroy it.
     virtual void addLogger(IConnectionLogger* logger) = 0;
+    // Removes a watcher added with addLogger().
     virtual void removeLogger(IConnectionLogger* logger) = 0;
 };
 
@@ -66,6 +69,7 @@ public:
     // From now on receive() delivers the bytes up to and including this
     // character (an adapter's prompt, for example).
     virtual void setDelimiter(char delimiter) = 0;
+    // False once the bridge has been invalidated.
     virtual bool isValid() const = 0;
     // Waits up to `timeoutMilliseconds` for incoming bytes: up to and
     // including the delimiter when one is set, else whatever has arrived.

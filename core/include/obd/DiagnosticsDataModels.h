@@ -20,33 +20,33 @@ namespace obd {
 
 // One readiness monitor (service 01 PID 01 or PID 41).
 struct OBD_API ReadinessMonitorDataModel {
-    std::string name;  // e.g. "Catalyst"
-    bool supported = false;
-    bool complete = false;
+    std::string name;        // e.g. "Catalyst"
+    bool supported = false;  // true when the vehicle has this monitor
+    bool complete = false;   // true when the monitor has completed
 };
 
 // One on-board monitor test result (service 06): monitor id, test id, the
 // unit and scaling id and the scaled value with its limits.
 struct OBD_API DiagnosticMonitorDataModel {
-    std::uint8_t monitorId = 0;  // MID
-    std::uint8_t testId = 0;     // TID
-    std::string monitorName;     // e.g. "Catalyst Monitor Bank 1"
-    std::string testName;        // e.g. "Test 0x83"
-    std::uint8_t unitAndScalingId = 0;
-    MeasurementUnit unit = MeasurementUnit::None;
-    double value = 0;
-    double minimum = 0;
-    double maximum = 0;
-    bool passed = false;  // minimum <= value <= maximum
+    std::uint8_t monitorId = 0;         // MID
+    std::uint8_t testId = 0;            // TID
+    std::string monitorName;            // e.g. "Catalyst Monitor Bank 1"
+    std::string testName;               // e.g. "Test 0x83"
+    std::uint8_t unitAndScalingId = 0;  // the SAE J1979 unit and scaling id (UASID) of the test
+    MeasurementUnit unit = MeasurementUnit::None;  // the unit of `value`, `minimum` and `maximum`
+    double value = 0;                              // the test value, scaled
+    double minimum = 0;                            // the lowest value that passes, scaled
+    double maximum = 0;                            // the highest value that passes, scaled
+    bool passed = false;                           // minimum <= value <= maximum
 };
 
 // One in-use performance tracking counter (service 09). For a monitor the
 // counter is a ratio numerator/denominator; for the general counters (OBD
 // monitoring conditions, ignition cycles) the denominator is 0.
 struct OBD_API PerformanceCounterDataModel {
-    std::string name;
-    std::uint32_t numerator = 0;
-    std::uint32_t denominator = 0;
+    std::string name;               // the counter's name
+    std::uint32_t numerator = 0;    // how often the monitor ran
+    std::uint32_t denominator = 0;  // how often its conditions were met
 };
 
 // Where an oxygen sensor sits: bank 1 to 4, sensor 1 to 4 counted from the
@@ -72,29 +72,30 @@ enum class OxygenSensorLocation : std::int32_t {
 
 // One oxygen sensor monitor test result of one sensor location.
 struct OBD_API OxygenSensorMonitorDataModel {
+    // The oxygen sensor the result belongs to.
     OxygenSensorLocation location = OxygenSensorLocation::Bank1Sensor1;
-    std::uint8_t testId = 0;
-    std::string name;  // e.g. "Rich to lean sensor threshold voltage"
-    MeasurementUnit unit = MeasurementUnit::None;
-    double value = 0;
-    double minimum = 0;
-    double maximum = 0;
-    bool passed = false;
+    std::uint8_t testId = 0;                       // the test id (TID)
+    std::string name;                              // e.g. "Rich to lean sensor threshold voltage"
+    MeasurementUnit unit = MeasurementUnit::None;  // the unit of `value`, `minimum` and `maximum`
+    double value = 0;                              // the test value
+    double minimum = 0;                            // the lowest value that passes
+    double maximum = 0;                            // the highest value that passes
+    bool passed = false;                           // true when `value` lies within the limits
 };
 
 // One labelled value of a vehicle operation data record.
 struct OBD_API VehicleOperationDataEntry {
-    std::string label;
-    std::string value;
-    MeasurementUnit unit = MeasurementUnit::None;
+    std::string label;                             // what the value counts
+    std::string value;                             // the value as text
+    MeasurementUnit unit = MeasurementUnit::None;  // the unit of `value`
 };
 
 // One vehicle operation data record (engine run and idle time, fuel and
 // distance used, positive kinetic energy and engine output energy, propulsion
 // system active time), each a list of labelled values.
 struct OBD_API VehicleOperationDataModel {
-    std::string name;
-    std::vector<VehicleOperationDataEntry> entries;
+    std::string name;                                // the record's name
+    std::vector<VehicleOperationDataEntry> entries;  // the record's values in the vehicle's order
 };
 
 }  // namespace obd

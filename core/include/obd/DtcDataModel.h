@@ -25,11 +25,11 @@ enum class DtcStatus : std::int32_t {
 
 // One diagnostic trouble code.
 struct OBD_API DtcDataModel {
-    std::string code;              // five characters, e.g. "P0301"
-    std::string description;       // empty when the core knows no description
-    std::uint16_t rawValue = 0;    // the two bytes as the vehicle sent them
-    std::uint32_t ecuAddress = 0;  // the answering ECU, 0 for catalogue entries
-    DtcStatus status = DtcStatus::Known;
+    std::string code;                     // five characters, e.g. "P0301"
+    std::string description;              // empty when the core knows no description
+    std::uint16_t rawValue = 0;           // the two bytes as the vehicle sent them
+    std::uint32_t ecuAddress = 0;         // the answering ECU, 0 for catalogue entries
+    DtcStatus status = DtcStatus::Known;  // where the code was found
 };
 
 }  // namespace obd

@@ -38,6 +38,7 @@ enum class ConnectionPhase : std::int32_t {
 class OBD_API IConnectionPhaseListener {
 public:
     virtual ~IConnectionPhaseListener();
+    // Called when the connection enters `phase`.
     virtual void onPhaseChanged(ConnectionPhase phase) = 0;
 };
 
@@ -47,21 +48,32 @@ class OBD_API IConnectionManager {
 public:
     virtual ~IConnectionManager();
 
+    // The phase the connection is in now.
     virtual ConnectionPhase getPhase() const = 0;
+    // Adds a listener for the phases of opening and closing; not owned.
     virtual void addPhaseListener(IConnectionPhaseListener* listener) = 0;
+    // Removes a listener; it is not called again once this returns.
     virtual void removePhaseListener(IConnectionPhaseListener* listener) = 0;
     // Opens the connection with `protocol`; with `searchOtherProtocols` the
     // manager falls back to automatic search when that protocol fails.
     // True on success.
     virtual bool openConnection(const std::shared_ptr<IDataConnection>& connection,
                                 DataLinkProtocol protocol, bool searchOtherProtocols) = 0;
+    // True while the vehicle connection is open.
     virtual bool isConnectionOpen() const = 0;
+    // Closes the vehicle connection; nothing happens when it is closed.
     virtual void closeConnection() = 0;
+    // The data link protocol of the connection.
     virtual DataLinkProtocol getProtocol() const = 0;
+    // How long to wait for a vehicle's answer, in milliseconds.
     virtual void setTimeout(std::int32_t milliseconds) = 0;
+    // How long the manager waits for a vehicle's answer, in milliseconds.
     virtual std::int32_t getTimeout() const = 0;
+    // The adapter of the open connection; null when none is known.
     virtual std::shared_ptr<IAdapter> getAdapter() const = 0;
+    // Registers a data bridge whose traffic the manager may log; shared until detached.
     virtual void attachBridge(const std::shared_ptr<IDataBridge>& bridge) = 0;
+    // Undoes attachBridge().
     virtual void detachBridge(const std::shared_ptr<IDataBridge>& bridge) = 0;
 };
 

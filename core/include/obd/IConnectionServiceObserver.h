@@ -18,10 +18,12 @@ class OBD_API IConnectionServiceObserver {
 public:
     virtual ~IConnectionServiceObserver();
 
+    // The vehicle connection opened.
     virtual void onConnectionOpened() = 0;
     // Another ECU of the vehicle was selected; what the services report now
     // comes from it.
     virtual void onEcuChanged() = 0;
+    // The vehicle connection closed.
     virtual void onConnectionClosed() = 0;
 };
 

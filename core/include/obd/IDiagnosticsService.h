@@ -29,20 +29,32 @@ public:
     // The on-board monitor ids (MIDs) the ECU supports.
     virtual std::vector<std::uint8_t> getSupportedMonitorIds() = 0;
 
+    // The readiness monitors since the codes were last cleared (PID 01).
     virtual std::vector<std::shared_ptr<ReadinessMonitorDataModel>>
     getReadinessMonitorsSinceReset() = 0;
+    // The readiness monitors of this driving cycle (PID 41).
     virtual std::vector<std::shared_ptr<ReadinessMonitorDataModel>>
     getReadinessMonitorsThisCycle() = 0;
+    // The on-board monitor test results (service 06).
     virtual std::vector<std::shared_ptr<DiagnosticMonitorDataModel>> getDiagnosticMonitors() = 0;
+    // The in-use performance tracking counters (service 09).
     virtual std::vector<std::shared_ptr<PerformanceCounterDataModel>> getPerformanceCounters() = 0;
+    // The oxygen sensors the vehicle has.
     virtual std::vector<OxygenSensorLocation> getOxygenSensorLocations() = 0;
+    // The monitor test results of the oxygen sensor at `location`.
     virtual std::vector<std::shared_ptr<OxygenSensorMonitorDataModel>> getOxygenSensorMonitors(
         OxygenSensorLocation location) = 0;
+    // True when the oxygen sensor monitors have completed.
     virtual bool areOxygenSensorMonitorsComplete() = 0;
     // Vehicle operation data records; null when the ECU has no such record.
     virtual std::shared_ptr<VehicleOperationDataModel> getVodEngineRunIdleTime() = 0;
+    // Vehicle operation data: fuel used and distance travelled; null when the ECU has no such
+    // record.
     virtual std::shared_ptr<VehicleOperationDataModel> getVodFuelDistanceUsed() = 0;
+    // Vehicle operation data: positive kinetic energy and engine output energy; null when the ECU
+    // has no such record.
     virtual std::shared_ptr<VehicleOperationDataModel> getVodPkeEoe() = 0;
+    // Vehicle operation data: propulsion system active time; null when the ECU has no such record.
     virtual std::shared_ptr<VehicleOperationDataModel> getVodPsa() = 0;
 };
 

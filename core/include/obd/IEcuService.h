@@ -34,33 +34,57 @@ public:
 
     // Every parameter the ECU supports, read now.
     virtual std::vector<std::shared_ptr<ParameterDataModel>> readParameters() = 0;
+    // True when the ECU supports `pid`.
     virtual bool isParameterSupported(ParameterIdentifier::Id pid) = 0;
 
     // Texts, empty when the ECU does not report them.
     virtual std::string readStandard() = 0;
+    // The data link protocol's name, e.g. "ISO 15765-4 (CAN 11/500)".
     virtual std::string readProtocol() = 0;
+    // The ECU's name, e.g. "ECM".
     virtual std::string readEcuName() = 0;
+    // A description of the ECU.
     virtual std::string readEcuDescription() = 0;
 
+    // True when the ECU reports the vehicle identification number.
     virtual bool isVinSupported() = 0;
+    // The vehicle identification number.
     virtual std::string readVin() = 0;
+    // True when the ECU reports calibration identifications.
     virtual bool isCalidSupported() = 0;
+    // The calibration identifications.
     virtual std::vector<std::string> readCalids() = 0;
+    // True when the ECU reports calibration verification numbers.
     virtual bool isCvnSupported() = 0;
+    // The calibration verification numbers.
     virtual std::vector<std::string> readCvns() = 0;
+    // True when the ECU reports the engine serial number.
     virtual bool isEsnSupported() = 0;
+    // The engine serial number.
     virtual std::string readEsn() = 0;
+    // True when the ECU reports the exhaust regulation or type approval number.
     virtual bool isErotanSupported() = 0;
+    // The exhaust regulation or type approval number.
     virtual std::string readErotan() = 0;
+    // True when the ECU reports the WWH-OBD GTR number.
     virtual bool isGtrNumberSupported() = 0;
+    // The WWH-OBD GTR number.
     virtual std::string readGtrNumber() = 0;
+    // True when the ECU reports the fueled engine operation ignition cycle counter.
     virtual bool isFueledEngineOperationSupported() = 0;
+    // The fueled engine operation ignition cycle counter.
     virtual std::string readFueledEngineOperation() = 0;
+    // True when the ECU reports the certification test group or engine family number.
     virtual bool isCertificationTestGroupSupported() = 0;
+    // The certification test group or engine family number.
     virtual std::string readCertificationTestGroup() = 0;
+    // True when the ECU reports the distance travelled since the evap monitoring decision.
     virtual bool isDistanceTraveledSinceEvapSupported() = 0;
+    // The distance travelled since the evap monitoring decision.
     virtual std::string readDistanceTraveledSinceEvap() = 0;
+    // True when the ECU reports the motorcycle category for type approval.
     virtual bool isMotorcycleCategoryTypeApprovalSupported() = 0;
+    // The applicable motorcycle category for type approval.
     virtual std::string readMotorcycleCategoryTypeApproval() = 0;
 };
 

@@ -31,18 +31,26 @@ class OBD_API IQuorvix {
 public:
     virtual ~IQuorvix();
 
+    // The connection manager of the root's vehicle connection.
     virtual std::shared_ptr<IConnectionManager> getConnectionManager() = 0;
+    // A new connection service (see ConnectionServiceBuilder).
     virtual std::shared_ptr<IConnectionService> createConnectionService() = 0;
+    // A new ECU service over `connection`.
     virtual std::shared_ptr<IEcuService> createEcuService(
         std::shared_ptr<IConnectionService> connection) = 0;
+    // A new sensor service over `connection`.
     virtual std::shared_ptr<ISensorService> createSensorService(
         std::shared_ptr<IConnectionService> connection) = 0;
+    // A new trouble code service over `connection`.
     virtual std::shared_ptr<ITroubleCodeService> createTroubleCodeService(
         std::shared_ptr<IConnectionService> connection) = 0;
+    // A new diagnostics service over `connection`.
     virtual std::shared_ptr<IDiagnosticsService> createDiagnosticsService(
         std::shared_ptr<IConnectionService> connection) = 0;
+    // A new routine service over `connection`.
     virtual std::shared_ptr<IRoutineService> createRoutineService(
         std::shared_ptr<IConnectionService> connection) = 0;
+    // A new troubleshooting service over `connection`.
     virtual std::shared_ptr<ITroubleshootingService> createTroubleshootingService(
         std::shared_ptr<IConnectionService> connection) = 0;
 };

@@ -24,6 +24,7 @@ class OBD_API IRoutineService {
 public:
     virtual ~IRoutineService();
 
+    // True when the vehicle offers the routine with test id `id`.
     virtual bool isTestRoutineSupported(int id) = 0;
     // One record per routine the vehicle offers; empty when none.
     virtual std::vector<std::shared_ptr<TestRoutineDataModel>> getTestRoutines() = 0;

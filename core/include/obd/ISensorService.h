@@ -38,6 +38,7 @@ public:
     // The parameter's sensors read now; empty when there are none.
     virtual std::vector<std::shared_ptr<SensorDataModel>> getSensors(
         ParameterIdentifier::Id pid) = 0;
+    // True when the vehicle offers `pid`.
     virtual bool isSupported(ParameterIdentifier::Id pid) = 0;
 };
 

@@ -33,8 +33,11 @@ public:
     // The description the core knows for a code such as "P0301"; empty if none.
     virtual std::string describeTroubleCode(const std::string& code) = 0;
 
+    // The stored (confirmed) codes (service 03).
     virtual std::vector<std::shared_ptr<DtcDataModel>> readConfirmedCodes() = 0;
+    // The pending codes (service 07).
     virtual std::vector<std::shared_ptr<DtcDataModel>> readPendingCodes() = 0;
+    // The permanent codes (service 0A).
     virtual std::vector<std::shared_ptr<DtcDataModel>> readPermanentCodes() = 0;
     // Zero when the lamp is off, non-zero when on; null when unreadable.
     virtual std::shared_ptr<std::int32_t> readMilIndicator() = 0;

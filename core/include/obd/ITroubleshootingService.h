@@ -33,8 +33,11 @@ public:
     // `timeoutMilliseconds` for it.
     virtual std::string sendMessage(const std::string& message,
                                     unsigned int timeoutMilliseconds) = 0;
+    // Starts reporting every request and answer to the observers.
     virtual void enableDataLog() = 0;
+    // True while the data log is enabled.
     virtual bool isDataLogEnabled() const = 0;
+    // Stops the data log.
     virtual void disableDataLog() = 0;
 };
 

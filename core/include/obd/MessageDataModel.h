@@ -13,6 +13,7 @@
 
 namespace obd {
 
+// Which way a troubleshooting data log entry went.
 enum class MessageDirection : std::int32_t {
     Request = 0,   // sent to the adapter or vehicle
     Response = 1,  // received from it
@@ -22,8 +23,8 @@ enum class MessageDirection : std::int32_t {
 // One entry of the troubleshooting data log.
 struct OBD_API MessageDataModel {
     std::uint64_t sequence = 0;  // increases by one per entry of one service
-    MessageDirection direction = MessageDirection::Info;
-    std::string text;
+    MessageDirection direction = MessageDirection::Info;  // which way the entry went
+    std::string text;                                     // the request or answer as text
 };
 
 }  // namespace obd

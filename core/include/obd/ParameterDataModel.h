@@ -21,9 +21,10 @@ namespace obd {
 // One parameter (PID) with its sensors in a fixed order. The core never puts a
 // null element into `sensors`.
 struct OBD_API ParameterDataModel {
+    // The parameter's identifier.
     ParameterIdentifier::Id pid = ParameterIdentifier::Id::SupportedPids01To20;
-    std::string name;
-    std::vector<std::shared_ptr<SensorDataModel>> sensors;
+    std::string name;  // the parameter's name, e.g. "Engine Speed"
+    std::vector<std::shared_ptr<SensorDataModel>> sensors;  // the parameter's sensors, never null
 };
 
 }  // namespace obd

@@ -98,6 +98,7 @@ enum class Id : std::int32_t {
 // position within the parameter, so the first sensor of a parameter carries
 // the parameter's own uid and every sensor maps back to its parameter.
 OBD_API int Pid2Uid(ParameterIdentifier::Id pid);
+// The parameter a core sensor id (see Pid2Uid()) belongs to.
 OBD_API ParameterIdentifier::Id Uid2Pid(int uid);
 
 // SAE J1979's support ids: PID, monitor id, test id or information type

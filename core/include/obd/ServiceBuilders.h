@@ -17,37 +17,44 @@
 namespace obd {
 
 namespace ConnectionServiceBuilder {
+// A new connection service over the root's vehicle connection.
 OBD_API std::shared_ptr<IConnectionService> create(const std::shared_ptr<IQuorvix>& root);
-}
+}  // namespace ConnectionServiceBuilder
 
 namespace EcuServiceBuilder {
+// A new ECU service that reports on `connection`.
 OBD_API std::shared_ptr<IEcuService> create(const std::shared_ptr<IQuorvix>& root,
                                             std::shared_ptr<IConnectionService> connection);
-}
+}  // namespace EcuServiceBuilder
 
 namespace SensorServiceBuilder {
+// A new sensor service that reports on `connection`.
 OBD_API std::shared_ptr<ISensorService> create(const std::shared_ptr<IQuorvix>& root,
                                                std::shared_ptr<IConnectionService> connection);
-}
+}  // namespace SensorServiceBuilder
 
 namespace TroubleCodeServiceBuilder {
+// A new trouble code service that reports on `connection`.
 OBD_API std::shared_ptr<ITroubleCodeService> create(const std::shared_ptr<IQuorvix>& root,
                                                     std::shared_ptr<IConnectionService> connection);
-}
+}  // namespace TroubleCodeServiceBuilder
 
 namespace DiagnosticsServiceBuilder {
+// A new diagnostics service that reports on `connection`.
 OBD_API std::shared_ptr<IDiagnosticsService> create(const std::shared_ptr<IQuorvix>& root,
                                                     std::shared_ptr<IConnectionService> connection);
-}
+}  // namespace DiagnosticsServiceBuilder
 
 namespace RoutineServiceBuilder {
+// A new routine service that reports on `connection`.
 OBD_API std::shared_ptr<IRoutineService> create(const std::shared_ptr<IQuorvix>& root,
                                                 std::shared_ptr<IConnectionService> connection);
-}
+}  // namespace RoutineServiceBuilder
 
 namespace TroubleshootingServiceBuilder {
+// A new troubleshooting service over `connection`'s adapter.
 OBD_API std::shared_ptr<ITroubleshootingService> create(
     const std::shared_ptr<IQuorvix>& root, std::shared_ptr<IConnectionService> connection);
-}
+}  // namespace TroubleshootingServiceBuilder
 
 }  // namespace obd

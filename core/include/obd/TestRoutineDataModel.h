@@ -14,6 +14,7 @@
 
 namespace obd {
 
+// Where an on-board test routine stands in this connection.
 enum class TestRoutineStatus : std::int32_t {
     Available = 0,  // offered, not run in this connection
     Completed = 1,  // run and finished successfully
@@ -23,9 +24,10 @@ enum class TestRoutineStatus : std::int32_t {
 // One on-board test routine (service 08). `id` leads the record: it is the
 // routine's test id and the key the library files the routine under.
 struct OBD_API TestRoutineDataModel {
-    int id = 0;
-    std::string name;
-    std::string description;
+    int id = 0;               // the routine's test id
+    std::string name;         // the routine's name
+    std::string description;  // what the routine does
+    // Where the routine stands in this connection.
     TestRoutineStatus status = TestRoutineStatus::Available;
     std::string result;  // the vehicle's answer to the last activation, empty before
 };

@@ -18,6 +18,7 @@ public:
 
     // Throws std::system_error when the mutex cannot be locked.
     void lock() ORVANE_ACQUIRE() { mutex_.lock(); }
+    // Releases the mutex.
     void unlock() ORVANE_RELEASE() { mutex_.unlock(); }
 
 private:
@@ -28,6 +29,7 @@ private:
 // Holds a Mutex for the lifetime of the scope, exceptions included.
 class ORVANE_SCOPED_CAPABILITY MutexLock {
 public:
+    // Locks `mutex` until the guard goes out of scope.
     explicit MutexLock(Mutex& mutex) ORVANE_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
     ~MutexLock() ORVANE_RELEASE() { mutex_.unlock(); }
 

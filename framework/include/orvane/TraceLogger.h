@@ -23,6 +23,7 @@ class ITraceLogger {
 public:
     virtual ~ITraceLogger() = default;
 
+    // Writes one line: `text` at `level`, with the origin's address and detail.
     virtual void log(std::uintptr_t origin, std::int32_t originDetail, LogLevel level,
                      const std::string& text) = 0;
 };

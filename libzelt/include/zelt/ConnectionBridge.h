@@ -35,13 +35,16 @@ public:
     // REQUIRES: manager != nullptr.
     ConnectionBridge(std::shared_ptr<obd::IConnectionManager> manager,
                      obd::IConnectionPhaseListener* listener);
+    // A copy that shares the manager, the listener, the data bridge and the registration.
     ConnectionBridge(const ConnectionBridge& other);
+    // Shares `other`'s manager, listener, data bridge and registration; drops this bridge's share.
     ConnectionBridge& operator=(const ConnectionBridge& other);
     ~ConnectionBridge() override;
 
     // Opens the vehicle connection over this bridge's data connection; the
     // manager's answer, unchanged.
     bool connect(obd::DataLinkProtocol protocol, bool flag);
+    // Closes the vehicle connection.
     void disconnect();
 
     std::shared_ptr<obd::IDataConnection> getConnection() const override;

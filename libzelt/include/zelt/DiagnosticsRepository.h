@@ -31,28 +31,41 @@ namespace zelt {
 // registration.
 class ZELT_API DiagnosticsRepository : public orvane::Observer<obd::IConnectionServiceObserver> {
 public:
+    // The readiness monitors as the core reports them.
     using ReadinessMonitors = std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>>;
+    // The on-board monitor test results as the core reports them.
     using DiagnosticMonitors = std::vector<std::shared_ptr<obd::DiagnosticMonitorDataModel>>;
+    // The in-use performance counters as the core reports them.
     using PerformanceCounters = std::vector<std::shared_ptr<obd::PerformanceCounterDataModel>>;
+    // The oxygen sensors the vehicle has.
     using OxygenSensorLocations = std::vector<obd::OxygenSensorLocation>;
+    // The oxygen sensor monitor results as the core reports them.
     using OxygenSensorMonitors = std::vector<std::shared_ptr<obd::OxygenSensorMonitorDataModel>>;
+    // One vehicle operation data record as the core reports it.
     using VehicleOperationData = std::vector<std::shared_ptr<obd::VehicleOperationDataModel>>;
 
+    // Builds the repository's services from `root` and attaches to its connection.
     explicit DiagnosticsRepository(const std::shared_ptr<obd::IQuorvix>& root);
     ~DiagnosticsRepository() override;
 
     DiagnosticsRepository(const DiagnosticsRepository&) = delete;
     DiagnosticsRepository& operator=(const DiagnosticsRepository&) = delete;
 
+    // Empties every cache.
     void clearCache();
+    // True while the vehicle connection is open.
     bool isConnected() const;
 
+    // The readiness monitors since the codes were last cleared.
     ReadinessMonitors getReadinessMonitorsSinceReset(bool refresh);
     // Makes sure the since-reset list is cached first (without refreshing it),
     // then answers this cycle's list.
     ReadinessMonitors getReadinessMonitorsThisCycle(bool refresh);
+    // The on-board monitor test results.
     DiagnosticMonitors getDiagnosticMonitors(bool refresh);
+    // The in-use performance counters.
     PerformanceCounters getPerformanceCounters(bool refresh);
+    // The oxygen sensors the vehicle has.
     OxygenSensorLocations getOxygenSensorLocations(bool refresh);
 
     // The monitors of one location. An empty answer is not cached, so the next

@@ -32,6 +32,8 @@ namespace zelt {
 class ZELT_API DongleRepository : public orvane::Observer<obd::IConnectionServiceObserver>,
                                   public orvane::Observer<obd::ITroubleshootingServiceObserver> {
 public:
+    // Builds the repository's services from `root` and attaches to its connection and
+    // troubleshooting services.
     explicit DongleRepository(const std::shared_ptr<obd::IQuorvix>& root);
     ~DongleRepository() override;
 
@@ -40,6 +42,7 @@ public:
 
     // Empties the log entries, then the battery voltage.
     void clearCache();
+    // True while the vehicle connection is open.
     bool isConnected() const;
 
     // The battery voltage with its unit, such as "12.4 V". Asks the sensor
@@ -51,7 +54,9 @@ public:
     // The adapter's texts, asked anew on every call; null when there is no
     // adapter or the text is empty.
     std::shared_ptr<std::string> getHardwareName() const;
+    // The adapter's description, asked anew; null when there is none.
     std::shared_ptr<std::string> getHardwareDescription() const;
+    // The adapter's identification, asked anew; null when there is none.
     std::shared_ptr<std::string> getHardwareIdentification() const;
 
     // The log entries reported so far, oldest first.
@@ -61,8 +66,11 @@ public:
     // answer unchanged; `timeoutMilliseconds` is passed on.
     std::string sendMessage(const std::string& message, unsigned int timeoutMilliseconds);
 
+    // Starts collecting the adapter's data log entries.
     void enableDataLog();
+    // Stops collecting data log entries.
     void disableDataLog();
+    // True while the data log is enabled.
     bool isDataLogEnabled() const;
 
 private:

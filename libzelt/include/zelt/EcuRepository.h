@@ -33,13 +33,16 @@ namespace zelt {
 // Not copyable or movable: it holds mutexes and a registration.
 class ZELT_API EcuRepository : public orvane::Observer<obd::IConnectionServiceObserver> {
 public:
+    // Builds the repository's services from `root` and attaches to its connection.
     explicit EcuRepository(const std::shared_ptr<obd::IQuorvix>& root);
     ~EcuRepository() override;
 
     EcuRepository(const EcuRepository&) = delete;
     EcuRepository& operator=(const EcuRepository&) = delete;
 
+    // Empties every cache.
     void clearCache();
+    // True while the vehicle connection is open.
     bool isConnected() const;
 
     // The information items in ascending id order (several items of id 5 or

@@ -24,6 +24,7 @@ class ZELT_API IWritableBridge {
 public:
     virtual ~IWritableBridge();
 
+    // Hands bytes that arrived from the vehicle to the core.
     virtual void write(const std::vector<std::uint8_t>& data) = 0;
 };
 
@@ -33,6 +34,7 @@ class ZELT_API IDuplexBridge : public IReadableBridge, public IWritableBridge {
 public:
     ~IDuplexBridge() override;
 
+    // False once the bridge has been invalidated.
     virtual bool isValid() const = 0;
     // The end that the core's connection manager reads from and writes to.
     virtual std::shared_ptr<obd::IDataConnection> getConnection() const = 0;

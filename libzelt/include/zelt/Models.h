@@ -47,14 +47,16 @@ enum class InfoItem : std::int32_t {
 
 // One labelled line of vehicle or ECU information; `id` is an InfoItem.
 struct InfoDataModel {
+    // An item from its fields.
     InfoDataModel(std::int32_t id, std::string name, std::string value, bool fromVehicle)
         : id(id), name(std::move(name)), value(std::move(value)), fromVehicle(fromVehicle) {}
+    // A copy of `other`.
     ZELT_API InfoDataModel(const InfoDataModel& other);
     // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API InfoDataModel(InfoDataModel&& other);
     ZELT_API ~InfoDataModel();
 
-    const std::int32_t id;
+    const std::int32_t id;    // the item's id (see above)
     const std::string name;   // the label shown to the user
     const std::string value;  // "Not supported by the vehicle" for an unsupported item
     // True when the vehicle reported the value for a supported information
@@ -65,16 +67,18 @@ struct InfoDataModel {
 // The two limits of a numeric sensor, taken over bit for bit from the core.
 // Trivially copyable; nothing of it is exported.
 struct SensorLimits {
+    // Limits from their two values.
     constexpr SensorLimits(float minimum, float maximum) : minimum(minimum), maximum(maximum) {}
 
-    const float minimum;
-    const float maximum;
+    const float minimum;  // the lowest value the sensor can report
+    const float maximum;  // the highest value the sensor can report
 };
 
 // The value texts of one sensor.
 struct SensorValueModel {
     // Five empty strings.
     ZELT_API SensorValueModel();
+    // Value texts from their fields.
     SensorValueModel(std::string rawValue, std::string formattedValue, std::string formattedValue2,
                      std::string formattedValue3, std::string formattedValue4)
         : rawValue(std::move(rawValue)),
@@ -82,6 +86,7 @@ struct SensorValueModel {
           formattedValue2(std::move(formattedValue2)),
           formattedValue3(std::move(formattedValue3)),
           formattedValue4(std::move(formattedValue4)) {}
+    // A copy of `other`.
     ZELT_API SensorValueModel(const SensorValueModel& other);
     // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API SensorValueModel(SensorValueModel&& other);
@@ -91,13 +96,17 @@ struct SensorValueModel {
     // The core's first to fourth value texts formatted for display: the unit
     // appended, or a time split into hours, minutes and seconds.
     const std::string formattedValue;
+    // The core's second value text, formatted (the lowest reading).
     const std::string formattedValue2;
+    // The core's third value text, formatted (the highest reading).
     const std::string formattedValue3;
+    // The core's fourth value text, formatted (the average reading).
     const std::string formattedValue4;
 };
 
 // One measured quantity of a parameter.
 struct SensorModel {
+    // A sensor from its fields.
     SensorModel(bool additional, std::int32_t uid, std::string name, MeasurementUnit unit,
                 std::shared_ptr<SensorLimits> limits, std::shared_ptr<SensorValueModel> value)
         : additional(additional),
@@ -106,6 +115,7 @@ struct SensorModel {
           unit(unit),
           limits(std::move(limits)),
           value(std::move(value)) {}
+    // A copy of `other`.
     ZELT_API SensorModel(const SensorModel& other);
     // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API SensorModel(SensorModel&& other);
@@ -114,9 +124,9 @@ struct SensorModel {
     // False for the sensors of the four primary parameters (engine coolant
     // temperature, engine speed, vehicle speed, intake air temperature).
     const bool additional;
-    const std::int32_t uid;  // obd::Uid2Pid(uid) is the sensor's parameter
-    const std::string name;
-    const MeasurementUnit unit;
+    const std::int32_t uid;                         // obd::Uid2Pid(uid) is the sensor's parameter
+    const std::string name;                         // the sensor's name
+    const MeasurementUnit unit;                     // the unit of the sensor's values
     const std::shared_ptr<SensorLimits> limits;     // null for a sensor that is not numeric
     const std::shared_ptr<SensorValueModel> value;  // null when the core gave no value
 };
@@ -124,16 +134,19 @@ struct SensorModel {
 // One OBD parameter with its sensors in the core's order. `sensors` never
 // holds a null element.
 struct ParameterModel {
+    // A parameter from its fields.
     ParameterModel(obd::ParameterIdentifier::Id pid, std::string name,
                    std::vector<std::shared_ptr<SensorModel>> sensors)
         : pid(pid), name(std::move(name)), sensors(std::move(sensors)) {}
+    // A copy of `other`.
     ZELT_API ParameterModel(const ParameterModel& other);
     // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, may allocate
     ZELT_API ParameterModel(ParameterModel&& other);
     ZELT_API ~ParameterModel();
 
-    const obd::ParameterIdentifier::Id pid;
-    const std::string name;
+    const obd::ParameterIdentifier::Id pid;  // the parameter's identifier
+    const std::string name;                  // the parameter's name
+    // The parameter's sensors, never null.
     const std::vector<std::shared_ptr<SensorModel>> sensors;
 };
 

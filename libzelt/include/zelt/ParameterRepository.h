@@ -32,13 +32,16 @@ namespace zelt {
 // Not copyable or movable: it holds mutexes and a registration.
 class ZELT_API ParameterRepository : public orvane::Observer<obd::IConnectionServiceObserver> {
 public:
+    // Builds the repository's services from `root` and attaches to its connection.
     explicit ParameterRepository(const std::shared_ptr<obd::IQuorvix>& root);
     ~ParameterRepository() override;
 
     ParameterRepository(const ParameterRepository&) = delete;
     ParameterRepository& operator=(const ParameterRepository&) = delete;
 
+    // Empties every cache.
     void clearCache();
+    // True while the vehicle connection is open.
     bool isConnected() const;
 
     // The parameters the vehicle offers, in the core's order. An empty answer

@@ -23,13 +23,16 @@ namespace zelt {
 // Not copyable or movable: it holds a mutex and a registration.
 class ZELT_API RoutineRepository : public orvane::Observer<obd::IConnectionServiceObserver> {
 public:
+    // Builds the repository's services from `root` and attaches to its connection.
     explicit RoutineRepository(const std::shared_ptr<obd::IQuorvix>& root);
     ~RoutineRepository() override;
 
     RoutineRepository(const RoutineRepository&) = delete;
     RoutineRepository& operator=(const RoutineRepository&) = delete;
 
+    // Empties every cache.
     void clearCache();
+    // True while the vehicle connection is open.
     bool isConnected() const;
 
     // The routines in ascending id order. Asks the vehicle when `refresh` is

@@ -40,23 +40,30 @@ namespace zelt {
 // registration.
 class ZELT_API TroubleCodeRepository : public orvane::Observer<obd::IConnectionServiceObserver> {
 public:
+    // A list of trouble codes as the core reports them.
     using TroubleCodes = std::vector<std::shared_ptr<obd::DtcDataModel>>;
 
+    // Builds the repository's services from `root` and attaches to its connection.
     explicit TroubleCodeRepository(const std::shared_ptr<obd::IQuorvix>& root);
     ~TroubleCodeRepository() override;
 
     TroubleCodeRepository(const TroubleCodeRepository&) = delete;
     TroubleCodeRepository& operator=(const TroubleCodeRepository&) = delete;
 
+    // Empties every cache.
     void clearCache();
+    // True while the vehicle connection is open.
     bool isConnected() const;
 
     // Every trouble code the core's catalogue knows, independent of the
     // vehicle. Not cached.
     TroubleCodes getAllTroubleCodes();
 
+    // The stored (confirmed) codes.
     TroubleCodes getConfirmedCodes(bool refresh);
+    // The pending codes.
     TroubleCodes getPendingCodes(bool refresh);
+    // The permanent codes.
     TroubleCodes getPermanentCodes(bool refresh);
     // One of the three lists above; empty for a value that names none of them.
     TroubleCodes getTroubleCodes(TroubleCodeType type, bool refresh);

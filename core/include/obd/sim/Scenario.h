@@ -47,7 +47,9 @@ public:
     // The text of the built-in scenario.
     static const std::string& builtInText();
 
+    // The scenario's name, e.g. "Petrol hatchback".
     const std::string& name() const;
+    // The scenario's description.
     const std::string& description() const;
     // The ECUs' response addresses (e.g. 0x7E8), ascending.
     std::vector<std::uint32_t> ecuAddresses() const;

@@ -26,6 +26,7 @@ ZELT_LINK_API std::vector<int> SupportedBaudRates();
 // USB or Bluetooth one on a serial port (serial:/dev/ttyUSB0,
 // serial:COM3:115200).
 struct ZELT_LINK_API Address {
+    // Which link the address names; the fields marked with it apply.
     enum class Kind { Tcp, Serial };
 
     // Reads tcp://HOST:PORT (PORT 1 to 65535; an IPv6 HOST in brackets) or
@@ -35,7 +36,7 @@ struct ZELT_LINK_API Address {
     // AddressError.
     static Address Parse(const std::string& text);
 
-    Kind kind = Kind::Tcp;
+    Kind kind = Kind::Tcp;   // which of the fields below apply
     std::string host;        // Tcp
     std::uint16_t port = 0;  // Tcp
     std::string device;      // Serial

@@ -14,6 +14,13 @@
 
 namespace zelt::link {
 
+namespace detail {
+// The pump's thread and what it uses. Defined and kept inside the library,
+// so that none of its machinery is exported.
+class PumpState;
+}  // namespace detail
+
+// How a BytePump reads the adapter's answers, and who sees its bytes.
 struct ZELT_LINK_API BytePumpOptions {
     // The adapter's prompt, which ends each of its answers.
     char prompt = '>';
@@ -48,6 +55,8 @@ struct ZELT_LINK_API BytePumpOptions {
 // Not copyable: it owns a thread that refers to it.
 class ZELT_LINK_API BytePump {
 public:
+    // Registers the pump's bridge with `manager` and starts its thread on
+    // `transport`, an open link that the pump owns from now on.
     BytePump(std::shared_ptr<obd::IConnectionManager> manager,
              std::unique_ptr<ITransport> transport, BytePumpOptions options = {});
     ~BytePump();
@@ -61,8 +70,7 @@ public:
     std::string lostReason() const;
 
 private:
-    class State;
-    std::unique_ptr<State> state_;
+    std::unique_ptr<detail::PumpState> state_;
 };
 
 }  // namespace zelt::link

@@ -31,6 +31,8 @@ public:
     virtual void wake() = 0;
 };
 
+// How OpenTransport() reaches an adapter; the defaults suit Wi-Fi, USB and
+// Bluetooth ones.
 struct ZELT_LINK_API TransportOptions {
     // How long a TCP connection may take to be accepted before it is given
     // up (an unreachable Wi-Fi adapter otherwise takes the system's minutes).
