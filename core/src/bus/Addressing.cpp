@@ -1,13 +1,14 @@
 #include "bus/Addressing.h"
 
+#include "bus/IsoTp.h"
+
 namespace obd::bus {
 
 namespace {
 
 // 11-bit CAN: requests 7E0-7E7, answers 7E8-7EF.
-constexpr std::uint32_t kFirstRequestId11 = 0x7E0;
-constexpr std::uint32_t kLastResponseId11 = 0x7EF;
-constexpr std::uint32_t kRequestToResponse11 = 8;
+constexpr std::uint32_t kRequestToResponse11 = kFirstResponseId - kFirstPhysicalRequestId;
+constexpr std::uint32_t kLastResponseId11 = kFirstResponseId + kRequestToResponse11 - 1;
 
 // 29-bit CAN: priority 18, format DA (physical), then target and source.
 constexpr std::uint32_t kPhysical29 = 0x18DA0000;
@@ -29,7 +30,7 @@ std::uint32_t RequestIdFor(std::uint32_t response) {
     if (IsPhysical29(response)) {
         return Swapped29(response);
     }
-    if (response >= kFirstRequestId11 + kRequestToResponse11 && response <= kLastResponseId11) {
+    if (response >= kFirstResponseId && response <= kLastResponseId11) {
         return response - kRequestToResponse11;
     }
     return response;
@@ -39,7 +40,8 @@ std::uint32_t ResponseIdFor(std::uint32_t request) {
     if (IsPhysical29(request)) {
         return Swapped29(request);
     }
-    if (request >= kFirstRequestId11 && request < kFirstRequestId11 + kRequestToResponse11) {
+    if (request >= kFirstPhysicalRequestId &&
+        request < kFirstPhysicalRequestId + kRequestToResponse11) {
         return request + kRequestToResponse11;
     }
     return request;
