@@ -285,10 +285,9 @@ struct ExactValue {
 };
 
 TEST(ZeltScanTest, JsonAndCsvCarryTheDecodedValue) {
-    const ExactValue cases[] = {
-        {"04", 1 * 100.0 / 255},          // engine load: A*100/255
-        {"0C", (256 * 0 + 1) / 4.0},      // engine speed: (256A+B)/4
-        {"42", (256 * 0 + 1) / 1000.0}};  // module voltage: (256A+B)/1000
+    const ExactValue cases[] = {{"04", 1 * 100.0 / 255},          // engine load: A*100/255
+                                {"0C", (256 * 0 + 1) / 4.0},      // engine speed: (256A+B)/4
+                                {"42", (256 * 0 + 1) / 1000.0}};  // module voltage: (256A+B)/1000
     const std::string scenario = "--scenario " ZELT_SCAN_TEST_DIR "/exact-values.json";
     const Outcome report = Scan(scenario + " --json");
     ASSERT_EQ(report.exitCode, 0) << report.err;

@@ -312,8 +312,8 @@ std::shared_ptr<obd::SensorDataModel> SensorData(Id pid, const std::string& valu
     auto sensor = std::make_shared<obd::SensorDataModel>();
     sensor->uid = obd::Pid2Uid(pid);
     sensor->name = "sensor";
-    sensor->value =
-        std::make_shared<obd::SensorValueDataModel>(obd::SensorValueDataModel{value, "", "", "", std::nullopt});
+    sensor->value = std::make_shared<obd::SensorValueDataModel>(
+        obd::SensorValueDataModel{value, "", "", "", std::nullopt});
     return sensor;
 }
 

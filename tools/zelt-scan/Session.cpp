@@ -1,9 +1,8 @@
 #include "Session.h"
 
-#include "obd/ServiceBuilders.h"
-
 #include <cstdio>
 
+#include "obd/ServiceBuilders.h"
 #include "zelt/link/BytePump.h"
 
 namespace zelt::scan {
@@ -120,8 +119,8 @@ Session::Session(const std::string& adapter, const AdapterSettings& settings)
       diagnostics_(root_),
       routines_(root_),
       dongle_(root_),
-      sensors_(obd::SensorServiceBuilder::create(
-          root_, obd::ConnectionServiceBuilder::create(root_))) {}
+      sensors_(
+          obd::SensorServiceBuilder::create(root_, obd::ConnectionServiceBuilder::create(root_))) {}
 
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),
@@ -132,8 +131,8 @@ Session::Session(const obd::sim::Scenario& scenario)
       diagnostics_(root_),
       routines_(root_),
       dongle_(root_),
-      sensors_(obd::SensorServiceBuilder::create(
-          root_, obd::ConnectionServiceBuilder::create(root_))) {}
+      sensors_(
+          obd::SensorServiceBuilder::create(root_, obd::ConnectionServiceBuilder::create(root_))) {}
 
 Session::~Session() {
     root_->closeConnection();

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "Units.h"
 #include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
-#include "Units.h"
 #include "zelt/DiagnosticsRepository.h"
 #include "zelt/DongleRepository.h"
 #include "zelt/EcuRepository.h"

@@ -122,8 +122,7 @@ Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbe
         return quantity;
     }
     const auto decoded = numbers.find(sensor.uid);
-    quantity.number =
-        decoded != numbers.end() ? decoded->second : Number(sensor.value->rawValue);
+    quantity.number = decoded != numbers.end() ? decoded->second : Number(sensor.value->rawValue);
     quantity.text = sensor.value->formattedValue;
     double converted = 0;
     std::string name;

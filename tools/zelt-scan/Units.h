@@ -33,8 +33,7 @@ using DecodedNumbers = std::map<std::int32_t, double>;
 // anew; anything else is shown as the library formatted it. The number is
 // the decoded one from `numbers` where it holds the sensor, else the
 // record's value text read as a number.
-Quantity Present(const SensorModel& sensor, UnitSystem units,
-                 const DecodedNumbers& numbers = {});
+Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers = {});
 
 // A test value (on-board monitor, oxygen sensor) in `units`.
 Quantity Present(double value, MeasurementUnit unit, UnitSystem units);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -15,8 +15,8 @@
 
 #include "AdapterStatus.h"
 #include "JsonReport.h"
-#include "obd/IAnswerSnapshot.h"
 #include "Printable.h"
+#include "obd/IAnswerSnapshot.h"
 #include "zelt/ModelBuilders.h"
 
 namespace zelt::scan {
