@@ -93,11 +93,13 @@ public:
     }
     std::optional<double> readBatteryVoltage() override { return bus_.readBatteryVoltage(); }
     void restartClock() override { bus_.restartClock(); }
+    bool lastRequestFailed() const override { return failing; }
 
     std::vector<EcuResponse> requests;  // ecu and request bytes
     std::function<void(std::size_t count)> beforeRequest;
     std::function<std::optional<std::vector<EcuResponse>>(const Bytes&, std::uint32_t)> answer;
     std::function<void(const Bytes&, std::vector<EcuResponse>&)> edit;  // the vehicle's answers
+    bool failing = false;  // every request fails, as an adapter error would
 
 private:
     obd::sim::SimulatedBus bus_;
@@ -320,6 +322,44 @@ TEST_F(MultiPidRequestTest, SupportIsAskedOncePerConnectionAndEcu) {
     channel->requests.clear();
     askEverySupport();
     EXPECT_NE(bitmapRequests(), 0u);
+}
+
+// A first bitmap answered NO DATA or refused is the ECU's answer, kept for
+// the connection; one whose request failed (an adapter error) is asked again.
+TEST_F(MultiPidRequestTest, UnansweredFirstBitmapIsAskedAgainOnlyAfterAFailure) {
+    obd::detail::DiagnosticsService diagnostics(connection);
+    struct Case {
+        const char* name;
+        bool refused;  // a negative response, else nobody answers
+        bool failing;
+        bool askedAgain;
+    };
+    for (const Case& c : {Case{"no data", false, false, false}, Case{"refused", true, false, false},
+                          Case{"failed", false, true, true}}) {
+        connection->close();
+        ASSERT_TRUE(connection->open());
+        channel->answer = [&c](const Bytes& request,
+                               std::uint32_t ecu) -> std::optional<std::vector<EcuResponse>> {
+            if ((request[0] != 0x06 && request[0] != 0x09) || request[1] != 0x00) {
+                return std::nullopt;
+            }
+            if (c.refused) {
+                return std::vector<EcuResponse>{{ecu, Bytes{0x7F, request[0], 0x12}}};
+            }
+            return std::vector<EcuResponse>{};
+        };
+        channel->failing = c.failing;
+        ecuService.isVinSupported();
+        diagnostics.getSupportedMonitorIds();
+        channel->requests.clear();
+        ecuService.isVinSupported();
+        diagnostics.getSupportedMonitorIds();
+        EXPECT_EQ(std::any_of(channel->requests.begin(), channel->requests.end(),
+                              [](const EcuResponse& r) { return IsBitmapRequest(r.payload); }),
+                  c.askedAgain)
+            << c.name;
+    }
+    channel->failing = false;
 }
 
 // An id whose bit the vehicle's bitmap leaves clear is never asked for,

@@ -12,6 +12,10 @@ namespace obd::elm327 {
 
 namespace {
 
+// Whether this thread's last request failed: read by the same thread right
+// after the request, so that no other thread's request comes between.
+thread_local bool tLastRequestFailed = false;
+
 // Searching for the protocol tries each in turn.
 constexpr std::int32_t kSearchTimeout = 15000;
 
@@ -540,9 +544,14 @@ bool AdapterChannel::restoreHeader() {
     return true;
 }
 
+bool AdapterChannel::lastRequestFailed() const {
+    return tLastRequestFailed;
+}
+
 std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& request,
                                                           std::uint32_t ecu) {
     orvane::MutexLock exchange(exchangeMutex_);
+    tLastRequestFailed = true;
     if (!usable() || request.empty() || request.size() > 7) {
         return {};
     }
@@ -578,6 +587,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
                                                }),
                                 parsed->responses.end());
     }
+    tLastRequestFailed = false;
     return std::move(parsed->responses);
 }
 

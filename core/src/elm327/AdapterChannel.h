@@ -95,6 +95,7 @@ public:
 
     std::vector<detail::EcuResponse> transact(const detail::Bytes& request,
                                               std::uint32_t ecu) override;
+    bool lastRequestFailed() const override;
     std::optional<double> readBatteryVoltage() override;
     void restartClock() override {}
 
