@@ -7,6 +7,7 @@
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
 #include "elm327/LegacyMessages.h"
+#include "elm327/OlderBusAnnouncements.h"
 #include "elm327/Protocols.h"
 
 namespace obd::elm327 {
@@ -445,6 +446,9 @@ std::string Emulator::request(const std::string& command) {
     }
 
     std::vector<detail::EcuResponse> responses = vehicle_.transact(request, addressee());
+    if (IsLegacy(active->protocol)) {
+        KeepToWhatOlderBusesCarry(request, responses);
+    }
     if (expected != 0 && responses.size() > expected) {
         responses.resize(expected);
     }
