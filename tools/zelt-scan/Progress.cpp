@@ -7,6 +7,7 @@
 #endif
 
 #include <cstdio>
+#include <optional>
 #include <sstream>
 #include <string>
 
