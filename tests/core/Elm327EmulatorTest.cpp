@@ -192,6 +192,21 @@ TEST_F(Elm327EmulatorTest, OlderBusesSplitLongAnswersIntoMessages) {
     EXPECT_EQ(adapter.receive("ATDPN\r"), "A2\r\r>");
 }
 
+// One message of the older buses carries seven data bytes (SAE J1979), and
+// their service 06 records have a format the emulator does not speak:
+// neither engine run time (0x7F, 13 bytes) nor service 06 is announced.
+TEST_F(Elm327EmulatorTest, OlderBusesAnnounceOnlyWhatTheyCarry) {
+    EmulatorOptions options;
+    options.vehicleProtocol = obd::DataLinkProtocol::Iso9141;
+    Emulator adapter(vehicle, options);
+    adapter.receive("ATE0\r");
+    // Bits 1 and 0 of the last byte: PIDs 0x7F and 0x80.
+    vehicle.answers = {{0x7E8, Hex("41 60 00 00 00 03")}};
+    EXPECT_EQ(adapter.receive("0160\r"), "SEARCHING...\r41 60 00 00 00 01\r\r>");
+    vehicle.answers = {{0x7E8, Hex("46 00 C0 00 00 01")}};
+    EXPECT_EQ(adapter.receive("0600\r"), "NO DATA\r\r>");
+}
+
 TEST_F(Elm327EmulatorTest, CommandWithoutEndStaysBounded) {
     say("ATE0");
     const std::string flood(100000, 'A');

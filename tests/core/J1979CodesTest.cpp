@@ -202,6 +202,7 @@ TEST(MonitorTestResultTest, UnitAndScalingIdsGiveThePublishedRangesAndUnits) {
         {0x86, 0x80, 0x00, -9.99424, MU::None},
         {0x8B, 0x80, 0x00, -32.768, MU::Volt},
         {0x96, 0x80, 0x00, -3276.8, MU::DegreeCelsius},
+        {0x99, 0x7F, 0xFF, 3276.7, MU::Kilopascal},
         {0x9C, 0x7F, 0xFF, 327.67, MU::Degree},
         {0xAF, 0x80, 0x00, -327.68, MU::Percent},
         {0xFC, 0x80, 0x00, -327.68, MU::Kilopascal},

@@ -16,6 +16,7 @@
 #include "bus/Hex.h"
 #include "bus/RequestChannel.h"
 #include "events/EventDispatcher.h"
+#include "obd/ParameterIdentifier.h"
 #include "obd/sim/Scenario.h"
 #include "services/Services.h"
 #include "sim/SimulatedBus.h"
@@ -93,11 +94,13 @@ public:
     }
     std::optional<double> readBatteryVoltage() override { return bus_.readBatteryVoltage(); }
     void restartClock() override { bus_.restartClock(); }
+    bool lastRequestFailed() const override { return failing; }
 
     std::vector<EcuResponse> requests;  // ecu and request bytes
     std::function<void(std::size_t count)> beforeRequest;
     std::function<std::optional<std::vector<EcuResponse>>(const Bytes&, std::uint32_t)> answer;
     std::function<void(const Bytes&, std::vector<EcuResponse>&)> edit;  // the vehicle's answers
+    bool failing = false;  // every request fails, as an adapter error would
 
 private:
     obd::sim::SimulatedBus bus_;
@@ -280,7 +283,7 @@ TEST_F(MultiPidRequestTest, OperationKeepsToTheEcuItStartedWith) {
 
 bool IsBitmapRequest(const Bytes& request) {
     return request.size() >= 2 && request[0] != 0x03 && request[0] != 0x07 && request[0] != 0x0A &&
-           request[1] % 0x20 == 0;
+           obd::IsSupportId(request[1]);
 }
 
 TEST_F(MultiPidRequestTest, SupportIsAskedOncePerConnectionAndEcu) {
@@ -320,6 +323,34 @@ TEST_F(MultiPidRequestTest, SupportIsAskedOncePerConnectionAndEcu) {
     channel->requests.clear();
     askEverySupport();
     EXPECT_NE(bitmapRequests(), 0u);
+}
+
+// A first bitmap answered NO DATA or refused is the ECU's answer, kept for
+// the connection; one whose request failed (an adapter error) is asked again.
+TEST_F(MultiPidRequestTest, UnansweredFirstBitmapIsAskedAgainOnlyAfterAFailure) {
+    const struct {
+        std::vector<EcuResponse> answer;  // to 0900
+        bool failing;
+        bool askedAgain;
+    } cases[] = {
+        {{}, false, false}, {{{kEngine, Hex("7F 09 12")}}, false, false}, {{}, true, true}};
+    for (const auto& c : cases) {
+        connection->close();
+        ASSERT_TRUE(connection->open());
+        channel->answer = [&c](const Bytes& request,
+                               std::uint32_t) -> std::optional<std::vector<EcuResponse>> {
+            if (request[0] != 0x09 || request[1] != 0x00) {  // alone or with more bitmaps
+                return std::nullopt;
+            }
+            return c.answer;
+        };
+        channel->failing = c.failing;
+        ecuService.isVinSupported();
+        channel->requests.clear();
+        ecuService.isVinSupported();
+        EXPECT_EQ(!channel->requests.empty(), c.askedAgain) << c.answer.size() << c.failing;
+    }
+    channel->failing = false;
 }
 
 // An id whose bit the vehicle's bitmap leaves clear is never asked for,

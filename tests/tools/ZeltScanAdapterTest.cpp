@@ -114,6 +114,35 @@ TEST(ZeltScanAdapterTest, ReportOverTcpEqualsTheInProcessReport) {
     ExpectReportEqualsTheInProcessReport(EmulatorServer());
 }
 
+// On a terminal, standard error shows one line of what the scan reads (the
+// ECU, the part of the report, the requests so far), rewritten in place and
+// blanked before the report; nothing with --json or without a terminal.
+TEST(ZeltScanAdapterTest, ProgressLineShowsOnlyOnATerminal) {
+    const struct {
+        bool terminal;
+        const char* options;
+        bool shown;
+    } cases[] = {{true, "", true}, {true, " --json", false}, {false, "", false}};
+    for (const auto& c : cases) {
+        EmulatorServer server;
+        const std::string scan = std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                 c.options + " 2>&1 >/dev/null";
+        // script gives the command a terminal and prints what reached it.
+        const Outcome run = Execute(c.terminal ? "script -qec '" + scan + "' /dev/null" : scan);
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        if (!c.shown) {
+            EXPECT_EQ(run.out, "") << c.options;
+            continue;
+        }
+        EXPECT_THAT(run.out, HasSubstr("\rzelt-scan: ECU 0x7E8, live data, 1 request\r"));
+        EXPECT_EQ(run.out.find('\n'), std::string::npos) << "one line";
+        // The last thing written: a carriage return, blanks, a carriage return.
+        const std::size_t blank = run.out.rfind('\r', run.out.size() - 2);
+        EXPECT_EQ(run.out.find_first_not_of(' ', blank + 1), run.out.size() - 1)
+            << "blanked at the end";
+    }
+}
+
 #ifdef __linux__
 // The pty stands for a USB or Bluetooth adapter on a serial port; the
 // dialogue must cross its line discipline unchanged. No rate is given, so

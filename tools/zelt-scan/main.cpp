@@ -27,6 +27,7 @@
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
+#include "Progress.h"
 #include "Scanner.h"
 #include "Session.h"
 #include "TextReport.h"
@@ -238,11 +239,16 @@ int Run(const Options& options) {
     }
 
     LogInfo("scanning");
+    std::unique_ptr<ScanProgress> progress;
+    if (!options.adapter.empty() && ShowsProgress(options.json, options.trace)) {
+        progress = std::make_unique<ScanProgress>(session, std::cerr);
+    }
     Report report = Scan(session, ecus, !options.adapter.empty());
     if (options.clearCodes) {
         LogInfo("clearing the trouble codes");
         ClearTroubleCodes(session, report);
     }
+    progress.reset();  // the line goes before the report comes
     WriteReport(std::cout, [&] {
         if (options.json) {
             WriteJson(ToJson(report, units), std::cout, 2);

@@ -30,6 +30,11 @@ public:
     // nobody answered.
     virtual std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu) = 0;
 
+    // Whether the calling thread's last transact() failed (an adapter error,
+    // an answer that did not belong, no answer in time) rather than being
+    // answered; nobody answering and a negative response are answers.
+    virtual bool lastRequestFailed() const { return false; }
+
     // The supply voltage the adapter measures; nothing when unknown.
     virtual std::optional<double> readBatteryVoltage() = 0;
 

@@ -21,8 +21,19 @@ using bus::ProtocolName;
 
 namespace {
 
+// Whether this thread's last request failed: read by the same thread right
+// after the request, so that no other thread's request comes between.
+thread_local bool tLastRequestFailed = false;
+
 // Searching for the protocol tries each in turn.
 constexpr std::int32_t kSearchTimeout = 15000;
+
+// The adapter's own wait for the vehicle until told otherwise (ATST 32,
+// 50 steps of 4 ms: ELM327 datasheet), and the most ATST can set (FF).
+constexpr std::int32_t kAdapterDefaultWait = 200;
+constexpr std::int32_t kAdapterLongestWait = 1020;
+// What the link may add to the adapter's wait (a Bluetooth or Wi-Fi hop).
+constexpr std::int32_t kLinkMargin = 250;
 
 std::string RequestText(const detail::Bytes& request) {
     std::string text = bus::ToHex(request);
@@ -108,11 +119,13 @@ bool IsExtended(DataLinkProtocol protocol) {
     return info && info->framing == Framing::Can29;
 }
 
-// Whether `text`, parsed as `parsed`, answers `request`: every ECU's answer
-// is to its service (and PID), or the adapter said why there is none. A
-// stray prompt or the previous request's answer does not.
+// Whether `text`, parsed as `parsed`, answers `request` sent to `ecu`
+// (kAllEcus: to all, or to whoever the header names): every ECU's answer
+// is to its service (and PID), the ECU asked for is among them, or the
+// adapter said why there is none. A stray prompt, an empty answer or the
+// previous request's answer does not.
 bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::Bytes& request,
-             const std::string& command) {
+             const std::string& command, std::uint32_t ecu) {
     switch (parsed.status) {
         case AnswerStatus::Error:
             return true;
@@ -138,7 +151,9 @@ bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::
             return false;
         }
     }
-    return true;
+    return ecu == detail::kAllEcus ||
+           std::any_of(parsed.responses.begin(), parsed.responses.end(),
+                       [ecu](const detail::EcuResponse& response) { return response.ecu == ecu; });
 }
 
 }  // namespace
@@ -268,6 +283,25 @@ std::optional<std::string> AdapterChannel::answerTo(const std::string& text, std
     return answer;
 }
 
+std::optional<std::string> AdapterChannel::firstAnswer(std::int32_t timeout) {
+    auto answer = command("0100", timeout);
+    if (answer && FirstLine(*answer, "0100").empty()) {
+        // A stray prompt is followed by the answer at once; nothing more
+        // means the adapter's search found nothing.
+        if (auto next = nextAnswer(grace())) {
+            return next;
+        }
+    }
+    return answer;
+}
+
+std::int32_t AdapterChannel::grace() const {
+    const std::int32_t wait = adapterTimeoutSent_ > 0
+                                  ? std::min(adapterTimeoutSent_, kAdapterLongestWait)
+                                  : kAdapterDefaultWait;
+    return std::min(timeout(), wait + kLinkMargin);
+}
+
 std::optional<std::string> AdapterChannel::query(const std::string& text, std::int32_t timeout) {
     const auto answer = answerTo(text, timeout);
     if (!answer) {
@@ -345,7 +379,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
 
     // The first request makes the adapter find (or try) the protocol, and
     // wakes up the bus of the older ones (a 5-baud start takes seconds).
-    const auto probe = answerTo("0100", std::max(timeout, kSearchTimeout));
+    const auto probe = firstAnswer(std::max(timeout, kSearchTimeout));
     if (!probe) {
         return fail("the adapter did not answer the first request");
     }
@@ -364,8 +398,9 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     extended_ = IsExtended(found);
     const ParsedAnswer first = ParseAnswer(*probe, "0100", format());
     if (protocol == DataLinkProtocol::Automatic && FoundNothing(first)) {
-        const std::string searched =
-            first.status == AnswerStatus::NoData ? "NO DATA" : first.message;
+        const std::string searched = first.status == AnswerStatus::Error ? first.message
+                                     : FirstLine(*probe, "0100").empty() ? "an empty answer"
+                                                                         : "NO DATA";
         std::string why;
         found = fallBack(first.status, searched, why);
         if (found == DataLinkProtocol::Automatic) {
@@ -404,7 +439,7 @@ DataLinkProtocol AdapterChannel::fallBack(AnswerStatus first, const std::string&
         }
         protocol_ = candidate;
         extended_ = IsExtended(candidate);
-        const auto answer = answerTo("0100", std::max(wait, kSearchTimeout));
+        const auto answer = firstAnswer(std::max(wait, kSearchTimeout));
         if (!answer) {
             why = "the adapter did not answer the first request on " + ProtocolName(candidate);
             return DataLinkProtocol::Automatic;
@@ -518,9 +553,14 @@ bool AdapterChannel::restoreHeader() {
     return true;
 }
 
+bool AdapterChannel::lastRequestFailed() const {
+    return tLastRequestFailed;
+}
+
 std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& request,
                                                           std::uint32_t ecu) {
     orvane::MutexLock exchange(exchangeMutex_);
+    tLastRequestFailed = true;
     if (!usable() || request.empty() || request.size() > 7) {
         return {};
     }
@@ -545,7 +585,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         // more once it has come.
         text += '1';
     }
-    auto parsed = exchangeRequest(request, text);
+    auto parsed = exchangeRequest(request, text, legacy ? detail::kAllEcus : ecu);
     if (!parsed) {
         return {};
     }
@@ -556,6 +596,7 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
                                                }),
                                 parsed->responses.end());
     }
+    tLastRequestFailed = false;
     return std::move(parsed->responses);
 }
 
@@ -587,7 +628,7 @@ std::optional<std::vector<detail::EcuResponse>> AdapterChannel::transactWithHead
         }
         return std::nullopt;
     }
-    auto parsed = exchangeRequest(request, RequestText(request));
+    auto parsed = exchangeRequest(request, RequestText(request), detail::kAllEcus);
     if (!parsed) {
         return std::nullopt;
     }
@@ -595,7 +636,8 @@ std::optional<std::vector<detail::EcuResponse>> AdapterChannel::transactWithHead
 }
 
 std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes& request,
-                                                            const std::string& text) {
+                                                            const std::string& text,
+                                                            std::uint32_t ecu) {
     applyAdapterTimeout();
     // The same request again (a watch reading its PIDs): an empty line has
     // the adapter repeat it, a dozen bytes fewer on a slow link.
@@ -608,13 +650,13 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
         answer = nextAnswer(timeout());
         if (!answer) {
             repeatRefused_ = true;
-            return exchangeRequest(request, text);
+            return exchangeRequest(request, text, ecu);
         }
     }
     if (repeat && answer && FirstLine(*answer, text) == "?") {
         // A clone without the feature: asked in full, now and from now on.
         repeatRefused_ = true;
-        return exchangeRequest(request, text);
+        return exchangeRequest(request, text, ecu);
     }
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +
@@ -623,16 +665,19 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
         return std::nullopt;
     }
     ParsedAnswer parsed = ParseAnswer(*answer, text, format());
-    if (!Belongs(*answer, parsed, request, text)) {
+    if (!Belongs(*answer, parsed, request, text, ecu)) {
         // Out of step (a stray prompt, a late answer): the answer to this
-        // request may be the next one; anything else fails the request.
-        const auto next = nextAnswer(timeout());
+        // request may follow, but only within the grace, since the prompt
+        // says the adapter is done; anything else fails the request.
+        const bool empty = FirstLine(*answer, text).empty();
+        const auto next = nextAnswer(grace());
         parsed = next ? ParseAnswer(*next, text, format()) : ParsedAnswer{};
-        if (!next || !Belongs(*next, parsed, request, text)) {
+        if (!next || !Belongs(*next, parsed, request, text, ecu)) {
             // Whatever the adapter did with an empty line, it is not
             // trusted with one again.
             repeatRefused_ = repeatRefused_ || repeat;
-            setError("the adapter's answer does not belong to request " + text);
+            setError(empty && !next ? "the adapter's answer to request " + text + " was empty"
+                                    : "the adapter's answer does not belong to request " + text);
             return std::nullopt;
         }
     }

@@ -95,6 +95,7 @@ public:
 
     std::vector<detail::EcuResponse> transact(const detail::Bytes& request,
                                               std::uint32_t ecu) override;
+    bool lastRequestFailed() const override;
     std::optional<double> readBatteryVoltage() override;
     void restartClock() override {}
 
@@ -110,6 +111,16 @@ private:
     // The answer to a command, past a stray prompt before it.
     std::optional<std::string> answerTo(const std::string& command, std::int32_t timeout)
         ORVANE_REQUIRES(exchangeMutex_);
+    // The answer to the first request on a protocol, past a stray prompt;
+    // empty (the prompt alone) when the adapter's own answer does not follow
+    // within the grace, which counts as a search that found nothing.
+    std::optional<std::string> firstAnswer(std::int32_t timeout) ORVANE_REQUIRES(exchangeMutex_);
+    // How long an answer that does not belong to its request (or an empty
+    // one) is given to be followed by the request's own. The prompt came,
+    // so the adapter is idle: only an answer it was already giving can
+    // follow, within its wait for the vehicle and the link's delay, not the
+    // request timeout.
+    std::int32_t grace() const ORVANE_REQUIRES(exchangeMutex_);
     // The text of a command's answer without echo and prompt.
     std::optional<std::string> query(const std::string& command, std::int32_t timeout)
         ORVANE_REQUIRES(exchangeMutex_);
@@ -127,10 +138,11 @@ private:
         ORVANE_REQUIRES(exchangeMutex_);
     // Whether a request may go out: the channel started and not dropped.
     bool usable() const ORVANE_REQUIRES(exchangeMutex_);
-    // Sends `text` as a request and reads its answer; fails the request, or
-    // drops the channel, as transact() does.
+    // Sends `text` as a request to `ecu` (kAllEcus: whoever answers) and
+    // reads its answer; fails the request, or drops the channel, as
+    // transact() does.
     std::optional<ParsedAnswer> exchangeRequest(const detail::Bytes& request,
-                                                const std::string& text)
+                                                const std::string& text, std::uint32_t ecu)
         ORVANE_REQUIRES(exchangeMutex_);
     // Brings the header back to what the services expect after one of the
     // application's. False when the adapter did not take it.

@@ -9,6 +9,7 @@
 #include "bus/IsoTp.h"
 #include "bus/Protocols.h"
 #include "elm327/LegacyMessages.h"
+#include "emulator/OlderBusAnnouncements.h"
 
 namespace obd::elm327 {
 
@@ -453,6 +454,9 @@ std::string Emulator::request(const std::string& command) {
     }
 
     std::vector<detail::EcuResponse> responses = vehicle_.transact(request, addressee());
+    if (IsLegacy(active->protocol)) {
+        KeepToWhatOlderBusesCarry(request, responses);
+    }
     if (expected != 0 && responses.size() > expected) {
         responses.resize(expected);
     }

@@ -93,7 +93,9 @@ constexpr UnitAndScaling kTable[] = {
     {0x8E, 0.001, 0, MU::Ampere},
     {0x90, 0.001, 0, MU::Second},
     {0x96, 0.1, 0, MU::DegreeCelsius},
-    {0x99, 0.079, 0, MU::Kilopascal},
+    // Not the twin of 0x19 (0.079 kPa): SAE J1979's table of signed ids
+    // (ISO 15031-5 annex E) gives pressure at 0.1 kPa per bit.
+    {0x99, 0.1, 0, MU::Kilopascal},
     {0x9C, 0.01, 0, MU::Degree},
     {0x9D, 0.5, 0, MU::Degree},
     {0xA8, 1, 0, MU::GramPerSecond},

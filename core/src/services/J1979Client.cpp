@@ -89,9 +89,10 @@ std::set<std::uint8_t> J1979Client::announced(std::uint32_t ecu, std::uint8_t se
     // Noted before asking: what is read across a clearing is not kept.
     const std::uint64_t generation = cache.generation();
     std::set<std::uint8_t> ids = readBitmaps(ecu, service, frame, generation);
-    // Without a first bitmap nothing was learnt: it may have been an adapter
-    // error that the next request does not meet.
-    if (ids.count(0x00) != 0) {
+    // A first bitmap answered NO DATA or refused is the ECU's answer, kept
+    // like a bitmap so that it is not asked again; one whose request failed
+    // taught nothing (an adapter error the next request may not meet).
+    if (ids.count(0x00) != 0 || !connection_->lastRequestFailed()) {
         cache.store(generation, ecu, service, key, ids);
     }
     return ids;

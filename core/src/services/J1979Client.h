@@ -38,8 +38,9 @@ public:
 
     // The ids `ecu` supports for `service` (01, 02 with `frame`, 06, 08,
     // 09), read from the chain of support bitmaps once per connection and
-    // ECU (once the first bitmap answered) and then answered from the
-    // connection's support cache; the bitmap ids themselves are left out.
+    // ECU (once the first bitmap answered, or went unanswered without the
+    // request failing) and then answered from the connection's support
+    // cache; the bitmap ids themselves are left out.
     std::set<std::uint8_t> supported(std::uint32_t ecu, std::uint8_t service,
                                      std::optional<std::uint8_t> frame = std::nullopt);
 

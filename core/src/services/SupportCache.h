@@ -29,7 +29,8 @@ public:
     std::uint64_t generation() const;
 
     // The ids announced for `service` (and freeze `frame`), the bitmap ids
-    // that answered among them; nothing when not read yet.
+    // that answered among them (none when the ECU left the first bitmap
+    // unanswered); nothing when not read yet.
     std::optional<std::set<std::uint8_t>> find(std::uint32_t ecu, std::uint8_t service,
                                                int frame) const;
     void store(std::uint64_t generation, std::uint32_t ecu, std::uint8_t service, int frame,

@@ -70,6 +70,9 @@ public:
     std::optional<Bytes> request(const Bytes& request, std::uint32_t ecu)
         ORVANE_EXCLUDES(busMutex_);
     std::optional<double> batteryVoltage();
+    // Whether the calling thread's last request failed rather than being
+    // answered (nobody answering is an answer).
+    bool lastRequestFailed() const { return channel_->lastRequestFailed(); }
 
     // Whether one request of `service` may carry several ids: on CAN, unless
     // switched off (to compare with one request per id) or refused on this

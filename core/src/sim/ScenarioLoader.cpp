@@ -15,6 +15,7 @@
 #include "j1979/Codec.h"
 #include "j1979/Numbers.h"
 #include "j1979/ReadinessMonitors.h"
+#include "obd/ParameterIdentifier.h"
 #include "obd/sim/Scenario.h"
 #include "services/InfoTypes.h"
 #include "services/VehicleOperationData.h"
@@ -395,7 +396,7 @@ private:
     // The PID of an object key such as "0x0C".
     std::uint8_t pidKey(const std::string& key, const std::string& path) {
         const std::uint32_t pid = r_.integerText(key, path, 0xFF);
-        if (pid % 0x20 == 0) {
+        if (IsSupportId(pid)) {
             r_.fail(path, "PID " + bus::HexNumber(pid) +
                               " is a support bitmap; bitmaps are derived from the PIDs present");
         }
@@ -711,7 +712,7 @@ private:
             j1979::MonitorTestResult result;
             result.monitorId = static_cast<std::uint8_t>(
                 r_.integer(r_.required(json[i], "mid", itemPath), itemPath + "/mid", 0xFF));
-            if (result.monitorId % 0x20 == 0) {
+            if (IsSupportId(result.monitorId)) {
                 r_.fail(itemPath + "/mid", "MID " + bus::HexNumber(result.monitorId) +
                                                " is a support bitmap; bitmaps are derived");
             }
@@ -751,7 +752,7 @@ private:
             r_.keys(json[i], itemPath, {"tid", "accepted", "refusalCode", "data"});
             const std::uint32_t tid =
                 r_.integer(r_.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF);
-            if (tid % 0x20 == 0) {
+            if (IsSupportId(tid)) {
                 r_.fail(itemPath + "/tid",
                         "TID " + bus::HexNumber(tid) + " is a support bitmap; bitmaps are derived");
             }
