@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "services/InfoTypes.h"
+#include "services/VehicleOperationData.h"
+
 namespace obd::elm327 {
 
 namespace {
@@ -24,22 +27,29 @@ bool IsSupportBitmap(std::uint8_t pid) {
 }
 
 // The size of one data item of a service 09 PID (J1979 service 09 table);
-// 0 when the PID has a single item of any size.
+// 0 when the PID has a single item of any size. On these buses no message
+// carries the item count: it follows from the size.
 std::size_t InformationItemSize(std::uint8_t pid) {
+    namespace info = detail::info;
     switch (pid) {
-        case 0x02:  // VIN
+        case info::kVin:
+        case info::kEsn:
+        case info::kErotan:
             return 17;
-        case 0x04:  // calibration identification
+        case info::kCalid:
             return 16;
-        case 0x06:  // calibration verification number
+        case info::kCvn:
             return 4;
-        case 0x08:  // in-use performance tracking, spark ignition
-        case 0x0B:  // in-use performance tracking, compression ignition
+        case info::kPerformanceSpark:
+        case info::kPerformanceCompression:
+        case info::kFueledEngineOperation:
+        case info::kDistanceSinceEvap:
             return 2;
-        case 0x0A:  // ECU name
+        case info::kEcuName:
             return 20;
         default:
-            return 0;
+            // Vehicle operation data: unsigned 32-bit numbers.
+            return detail::FindVodRecord(pid) != nullptr ? 4 : 0;
     }
 }
 
@@ -95,10 +105,16 @@ std::optional<Bytes> JoinInformation(std::vector<Bytes> messages) {
         data.insert(data.end(), message.begin() + 3, message.end());
     }
     // The items fill the last bytes; the first message is filled with 00
-    // before them (the VIN's 17 bytes travel in 20).
+    // before them (the VIN's 17 bytes travel in 20). An item of any size is
+    // text, which starts with no 00.
     const std::size_t size = InformationItemSize(pid);
     const std::size_t count = size == 0 ? 1 : data.size() / size;
-    const std::size_t fill = size == 0 ? 0 : data.size() - count * size;
+    const std::size_t fill =
+        size != 0 ? data.size() - count * size
+                  : static_cast<std::size_t>(
+                        std::find_if(data.begin(), data.begin() + kInformationBytesPerMessage - 1,
+                                     [](std::uint8_t byte) { return byte != 0; }) -
+                        data.begin());
     if (count == 0 || count > 0xFF ||
         std::any_of(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(fill),
                     [](std::uint8_t byte) { return byte != 0; })) {
