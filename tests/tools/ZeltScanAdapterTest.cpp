@@ -4,6 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -324,6 +330,46 @@ TEST(ZeltScanAdapterTest, ChosenProtocolIsUsedAndNamed) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("ISO 9141-2"));
 }
+
+#ifndef _WIN32
+// A client of the emulator at `address` (tcp://127.0.0.1:PORT) that sends
+// `command` and returns what it reads until a prompt or a line end.
+class RawClient {
+public:
+    explicit RawClient(const std::string& address) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(16))));
+        EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    }
+    ~RawClient() { ::close(fd_); }
+    std::string ask(const std::string& command) {
+        EXPECT_EQ(::send(fd_, command.data(), command.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(command.size()));
+        std::string text;
+        pollfd ready{fd_, POLLIN, 0};
+        char byte = 0;
+        while (text.find_first_of(">\n") == std::string::npos && ::poll(&ready, 1, 10000) > 0 &&
+               ::recv(fd_, &byte, 1, 0) == 1) {
+            text += byte;
+        }
+        return text;
+    }
+
+private:
+    int fd_;
+};
+
+// A Wi-Fi adapter serves one client: the emulator tells a second so at once.
+TEST(ZeltScanAdapterTest, EmulatorRefusesASecondClientWithALine) {
+    EmulatorServer server("--bytes-per-second 50");
+    RawClient first(server.address());
+    EXPECT_THAT(first.ask("ATI\r"), HasSubstr("ELM327"));
+    RawClient second(server.address());
+    EXPECT_THAT(second.ask("ATI\r"), HasSubstr("BUSY: another client is connected"));
+}
+#endif
 
 TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {
     const Outcome bad = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial-port");
