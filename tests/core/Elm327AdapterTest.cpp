@@ -217,11 +217,10 @@ std::vector<std::string> Records(Root& root) {
         for (const auto& cvn : ecu->readCvns()) {
             lines.push_back("CVN " + cvn);
         }
-        for (const auto& text : {ecu->readEsn(), ecu->readErotan(), ecu->readGtrNumber(),
-                                 ecu->readFueledEngineOperation(),
-                                 ecu->readCertificationTestGroup(),
-                                 ecu->readDistanceTraveledSinceEvap(),
-                                 ecu->readMotorcycleCategoryTypeApproval()}) {
+        for (const auto& text :
+             {ecu->readEsn(), ecu->readErotan(), ecu->readGtrNumber(),
+              ecu->readFueledEngineOperation(), ecu->readCertificationTestGroup(),
+              ecu->readDistanceTraveledSinceEvap(), ecu->readMotorcycleCategoryTypeApproval()}) {
             lines.push_back("info " + text);
         }
         for (const auto& counter : diagnostics->getPerformanceCounters()) {

@@ -102,6 +102,7 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
         {R"({"name": "x", "ecus": [{"address": "0x7E8", "pids": {"0x0D": 1e400}}]})", "/",
          "invalid JSON: number overflow parsing '1e400'"},
         {R"({"name": 5, "ecus": []})", "/name", "expected a string, found a number"},
+        {R"({"name": " ", "ecus": []})", "/name", "the vehicle's name is empty"},
         {R"({"name": "x", "ecus": []})", "/ecus", "at least one ECU"},
         {R"({"name": "x", "ecu": []})", "/ecu", "unknown key"},
         {R"({"name": "x"})", "/", "missing key \"ecus\""},

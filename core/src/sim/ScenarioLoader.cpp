@@ -285,6 +285,10 @@ public:
         auto model = std::make_shared<VehicleModel>();
         model->source = source;
         model->name = r_.anyText(r_.required(root, "name", ""), "/name");
+        // The name titles every report.
+        if (model->name.find_first_not_of(" \t") == std::string::npos) {
+            r_.fail("/name", "the vehicle's name is empty; give it one");
+        }
         if (const Json* description = r_.optional(root, "description")) {
             model->description = r_.anyText(*description, "/description");
         }
