@@ -322,13 +322,30 @@ TEST(ZeltScanAdapterTest, RawRequestPrintsTheEcusAnswerBytes) {
     EXPECT_EQ(run.out, "0x7E8: 49 02 01 57 42 41 33 42 35 43 35 31 46 4B 31 32 33 34 35 36\n");
 }
 
-// A protocol chosen by number is the one the report names.
+// A protocol chosen by number is the one the report names; one the vehicle
+// does not speak fails with the way out.
 TEST(ZeltScanAdapterTest, ChosenProtocolIsUsedAndNamed) {
     EmulatorServer server("--protocol 3");
     const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
                                 " --protocol 3 --timeout 2000");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("ISO 9141-2"));
+    EmulatorServer kLine("--protocol 3");
+    const Outcome can =
+        Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + kLine.address() + " --protocol 6");
+    EXPECT_EQ(can.exitCode, 1);
+    EXPECT_THAT(can.err, HasSubstr("CAN ERROR; the vehicle may not speak protocol 6: try "
+                                   "--protocol auto"));
+}
+
+// On K-line, service 09 answers carry a message sequence number, not the
+// item count (J1979): the three 4-byte items of info type 41 arrive whole.
+TEST(ZeltScanAdapterTest, RawServiceNineOnKLineGivesTheItemCountAsOnCan) {
+    EmulatorServer server("--protocol 3");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --protocol 3 --raw 0941");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, ::testing::MatchesRegex("0x10: 49 41 03( [0-9A-F]{2}){12}\n"));
 }
 
 #ifndef _WIN32

@@ -217,7 +217,7 @@ public:
         }
         std::string text;
         for (const auto& part : parts) {
-            text += (text.empty() ? " [" : ", ") + part;
+            text += (text.empty() ? " [" : "; ") + part;
         }
         return text.empty() ? text : text + "]";
     }
