@@ -20,6 +20,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -284,6 +285,18 @@ void RefuseEmptyValues(const CLI::App& app) {
     }
 }
 
+// A command-line parser's message with each word (an argument it quotes)
+// cut as Quoted cuts it, so that the line stays one.
+std::string ShortenArguments(const std::string& message) {
+    std::istringstream words(message);
+    std::string shortened;
+    for (std::string word; words >> word;) {
+        shortened +=
+            (shortened.empty() ? "" : " ") + (word.size() > 80 ? zelt::scan::Quoted(word) : word);
+    }
+    return shortened;
+}
+
 bool StdoutIsOpen() {
 #ifdef _WIN32
     return _get_osfhandle(1) != -1;
@@ -388,7 +401,7 @@ int main(int argc, char** argv) {
         std::cout << "zelt-scan " << ZELT_VERSION << '\n';
         return 0;
     } catch (const CLI::ParseError& error) {
-        return Fail(kUsageError, std::string(error.what()) + " (see --help)");
+        return Fail(kUsageError, ShortenArguments(error.what()) + " (see --help)");
     }
     if (options.clearCodes && !options.yes) {
         return Fail(kUsageError, "--clear-codes changes the vehicle; confirm with --yes");
