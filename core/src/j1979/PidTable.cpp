@@ -21,7 +21,6 @@ namespace obd::j1979 {
 
 namespace {
 
-using detail::FormatFixed;
 using detail::FormatFixedWithin;
 using detail::FormatShortest;
 using detail::HexByte;
