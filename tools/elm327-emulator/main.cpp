@@ -71,7 +71,7 @@ void Refuse(int client) {
     if (client < 0) {
         return;
     }
-    (void)!::send(client, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
+    (void)!::send(client, kBusy, sizeof kBusy - 1, 0);  // SIGPIPE is ignored
     // What it sent is read first: closing on unread bytes would reset the
     // connection and lose the line.
     ::shutdown(client, SHUT_WR);
