@@ -35,8 +35,9 @@ using obd::sim::SimulatedQuorvix;
 // application carries bytes to a socket.
 class EmulatedAdapter {
 public:
-    explicit EmulatedAdapter(obd::elm327::EmulatorOptions options = Options())
-        : vehicle_(*Scenario::builtIn().model()), emulator_(vehicle_, std::move(options)) {
+    explicit EmulatedAdapter(obd::elm327::EmulatorOptions options = Options(),
+                             const Scenario& scenario = Scenario::builtIn())
+        : vehicle_(*scenario.model()), emulator_(vehicle_, std::move(options)) {
         pump_ = std::thread([this] { run(); });
     }
     ~EmulatedAdapter() {
@@ -197,6 +198,7 @@ std::vector<std::string> Records(Root& root) {
     auto connection = root.createConnectionService();
     auto ecu = root.createEcuService(connection);
     auto codes = root.createTroubleCodeService(connection);
+    auto diagnostics = root.createDiagnosticsService(connection);
     std::vector<std::string> lines;
     auto codeList = [](const std::vector<std::shared_ptr<obd::DtcDataModel>>& list) {
         std::string text;
@@ -214,6 +216,23 @@ std::vector<std::string> Records(Root& root) {
         }
         for (const auto& cvn : ecu->readCvns()) {
             lines.push_back("CVN " + cvn);
+        }
+        for (const auto& text :
+             {ecu->readEsn(), ecu->readErotan(), ecu->readGtrNumber(),
+              ecu->readFueledEngineOperation(), ecu->readCertificationTestGroup(),
+              ecu->readDistanceTraveledSinceEvap(), ecu->readMotorcycleCategoryTypeApproval()}) {
+            lines.push_back("info " + text);
+        }
+        for (const auto& counter : diagnostics->getPerformanceCounters()) {
+            lines.push_back(counter->name + " " + std::to_string(counter->numerator) + "/" +
+                            std::to_string(counter->denominator));
+        }
+        for (const auto& record :
+             {diagnostics->getVodEngineRunIdleTime(), diagnostics->getVodFuelDistanceUsed(),
+              diagnostics->getVodPkeEoe(), diagnostics->getVodPsa()}) {
+            for (const auto& entry : record ? record->entries : decltype(record->entries)()) {
+                lines.push_back(entry.label + " " + entry.value);
+            }
         }
         for (const auto& parameter : ecu->readParameters()) {
             std::string line = "PID " + std::to_string(static_cast<int>(parameter->pid));
@@ -237,13 +256,23 @@ std::vector<std::string> Records(Root& root) {
     return lines;
 }
 
-// The default scenario through the adapter on each bus, the protocol chosen
-// (older buses show their initialisation), gives what it gives over CAN.
+// The default scenario with every service 09 info type this core carries.
+Scenario WithEveryInfoType() {
+    std::string text = Scenario::builtInText();
+    const std::string esn = "\"esn\":";
+    text.insert(text.find(esn), R"("gtrNumber": "GTR-15", "certificationTestGroup": "KBMXV01.6AB1",
+                                "motorcycleCategory": "L3e-A2", )");
+    return Scenario::parse(text, "every info type");
+}
+
+// That scenario through the adapter on each bus, the protocol chosen (older
+// buses show their initialisation), gives what it gives over CAN.
 class Elm327ProtocolTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(Elm327ProtocolTest, ScanGivesTheSameRecordsAsOverCan) {
+    static const Scenario scenario = WithEveryInfoType();
     static const std::vector<std::string> overCan = [] {
-        EmulatedAdapter adapter;
+        EmulatedAdapter adapter(EmulatedAdapter::Options(), scenario);
         auto root = AdapterQuorvix::create();
         EXPECT_TRUE(root->getConnectionManager()->openConnection(
             adapter.bridge(), DataLinkProtocol::Iso15765Can11Bit500k, false));
@@ -252,7 +281,7 @@ TEST_P(Elm327ProtocolTest, ScanGivesTheSameRecordsAsOverCan) {
     const auto protocol = static_cast<DataLinkProtocol>(GetParam());
     auto options = EmulatedAdapter::Options();
     options.vehicleProtocol = protocol;
-    EmulatedAdapter adapter(options);
+    EmulatedAdapter adapter(options, scenario);
     auto root = AdapterQuorvix::create();
     ASSERT_TRUE(root->getConnectionManager()->openConnection(adapter.bridge(), protocol, false))
         << root->lastAdapterError();

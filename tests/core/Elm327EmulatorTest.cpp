@@ -272,6 +272,8 @@ TEST_P(Elm327RoundTripTest, ParserReadsBackEveryEcuAnswer) {
         {{0x7E8, Vin()},
          {0x7E9, Hex("49 02 01 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31")}},
         {{0x7E8, Hex("43 04 01 33 01 34 01 35 01 36")}, {0x7E9, Hex("43 00")}},
+        // Three 4-byte items: on the older buses no message says how many.
+        {{0x7E8, Hex("49 41 03 00 1C 20 00 00 06 4A 8C 00 00 00 00")}},
     };
     for (const auto& answers : cases) {
         if (!GetParam().headers && answers.size() > 1) {

@@ -63,8 +63,9 @@ TEST(PidCodecTest, DecodesEveryFormulaFamily) {
         {0x05, {0x7B}, {"83"}},     // temperature A-40
         {0x06, {0x80}, {"0.0"}},    // fuel trim 100/128 A - 100
         {0x07, {0x00}, {"-100.0"}},
-        {0x0A, {0xFF}, {"765"}},         // 3 kPa per bit
-        {0x0C, {0x1A, 0xF8}, {"1726"}},  // quarter rpm
+        {0x0A, {0xFF}, {"765"}},          // 3 kPa per bit
+        {0x0C, {0x1A, 0xF8}, {"1726"}},   // quarter rpm
+        {0x0C, {0xFF, 0xFF}, {"16383"}},  // 16383.75: the text stays within the limit
         {0x0D, {0x3C}, {"60"}},
         {0x0E, {0x00}, {"-64.0"}},                             // A/2 - 64
         {0x10, {0x01, 0xF4}, {"5.00"}},                        // g/s per 100
@@ -109,7 +110,7 @@ TEST(PidCodecTest, DecodesEveryFormulaFamily) {
         {0x8E, {0x00}, {"-125"}},                               // A - 125 %
         {0x9D, {0xFF, 0xFF, 0x00, 0x00}, {"1310.70", "0.00"}},  // 1/50 g/s per bit
         {0x9E, {0xFF, 0xFF}, {"13107.0"}},                      // 1/5 kg/h per bit
-        {0xA2, {0xFF, 0xFF}, {"2047.97"}},                      // 1/32 mg/stroke per bit
+        {0xA2, {0xFF, 0xFF}, {"2047.96"}},                      // 1/32 mg/stroke per bit
         {0xA5, {0x01, 0xFF, 0x00, 0x00}, {"127.5"}},            // B / 2 %
         {0xA5, {0x00, 0xFF, 0x00, 0x00}, {""}},                 // not supported
         {0xA6, {0x00, 0x00, 0x00, 0x00}, {"0.0"}},              // 1/10 km per bit

@@ -102,6 +102,7 @@ TEST(ScenarioTest, MalformedScenariosAreRejectedWithFilePathAndFault) {
         {R"({"name": "x", "ecus": [{"address": "0x7E8", "pids": {"0x0D": 1e400}}]})", "/",
          "invalid JSON: number overflow parsing '1e400'"},
         {R"({"name": 5, "ecus": []})", "/name", "expected a string, found a number"},
+        {R"({"name": " ", "ecus": []})", "/name", "the vehicle's name is empty"},
         {R"({"name": "x", "ecus": []})", "/ecus", "at least one ECU"},
         {R"({"name": "x", "ecu": []})", "/ecu", "unknown key"},
         {R"({"name": "x"})", "/", "missing key \"ecus\""},
@@ -219,12 +220,17 @@ TEST(ScenarioTest, MissingFileIsReportedByName) {
 
 TEST(ScenarioTest, ValuesAreEncodedAsTheEcuWillSendThem) {
     const Scenario scenario =
-        Scenario::parse(WithEcu(R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315}}],
+        // J1979's largest values: FF FF, and 0x14's FF of 0.005 V.
+        Scenario::parse(WithEcu(R"("freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315,
+                   "0x10": 655.35, "0x53": 327.675, "0x14": [1.275, 0]}}],
                    "info": {"calids": ["AB"], "fueledEngineOperation": "0x0102"})"),
                         "good.json");
     const obd::sim::EcuModel& ecu = scenario.model()->ecus.front();
     EXPECT_EQ(ecu.freezeFrames.front().code, 0x0301);
     EXPECT_THAT(ecu.freezeFrames.front().pids.at(0x0C), ElementsAre(0x24, 0x2C));
+    EXPECT_THAT(ecu.freezeFrames.front().pids.at(0x10), ElementsAre(0xFF, 0xFF));
+    EXPECT_THAT(ecu.freezeFrames.front().pids.at(0x53), ElementsAre(0xFF, 0xFF));
+    EXPECT_THAT(ecu.freezeFrames.front().pids.at(0x14), ElementsAre(0xFF, 0x80));
     const obd::sim::InfoItem& calids = ecu.info.at(0x04);
     EXPECT_EQ(calids.count, 1);
     EXPECT_EQ(calids.data.size(), 16u);  // padded with zero bytes

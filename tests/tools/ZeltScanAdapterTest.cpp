@@ -4,6 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -345,14 +351,71 @@ TEST(ZeltScanAdapterTest, RawRequestPrintsTheEcusAnswerBytes) {
     EXPECT_EQ(run.out, "0x7E8: 49 02 01 57 42 41 33 42 35 43 35 31 46 4B 31 32 33 34 35 36\n");
 }
 
-// A protocol chosen by number is the one the report names.
+// A protocol chosen by number is the one the report names; one the vehicle
+// does not speak fails with the way out.
 TEST(ZeltScanAdapterTest, ChosenProtocolIsUsedAndNamed) {
     EmulatorServer server("--protocol 3");
     const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
                                 " --protocol 3 --timeout 2000");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("ISO 9141-2"));
+    EmulatorServer kLine("--protocol 3");
+    const Outcome can =
+        Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + kLine.address() + " --protocol 6");
+    EXPECT_EQ(can.exitCode, 1);
+    EXPECT_THAT(can.err, HasSubstr("CAN ERROR; the vehicle may not speak protocol 6: try "
+                                   "--protocol auto"));
 }
+
+// On K-line, service 09 answers carry a message sequence number, not the
+// item count (J1979): the three 4-byte items of info type 41 arrive whole.
+TEST(ZeltScanAdapterTest, RawServiceNineOnKLineGivesTheItemCountAsOnCan) {
+    EmulatorServer server("--protocol 3");
+    const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                " --protocol 3 --raw 0941");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, ::testing::MatchesRegex("0x10: 49 41 03( [0-9A-F]{2}){12}\n"));
+}
+
+#ifndef _WIN32
+// A client of the emulator at `address` (tcp://127.0.0.1:PORT) that sends
+// `command` and returns what it reads until a prompt or a line end.
+class RawClient {
+public:
+    explicit RawClient(const std::string& address) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(16))));
+        EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    }
+    ~RawClient() { ::close(fd_); }
+    std::string ask(const std::string& command) {
+        EXPECT_EQ(::send(fd_, command.data(), command.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(command.size()));
+        std::string text;
+        pollfd ready{fd_, POLLIN, 0};
+        char byte = 0;
+        while (text.find_first_of(">\n") == std::string::npos && ::poll(&ready, 1, 10000) > 0 &&
+               ::recv(fd_, &byte, 1, 0) == 1) {
+            text += byte;
+        }
+        return text;
+    }
+
+private:
+    int fd_;
+};
+
+// A Wi-Fi adapter serves one client: the emulator tells a second so at once.
+TEST(ZeltScanAdapterTest, EmulatorRefusesASecondClientWithALine) {
+    EmulatorServer server("--bytes-per-second 50");
+    RawClient first(server.address());
+    EXPECT_THAT(first.ask("ATI\r"), HasSubstr("ELM327"));
+    RawClient second(server.address());
+    EXPECT_THAT(second.ask("ATI\r"), HasSubstr("BUSY: another client is connected"));
+}
+#endif
 
 TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {
     const Outcome bad = Execute(std::string(ZELT_SCAN_PATH) + " --adapter serial-port");

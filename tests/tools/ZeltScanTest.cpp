@@ -218,8 +218,10 @@ TEST(ZeltScanTest, WatchPrintsOneLinePerReadingWithChangingValues) {
     EXPECT_GT(values.size(), 1u) << run.out;
 }
 
+// Both ECUs offer 0C and 0D: each is read from both, and labelled; 5C only
+// the engine's.
 TEST(ZeltScanTest, WatchAsJsonWritesOneObjectPerLine) {
-    const Outcome run = Scan("--watch 0x0C,0D --count 2 --interval 0 --json");
+    const Outcome run = Scan("--watch 0x0C,0D,5C --count 2 --interval 0 --json");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::istringstream lines(run.out);
     std::string line;
@@ -227,10 +229,17 @@ TEST(ZeltScanTest, WatchAsJsonWritesOneObjectPerLine) {
     while (std::getline(lines, line)) {
         const auto json = nlohmann::json::parse(line);
         EXPECT_EQ(json["reading"], ++readings);
-        EXPECT_EQ(json["parameters"].size(), 2u);
-        EXPECT_EQ(json["parameters"][0]["pid"], 0x0C);
+        std::vector<std::pair<int, int>> read;
+        for (const auto& parameter : json["parameters"]) {
+            read.emplace_back(parameter["pid"], parameter["ecu"]);
+        }
+        EXPECT_THAT(read, ::testing::ElementsAre(std::pair(0x0C, 0x7E8), std::pair(0x0C, 0x7E9),
+                                                 std::pair(0x0D, 0x7E8), std::pair(0x0D, 0x7E9),
+                                                 std::pair(0x5C, 0x7E8)));
     }
     EXPECT_EQ(readings, 2);
+    EXPECT_THAT(Scan("--watch 0C --count 1 --ecu 0x7E9").out,
+                ::testing::MatchesRegex("#1 [^ ]*  Engine Speed: [0-9]+ RPM\n"));
 }
 
 TEST(ZeltScanTest, ClearCodesWithYesLeavesNoCodes) {
@@ -303,20 +312,47 @@ TEST(ZeltScanTest, JsonAndCsvCarryTheDecodedValue) {
     }
 }
 
+// Columns are unique: a PID given twice is read once, each ECU has its
+// column, and 0x14 and 0x24 (both "Oxygen Sensor 1 Voltage") name their PID.
 TEST(ZeltScanTest, CsvWatchWritesAHeaderThenOneRowPerReading) {
-    const Outcome run = Scan("--watch 0C,0D --count 3 --interval 0 --csv");
+    const std::string path =
+        ::testing::TempDir() + "zelt-scan-csv-" + std::to_string(::getpid()) + ".json";
+    std::ifstream source(ScenarioPath("default.json"));
+    auto scenario = nlohmann::json::parse(source);
+    scenario["ecus"][0]["pids"]["0x24"] = {1.0, 4.0};
+    std::ofstream(path) << scenario.dump();
+    const Outcome run =
+        Scan("--scenario " + path + " --watch 0C,14,24,0C --count 3 --interval 0 --csv");
+    std::remove(path.c_str());
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::istringstream rows(run.out);
     std::string row;
     std::getline(rows, row);
-    EXPECT_EQ(row, "time,reading,Engine Speed (RPM),Vehicle Speed (km/h)");
+    EXPECT_THAT(row, ::testing::StartsWith(
+                         "time,reading,Engine Speed (RPM) [ECU 0x7E8],Engine Speed (RPM) [ECU "
+                         "0x7E9],Oxygen Sensor 1 Voltage (V) [PID 0x14; ECU 0x7E8],"));
+    EXPECT_THAT(row, HasSubstr(",Oxygen Sensor 1 Voltage (V) [PID 0x24; ECU 0x7E8]"));
+    std::vector<std::string> columns;
+    std::istringstream header(row);
+    for (std::string column; std::getline(header, column, ',');) {
+        columns.push_back(column);
+    }
+    EXPECT_EQ(std::set<std::string>(columns.begin(), columns.end()).size(), columns.size()) << row;
     int readings = 0;
     while (std::getline(rows, row)) {
         ++readings;
-        EXPECT_EQ(std::count(row.begin(), row.end(), ','), 3) << row;
+        EXPECT_EQ(std::count(row.begin(), row.end(), ',') + 1, columns.size()) << row;
         EXPECT_EQ(row.substr(25, 2), std::to_string(readings) + ",") << row;
     }
     EXPECT_EQ(readings, 3);
+}
+
+// A reader that stops reading (`| head`) ends the watch quietly, exit 0.
+TEST(ZeltScanTest, ReaderThatGoesEndsTheWatchQuietly) {
+    const Outcome run = zelt::testing::RunShell(
+        "{ " + std::string(ZELT_SCAN_PATH) +
+        " --watch 0C --count 0 --interval 0; echo \"status $?\" >&2; } | head -c 1 >/dev/null");
+    EXPECT_EQ(run.err, "status 0\n");
 }
 
 // Ctrl-C ends an endless watch cleanly: exit 0, whole lines, all flushed.
@@ -391,6 +427,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"--adapter tcp://127.0.0.1:1 --protocol 10", 2, "invalid --protocol '10'"},
         BadInput{"--adapter tcp://127.0.0.1:1 --timeout 0", 2, "--timeout"},
         BadInput{"--adapter tcp://127.0.0.1:1 --raw 09G2", 2, "invalid --raw '09G2'"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw \"$(head -c 8192 /dev/zero | tr '\\0' 0)\"", 2,
+                 "0000...' (8192 characters): give"},
+        // A raw request that may change the vehicle needs --yes; one that
+        // only reads does not, and passes on to the adapter.
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 04", 2, "--raw 04 may change the vehicle"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 0801", 2, "confirm with --yes"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 1003", 2, "confirm with --yes"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 2EF19000", 2, "confirm with --yes"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 0800", 1, "cannot connect to the adapter"},
+        BadInput{"--adapter tcp://127.0.0.1:1 --raw 04 --yes", 1, "cannot connect to the adapter"},
+        BadInput{"--yes", 2, "--yes confirms --clear-codes or --raw"},
         // What the user typed is shown escaped, on one line.
         BadInput{"--watch \"$(printf '0C\\n\\033[2J')\"", 2, "invalid PID '0C\\x0A\\x1B[2J'"},
         // A report that cannot be written is a failure.

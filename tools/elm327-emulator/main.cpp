@@ -1,8 +1,10 @@
 // elm327-emulator: serves the simulated vehicle behind an emulated ELM327
-// adapter on 127.0.0.1, one client at a time, as a Wi-Fi adapter does; or on
+// adapter on 127.0.0.1, one client at a time (others are refused with a
+// line saying so), as a Wi-Fi adapter does; or on
 // a pseudo-terminal, as a USB or Bluetooth adapter on a serial port does.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -47,14 +49,98 @@ struct Options {
 
 #ifndef _WIN32
 
-// Serves one client on `fd` (a socket, or a pty's master) until it goes.
-// With `dropAfter`, hangs up after that many commands, as an adapter that
-// loses power does, and returns true. With `muteAfter`, reads but no longer
-// answers from that command on, as a Bluetooth adapter out of range.
-bool Serve(int fd, obd::sim::EmulatedAdapter& emulator, int dropAfter, int muteAfter) {
+// What a client that connects while another is served reads before the
+// emulator hangs up on it: a Wi-Fi adapter takes one client at a time.
+constexpr char kBusy[] = "BUSY: another client is connected; try again when it has gone\r\n";
+
+// True when the client on `fd` has closed its end: what it sent before is
+// answered to nobody, and a paced answer would hold up the next client.
+bool ClientGone(int fd) {
+    short events = POLLIN;
+#ifdef POLLRDHUP
+    events |= POLLRDHUP;
+    const short gone = POLLRDHUP | POLLHUP | POLLERR;
+#else
+    const short gone = POLLHUP | POLLERR;
+#endif
+    pollfd entry{fd, events, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & gone) != 0;
+}
+
+void Refuse(int client) {
+    if (client < 0) {
+        return;
+    }
+    (void)!::send(client, kBusy, sizeof kBusy - 1, 0);  // SIGPIPE is ignored
+    // What it sent is read first: closing on unread bytes would reset the
+    // connection and lose the line.
+    ::shutdown(client, SHUT_WR);
+    char discard[256];
+    while (::recv(client, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+    }
+    ::close(client);
+}
+
+// Waits until `fd` has bytes to read; meanwhile refuses every client that
+// connects to `listener` (-1: none) with kBusy. False when the wait failed.
+bool AwaitCommand(int fd, int listener) {
+    for (;;) {
+        pollfd entries[2] = {{fd, POLLIN, 0}, {listener, POLLIN, 0}};
+        const int ready = ::poll(entries, listener >= 0 ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (listener >= 0 && (entries[1].revents & POLLIN) != 0) {
+            if (ClientGone(fd)) {
+                return true;  // the newcomer is next
+            }
+            Refuse(::accept(listener, nullptr, nullptr));
+        }
+        if (entries[0].revents != 0) {
+            return true;
+        }
+    }
+}
+
+// Takes the time `bytes` need at `bytesPerSecond` (0: none), in short steps;
+// false as soon as the client on `fd` has gone.
+bool Pace(int fd, std::size_t bytes, int bytesPerSecond) {
+    if (bytesPerSecond <= 0) {
+        return !ClientGone(fd);
+    }
+    const auto until =
+        std::chrono::steady_clock::now() +
+        std::chrono::microseconds(static_cast<long long>(bytes) * 1000000 / bytesPerSecond);
+    while (!ClientGone(fd)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            until - now, std::chrono::milliseconds(10)));
+    }
+    return false;
+}
+
+// Serves one client on `fd` (a socket, or a pty's master) until it goes,
+// refusing others that connect to `listener` meanwhile. The link carries
+// both ways at --bytes-per-second: the command typed and the answer
+// printed. With --drop-after, hangs up after that many commands, as an
+// adapter that loses power does, and returns true. With --mute-after, reads
+// but no longer answers from that command on, as a Bluetooth adapter out of
+// range.
+bool Serve(int fd, int listener, obd::sim::EmulatedAdapter& emulator, const Options& options) {
+    const int dropAfter = options.dropAfter;
+    const int muteAfter = options.muteAfter;
     char buffer[1024];
     int commands = 0;
     for (;;) {
+        if (!AwaitCommand(fd, listener)) {
+            return false;
+        }
         // A pty's master reads EIO once the client has closed the slave.
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
@@ -72,10 +158,16 @@ bool Serve(int fd, obd::sim::EmulatedAdapter& emulator, int dropAfter, int muteA
         if (muteAfter > 0 && commands >= muteAfter) {
             continue;
         }
+        if (ClientGone(fd)) {
+            return false;
+        }
         const std::string answer =
             emulator.receive(std::string(buffer, static_cast<std::size_t>(n)));
         if (emulator.hungUp()) {
             return true;
+        }
+        if (!Pace(fd, static_cast<std::size_t>(n) + answer.size(), options.bytesPerSecond)) {
+            return false;
         }
         std::size_t sent = 0;
         while (sent < answer.size()) {
@@ -94,7 +186,8 @@ bool Serve(int fd, obd::sim::EmulatedAdapter& emulator, int dropAfter, int muteA
 obd::sim::EmulatedAdapterOptions Emulated(const Options& options) {
     obd::sim::EmulatedAdapterOptions emulated;
     emulated.latency = std::chrono::milliseconds(options.latencyMs);
-    emulated.bytesPerSecond = options.bytesPerSecond;
+    // Paced by Serve, which stops as soon as the client goes.
+    emulated.bytesPerSecond = 0;
     emulated.protocol = options.protocol;
     emulated.clone = options.clone;
     if (!options.errorText.empty()) {
@@ -150,7 +243,7 @@ int RunPty(const Options& options, obd::sim::EmulatedAdapter& emulator) {
         AwaitPtyClient(master);
         emulator.reset();  // a fresh adapter per client
         // A pty hangs up only when its master closes, which ends the pty.
-        if (Serve(master, emulator, options.dropAfter, options.muteAfter)) {
+        if (Serve(master, -1, emulator, options)) {
             break;
         }
     } while (!options.once);
@@ -187,7 +280,7 @@ int Run(const Options& options) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(options.port));
     if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(server, 1) != 0) {
+        ::listen(server, 8) != 0) {
         const std::string why = std::strerror(errno);
         ::close(server);
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
@@ -207,7 +300,7 @@ int Run(const Options& options) {
             break;
         }
         emulator.reset();  // a fresh adapter per client
-        Serve(client, emulator, options.dropAfter, options.muteAfter);
+        Serve(client, server, emulator, options);
         ::close(client);
     } while (!options.once);
     ::close(server);

@@ -23,7 +23,11 @@ std::string AdapterAdvice(const std::string& message) {
         const char* text;
         const char* advice;
     };
+    // The first entry that matches gives the advice.
     static const Advice kAdvice[] = {
+        {"no prompt within",
+         "give a slow adapter more time with a larger --timeout (up to 60000 ms), or check that "
+         "it has power and is within reach of its link"},
         {"UNABLE TO CONNECT",
          "check that the ignition is on and that the adapter sits firmly in the OBD-II socket; "
          "if it still fails, name the protocol with --protocol 1 to 9"},

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <streambuf>
 
+#include "Printable.h"
 #include "Session.h"
 #include "orvane/Logging.h"
 
@@ -67,7 +68,7 @@ void StartDebugLog(const std::string& path) {
     // The logger reports nothing when it cannot open its file; appending
     // first finds out without destroying anything.
     if (!std::ofstream(path, std::ios::app)) {
-        throw UsageError("cannot write the log file '" + path + "'");
+        throw UsageError("cannot write the log file " + Quoted(path));
     }
     orvane::StartDebugLog(path);
     LogInfo(std::string("zelt-scan ") + ZELT_VERSION + " started");

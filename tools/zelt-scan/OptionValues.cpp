@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Printable.h"
 #include "Report.h"
 #include "Session.h"
 
@@ -39,8 +40,9 @@ long long ParseDecimal(const std::string& option, const std::string& text, long 
     const unsigned long long limit = static_cast<unsigned long long>(maximum);
     if (!AllDigits(text, false) || Value(text, 10, limit) > limit ||
         static_cast<long long>(Value(text, 10, limit)) < minimum) {
-        throw UsageError("invalid value '" + text + "' for " + option + ": give a number from " +
-                         std::to_string(minimum) + " to " + std::to_string(maximum));
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": give a number from " + std::to_string(minimum) + " to " +
+                         std::to_string(maximum));
     }
     return static_cast<long long>(Value(text, 10, limit));
 }
@@ -53,8 +55,8 @@ EcuChoice ParseEcu(const std::string& text) {
     const std::string digits = hex ? text.substr(2) : text;
     const unsigned long long limit = hex ? kMaxAddress : kMaxIndex;
     if (!AllDigits(digits, hex) || Value(digits, hex ? 16 : 10, limit) > limit) {
-        throw UsageError("invalid ECU '" + text +
-                         "': give an index such as 1 or an address such as 0x7E9");
+        throw UsageError("invalid ECU " + Quoted(text) +
+                         ": give an index such as 1 or an address such as 0x7E9");
     }
     choice.byAddress = hex;
     choice.value = static_cast<std::uint32_t>(Value(digits, hex ? 16 : 10, limit));
@@ -74,7 +76,7 @@ std::uint32_t ResolveEcu(const EcuChoice& choice, const std::string& text,
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         known += (i ? ", " : "") + std::to_string(i) + "=" + EcuAddressText(addresses[i]);
     }
-    throw UsageError("unknown ECU '" + text + "'; the vehicle has " +
+    throw UsageError("unknown ECU " + Quoted(text) + "; the vehicle has " +
                      (known.empty() ? "no answering ECU" : known));
 }
 

@@ -84,4 +84,18 @@ std::string Printable(const std::string& text) {
     });
 }
 
+std::string Quoted(const std::string& text) {
+    constexpr std::size_t kShown = 80;
+    if (text.size() <= kShown) {
+        return "'" + Printable(text) + "'";
+    }
+    // Cut where a UTF-8 sequence starts, never inside one.
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return "'" + Printable(text.substr(0, cut)) + "...' (" + std::to_string(text.size()) +
+           " characters)";
+}
+
 }  // namespace zelt::scan

@@ -10,4 +10,8 @@ namespace zelt::scan {
 // from a vehicle or an adapter passes through this before it is shown.
 std::string Printable(const std::string& text);
 
+// A user's argument as an error line quotes it: Printable, and cut to its
+// first 80 bytes ("...", and how long it was) so that the line stays one.
+std::string Quoted(const std::string& text);
+
 }  // namespace zelt::scan

@@ -29,6 +29,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The report's reader went away (a pipe closed by `head`, say): nothing
+// left to write to, and no failure of the scan.
+class ReaderGone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // How to reach the vehicle behind an adapter.
 struct AdapterSettings {
     // The adapter's protocol number, or Automatic: its own search, then

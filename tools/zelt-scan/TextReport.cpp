@@ -62,7 +62,15 @@ public:
     }
 
     void line(const std::string& text) { out_ << "  " << Printable(text) << '\n'; }
-    void table(const std::vector<Row>& rows) { WriteTable(out_, rows); }
+    // Every section says "none" when it has nothing to show, a table with
+    // only its header row (`headed`) included.
+    void table(const std::vector<Row>& rows, bool headed = false) {
+        if (rows.size() == (headed ? 1U : 0U)) {
+            line("none");
+            return;
+        }
+        WriteTable(out_, rows);
+    }
 
 private:
     std::ostream& out_;
@@ -102,11 +110,15 @@ void WriteParameters(Writer& w, const std::vector<std::shared_ptr<ParameterModel
             first = false;
         }
     }
-    w.table(rows);
+    w.table(rows, true);
 }
 
 void WriteReadiness(Writer& w, const std::string& title,
                     const std::vector<std::shared_ptr<obd::ReadinessMonitorDataModel>>& monitors) {
+    if (monitors.empty()) {
+        w.line(title + ": none");
+        return;
+    }
     w.line(title + ":");
     std::vector<Row> rows;
     for (const auto& monitor : monitors) {
@@ -150,7 +162,7 @@ void WriteEcu(Writer& w, const EcuReport& report, const std::string& ecu, UnitSy
 
     w.heading("Freeze frames" + ecu);
     if (report.freezeFrames.empty()) {
-        w.line("none");
+        w.table({});
     }
     for (const auto& frame : report.freezeFrames) {
         w.line("Frame " + std::to_string(frame.frame) + ", stored for " + frame.troubleCode->code);
@@ -171,7 +183,7 @@ void WriteEcu(Writer& w, const EcuReport& report, const std::string& ecu, UnitSy
              Present(test->minimum, test->unit, units).text,
              Present(test->maximum, test->unit, units).text, test->passed ? "pass" : "FAIL"});
     }
-    w.table(tests);
+    w.table(tests, true);
 
     w.heading("Oxygen sensors" + ecu);
     w.line(std::string("Monitors complete: ") + YesNo(report.oxygenSensorMonitorsComplete));
@@ -186,6 +198,7 @@ void WriteEcu(Writer& w, const EcuReport& report, const std::string& ecu, UnitSy
         }
         if (rows.empty()) {
             w.line("  no tests reported");
+            continue;
         }
         w.table(rows);
     }
@@ -202,7 +215,7 @@ void WriteEcu(Writer& w, const EcuReport& report, const std::string& ecu, UnitSy
 
     w.heading("Vehicle operation data" + ecu);
     if (report.vehicleOperationData.empty()) {
-        w.line("none");
+        w.table({});
     }
     for (const auto& record : report.vehicleOperationData) {
         w.line(record->name + ":");
@@ -218,9 +231,6 @@ void WriteEcu(Writer& w, const EcuReport& report, const std::string& ecu, UnitSy
     for (const auto& routine : report.testRoutines) {
         routines.push_back({PidText(static_cast<obd::ParameterIdentifier::Id>(routine->id)),
                             routine->name, RoutineStatusText(routine->status), routine->result});
-    }
-    if (routines.empty()) {
-        w.line("none");
     }
     w.table(routines);
 

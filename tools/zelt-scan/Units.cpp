@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "Printable.h"
 #include "Session.h"
 #include "zelt/MeasurementUnitNames.h"
 
@@ -112,7 +113,7 @@ UnitSystem ParseUnitSystem(const std::string& text) {
     if (text == "imperial") {
         return UnitSystem::Imperial;
     }
-    throw UsageError("invalid value '" + text + "' for --units: give metric or imperial");
+    throw UsageError("invalid value " + Quoted(text) + " for --units: give metric or imperial");
 }
 
 Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {

@@ -22,20 +22,25 @@ struct WatchOptions {
     int count = 10;  // 0: until interrupted (Ctrl-C)
     WatchFormat format = WatchFormat::Text;
     UnitSystem units = UnitSystem::Metric;
+    // The ECUs to read; empty: every ECU that answered.
+    std::vector<std::uint32_t> ecus;
 };
 
-// Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x").
-// Throws UsageError for anything else.
+// Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x");
+// a PID given twice is kept once. Throws UsageError for anything else.
 std::vector<obd::ParameterIdentifier::Id> ParsePidList(const std::string& list);
 
-// Reads the watched parameters `count` times, `interval` apart, always
-// afresh, and writes each reading with its time (ISO 8601, UTC, with
-// milliseconds), flushed at once: one line of text, one JSON object per
-// line, or a CSV row after a header row. A parameter without an answer is
-// shown as missing, with a warning on `warnings`. Ctrl-C ends the watch
-// after the reading under way; the caller then ends normally.
+// Reads the watched parameters from each ECU that offers them `count`
+// times, `interval` apart, always afresh, and writes each reading with its
+// time (ISO 8601, UTC, with milliseconds), flushed at once: one line of
+// text, one JSON object per line, or a CSV row after a header row. With
+// several ECUs each value is labelled with its ECU ("[ECU 0x7E9]" in text
+// and CSV, "ecu" in JSON); a sensor name two PIDs share gets its PID. A
+// parameter without an answer is shown as missing, with a warning on
+// `warnings`. Ctrl-C ends the watch after the reading under way; the caller
+// then ends normally.
 //
-// Throws UsageError for a parameter the vehicle does not support,
+// Throws UsageError for a parameter no watched ECU offers,
 // std::runtime_error when a reading cannot be written or the adapter went
 // while the tool asked for the supported parameters. Stops without writing
 // the reading during which the adapter went; the caller reports why.

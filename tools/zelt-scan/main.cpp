@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "OptionValues.h"
 #include "Printable.h"
 #include "Progress.h"
+#include "RawRequest.h"
 #include "Scanner.h"
 #include "Session.h"
 #include "TextReport.h"
@@ -66,8 +69,8 @@ zelt::scan::AdapterSettings ReadAdapterSettings(const Options& options, std::ost
     zelt::scan::AdapterSettings settings;
     const auto protocol = obd::elm327::AdapterQuorvix::parseProtocol(options.protocol);
     if (!protocol) {
-        throw zelt::scan::UsageError("invalid --protocol '" + options.protocol +
-                                     "': give auto or an ELM327 protocol number from 1 to 9");
+        throw zelt::scan::UsageError("invalid --protocol " + zelt::scan::Quoted(options.protocol) +
+                                     ": give auto or an ELM327 protocol number from 1 to 9");
     }
     settings.protocol = *protocol;
     if (!options.timeout.empty()) {
@@ -80,25 +83,6 @@ zelt::scan::AdapterSettings ReadAdapterSettings(const Options& options, std::ost
         std::cerr << "zelt-scan: " << zelt::scan::Printable(notice) << '\n';
     };
     return settings;
-}
-
-// "0x7E8: 62 F1 90 57 42 41", one line per ECU that answered.
-void WriteRawAnswers(const std::vector<obd::elm327::AdapterQuorvix::RawAnswer>& answers,
-                     std::ostream& out) {
-    if (answers.empty()) {
-        out << "no ECU answered (NO DATA)\n";
-    }
-    for (const auto& answer : answers) {
-        char address[16];
-        std::snprintf(address, sizeof address, "0x%X:", answer.ecu);
-        out << address;
-        for (std::uint8_t byte : answer.bytes) {
-            char text[4];
-            std::snprintf(text, sizeof text, " %02X", byte);
-            out << text;
-        }
-        out << '\n';
-    }
 }
 
 // Colour only for a terminal that can show it, and never when the user asked
@@ -127,6 +111,9 @@ void WriteReport(std::ostream& out, const Write& write) {
     errno = 0;
     write();
     out.flush();
+    if (!out && errno == EPIPE) {
+        throw zelt::scan::ReaderGone("the reader of the report went away");
+    }
     if (!out) {
         throw std::runtime_error(std::string("cannot write the report") +
                                  (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
@@ -160,8 +147,8 @@ void CheckLogPath(const Options& options) {
     std::error_code error;
     if (!options.log.empty() && !options.scenario.empty() &&
         std::filesystem::equivalent(options.log, options.scenario, error)) {
-        throw zelt::scan::UsageError("the log file '" + options.log +
-                                     "' is the scenario file; give the log another path");
+        throw zelt::scan::UsageError("the log file " + zelt::scan::Quoted(options.log) +
+                                     " is the scenario file; give the log another path");
     }
 }
 
@@ -188,8 +175,13 @@ int Run(const Options& options) {
     if (!options.raw.empty()) {
         raw = obd::elm327::AdapterQuorvix::parseRequest(options.raw);
         if (!raw) {
-            throw UsageError("invalid --raw '" + options.raw +
-                             "': give 1 to 7 bytes in hexadecimal, e.g. 0902 or 22F190");
+            throw UsageError("invalid --raw " + Quoted(options.raw) +
+                             ": give 1 to 7 bytes in hexadecimal, e.g. 0902 or 22F190");
+        }
+        if (RawRequestChangesVehicle(*raw) && !options.yes) {
+            throw UsageError("--raw " + options.raw +
+                             " may change the vehicle (only reading services are sent without "
+                             "it); confirm with --yes");
         }
     }
 
@@ -212,8 +204,20 @@ int Run(const Options& options) {
             dialogue = DialogueStream(options.trace ? &std::cerr : nullptr);
         }
         LogInfo("opening the adapter at " + options.adapter);
-        opened = std::make_unique<Session>(options.adapter,
-                                           ReadAdapterSettings(options, dialogue.get()));
+        const AdapterSettings settings = ReadAdapterSettings(options, dialogue.get());
+        try {
+            opened = std::make_unique<Session>(options.adapter, settings);
+        } catch (const UsageError&) {
+            throw;
+        } catch (const std::runtime_error& error) {
+            if (settings.protocol == obd::DataLinkProtocol::Automatic) {
+                throw;
+            }
+            // The protocol the user chose is the likeliest cause.
+            return Fail(kFailure, std::string(error.what()) +
+                                      "; the vehicle may not speak protocol " + options.protocol +
+                                      ": try --protocol auto");
+        }
     }
     Session& session = *opened;
     std::vector<std::uint32_t> ecus;  // empty: every ECU that answered
@@ -226,14 +230,26 @@ int Run(const Options& options) {
         const auto answers = session.rawRequest(*raw, ecus.empty() ? 0 : ecus.front());
         if (!answers) {
             const std::string why = session.adapterError();
+            if (why == "?") {
+                return Fail(kFailure, "the adapter refused the command " + options.raw +
+                                          " (it answered ?); it may not take this service or "
+                                          "this many bytes");
+            }
             throw std::runtime_error("the raw request got no answer from the adapter" +
                                      (why.empty() ? std::string() : ": " + why));
         }
-        WriteReport(std::cout, [&] { WriteRawAnswers(*answers, std::cout); });
+        WriteReport(std::cout, [&] {
+            if (options.json) {
+                WriteJson(RawAnswersJson(*raw, *answers), std::cout, 2);
+            } else {
+                WriteRawAnswers(*answers, std::cout);
+            }
+        });
         return LinkState(session);
     }
 
     if (!options.watch.empty()) {
+        watch.ecus = ecus;
         WriteReport(std::cout, [&] { Watch(session, watch, std::cout, std::cerr); });
         return LinkState(session);
     }
@@ -275,6 +291,18 @@ void RefuseEmptyValues(const CLI::App& app) {
     }
 }
 
+// A command-line parser's message with each word (an argument it quotes)
+// cut as Quoted cuts it, so that the line stays one.
+std::string ShortenArguments(const std::string& message) {
+    std::istringstream words(message);
+    std::string shortened;
+    for (std::string word; words >> word;) {
+        shortened +=
+            (shortened.empty() ? "" : " ") + (word.size() > 80 ? zelt::scan::Quoted(word) : word);
+    }
+    return shortened;
+}
+
 bool StdoutIsOpen() {
 #ifdef _WIN32
     return _get_osfhandle(1) != -1;
@@ -294,6 +322,11 @@ int main(int argc, char** argv) {
     if (!StdoutIsOpen()) {
         return Fail(kFailure, "cannot write the report: the standard output is closed");
     }
+#ifdef SIGPIPE
+    // A reader that stops reading is told apart from a failed write by the
+    // write's error, EPIPE, not by a signal that ends the tool unseen.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     Options options;
     CLI::App app{
         "zelt-scan: a diagnostic scan of a vehicle over OBD-II (built-in simulated vehicle by "
@@ -332,7 +365,8 @@ int main(int argc, char** argv) {
     auto* clear =
         app.add_flag("--clear-codes", options.clearCodes,
                      "Clear the trouble codes (needs --yes); shows them before and after");
-    app.add_flag("--yes", options.yes, "Confirm --clear-codes");
+    app.add_flag("--yes", options.yes,
+                 "Confirm --clear-codes, or a --raw request that may change the vehicle");
     app.add_option("--log", options.log, "Write the run's debug log to FILE (never the scenario)")
         ->type_name("FILE");
     auto* adapter =
@@ -373,14 +407,20 @@ int main(int argc, char** argv) {
         std::cout << "zelt-scan " << ZELT_VERSION << '\n';
         return 0;
     } catch (const CLI::ParseError& error) {
-        return Fail(kUsageError, std::string(error.what()) + " (see --help)");
+        return Fail(kUsageError, ShortenArguments(error.what()) + " (see --help)");
     }
     if (options.clearCodes && !options.yes) {
         return Fail(kUsageError, "--clear-codes changes the vehicle; confirm with --yes");
     }
+    if (options.yes && !options.clearCodes && options.raw.empty()) {
+        return Fail(kUsageError,
+                    "--yes confirms --clear-codes or --raw, and neither was given (see --help)");
+    }
 
     try {
         return Run(options);
+    } catch (const zelt::scan::ReaderGone&) {
+        return 0;  // e.g. `| head`: the reader has what it wanted
     } catch (const zelt::scan::UsageError& error) {
         return Fail(kUsageError, error.what());
     } catch (const obd::sim::ScenarioError& error) {

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "obd/ParameterIdentifier.h"
+#include "services/InfoTypes.h"
+#include "services/VehicleOperationData.h"
+
 namespace obd::elm327 {
 
 // The protocol table is the bus layer's.
@@ -23,28 +27,30 @@ bool IsTroubleCodeAnswer(std::uint8_t service) {
     return service == 0x43 || service == 0x47 || service == 0x4A;
 }
 
-// Service 09 PIDs 00, 20, ...: which PIDs the ECU supports, one message.
-bool IsSupportBitmap(std::uint8_t pid) {
-    return pid % 0x20 == 0;
-}
-
 // The size of one data item of a service 09 PID (J1979 service 09 table);
-// 0 when the PID has a single item of any size.
+// 0 when the PID has a single item of any size. On these buses no message
+// carries the item count: it follows from the size.
 std::size_t InformationItemSize(std::uint8_t pid) {
+    namespace info = detail::info;
     switch (pid) {
-        case 0x02:  // VIN
+        case info::kVin:
+        case info::kEsn:
+        case info::kErotan:
             return 17;
-        case 0x04:  // calibration identification
+        case info::kCalid:
             return 16;
-        case 0x06:  // calibration verification number
+        case info::kCvn:
             return 4;
-        case 0x08:  // in-use performance tracking, spark ignition
-        case 0x0B:  // in-use performance tracking, compression ignition
+        case info::kPerformanceSpark:
+        case info::kPerformanceCompression:
+        case info::kFueledEngineOperation:
+        case info::kDistanceSinceEvap:
             return 2;
-        case 0x0A:  // ECU name
+        case info::kEcuName:
             return 20;
         default:
-            return 0;
+            // Vehicle operation data: unsigned 32-bit numbers.
+            return detail::FindVodRecord(pid) != nullptr ? 4 : 0;
     }
 }
 
@@ -80,7 +86,7 @@ std::optional<Bytes> JoinInformation(std::vector<Bytes> messages) {
     if (messages.size() == 1 && messages.front().size() == 3) {
         return messages.front();  // a message count (PIDs 01, 03, ...): no data
     }
-    if (IsSupportBitmap(pid)) {
+    if (IsSupportId(pid)) {
         // 49 00 01 BE 1F B8 10 -> 49 00 BE 1F B8 10
         if (messages.size() != 1 || messages.front().size() != 3 + kInformationBytesPerMessage) {
             return std::nullopt;
@@ -100,10 +106,16 @@ std::optional<Bytes> JoinInformation(std::vector<Bytes> messages) {
         data.insert(data.end(), message.begin() + 3, message.end());
     }
     // The items fill the last bytes; the first message is filled with 00
-    // before them (the VIN's 17 bytes travel in 20).
+    // before them (the VIN's 17 bytes travel in 20). An item of any size is
+    // text, which starts with no 00.
     const std::size_t size = InformationItemSize(pid);
     const std::size_t count = size == 0 ? 1 : data.size() / size;
-    const std::size_t fill = size == 0 ? 0 : data.size() - count * size;
+    const std::size_t fill =
+        size != 0 ? data.size() - count * size
+                  : static_cast<std::size_t>(
+                        std::find_if(data.begin(), data.begin() + kInformationBytesPerMessage - 1,
+                                     [](std::uint8_t byte) { return byte != 0; }) -
+                        data.begin());
     if (count == 0 || count > 0xFF ||
         std::any_of(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(fill),
                     [](std::uint8_t byte) { return byte != 0; })) {
@@ -167,7 +179,7 @@ std::vector<Bytes> ToLegacyMessages(const Bytes& answer) {
     }
     if (service == kVehicleInformation) {
         const std::uint8_t pid = answer[1];
-        if (IsSupportBitmap(pid)) {
+        if (IsSupportId(pid)) {
             Bytes message{service, pid, 0x01};
             message.insert(message.end(), answer.begin() + 2, answer.end());
             return {message};

@@ -21,6 +21,17 @@ std::string FormatFixed(double value, int decimals) {
     return std::string(buffer.data(), result.ptr);
 }
 
+std::string FormatFixedWithin(double value, int decimals, double minimum, double maximum) {
+    const double scale = std::pow(10.0, decimals);
+    const double nearest = std::round(value * scale) / scale;
+    if (nearest > maximum) {
+        value = std::floor(value * scale) / scale;
+    } else if (nearest < minimum) {
+        value = std::ceil(value * scale) / scale;
+    }
+    return FormatFixed(value, decimals);
+}
+
 std::string FormatShortest(double value) {
     std::array<char, 64> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);

@@ -15,6 +15,11 @@ namespace obd::j1979::detail {
 // A value that rounds to zero is written without a minus sign.
 std::string FormatFixed(double value, int decimals);
 
+// The same for a value between `minimum` and `maximum`, rounded towards
+// them where rounding to the nearest would pass one: the largest engine
+// speed, 16383.75 rpm, shows as "16383", never above its limit.
+std::string FormatFixedWithin(double value, int decimals, double minimum, double maximum);
+
 // The shortest text that reads back as `value` ("16383.75", "-40"); the
 // float overload for the limits of a sensor definition, which are floats.
 std::string FormatShortest(double value);

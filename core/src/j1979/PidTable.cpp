@@ -21,7 +21,7 @@ namespace obd::j1979 {
 
 namespace {
 
-using detail::FormatFixed;
+using detail::FormatFixedWithin;
 using detail::FormatShortest;
 using detail::HexByte;
 using MU = MeasurementUnit;
@@ -574,7 +574,10 @@ std::vector<DecodedSensor> DecodePid(std::uint8_t pid, const Bytes& data) {
             // Left empty: the ECU has no such sensor, which is not a reading of 0.
         } else if (field.scaling) {
             sensor.number = field.scaling->ToValue(ReadRaw(&data[field.offset], *field.scaling));
-            sensor.text = FormatFixed(sensor.number, field.scaling->decimals);
+            const Scaling& scaling = *field.scaling;
+            sensor.text = FormatFixedWithin(sensor.number, scaling.decimals,
+                                            scaling.ToValue(scaling.RawMinimum()),
+                                            scaling.ToValue(scaling.RawMaximum()));
         } else {
             sensor.text = field.text(&data[field.offset]);
         }

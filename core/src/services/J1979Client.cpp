@@ -29,7 +29,7 @@ bool AnsweredByEveryEcu(const Bytes& request) {
         return false;
     }
     return request.size() > 1 && std::all_of(request.begin() + 1, request.end(),
-                                             [](std::uint8_t id) { return id % kBitmapStep == 0; });
+                                             [](std::uint8_t id) { return IsSupportId(id); });
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ std::set<std::uint8_t> J1979Client::supported(std::uint32_t ecu, std::uint8_t se
                                               std::optional<std::uint8_t> frame) {
     std::set<std::uint8_t> ids = announced(ecu, service, frame);
     for (auto id = ids.begin(); id != ids.end();) {
-        id = *id % kBitmapStep == 0 ? ids.erase(id) : std::next(id);
+        id = IsSupportId(*id) ? ids.erase(id) : std::next(id);
     }
     return ids;
 }
@@ -156,7 +156,7 @@ std::set<std::uint8_t> J1979Client::readBitmaps(std::uint32_t ecu, std::uint8_t 
 }
 
 bool J1979Client::excluded(std::uint32_t ecu, std::uint8_t service, std::uint8_t id) {
-    if (id % kBitmapStep == 0) {
+    if (IsSupportId(id)) {
         return false;
     }
     const std::set<std::uint8_t> ids = announced(ecu, service, std::nullopt);

@@ -271,6 +271,12 @@ private:
     std::string source_;
 };
 
+// One numeric sensor of a PID: its place among the PID's sensors.
+struct SensorOfPid {
+    std::uint8_t pid;
+    std::size_t index;
+};
+
 class Loader {
 public:
     explicit Loader(const Reader& reader) : r_(reader) {}
@@ -280,6 +286,10 @@ public:
         auto model = std::make_shared<VehicleModel>();
         model->source = source;
         model->name = r_.anyText(r_.required(root, "name", ""), "/name");
+        // The name titles every report.
+        if (model->name.find_first_not_of(" \t") == std::string::npos) {
+            r_.fail("/name", "the vehicle's name is empty; give it one");
+        }
         if (const Json* description = r_.optional(root, "description")) {
             model->description = r_.anyText(*description, "/description");
         }
@@ -335,11 +345,9 @@ private:
             adapter.identification = r_.anyText(*identification, "/adapter/identification");
         }
         if (const Json* voltage = r_.optional(*json, "batteryVoltage")) {
-            const j1979::PidDefinition* definition = j1979::FindPid(0xF4);
-            adapter.batteryVoltage = liveValue(*voltage, "/adapter/batteryVoltage",
-                                               definition != nullptr && !definition->sensors.empty()
-                                                   ? &definition->sensors.front()
-                                                   : nullptr);
+            const SensorOfPid batteryVoltage{0xF4, 0};
+            adapter.batteryVoltage =
+                liveValue(*voltage, "/adapter/batteryVoltage", &batteryVoltage);
         }
         return adapter;
     }
@@ -416,19 +424,30 @@ private:
         return static_cast<std::uint8_t>(pid);
     }
 
-    void checkRange(double value, const j1979::SensorDefinition* sensor, const std::string& path) {
-        if (sensor == nullptr) {
+    // A value is in range when the codec can encode it: compared as the raw
+    // integer it becomes, the documented maximum (655.35 for PID 0x10) is
+    // in, which the limits as floating point numbers put just out.
+    void checkRange(double value, const SensorOfPid* of, const std::string& path) {
+        if (of == nullptr) {
             return;
         }
-        if (value < sensor->minimum || value > sensor->maximum) {
-            r_.fail(path, "value " + FormatShortest(value) + " is out of range for " +
-                              sensor->name + " (" + FormatShortest(sensor->minimum) + " to " +
-                              FormatShortest(sensor->maximum) + ")");
+        const auto& sensors = j1979::FindPid(of->pid)->sensors;
+        std::vector<double> values;
+        for (const auto& sensor : sensors) {
+            values.push_back(sensor.minimum);
+        }
+        values[of->index] = value;
+        try {
+            j1979::EncodePid(of->pid, values);
+        } catch (const j1979::CodecError&) {
+            const auto& sensor = sensors[of->index];
+            r_.fail(path, "value " + FormatShortest(value) + " is out of range for " + sensor.name +
+                              " (" + FormatShortest(sensor.minimum) + " to " +
+                              FormatShortest(sensor.maximum) + ")");
         }
     }
 
-    LiveValue liveValue(const Json& json, const std::string& path,
-                        const j1979::SensorDefinition* sensor) {
+    LiveValue liveValue(const Json& json, const std::string& path, const SensorOfPid* sensor) {
         LiveValue value;
         if (json.is_number()) {
             value.kind = LiveValue::Kind::Constant;
@@ -517,8 +536,8 @@ private:
                 r_.fail(items[i].second,
                         std::string("expected a number, found ") + TypeName(*items[i].first));
             }
-            source.values.push_back(
-                liveValue(*items[i].first, items[i].second, &definition.sensors[i]));
+            const SensorOfPid sensor{pid, i};
+            source.values.push_back(liveValue(*items[i].first, items[i].second, &sensor));
         }
         // The codec has the last word on what fits the PID's bytes.
         std::vector<double> first;

@@ -14,7 +14,7 @@ namespace {
 constexpr auto kBitmapStep = static_cast<std::uint8_t>(kSupportIdStep);
 
 bool IsBitmapId(std::uint8_t id) {
-    return id % kBitmapStep == 0;
+    return IsSupportId(id);
 }
 
 void Append(Bytes& to, const Bytes& from) {
