@@ -27,6 +27,7 @@
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
+#include "Publishing.h"
 #include "Scanner.h"
 #include "Session.h"
 #include "TextReport.h"
@@ -56,6 +57,7 @@ struct Options {
     std::string protocol = "auto";
     std::string timeout;
     std::string raw;
+    zelt::scan::PublishOptions publish;
 };
 
 constexpr long long kMaxTimeoutMs = 60000;
@@ -164,6 +166,12 @@ void CheckLogPath(const Options& options) {
     }
 }
 
+// The run's outcome: the link's, and what publishing lost.
+int Finish(const zelt::scan::Session& session, zelt::scan::Publishing* publishing) {
+    const int link = LinkState(session);
+    return publishing != nullptr ? std::max(link, publishing->finish()) : link;
+}
+
 int Run(const Options& options) {
     using namespace zelt::scan;
     std::optional<EcuChoice> ecu;
@@ -183,6 +191,10 @@ int Run(const Options& options) {
         watch.units = units;
     }
     CheckLogPath(options);
+    const auto publishing = Publishing::Prepare(options.publish);
+    if (publishing) {
+        watch.format = WatchFormat::Json;  // what the broker gets, one reading a message
+    }
     std::optional<std::vector<std::uint8_t>> raw;
     if (!options.raw.empty()) {
         raw = obd::elm327::AdapterQuorvix::parseRequest(options.raw);
@@ -220,6 +232,9 @@ int Run(const Options& options) {
         ecus.push_back(ResolveEcu(*ecu, options.ecu, session.ecuAddresses()));
         session.selectEcu(ecus.front());
     }
+    if (publishing) {
+        publishing->connect(session);
+    }
 
     if (raw) {
         const auto answers = session.rawRequest(*raw, ecus.empty() ? 0 : ecus.front());
@@ -233,8 +248,9 @@ int Run(const Options& options) {
     }
 
     if (!options.watch.empty()) {
-        WriteReport(std::cout, [&] { Watch(session, watch, std::cout, std::cerr); });
-        return LinkState(session);
+        std::ostream& out = publishing ? publishing->readings(std::cout) : std::cout;
+        WriteReport(out, [&] { Watch(session, watch, out, std::cerr); });
+        return Finish(session, publishing.get());
     }
 
     LogInfo("scanning");
@@ -251,7 +267,10 @@ int Run(const Options& options) {
         }
     });
     LogInfo("report written");
-    return LinkState(session);
+    if (publishing) {
+        publishing->publishReport(ToJson(report, units));
+    }
+    return Finish(session, publishing.get());
 }
 
 // Options given with an empty value ("--adapter ''") are mistakes, never a
@@ -353,6 +372,7 @@ int main(int argc, char** argv) {
                                "the ECU given with --ecu, or to all, and print the answers")
                     ->type_name("HEX")
                     ->needs(adapter);
+    zelt::scan::AddPublishOptions(app, options.publish);
     clear->excludes(watch);
     raw->excludes(watch);
     raw->excludes(clear);
