@@ -288,7 +288,7 @@ void Publisher::lost(int code, int systemError) {
             warnedLoss_ = true;
             notice = std::string(wasConnected ? "lost the broker at " : "cannot reach the broker at ") +
                      settings_.broker.host + ":" + std::to_string(settings_.broker.port) + " (" +
-                     why + "); readings wait in the spool until it answers";
+                     why + "); readings wait in the queue until it answers";
         }
         changed_.notify_all();
     }
