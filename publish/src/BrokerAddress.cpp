@@ -14,7 +14,7 @@ constexpr std::size_t kMaxTopicBytes = 65535;  // an MQTT string's length field
 // The address is not repeated: it may hold a password.
 [[noreturn]] void Refuse(const std::string& why) {
     throw SettingsError("invalid broker address: " + why +
-                       " (give mqtt://[USER:PASSWORD@]HOST[:PORT]/TOPIC)");
+                        " (give mqtt://[USER:PASSWORD@]HOST[:PORT]/TOPIC)");
 }
 
 int HexDigit(char c) {

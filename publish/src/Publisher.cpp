@@ -42,10 +42,11 @@ mosquitto* MakeClient(const PublisherSettings& settings, void* owner) {
     if (settings.certFile.empty() != settings.keyFile.empty()) {
         throw SettingsError("a client certificate needs its key, and a key its certificate");
     }
-    mosquitto* client = mosquitto_new(
-        settings.clientId.empty() ? nullptr : settings.clientId.c_str(), true, owner);
+    mosquitto* client =
+        mosquitto_new(settings.clientId.empty() ? nullptr : settings.clientId.c_str(), true, owner);
     if (client == nullptr) {
-        throw std::runtime_error("cannot make the MQTT client: " + std::string(std::strerror(errno)));
+        throw std::runtime_error("cannot make the MQTT client: " +
+                                 std::string(std::strerror(errno)));
     }
     return client;
 }
@@ -75,9 +76,10 @@ Publisher::Publisher(PublisherSettings settings)
     mosquitto* client = client_.get();
     const BrokerAddress& broker = settings_.broker;
     if (!broker.username.empty()) {
-        Check(mosquitto_username_pw_set(client, broker.username.c_str(),
-                                        broker.password.empty() ? nullptr : broker.password.c_str()),
-              "invalid user name or password");
+        Check(
+            mosquitto_username_pw_set(client, broker.username.c_str(),
+                                      broker.password.empty() ? nullptr : broker.password.c_str()),
+            "invalid user name or password");
     }
     static const char kOffline[] = "offline";
     Check(mosquitto_will_set(client, settings_.statusTopic.c_str(), sizeof kOffline - 1, kOffline,
@@ -117,8 +119,8 @@ bool Publisher::connect(std::chrono::milliseconds wait) {
     }
     if (!refusal_.empty()) {
         throw LoginRefused("the broker at " + settings_.broker.host + ":" +
-                           std::to_string(settings_.broker.port) + " refused the connection: " +
-                           refusal_);
+                           std::to_string(settings_.broker.port) +
+                           " refused the connection: " + refusal_);
     }
     starting_ = false;
     return connected_;
@@ -203,8 +205,8 @@ void Publisher::run() {
             lost(code, systemError);
             // A dropped connection is tried again at once; a broker that
             // stays away, less and less often.
-            retry = wasConnected ? kFirstRetry : std::min<std::chrono::milliseconds>(
-                                                     retry * 2, kLongestRetry);
+            retry = wasConnected ? kFirstRetry
+                                 : std::min<std::chrono::milliseconds>(retry * 2, kLongestRetry);
             pause(wasConnected ? std::chrono::milliseconds(0) : retry);
         }
     }
@@ -286,9 +288,10 @@ void Publisher::lost(int code, int systemError) {
         // A refused login at the start is connect()'s to report.
         if (!warnedLoss_ && !stopping_ && !(starting_ && !refusal_.empty())) {
             warnedLoss_ = true;
-            notice = std::string(wasConnected ? "lost the broker at " : "cannot reach the broker at ") +
-                     settings_.broker.host + ":" + std::to_string(settings_.broker.port) + " (" +
-                     why + "); readings wait in the queue until it answers";
+            notice =
+                std::string(wasConnected ? "lost the broker at " : "cannot reach the broker at ") +
+                settings_.broker.host + ":" + std::to_string(settings_.broker.port) + " (" + why +
+                "); readings wait in the queue until it answers";
         }
         changed_.notify_all();
     }

@@ -60,7 +60,7 @@ void Spool::load() {
             fs::remove(path, error);  // a write a killed run left unfinished
             error.clear();
         } else if (path.extension() == kSuffix && stem.size() == kDigits &&
-            stem.find_first_not_of("0123456789") == std::string::npos) {
+                   stem.find_first_not_of("0123456789") == std::string::npos) {
             files.push_back(path);
         }
     }

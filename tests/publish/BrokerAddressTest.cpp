@@ -40,10 +40,13 @@ TEST(BrokerAddressTest, ReadsEachPart) {
 
 TEST(BrokerAddressTest, RefusesMalformedAddressesWithoutRepeatingThePassword) {
     const char* refused[] = {
-        "tcp://h/t",       "mqtt://h",           "mqtt://h/",          "mqtt:///t",
-        "mqtt://h:0/t",    "mqtt://h:65536/t",   "mqtt://h:/t",        "mqtt://h:1x/t",
-        "mqtt://h/a/+",    "mqtt://h/a/#",       "mqtt://h/a//b",      "mqtt://[::1/t",
-        "mqtt://@h/t",     "mqtt://u:s3cret%4@h/t",
+        "tcp://h/t",     "mqtt://h",
+        "mqtt://h/",     "mqtt:///t",
+        "mqtt://h:0/t",  "mqtt://h:65536/t",
+        "mqtt://h:/t",   "mqtt://h:1x/t",
+        "mqtt://h/a/+",  "mqtt://h/a/#",
+        "mqtt://h/a//b", "mqtt://[::1/t",
+        "mqtt://@h/t",   "mqtt://u:s3cret%4@h/t",
     };
     for (const char* url : refused) {
         try {

@@ -127,9 +127,21 @@ void LocalBroker::stop() {
 Subscriber::Subscriber(const LocalBroker& broker, const std::string& topic,
                        const std::vector<std::string>& options)
     : output_(broker.folder() + "/subscriber.txt") {
-    std::vector<std::string> argv{"mosquitto_sub", "-h", "127.0.0.1", "-p",
-                                  std::to_string(broker.port()), "-q", "1", "-c", "-i",
-                                  "zelt-test-subscriber", "-v", "-t", topic, "-t", topic + "/#"};
+    std::vector<std::string> argv{"mosquitto_sub",
+                                  "-h",
+                                  "127.0.0.1",
+                                  "-p",
+                                  std::to_string(broker.port()),
+                                  "-q",
+                                  "1",
+                                  "-c",
+                                  "-i",
+                                  "zelt-test-subscriber",
+                                  "-v",
+                                  "-t",
+                                  topic,
+                                  "-t",
+                                  topic + "/#"};
     argv.insert(argv.end(), options.begin(), options.end());
     process_ = std::make_unique<Child>(argv, output_);
     std::string publish = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(broker.port()) +

@@ -66,8 +66,8 @@ public:
     // The lines received so far, the probe's left out.
     std::vector<std::string> lines() const;
     // Waits up to `seconds` until `done` holds for lines(); returns them.
-    std::vector<std::string> await(
-        const std::function<bool(const std::vector<std::string>&)>& done, int seconds) const;
+    std::vector<std::string> await(const std::function<bool(const std::vector<std::string>&)>& done,
+                                   int seconds) const;
 
 private:
     std::string output_;

@@ -60,7 +60,8 @@ TEST(PublishTest, EveryReadingArrivesAcrossABrokerRestart) {
     EXPECT_EQ(scan.wait(), 0);
 
     // At least once: a reading in flight at the stop may come twice.
-    const Lines lines = subscriber.await([](const Lines& got) { return Distinct(Readings(got)) == 100; }, 10);
+    const Lines lines =
+        subscriber.await([](const Lines& got) { return Distinct(Readings(got)) == 100; }, 10);
     const auto readings = Readings(lines);
     EXPECT_EQ(Distinct(readings), 100U);
     EXPECT_EQ(*std::min_element(readings.begin(), readings.end()), 1);
@@ -74,7 +75,7 @@ TEST(PublishTest, KilledRunLeavesItsQueueToTheNextRunInOrder) {
     broker.stop();  // away while the first run reads
     const std::vector<std::string> publish{"--publish", Url(broker), "--spool", spool.path};
     std::vector<std::string> first{ZELT_SCAN_PATH, "--watch", "0C", "--count", "0",
-                                   "--interval", "20"};
+                                   "--interval",   "20"};
     first.insert(first.end(), publish.begin(), publish.end());
     Child running(first, spool.path + "/../scan-" + std::to_string(broker.port()) + ".txt");
     auto queued = [&] {
@@ -114,12 +115,12 @@ TEST(PublishTest, ReportGoesOverTlsWithAClientCertificate) {
     const std::string cert = keys.path + "/cert.pem";
     const std::string key = keys.path + "/key.pem";
     const auto made = RunProcess(
-        "openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
-                    "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
-                    "-keyout", key, "-out", cert});
+        "openssl",
+        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+         "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", key, "-out", cert});
     ASSERT_EQ(made.exitCode, 0) << made.err;
-    LocalBroker broker("allow_anonymous true\ncertfile " + cert + "\nkeyfile " + key +
-                       "\ncafile " + cert + "\nrequire_certificate true\n");
+    LocalBroker broker("allow_anonymous true\ncertfile " + cert + "\nkeyfile " + key + "\ncafile " +
+                       cert + "\nrequire_certificate true\n");
     Subscriber subscriber(broker, kTopic, {"--cafile", cert, "--cert", cert, "--key", key});
 
     const auto result = RunProcess(ZELT_SCAN_PATH, {"--publish", Url(broker, "mqtts"), "--ca-file",

@@ -82,9 +82,8 @@ public:
     void connect(Session& session) override {
         if (!clientIdGiven_) {
             const auto vin = session.ecu().getIdentificationNumber(false);
-            settings_.clientId = vin && !vin->empty()
-                                     ? "zelt-" + *vin
-                                     : "zelt-scan-" + std::to_string(::getpid());
+            settings_.clientId =
+                vin && !vin->empty() ? "zelt-" + *vin : "zelt-scan-" + std::to_string(::getpid());
         }
         publisher_ = std::make_unique<Publisher>(settings_);
         try {

@@ -106,7 +106,7 @@ private:
     // Messages handed to the client and not yet acknowledged, by message id.
     std::map<int, std::uint64_t> inFlight_ ORVANE_GUARDED_BY(mutex_);
     std::uint64_t nextToSend_ ORVANE_GUARDED_BY(mutex_) = 0;  // the first sequence not handed over
-    int statusMessage_ ORVANE_GUARDED_BY(mutex_) = -1;        // the offline status, while unacknowledged
+    int statusMessage_ ORVANE_GUARDED_BY(mutex_) = -1;  // the offline status, while unacknowledged
     bool connected_ ORVANE_GUARDED_BY(mutex_) = false;
     bool answered_ ORVANE_GUARDED_BY(mutex_) = false;  // the broker answered (or failed) once
     std::string refusal_ ORVANE_GUARDED_BY(mutex_);
