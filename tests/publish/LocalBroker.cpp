@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,15 +18,21 @@ namespace zelt::testing {
 
 namespace {
 
-const std::string kBroker = "/usr/sbin/mosquitto";
-const std::string kProbe = "/probe";
+// mosquitto_sub -d writes its dialogue on lines of their own.
+const std::string kDebugLine = "Client ";
 
-// Binds port 0 to have the system pick a free loopback port.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
+
+// Port 0 has the system pick a free port.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
     socklen_t size = sizeof address;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
@@ -37,23 +42,20 @@ int FreePort() {
 
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = Loopback(port);
+    const bool accepted =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return accepted;
 }
 
-void Pause(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 }  // namespace
 
-Child::Child(const std::vector<std::string>& argv, const std::string& output) {
-    pid_ = ::fork();
+Child::Child(const std::vector<std::string>& argv, const std::string& output) : pid_(::fork()) {
     if (pid_ == 0) {
         const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::dup2(fd, STDOUT_FILENO);
@@ -66,10 +68,6 @@ Child::Child(const std::vector<std::string>& argv, const std::string& output) {
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
-}
-
-Child::~Child() {
-    stop(SIGKILL);
 }
 
 int Child::stop(int signal) {
@@ -88,12 +86,11 @@ int Child::wait() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TemporaryFolder::TemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelt-publish-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
+TemporaryFolder::TemporaryFolder()
+    : path((std::filesystem::temp_directory_path() / "zelt-publish-XXXXXX").string()) {
+    if (::mkdtemp(path.data()) == nullptr) {
         throw std::runtime_error("cannot make a temporary folder");
     }
-    path = pattern;
 }
 
 TemporaryFolder::~TemporaryFolder() {
@@ -108,15 +105,15 @@ LocalBroker::LocalBroker(std::string settings) : settings_(std::move(settings)),
 void LocalBroker::start() {
     const std::string config = folder_.path + "/mosquitto.conf";
     // "user root" keeps a broker started as root from switching to the
-    // mosquitto user, which could not write this folder.
-    std::ofstream(config) << "listener " << port_ << " 127.0.0.1\n"
-                          << "persistence true\npersistence_location " << folder_.path << "/\n"
-                          << "user root\n"
+    // mosquitto user, who could not write this folder.
+    std::ofstream(config) << "listener " << port_ << " 127.0.0.1\npersistence true\n"
+                          << "persistence_location " << folder_.path << "/\nuser root\n"
                           << settings_;
-    process_ = std::make_unique<Child>(std::vector<std::string>{kBroker, "-c", config},
-                                       folder_.path + "/broker.log");
+    process_ =
+        std::make_unique<Child>(std::vector<std::string>{"/usr/sbin/mosquitto", "-c", config},
+                                folder_.path + "/broker.log");
     for (int tries = 0; tries < 250 && !Accepts(port_); ++tries) {
-        Pause(20);
+        Pause();
     }
 }
 
@@ -127,59 +124,40 @@ void LocalBroker::stop() {
 Subscriber::Subscriber(const LocalBroker& broker, const std::string& topic,
                        const std::vector<std::string>& options)
     : output_(broker.folder() + "/subscriber.txt") {
-    std::vector<std::string> argv{"mosquitto_sub",
-                                  "-h",
-                                  "127.0.0.1",
-                                  "-p",
-                                  std::to_string(broker.port()),
-                                  "-q",
-                                  "1",
-                                  "-c",
-                                  "-i",
-                                  "zelt-test-subscriber",
-                                  "-v",
-                                  "-t",
-                                  topic,
-                                  "-t",
-                                  topic + "/#"};
+    // Line-buffered, so that the SUBACK shows at once.
+    std::vector<std::string> argv{"stdbuf", "-oL", "mosquitto_sub", "-d", "-v", "-q", "1"};
+    argv.insert(argv.end(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-c", "-i",
+                             "zelt-test-subscriber", "-t", topic, "-t", topic + "/#"});
     argv.insert(argv.end(), options.begin(), options.end());
     process_ = std::make_unique<Child>(argv, output_);
-    std::string publish = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(broker.port()) +
-                          " -t " + topic + kProbe + " -m probe";
-    for (const auto& option : options) {
-        publish += " " + option;
-    }
-    for (int tries = 0; tries < 100; ++tries) {
-        if (std::system(publish.c_str()) == 0) {
-            Pause(50);
-            std::ifstream in(output_);
-            const std::string text((std::istreambuf_iterator<char>(in)), {});
-            if (text.find(kProbe) != std::string::npos) {
+    for (int tries = 0; tries < 250; ++tries) {
+        for (const auto& line : lines(true)) {
+            if (line.find("received SUBACK") != std::string::npos) {
                 return;
             }
         }
-        Pause(50);
+        Pause();
     }
-    throw std::runtime_error("the subscriber did not start");
+    throw std::runtime_error("the subscriber did not subscribe");
 }
 
-std::vector<std::string> Subscriber::lines() const {
+Subscriber::Lines Subscriber::lines(bool debug) const {
     std::ifstream in(output_);
-    std::vector<std::string> lines;
+    Lines lines;
     for (std::string line; std::getline(in, line);) {
-        if (line.find(kProbe + " ") == std::string::npos) {
+        if ((line.rfind(kDebugLine, 0) == 0) == debug) {
             lines.push_back(line);
         }
     }
     return lines;
 }
 
-std::vector<std::string> Subscriber::await(
-    const std::function<bool(const std::vector<std::string>&)>& done, int seconds) const {
-    for (int tries = 0; tries < seconds * 20 && !done(lines()); ++tries) {
-        Pause(50);
+Subscriber::Lines Subscriber::await(const std::function<bool(const Lines&)>& done,
+                                    int seconds) const {
+    for (int tries = 0; tries < seconds * 50 && !done(lines(false)); ++tries) {
+        Pause();
     }
-    return lines();
+    return lines(false);
 }
 
 }  // namespace zelt::testing

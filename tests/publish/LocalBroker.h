@@ -1,7 +1,7 @@
 #pragma once
 
-// Debian's mosquitto broker and mosquitto_sub subscriber on loopback, run by
-// the publisher's tests and benchmark. POSIX only.
+// Debian's mosquitto broker and mosquitto_sub on loopback, for the
+// publisher's tests and benchmark. POSIX only.
 
 #include <sys/types.h>
 
@@ -12,16 +12,16 @@
 
 namespace zelt::testing {
 
-// A child process with its standard output (and error) in `output`.
+// A child process writing its standard output and error to `output`;
+// killed when it goes.
 class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::string& output);
-    ~Child();
+    ~Child() { stop(9); }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // Sends `signal` and waits; returns the exit code (-1 when killed).
-    int stop(int signal);
+    int stop(int signal);  // returns the exit code, -1 when killed
     int wait();
 
 private:
@@ -37,14 +37,12 @@ struct TemporaryFolder {
     std::string path;
 };
 
-// mosquitto on a free loopback port, with persistence in its own folder so
-// that a restart keeps the subscribers' sessions. `settings` are further
-// configuration lines (TLS, authentication); anonymous clients are allowed
-// unless they say otherwise.
+// mosquitto on a free loopback port with further configuration lines
+// `settings`, persistent so that a restart keeps the subscribers' sessions.
 class LocalBroker {
 public:
     explicit LocalBroker(std::string settings = "allow_anonymous true\n");
-    void start();  // waits until it takes connections
+    void start();  // returns once it takes connections
     void stop();
     int port() const { return port_; }
     const std::string& folder() const { return folder_.path; }
@@ -56,20 +54,19 @@ private:
     std::unique_ptr<Child> process_;
 };
 
-// mosquitto_sub with a persistent QoS 1 session on `topic` and its subtopics,
-// "TOPIC PAYLOAD" per line; `options` add TLS settings. Ready once it got a
-// message sent to TOPIC/probe.
+// mosquitto_sub with a persistent QoS 1 session on `topic` and below, one
+// "TOPIC PAYLOAD" line a message; `options` add TLS settings. Returns once
+// subscribed.
 class Subscriber {
 public:
+    using Lines = std::vector<std::string>;
     Subscriber(const LocalBroker& broker, const std::string& topic,
                const std::vector<std::string>& options = {});
-    // The lines received so far, the probe's left out.
-    std::vector<std::string> lines() const;
-    // Waits up to `seconds` until `done` holds for lines(); returns them.
-    std::vector<std::string> await(const std::function<bool(const std::vector<std::string>&)>& done,
-                                   int seconds) const;
+    // The messages received once `done` holds for them, or after `seconds`.
+    Lines await(const std::function<bool(const Lines&)>& done, int seconds = 10) const;
 
 private:
+    Lines lines(bool debug) const;
     std::string output_;
     std::unique_ptr<Child> process_;
 };

@@ -20,7 +20,7 @@ using zelt::testing::LocalBroker;
 using zelt::testing::RunProcess;
 using zelt::testing::Subscriber;
 using zelt::testing::TemporaryFolder;
-using Lines = std::vector<std::string>;
+using Lines = Subscriber::Lines;
 
 const std::string kTopic = "fleet/car1";
 
@@ -61,7 +61,7 @@ TEST(PublishTest, EveryReadingArrivesAcrossABrokerRestart) {
 
     // At least once: a reading in flight at the stop may come twice.
     const Lines lines =
-        subscriber.await([](const Lines& got) { return Distinct(Readings(got)) == 100; }, 10);
+        subscriber.await([](const Lines& got) { return Distinct(Readings(got)) == 100; });
     const auto readings = Readings(lines);
     EXPECT_EQ(Distinct(readings), 100U);
     EXPECT_EQ(*std::min_element(readings.begin(), readings.end()), 1);
@@ -77,7 +77,7 @@ TEST(PublishTest, KilledRunLeavesItsQueueToTheNextRunInOrder) {
     std::vector<std::string> first{ZELT_SCAN_PATH, "--watch", "0C", "--count", "0",
                                    "--interval",   "20"};
     first.insert(first.end(), publish.begin(), publish.end());
-    Child running(first, spool.path + "/../scan-" + std::to_string(broker.port()) + ".txt");
+    Child running(first, broker.folder() + "/scan.txt");
     auto queued = [&] {
         std::size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(spool.path)) {
@@ -102,8 +102,8 @@ TEST(PublishTest, KilledRunLeavesItsQueueToTheNextRunInOrder) {
     std::vector<int> expected(left);
     std::iota(expected.begin(), expected.end(), 1);
     expected.push_back(1);  // the second run's own reading comes after
-    const auto lines = subscriber.await(
-        [&](const Lines& got) { return Readings(got).size() >= expected.size(); }, 10);
+    const auto lines =
+        subscriber.await([&](const Lines& got) { return Readings(got).size() >= expected.size(); });
     EXPECT_EQ(Readings(lines), expected);
     EXPECT_EQ(queued(), 0U);
 }
@@ -127,16 +127,13 @@ TEST(PublishTest, ReportGoesOverTlsWithAClientCertificate) {
                                                     cert, "--cert", cert, "--key", key});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const std::string prefix = kTopic + "/report ";
-    const auto lines = subscriber.await(
-        [&](const Lines& got) {
-            return std::any_of(got.begin(), got.end(),
-                               [&](const auto& line) { return line.rfind(prefix, 0) == 0; });
-        },
-        10);
-    const auto report = std::find_if(lines.begin(), lines.end(),
-                                     [&](const auto& line) { return line.rfind(prefix, 0) == 0; });
-    ASSERT_NE(report, lines.end());
-    const auto json = nlohmann::json::parse(report->substr(prefix.size()));
+    auto report = [&](const Lines& got) {
+        return std::find_if(got.begin(), got.end(),
+                            [&](const auto& line) { return line.rfind(prefix, 0) == 0; });
+    };
+    const auto lines = subscriber.await([&](const Lines& got) { return report(got) != got.end(); });
+    ASSERT_NE(report(lines), lines.end());
+    const auto json = nlohmann::json::parse(report(lines)->substr(prefix.size()));
     EXPECT_EQ(json["schema"], 1);
     EXPECT_FALSE(json["ecus"].empty());
 }

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "LocalBroker.h"
 #include "zelt/publish/Spool.h"
 
 namespace {
@@ -31,27 +28,6 @@ TEST(SpoolTest, FullSpoolDropsTheOldestAndCountsThem) {
     spool.push("t", std::string(40, 'x'));  // larger than the whole spool
     EXPECT_EQ(spool.messages().size(), 3U);
     EXPECT_EQ(spool.dropped(), 2U);
-}
-
-TEST(SpoolTest, NextRunFindsWhatWasNotAcknowledgedInOrder) {
-    zelt::testing::TemporaryFolder folder;
-    std::uint64_t last = 0;
-    {
-        Spool spool(folder.path, 1000);
-        for (const char* payload : {"one", "two\nlines", "three"}) {
-            spool.push("fleet/car1", payload);
-        }
-        EXPECT_TRUE(spool.remove(spool.messages().front().sequence));
-        last = spool.messages().back().sequence;
-    }
-    // A write cut short by a kill leaves a temporary file, never a message.
-    std::ofstream(folder.path + "/00000000000000000009.msg.tmp") << "fleet/car1\nhalf";
-
-    Spool next(folder.path, 1000);
-    EXPECT_EQ(Payloads(next), (std::vector<std::string>{"two\nlines", "three"}));
-    EXPECT_EQ(next.messages().front().topic, "fleet/car1");
-    next.push("fleet/car1", "four");
-    EXPECT_GT(next.messages().back().sequence, last);
 }
 
 }  // namespace
