@@ -22,6 +22,7 @@ constexpr std::size_t kReadingBytes = 900;
 void BM_Publish_QoS1(benchmark::State& state) {
     const int readings = static_cast<int>(state.range(0));
     zelt::testing::LocalBroker broker;
+    broker.start();
     zelt::publish::PublisherSettings settings;
     settings.broker.host = "127.0.0.1";
     settings.broker.port = broker.port();

@@ -71,13 +71,9 @@ Child::Child(const std::vector<std::string>& argv, const std::string& output) : 
 }
 
 int Child::stop(int signal) {
-    if (pid_ > 0) {
+    if (pid_ > 0 && signal != 0) {
         ::kill(pid_, signal);
     }
-    return wait();
-}
-
-int Child::wait() {
     int status = 0;
     if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_) {
         return -1;
@@ -86,32 +82,29 @@ int Child::wait() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TemporaryFolder::TemporaryFolder()
-    : path((std::filesystem::temp_directory_path() / "zelt-publish-XXXXXX").string()) {
-    if (::mkdtemp(path.data()) == nullptr) {
+LocalBroker::LocalBroker()
+    : folder_((std::filesystem::temp_directory_path() / "zelt-publish-XXXXXX").string()),
+      port_(FreePort()) {
+    if (::mkdtemp(folder_.data()) == nullptr) {
         throw std::runtime_error("cannot make a temporary folder");
     }
 }
 
-TemporaryFolder::~TemporaryFolder() {
+LocalBroker::~LocalBroker() {
+    process_.reset();
     std::error_code error;
-    std::filesystem::remove_all(path, error);
+    std::filesystem::remove_all(folder_, error);
 }
 
-LocalBroker::LocalBroker(std::string settings) : settings_(std::move(settings)), port_(FreePort()) {
-    start();
-}
-
-void LocalBroker::start() {
-    const std::string config = folder_.path + "/mosquitto.conf";
+void LocalBroker::start(const std::string& settings) {
+    const std::string config = folder_ + "/mosquitto.conf";
     // "user root" keeps a broker started as root from switching to the
     // mosquitto user, who could not write this folder.
     std::ofstream(config) << "listener " << port_ << " 127.0.0.1\npersistence true\n"
-                          << "persistence_location " << folder_.path << "/\nuser root\n"
-                          << settings_;
-    process_ =
-        std::make_unique<Child>(std::vector<std::string>{"/usr/sbin/mosquitto", "-c", config},
-                                folder_.path + "/broker.log");
+                          << "persistence_location " << folder_ << "/\nuser root\n"
+                          << settings;
+    process_ = std::make_unique<Child>(
+        std::vector<std::string>{"/usr/sbin/mosquitto", "-c", config}, folder_ + "/broker.log");
     for (int tries = 0; tries < 250 && !Accepts(port_); ++tries) {
         Pause();
     }
@@ -130,22 +123,25 @@ Subscriber::Subscriber(const LocalBroker& broker, const std::string& topic,
                              "zelt-test-subscriber", "-t", topic, "-t", topic + "/#"});
     argv.insert(argv.end(), options.begin(), options.end());
     process_ = std::make_unique<Child>(argv, output_);
-    for (int tries = 0; tries < 250; ++tries) {
-        for (const auto& line : lines(true)) {
-            if (line.find("received SUBACK") != std::string::npos) {
-                return;
-            }
-        }
+    for (int tries = 0; tries < 250 && !subscribed(); ++tries) {
         Pause();
     }
-    throw std::runtime_error("the subscriber did not subscribe");
+    if (!subscribed()) {
+        throw std::runtime_error("the subscriber did not subscribe");
+    }
 }
 
-Subscriber::Lines Subscriber::lines(bool debug) const {
+bool Subscriber::subscribed() const {
+    std::ifstream in(output_);
+    return std::string(std::istreambuf_iterator<char>(in), {}).find("received SUBACK") !=
+           std::string::npos;
+}
+
+Subscriber::Lines Subscriber::lines() const {
     std::ifstream in(output_);
     Lines lines;
     for (std::string line; std::getline(in, line);) {
-        if ((line.rfind(kDebugLine, 0) == 0) == debug) {
+        if (line.rfind(kDebugLine, 0) != 0) {
             lines.push_back(line);
         }
     }
@@ -154,10 +150,10 @@ Subscriber::Lines Subscriber::lines(bool debug) const {
 
 Subscriber::Lines Subscriber::await(const std::function<bool(const Lines&)>& done,
                                     int seconds) const {
-    for (int tries = 0; tries < seconds * 50 && !done(lines(false)); ++tries) {
+    for (int tries = 0; tries < seconds * 50 && !done(lines()); ++tries) {
         Pause();
     }
-    return lines(false);
+    return lines();
 }
 
 }  // namespace zelt::testing

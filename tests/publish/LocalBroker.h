@@ -12,8 +12,7 @@
 
 namespace zelt::testing {
 
-// A child process writing its standard output and error to `output`;
-// killed when it goes.
+// A child process writing its standard output and error to `output`.
 class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::string& output);
@@ -21,35 +20,31 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    int stop(int signal);  // returns the exit code, -1 when killed
-    int wait();
+    // Sends `signal` (none for 0) and waits: the exit code, -1 when killed.
+    int stop(int signal = 0);
 
 private:
     pid_t pid_ = -1;
 };
 
-// A fresh folder under the system's temporary folder, removed at the end.
-struct TemporaryFolder {
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    std::string path;
-};
-
-// mosquitto on a free loopback port with further configuration lines
-// `settings`, persistent so that a restart keeps the subscribers' sessions.
+// mosquitto on a free loopback port, persistent so that a restart keeps the
+// subscribers' sessions, with a fresh folder for its files and the test's.
 class LocalBroker {
 public:
-    explicit LocalBroker(std::string settings = "allow_anonymous true\n");
-    void start();  // returns once it takes connections
+    LocalBroker();
+    ~LocalBroker();
+    LocalBroker(const LocalBroker&) = delete;
+    LocalBroker& operator=(const LocalBroker&) = delete;
+
+    // Starts it with further configuration lines (TLS, authentication) and
+    // returns once it takes connections.
+    void start(const std::string& settings = "allow_anonymous true\n");
     void stop();
     int port() const { return port_; }
-    const std::string& folder() const { return folder_.path; }
+    const std::string& folder() const { return folder_; }
 
 private:
-    TemporaryFolder folder_;
-    std::string settings_;
+    std::string folder_;
     int port_;
     std::unique_ptr<Child> process_;
 };
@@ -66,7 +61,8 @@ public:
     Lines await(const std::function<bool(const Lines&)>& done, int seconds = 10) const;
 
 private:
-    Lines lines(bool debug) const;
+    bool subscribed() const;
+    Lines lines() const;
     std::string output_;
     std::unique_ptr<Child> process_;
 };
