@@ -5,8 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <set>
 #include <tuple>
 
