@@ -27,8 +27,8 @@ private:
     pid_t pid_ = -1;
 };
 
-// mosquitto on a free loopback port, persistent so that a restart keeps the
-// subscribers' sessions, with a fresh folder for its files and the test's.
+// mosquitto on a free loopback port and a fresh folder, persistent so that
+// a restart keeps the subscribers' sessions.
 class LocalBroker {
 public:
     LocalBroker();
@@ -36,8 +36,7 @@ public:
     LocalBroker(const LocalBroker&) = delete;
     LocalBroker& operator=(const LocalBroker&) = delete;
 
-    // Starts it with further configuration lines (TLS, authentication) and
-    // returns once it takes connections.
+    // With further configuration lines; returns once it takes connections.
     void start(const std::string& settings = "allow_anonymous true\n");
     void stop();
     int port() const { return port_; }
@@ -49,9 +48,8 @@ private:
     std::unique_ptr<Child> process_;
 };
 
-// mosquitto_sub with a persistent QoS 1 session on `topic` and below, one
-// "TOPIC PAYLOAD" line a message; `options` add TLS settings. Returns once
-// subscribed.
+// mosquitto_sub with a persistent QoS 1 session on `topic` and below
+// ("TOPIC PAYLOAD" lines); `options` add TLS settings. Ready when made.
 class Subscriber {
 public:
     using Lines = std::vector<std::string>;
