@@ -18,9 +18,6 @@ namespace zelt::testing {
 
 namespace {
 
-// mosquitto_sub -d writes its dialogue on lines of their own.
-const std::string kDebugLine = "Client ";
-
 sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -116,7 +113,7 @@ void LocalBroker::stop() {
 
 Subscriber::Subscriber(const LocalBroker& broker, const std::string& topic,
                        const std::vector<std::string>& options)
-    : output_(broker.folder() + "/subscriber.txt") {
+    : topic_(topic), output_(broker.folder() + "/subscriber.txt") {
     // Line-buffered, so that the SUBACK shows at once.
     std::vector<std::string> argv{"stdbuf", "-oL", "mosquitto_sub", "-d", "-v", "-q", "1"};
     argv.insert(argv.end(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-c", "-i",
@@ -141,7 +138,7 @@ Subscriber::Lines Subscriber::lines() const {
     std::ifstream in(output_);
     Lines lines;
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind(kDebugLine, 0) != 0) {
+        if (line.rfind(topic_, 0) == 0) {  // not the dialogue -d adds
             lines.push_back(line);
         }
     }

@@ -61,6 +61,7 @@ public:
 private:
     bool subscribed() const;
     Lines lines() const;
+    std::string topic_;
     std::string output_;
     std::unique_ptr<Child> process_;
 };

@@ -113,19 +113,16 @@ TEST(PublishTest, ReportGoesOverTlsWithAClientCertificate) {
     ASSERT_EQ(made.exitCode, 0) << made.err;
     broker.start("allow_anonymous true\ncertfile " + cert + "\nkeyfile " + key + "\ncafile " +
                  cert + "\nrequire_certificate true\n");
-    Subscriber subscriber(broker, kTopic, {"--cafile", cert, "--cert", cert, "--key", key});
+    const std::string topic = kTopic + "/report";
+    Subscriber subscriber(broker, topic, {"--cafile", cert, "--cert", cert, "--key", key});
 
     const auto result = RunProcess(ZELT_SCAN_PATH, {"--publish", Url(broker, "mqtts"), "--ca-file",
                                                     cert, "--cert", cert, "--key", key});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    const std::string prefix = kTopic + "/report ";
-    auto report = [&](const Lines& got) {
-        return std::find_if(got.begin(), got.end(),
-                            [&](const auto& line) { return line.rfind(prefix, 0) == 0; });
-    };
-    const auto lines = subscriber.await([&](const Lines& got) { return report(got) != got.end(); });
-    ASSERT_NE(report(lines), lines.end());
-    const auto json = nlohmann::json::parse(report(lines)->substr(prefix.size()));
+    const auto lines = subscriber.await([](const Lines& got) { return !got.empty(); });
+    ASSERT_EQ(lines.size(), 1U);
+    ASSERT_EQ(lines[0].rfind(topic + " ", 0), 0U) << lines[0];
+    const auto json = nlohmann::json::parse(lines[0].substr(topic.size() + 1));
     EXPECT_EQ(json["schema"], 1);
     EXPECT_FALSE(json["ecus"].empty());
 }
