@@ -5,8 +5,9 @@ shared pointers) from the same run, the scaling of two slots read from two
 threads, the allocations per build, and over the slow emulated adapter link the
 rate of batched (several PIDs per request) against single-PID reading, the
 live readings of four PIDs through ParameterRepository batched and one PID per
-request, and the vehicle requests and time of a whole default zelt-scan over
-elm327-emulator."""
+request, the vehicle requests and time of a whole default zelt-scan over
+elm327-emulator, and readings published at QoS 1 to a loopback MQTT broker
+against the rate --watch reads them."""
 
 import argparse
 import collections
@@ -157,6 +158,14 @@ def main() -> int:
             print(f"  {label:<30} {single['readings/s']:>9.1f} {batched['readings/s']:>10.1f} "
                   f"{batched['readings/s'] / single['readings/s']:>5.2f}x  "
                   f"{single['requests/s']:>17.1f} {batched['requests/s']:>7.1f}")
+
+    publish = next((b for table in (medians, runs) for name, b in table.items()
+                    if name.startswith("BM_Publish_QoS1/")), None)
+    watch = live(1, 0)
+    if publish and watch:
+        print(f"\nPublished at QoS 1 to mosquitto on loopback: {publish['readings/s']:.0f} readings/s "
+              f"(dropped {publish['dropped']:.0f}); --watch reads {watch['readings/s']:.0f} readings/s "
+              f"from the unthrottled emulator: {publish['readings/s'] / watch['readings/s']:.1f}x headroom")
 
     if not args.no_scan:
         print_scans(bench.parent)

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen "$@")
+          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen
+          libmosquitto-dev mosquitto mosquitto-clients openssl "$@")
 
 missing=()
 for package in "${packages[@]}"; do

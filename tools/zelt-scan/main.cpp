@@ -9,6 +9,7 @@
 #endif
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -30,6 +31,7 @@
 #include "OptionValues.h"
 #include "Printable.h"
 #include "Progress.h"
+#include "Publishing.h"
 #include "RawRequest.h"
 #include "Scanner.h"
 #include "Session.h"
@@ -60,6 +62,7 @@ struct Options {
     std::string protocol = "auto";
     std::string timeout;
     std::string raw;
+    zelt::scan::PublishOptions publish;
 };
 
 constexpr long long kMaxTimeoutMs = 60000;
@@ -152,6 +155,12 @@ void CheckLogPath(const Options& options) {
     }
 }
 
+// The run's outcome: the link's, and what publishing lost.
+int Finish(const zelt::scan::Session& session, zelt::scan::Publishing* publishing) {
+    const int link = LinkState(session);
+    return publishing != nullptr ? std::max(link, publishing->finish()) : link;
+}
+
 int Run(const Options& options) {
     using namespace zelt::scan;
     std::optional<EcuChoice> ecu;
@@ -171,6 +180,10 @@ int Run(const Options& options) {
         watch.units = units;
     }
     CheckLogPath(options);
+    const auto publishing = Publishing::Prepare(options.publish);
+    if (publishing) {
+        watch.format = WatchFormat::Json;  // what the broker gets, one reading a message
+    }
     std::optional<std::vector<std::uint8_t>> raw;
     if (!options.raw.empty()) {
         raw = obd::elm327::AdapterQuorvix::parseRequest(options.raw);
@@ -225,6 +238,9 @@ int Run(const Options& options) {
         ecus.push_back(ResolveEcu(*ecu, options.ecu, session.ecuAddresses()));
         session.selectEcu(ecus.front());
     }
+    if (publishing) {
+        publishing->connect(session);
+    }
 
     if (raw) {
         const auto answers = session.rawRequest(*raw, ecus.empty() ? 0 : ecus.front());
@@ -250,8 +266,9 @@ int Run(const Options& options) {
 
     if (!options.watch.empty()) {
         watch.ecus = ecus;
-        WriteReport(std::cout, [&] { Watch(session, watch, std::cout, std::cerr); });
-        return LinkState(session);
+        std::ostream& out = publishing ? publishing->readings(std::cout) : std::cout;
+        WriteReport(out, [&] { Watch(session, watch, out, std::cerr); });
+        return Finish(session, publishing.get());
     }
 
     LogInfo("scanning");
@@ -273,7 +290,10 @@ int Run(const Options& options) {
         }
     });
     LogInfo("report written");
-    return LinkState(session);
+    if (publishing) {
+        publishing->publishReport(ToJson(report, units));
+    }
+    return Finish(session, publishing.get());
 }
 
 // Options given with an empty value ("--adapter ''") are mistakes, never a
@@ -393,6 +413,7 @@ int main(int argc, char** argv) {
                                "the ECU given with --ecu, or to all, and print the answers")
                     ->type_name("HEX")
                     ->needs(adapter);
+    zelt::scan::AddPublishOptions(app, options.publish);
     clear->excludes(watch);
     raw->excludes(watch);
     raw->excludes(clear);
