@@ -53,6 +53,9 @@ def _readings(parameters: _zelt.Parameters, pids: List[int], interval: float,
         if count is not None and number >= count:
             return
         # A steady rate; a reading that took longer than the interval is not
-        # made up for with a burst.
-        due = max(due + interval, time.monotonic())
-        time.sleep(max(0.0, due - time.monotonic()))
+        # made up for with a burst. No sleep at all when none is due: even
+        # sleep(0) gives the processor away.
+        now = time.monotonic()
+        due = max(due + interval, now)
+        if due > now:
+            time.sleep(due - now)

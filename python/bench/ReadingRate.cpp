@@ -1,0 +1,43 @@
+// The C++ side of bench_readings.py: reads engine speed, vehicle speed,
+// coolant temperature and engine load through ParameterRepository::getValuesOf
+// over the adapter at ADDRESS, as zelt.Vehicle.parameters.values_of does, and
+// prints the readings per second from the first reading to the last.
+//
+// Usage: zelt-reading-rate tcp://HOST:PORT COUNT
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Session.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: zelt-reading-rate ADDRESS COUNT\n";
+        return 2;
+    }
+    try {
+        using Id = obd::ParameterIdentifier::Id;
+        const std::vector<Id> pids{Id::EngineSpeed, Id::VehicleSpeed, Id::EngineCoolantTemperature,
+                                   static_cast<Id>(0x04)};
+        const int count = std::stoi(argv[2]);
+        zelt::scan::Session session(argv[1], zelt::scan::AdapterSettings{});
+        auto& parameters = session.parameters();
+        parameters.getValuesOf(pids);
+        const auto first = std::chrono::steady_clock::now();
+        for (int reading = 1; reading < count; ++reading) {
+            if (parameters.getValuesOf(pids).front().empty()) {
+                std::cerr << "zelt-reading-rate: a reading came back incomplete\n";
+                return 1;
+            }
+        }
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - first;
+        std::cout << (count - 1) / seconds.count() << '\n';
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << "zelt-reading-rate: " << error.what() << '\n';
+        return 1;
+    }
+}
