@@ -39,7 +39,8 @@ std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string
     } catch (const std::runtime_error& error) {
         throw ConnectionFailed(error.what());
     }
-    return std::make_shared<Connection>(std::move(session), std::vector<std::string>(), false);
+    return std::make_shared<Connection>(std::move(session), scenario.name(),
+                                        std::vector<std::string>(), false);
 }
 
 std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
@@ -64,12 +65,16 @@ std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
     } catch (const std::runtime_error& error) {
         throw ConnectionFailed(WithAdvice(error.what()));
     }
-    return std::make_shared<Connection>(std::move(session), std::move(notices), true);
+    return std::make_shared<Connection>(std::move(session), options.address, std::move(notices),
+                                        true);
 }
 
-Connection::Connection(std::unique_ptr<scan::Session> session, std::vector<std::string> notices,
-                       bool overAdapter)
-    : notices_(std::move(notices)), overAdapter_(overAdapter), session_(std::move(session)) {}
+Connection::Connection(std::unique_ptr<scan::Session> session, std::string name,
+                       std::vector<std::string> notices, bool overAdapter)
+    : name_(std::move(name)),
+      notices_(std::move(notices)),
+      overAdapter_(overAdapter),
+      session_(std::move(session)) {}
 
 std::shared_ptr<scan::Session> Connection::session() const {
     orvane::MutexLock lock(mutex_);

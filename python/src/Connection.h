@@ -38,8 +38,10 @@ public:
     // adapter or the vehicle does not answer.
     static std::shared_ptr<Connection> Connect(const AdapterOptions& options);
 
-    explicit Connection(std::unique_ptr<scan::Session> session, std::vector<std::string> notices,
-                        bool overAdapter);
+    // `name` says what was opened: the scenario's name, or the adapter's
+    // address.
+    Connection(std::unique_ptr<scan::Session> session, std::string name,
+               std::vector<std::string> notices, bool overAdapter);
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -70,12 +72,14 @@ public:
     // What the user should know of how the adapter was reached (the serial
     // rate found, the protocol that answered after a failed search).
     const std::vector<std::string>& notices() const { return notices_; }
+    const std::string& name() const { return name_; }
     bool overAdapter() const { return overAdapter_; }
 
 private:
     static void ThrowIfAdapterGone(const scan::Session& session);
 
     // Constant after construction.
+    const std::string name_;
     const std::vector<std::string> notices_;
     const bool overAdapter_;
 

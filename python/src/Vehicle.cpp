@@ -162,11 +162,9 @@ void BindVehicle(py::module_& m) {
             if (vehicle.closed()) {
                 return py::str("<Vehicle closed>");
             }
-            const auto session = vehicle.session();
             return py::str("<Vehicle {!r} {}, ECUs {}>")
-                .format(Text(session->vehicleName()),
-                        vehicle.overAdapter() ? "over an adapter" : "simulated",
-                        EcuList(session->ecuAddresses()));
+                .format(Text(vehicle.name()), vehicle.overAdapter() ? "adapter" : "simulated",
+                        EcuList(vehicle.session()->ecuAddresses()));
         });
 
     m.def(
