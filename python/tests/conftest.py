@@ -1,0 +1,69 @@
+"""Fixtures: a small scenario written here, served in process (zelt.simulate)
+and by elm327-emulator over TCP on loopback (zelt.connect)."""
+
+import json
+import os
+import pathlib
+import subprocess
+
+import pytest
+import zelt
+
+# Physical values a J1979 encoding carries exactly (whole RPM, load in steps
+# of 100/255 %), so what comes back must be equal.
+SCENARIO = {
+    "name": "Python test car",
+    "ecus": [
+        {"address": "0x7E8", "name": "ECM", "mil": True,
+         "codes": {"confirmed": ["P0301", "P0420"], "pending": ["P0171"], "permanent": []},
+         "pids": {"0x04": 40, "0x05": 88, "0x0C": 1234, "0x0D": 57},
+         "info": {"vin": "1FTFW1ET9DFC10312"}},
+        {"address": "0x7E9", "name": "TCM", "mil": False,
+         "codes": {"confirmed": ["P0700"], "pending": [], "permanent": []},
+         "pids": {"0x0D": 57}},
+    ],
+}
+
+
+def built_tool(name: str) -> str:
+    """A tool of the build tree the package was imported from."""
+    return os.environ.get("ZELT_" + name.upper().replace("-", "_"),
+                          str(pathlib.Path(zelt.__file__).parents[2] / "bin" / name))
+
+
+class Emulator:
+    """elm327-emulator on a free loopback port, with `options`."""
+
+    def __init__(self, scenario: pathlib.Path, *options: str):
+        self.process = subprocess.Popen([built_tool("elm327-emulator"), "--port", "0", "--scenario",
+                                         str(scenario), *options], stdout=subprocess.PIPE, text=True)
+        self.address = "tcp://" + self.process.stdout.readline().split()[-1]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+@pytest.fixture(scope="session")
+def scenario(tmp_path_factory) -> pathlib.Path:
+    path = tmp_path_factory.mktemp("scenario") / "car.json"
+    path.write_text(json.dumps(SCENARIO))
+    return path
+
+
+@pytest.fixture(scope="session")
+def emulator(scenario):
+    served = Emulator(scenario)
+    yield served
+    served.stop()
+
+
+@pytest.fixture(params=["simulated", "emulator"])
+def vehicle(request, scenario):
+    """The scenario's vehicle, in process and through the emulated adapter."""
+    if request.param == "simulated":
+        opened = zelt.simulate(scenario)
+    else:
+        opened = zelt.connect(request.getfixturevalue("emulator").address, timeout=5)
+    with opened:
+        yield opened

@@ -1,0 +1,152 @@
+"""The zelt package against the built-in vehicle, a scenario of its own and
+elm327-emulator. Expected values are the scenario's, as SAE J1979 carries
+them, and the SAE J2012 titles of the codes."""
+
+import os
+import socket
+import subprocess
+import sys
+import threading
+
+import pytest
+import zelt
+from conftest import Emulator, built_tool
+
+
+def test_reads_codes_and_live_data_with_the_issue_calls(vehicle):
+    # Catches a getter wired to the wrong library call or a value mangled on
+    # its way into Python.
+    assert vehicle.vin == "1FTFW1ET9DFC10312"
+    assert vehicle.ecus == [0x7E8, 0x7E9]
+    codes = vehicle.trouble_codes.confirmed()
+    assert [(c.code, c.description, c.ecu) for c in codes] == [
+        ("P0301", "Cylinder 1 Misfire Detected", 0x7E8),
+        ("P0420", "Catalyst System Efficiency Below Threshold (Bank 1)", 0x7E8)]
+    assert [c.code for c in vehicle.trouble_codes.pending()] == ["P0171"]
+    assert vehicle.trouble_codes.mil() is True
+    rpm, speed, load = vehicle.parameters.values_of([0x0C, 0x0D, 0x04])
+    assert (rpm[0].value, rpm[0].unit, rpm[0].pid) == (1234.0, "RPM", 0x0C)
+    assert (speed[0].value, speed[0].unit, speed[0].limits) == (57.0, "km/h", (0.0, 255.0))
+    assert load[0].value == pytest.approx(40.0)
+    assert {0x04, 0x05, 0x0C, 0x0D} <= set(vehicle.parameters.pids())
+    assert vehicle.parameters.parameter(0x05).name == "Engine Coolant Temperature"
+    assert vehicle.parameters.values(0x05)[0].value == 88.0
+
+
+def test_records_are_read_only_and_say_what_they_are(vehicle):
+    # A record is shared with the library's cache: writing one must fail.
+    code = vehicle.trouble_codes.confirmed()[0]
+    with pytest.raises(AttributeError):
+        code.code = "P0000"
+    assert "P0301" in repr(code) and "Cylinder 1 Misfire Detected" in repr(code)
+    assert "1234 RPM" in repr(vehicle.parameters.values(0x0C)[0])
+
+
+def test_select_reads_the_other_ecu_at_once_and_report_keeps_it(vehicle):
+    # Catches answers of the previous ECU served from a cache after the switch,
+    # and a report that leaves another ECU selected.
+    assert len(vehicle.trouble_codes.confirmed()) == 2
+    vehicle.select(0x7E9)
+    assert [c.code for c in vehicle.trouble_codes.confirmed()] == ["P0700"]
+    report = vehicle.report()
+    assert vehicle.selected_ecu == 0x7E9
+    assert report["schema"] == 1
+    assert [ecu["address"] for ecu in report["ecus"]] == [0x7E8, 0x7E9]
+    assert report["source"]["vin"] == "1FTFW1ET9DFC10312"
+
+
+def test_watch_yields_each_reading_with_every_pid(vehicle):
+    readings = list(vehicle.watch([0x0C, 0x0D], interval=0, count=3))
+    assert [r.number for r in readings] == [1, 2, 3]
+    assert all(r[0x0C][0].value == 1234.0 and r[0x0D][0].value == 57.0 for r in readings)
+    assert readings[0].time <= readings[-1].time
+
+
+def test_threads_read_at_once(vehicle):
+    # The GIL is released in every call: threads that read together must all
+    # get whole answers, and none may hang.
+    results, barrier = [], threading.Barrier(4)
+
+    def read():
+        barrier.wait()
+        results.extend(len(v) for _ in range(20) for v in vehicle.parameters.values_of([0x0C, 0x0D]))
+
+    threads = [threading.Thread(target=read) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=60)
+    assert not any(t.is_alive() for t in threads)
+    assert results == [1] * (4 * 20 * 2)
+
+
+def free_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+BAD_CALLS = [
+    # (what, call, error class, part of the message)
+    ("malformed address", lambda v: zelt.connect("bogus"), zelt.BadInput, "bogus"),
+    ("protocol out of range", lambda v: zelt.connect("tcp://127.0.0.1:1", protocol=12), zelt.BadInput,
+     "protocol '12'"),
+    ("timeout of zero", lambda v: zelt.connect("tcp://127.0.0.1:1", timeout=0), zelt.BadInput, "timeout"),
+    ("profile", lambda v: zelt.connect("tcp://127.0.0.1:1", profile="car.json"), NotImplementedError, "profile"),
+    ("nobody listening", lambda v: zelt.connect(f"tcp://127.0.0.1:{free_port()}", timeout=1),
+     zelt.ConnectionFailed, "127.0.0.1"),
+    ("missing scenario", lambda v: zelt.simulate("/nonexistent/car.json"), zelt.BadInput, "car.json"),
+    ("PID out of range", lambda v: v.parameters.values(0x100), ValueError, "PID 256"),
+    ("ECU that did not answer", lambda v: v.select(0x7EA), zelt.BadInput, "0x7EA"),
+    ("unsupported PID watched", lambda v: v.watch([0xA6]), zelt.BadInput, "0xA6"),
+    ("oxygen sensor nowhere", lambda v: v.diagnostics.oxygen_sensor_tests("Bank 5 Sensor 1"), zelt.BadInput,
+     "Bank 5"),
+]
+
+
+@pytest.mark.parametrize("what,call,error,message", BAD_CALLS, ids=[c[0] for c in BAD_CALLS])
+def test_bad_calls_raise_one_clear_error(scenario, what, call, error, message):
+    with zelt.simulate(scenario) as vehicle:
+        with pytest.raises(error, match=message) as raised:
+            call(vehicle)
+    assert isinstance(raised.value, zelt.Error)
+
+
+def test_closed_vehicle_refuses_calls_and_its_repositories_too(scenario):
+    with zelt.simulate(scenario) as vehicle:
+        codes = vehicle.trouble_codes
+    assert vehicle.closed
+    with pytest.raises(zelt.Error, match="closed"):
+        codes.confirmed()
+
+
+def test_adapter_that_hangs_up_raises_adapter_lost(scenario):
+    # The emulator drops the link at the 30th command, after connecting.
+    emulator = Emulator(scenario, "--drop-after", "30")
+    try:
+        with zelt.connect(emulator.address, timeout=2) as vehicle:
+            with pytest.raises(zelt.AdapterLost):
+                for _ in range(100):
+                    vehicle.parameters.values_of([0x0C])
+    finally:
+        emulator.stop()
+
+
+def run_example(name, *arguments):
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    examples = os.path.join(os.path.dirname(__file__), "..", "examples")
+    return subprocess.run([sys.executable, os.path.join(examples, name), *arguments], env=environment,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+
+
+def test_quickstart_reads_the_built_in_vehicle():
+    run = run_example("quickstart.py")
+    assert run.returncode == 0, run.stderr
+    assert "Engine Speed: 780 RPM" in run.stdout and "P0301" in run.stdout
+
+
+def test_plot_example_writes_a_png_or_says_why_not(tmp_path):
+    run = run_example("plot_live_data.py", "--count", "3", "--interval", "0", "--out", str(tmp_path / "p.png"))
+    assert run.returncode == 0, run.stderr
+    if "matplotlib is not installed" not in run.stderr:
+        assert (tmp_path / "p.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
