@@ -58,7 +58,7 @@ void RegisterErrors(py::module_& module) {
 
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
-            std::rethrow_exception(thrown);
+            std::rethrow_exception(std::move(thrown));
         } catch (const py::builtin_exception&) {
             throw;  // pybind11's own (a TypeError of an argument, ...)
         } catch (const BadInput& e) {

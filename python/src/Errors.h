@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace zelt::python {
 

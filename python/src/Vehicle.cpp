@@ -69,6 +69,13 @@ std::string ProtocolText(const std::optional<std::variant<int, std::string>>& pr
     return std::get<std::string>(*protocol);
 }
 
+// A property getter that releases the GIL while it runs (a call guard given
+// to def_property_readonly itself would be ignored).
+template <typename Getter>
+py::cpp_function Property(Getter getter) {
+    return py::cpp_function(std::move(getter), Released());
+}
+
 template <typename Repository>
 RepositoryView<Repository> View(const Handle& vehicle) {
     return {vehicle};
@@ -95,17 +102,15 @@ void BindVehicle(py::module_& m) {
             "notices", &Connection::notices,
             "What was learnt while connecting: the serial rate found, the protocol that answered.")
         .def_property_readonly(
-            "ecus",
-            [](const Connection& vehicle) {
+            "ecus", Property([](const Connection& vehicle) {
                 return vehicle.read([](scan::Session& s) { return s.ecuAddresses(); });
-            },
-            Released(), "The response addresses of the ECUs that answered, e.g. [0x7E8, 0x7E9].")
+            }),
+            "The response addresses of the ECUs that answered, e.g. [0x7E8, 0x7E9].")
         .def_property_readonly(
-            "selected_ecu",
-            [](const Connection& vehicle) {
+            "selected_ecu", Property([](const Connection& vehicle) {
                 return vehicle.read([](scan::Session& s) { return s.selectedEcu(); });
-            },
-            Released(), "The response address of the ECU the repositories read from.")
+            }),
+            "The response address of the ECU the repositories read from.")
         .def(
             "select",
             [](const Connection& vehicle, std::uint32_t address) {
@@ -121,13 +126,12 @@ void BindVehicle(py::module_& m) {
             py::arg("address"), Released(),
             "Makes the ECU with response `address` (e.g. 0x7E9) the one every repository reads "
             "from. Raises zelt.BadInput when no such ECU answered.")
-        .def_property_readonly(
-            "vin",
-            [](const Connection& vehicle) {
-                return Foreign(vehicle.read(
-                    [](scan::Session& s) { return s.ecu().getIdentificationNumber(false); }));
-            },
-            Released(), "The vehicle identification number; None when not reported.")
+        .def_property_readonly("vin", Property([](const Connection& vehicle) {
+                                   return Foreign(vehicle.read([](scan::Session& s) {
+                                       return s.ecu().getIdentificationNumber(false);
+                                   }));
+                               }),
+                               "The vehicle identification number; None when not reported.")
         .def_property_readonly("ecu", &View<EcuRepository>, "The selected ECU's information.")
         .def_property_readonly("parameters", &View<ParameterRepository>, "Live data.")
         .def_property_readonly("trouble_codes", &View<TroubleCodeRepository>,
