@@ -95,9 +95,8 @@ void BindVehicle(py::module_& m) {
         .def(
             "__exit__", [](Connection& vehicle, const py::args&) { vehicle.close(); }, Released())
         .def_property_readonly(
-            "name",
-            [](const Connection& vehicle) { return Text(vehicle.session()->vehicleName()); },
-            "The simulated vehicle's name (over an adapter, the built-in scenario's).")
+            "name", [](const Connection& vehicle) { return Text(vehicle.name()); },
+            "What was opened: the simulated vehicle's name, or the adapter's address.")
         .def_property_readonly(
             "notices", &Connection::notices,
             "What was learnt while connecting: the serial rate found, the protocol that answered.")

@@ -15,9 +15,17 @@ SCENARIO = {
     "name": "Python test car",
     "ecus": [
         {"address": "0x7E8", "name": "ECM", "mil": True,
-         "codes": {"confirmed": ["P0301", "P0420"], "pending": ["P0171"], "permanent": []},
-         "pids": {"0x04": 40, "0x05": 88, "0x0C": 1234, "0x0D": 57},
-         "info": {"vin": "1FTFW1ET9DFC10312"}},
+         "codes": {"confirmed": ["P0301", "P0420"], "pending": ["P0171"], "permanent": ["P0420"]},
+         "pids": {"0x04": 40, "0x05": 88, "0x0C": 1234, "0x0D": 57, "0x21": 154},
+         "readiness": {"ignition": "spark", "sinceReset": {"misfire": "complete", "catalyst": "incomplete"}},
+         "freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315, "0x0D": 57}}],
+         "clearCodes": {"pids": {"0x21": 0}},
+         "testResults": [
+             {"mid": "0x01", "tid": "0x01", "unitAndScaling": "0x0A", "value": 0.45, "minimum": 0.4, "maximum": 0.5},
+             {"mid": "0x21", "tid": "0x80", "unitAndScaling": "0x20", "value": 0.84, "minimum": 0, "maximum": 0.75}],
+         "routines": [{"tid": "0x01", "accepted": True, "data": "00 00 00 00 00"}],
+         "info": {"vin": "1FTFW1ET9DFC10312",
+                  "inUsePerformance": {"ignitionCycles": 1338, "catalystBank1": [96, 412]}}},
         {"address": "0x7E9", "name": "TCM", "mil": False,
          "codes": {"confirmed": ["P0700"], "pending": [], "permanent": []},
          "pids": {"0x0D": 57}},
@@ -51,8 +59,9 @@ def scenario(tmp_path_factory) -> pathlib.Path:
     return path
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture
 def emulator(scenario):
+    """A fresh one per test: a test may clear the vehicle's codes."""
     served = Emulator(scenario)
     yield served
     served.stop()

@@ -2,6 +2,7 @@
 elm327-emulator. Expected values are the scenario's, as SAE J1979 carries
 them, and the SAE J2012 titles of the codes."""
 
+import json
 import os
 import socket
 import subprocess
@@ -31,6 +32,79 @@ def test_reads_codes_and_live_data_with_the_issue_calls(vehicle):
     assert {0x04, 0x05, 0x0C, 0x0D} <= set(vehicle.parameters.pids())
     assert vehicle.parameters.parameter(0x05).name == "Engine Coolant Temperature"
     assert vehicle.parameters.values(0x05)[0].value == 88.0
+
+
+def named(records, name):
+    return next(record for record in records if record.name == name)
+
+
+# (getter, what it must return, as the scenario gives it): one row per
+# repository call the first test leaves out.
+GETTERS = [
+    ("permanent codes", lambda v: [c.code for c in v.trouble_codes.permanent()], ["P0420"]),
+    ("distance with the lamp on", lambda v: (v.trouble_codes.distance_with_mil_on().value,
+                                              v.trouble_codes.distance_with_mil_on().unit), (154.0, "km")),
+    ("freeze frame code", lambda v: v.trouble_codes.freeze_frame_code(0).code, "P0301"),
+    ("freeze frame value", lambda v: v.trouble_codes.freeze_frame_parameter(0x0C, 0).sensors[0].value, 2315.0),
+    ("no second freeze frame", lambda v: v.trouble_codes.freeze_frame_code(1), None),
+    ("VIN item", lambda v: [i.value for i in v.ecu.info() if i.id == 4], ["1FTFW1ET9DFC10312"]),
+    ("readiness", lambda v: [(r.supported, r.complete) for r in v.diagnostics.readiness()
+                             if r.name in ("Misfire", "Catalyst")], [(True, True), (True, False)]),
+    ("monitor test in range", lambda v: [(t.monitor_id, t.test_id, t.unit, t.passed)
+                                         for t in v.diagnostics.monitor_tests()],
+     [(0x01, 0x01, "V", True), (0x21, 0x80, "", False)]),
+    ("monitor test values", lambda v: [(t.value, t.minimum, t.maximum) for t in v.diagnostics.monitor_tests()],
+     [pytest.approx((0.45, 0.4, 0.5), abs=1e-3), pytest.approx((0.84, 0.0, 0.75), abs=1e-3)]),
+    ("performance counter", lambda v: (lambda c: (c.numerator, c.denominator))(
+        named(v.diagnostics.performance_counters(), "Catalyst Monitor Bank 1")), (96, 412)),
+    ("routines", lambda v: [(r.id, r.status) for r in v.routines.test_routines()], [(1, "available")]),
+    ("routine run", lambda v: v.routines.activate(1).status, "completed"),
+    ("adapter", lambda v: (v.adapter.name(), v.adapter.identification(), v.adapter.battery_voltage()),
+     ("ELM327", "ELM327 v1.5", "12.6 V")),
+    ("clearing", lambda v: (v.trouble_codes.clear(), v.trouble_codes.confirmed(refresh=True),
+                            v.trouble_codes.distance_with_mil_on(refresh=True).value), (True, [], 0.0)),
+]
+
+
+@pytest.mark.parametrize("what,getter,expected", GETTERS, ids=[g[0] for g in GETTERS])
+def test_each_repository_returns_the_vehicle_data(vehicle, what, getter, expected):
+    # Catches a method bound to the wrong library call or a field to the
+    # wrong member.
+    assert getter(vehicle) == expected
+
+
+def test_report_is_the_one_zelt_scan_writes(scenario):
+    # The binding reuses the tool's report: the two must agree key for key.
+    scan = subprocess.run([built_tool("zelt-scan"), "--scenario", str(scenario), "--json"],
+                          stdout=subprocess.PIPE, text=True, check=True)
+    with zelt.simulate(scenario) as vehicle:
+        assert vehicle.report() == json.loads(scan.stdout)
+
+
+@pytest.mark.parametrize("protocol", [6, "6", "auto"])
+def test_named_protocol_reaches_the_vehicle(emulator, protocol):
+    with zelt.connect(emulator.address, protocol=protocol, timeout=5) as vehicle:
+        assert vehicle.vin == "1FTFW1ET9DFC10312"
+
+
+def test_closing_while_another_thread_reads_ends_that_thread_cleanly(scenario):
+    # Catches a session freed under a call that is still running.
+    vehicle, errors, started = zelt.simulate(scenario), [], threading.Event()
+
+    def read():
+        try:
+            while True:
+                vehicle.parameters.values_of([0x0C, 0x0D])
+                started.set()
+        except zelt.Error as error:
+            errors.append(str(error))
+
+    thread = threading.Thread(target=read)
+    thread.start()
+    started.wait(timeout=30)
+    vehicle.close()
+    thread.join(timeout=30)
+    assert errors == ["the vehicle is closed"]
 
 
 def test_records_are_read_only_and_say_what_they_are(vehicle):
@@ -99,6 +173,7 @@ BAD_CALLS = [
     ("PID out of range", lambda v: v.parameters.values(0x100), ValueError, "PID 256"),
     ("ECU that did not answer", lambda v: v.select(0x7EA), zelt.BadInput, "0x7EA"),
     ("unsupported PID watched", lambda v: v.watch([0xA6]), zelt.BadInput, "0xA6"),
+    ("negative interval", lambda v: v.watch([0x0C], interval=-1), zelt.BadInput, "interval"),
     ("oxygen sensor nowhere", lambda v: v.diagnostics.oxygen_sensor_tests("Bank 5 Sensor 1"), zelt.BadInput,
      "Bank 5"),
 ]
