@@ -2,8 +2,10 @@
 elm327-emulator. Expected values are the scenario's, as SAE J1979 carries
 them, and the SAE J2012 titles of the codes."""
 
+import ast
 import json
 import os
+import pathlib
 import socket
 import subprocess
 import sys
@@ -205,6 +207,27 @@ def test_adapter_that_hangs_up_raises_adapter_lost(scenario):
                     vehicle.parameters.values_of([0x0C])
     finally:
         emulator.stop()
+
+
+def public_functions(node):
+    return {n.name for n in node.body if isinstance(n, ast.FunctionDef) and not n.name.startswith("_")}
+
+
+def test_stubs_name_what_the_module_has():
+    # Catches stubs that drift from the module: editors would complete a
+    # method that is gone, or miss a new one.
+    stubs = ast.parse(pathlib.Path(zelt.__file__).with_name("__init__.pyi").read_text())
+    classes = {node.name: node for node in stubs.body if isinstance(node, ast.ClassDef)}
+    for name, node in classes.items():
+        if name.startswith("_"):
+            continue
+        stubbed = public_functions(node)
+        for base in node.bases:
+            if isinstance(base, ast.Name) and base.id in classes:
+                stubbed |= public_functions(classes[base.id])
+        assert stubbed == {n for n in vars(getattr(zelt, name)) if not n.startswith("_")}, name
+    functions = {node.name for node in stubs.body if isinstance(node, ast.FunctionDef)}
+    assert functions | set(classes) - {"_Repository"} == set(zelt.__all__)
 
 
 def run_example(name, *arguments):
