@@ -125,6 +125,13 @@ void BindVehicle(py::module_& m) {
             py::arg("address"), Released(),
             "Makes the ECU with response `address` (e.g. 0x7E9) the one every repository reads "
             "from. Raises zelt.BadInput when no such ECU answered.")
+        .def_property_readonly(
+            "adapter_error", Property([](const Connection& vehicle) {
+                const std::string error = vehicle.session()->adapterError();
+                return error.empty() ? std::nullopt : std::optional(ForeignText{error});
+            }),
+            "The last failure the adapter reported instead of an answer (e.g. 'CAN ERROR'); "
+            "None when there was none. What it concerns is missing from the answers.")
         .def_property_readonly("vin", Property([](const Connection& vehicle) {
                                    return Foreign(vehicle.read([](scan::Session& s) {
                                        return s.ecu().getIdentificationNumber(false);

@@ -16,7 +16,7 @@ SCENARIO = {
     "ecus": [
         {"address": "0x7E8", "name": "ECM", "mil": True,
          "codes": {"confirmed": ["P0301", "P0420"], "pending": ["P0171"], "permanent": ["P0420"]},
-         "pids": {"0x04": 40, "0x05": 88, "0x0C": 1234, "0x0D": 57, "0x21": 154},
+         "pids": {"0x04": 40, "0x05": 88, "0x0C": 1234, "0x0D": 57, "0x1C": "06", "0x21": 154},
          "readiness": {"ignition": "spark", "sinceReset": {"misfire": "complete", "catalyst": "incomplete"}},
          "freezeFrames": [{"code": "P0301", "pids": {"0x0C": 2315, "0x0D": 57}}],
          "clearCodes": {"pids": {"0x21": 0}},

@@ -49,6 +49,11 @@ GETTERS = [
     ("freeze frame code", lambda v: v.trouble_codes.freeze_frame_code(0).code, "P0301"),
     ("freeze frame value", lambda v: v.trouble_codes.freeze_frame_parameter(0x0C, 0).sensors[0].value, 2315.0),
     ("no second freeze frame", lambda v: v.trouble_codes.freeze_frame_code(1), None),
+    ("PID the vehicle lacks", lambda v: (v.parameters.values_of([0x0C, 0xA6])[1], v.parameters.parameter(0xA6)),
+     ([], None)),
+    ("value that is no number", lambda v: (lambda s: (s.value, s.text, s.limits))(v.parameters.values(0x1C)[0]),
+     (None, "EOBD (Europe)", None)),
+    ("no readings asked", lambda v: list(v.watch([0x0C], count=0)), []),
     ("VIN item", lambda v: [i.value for i in v.ecu.info() if i.id == 4], ["1FTFW1ET9DFC10312"]),
     ("readiness", lambda v: [(r.supported, r.complete) for r in v.diagnostics.readiness()
                              if r.name in ("Misfire", "Catalyst")], [(True, True), (True, False)]),
@@ -83,10 +88,16 @@ def test_report_is_the_one_zelt_scan_writes(scenario):
         assert vehicle.report() == json.loads(scan.stdout)
 
 
-@pytest.mark.parametrize("protocol", [6, "6", "auto"])
-def test_named_protocol_reaches_the_vehicle(emulator, protocol):
-    with zelt.connect(emulator.address, protocol=protocol, timeout=5) as vehicle:
-        assert vehicle.vin == "1FTFW1ET9DFC10312"
+@pytest.mark.parametrize("protocol", [3, "3", "auto", None])
+def test_named_protocol_reaches_the_vehicle(scenario, protocol):
+    # The vehicle speaks ISO 9141-2, where the engine ECU is named 0x10.
+    emulator = Emulator(scenario, "--protocol", "3")
+    try:
+        with zelt.connect(emulator.address, protocol=protocol, timeout=5) as vehicle:
+            assert vehicle.vin == "1FTFW1ET9DFC10312"
+            assert [(c.code, c.ecu) for c in vehicle.trouble_codes.confirmed()] == [("P0301", 0x10), ("P0420", 0x10)]
+    finally:
+        emulator.stop()
 
 
 def test_closing_while_another_thread_reads_ends_that_thread_cleanly(scenario):
@@ -197,14 +208,34 @@ def test_closed_vehicle_refuses_calls_and_its_repositories_too(scenario):
         codes.confirmed()
 
 
-def test_adapter_that_hangs_up_raises_adapter_lost(scenario):
-    # The emulator drops the link at the 30th command, after connecting.
-    emulator = Emulator(scenario, "--drop-after", "30")
+# (what the adapter does, emulator options, error class or None, what the
+# message says: the error's, or adapter_error after reading)
+ADAPTER_FAILURES = [
+    ("hangs up", ["--drop-after", "40"], zelt.AdapterLost, "closed the connection; check that the adapter has power"),
+    ("falls silent", ["--mute-after", "40"], zelt.AdapterLost, "stopped answering"),
+    ("reports a bus fault", ["--error", "CAN ERROR", "--error-from", "30"], None, "CAN ERROR"),
+    ("cannot reach the vehicle", ["--error", "UNABLE TO CONNECT"], zelt.ConnectionFailed, "ignition"),
+]
+
+
+@pytest.mark.parametrize("what,options,error,message", ADAPTER_FAILURES, ids=[f[0] for f in ADAPTER_FAILURES])
+def test_adapter_failures_are_told_apart(scenario, what, options, error, message):
+    # Catches a lost adapter read as an empty answer, or a bus fault as a
+    # lost adapter.
+    emulator = Emulator(scenario, *options)
+
+    def read_a_while():
+        with zelt.connect(emulator.address, timeout=1) as vehicle:
+            for _ in range(30):
+                vehicle.parameters.values_of([0x0C])
+            return vehicle.adapter_error
+
     try:
-        with zelt.connect(emulator.address, timeout=2) as vehicle:
-            with pytest.raises(zelt.AdapterLost):
-                for _ in range(100):
-                    vehicle.parameters.values_of([0x0C])
+        if error is None:
+            assert message in read_a_while()
+        else:
+            with pytest.raises(error, match=message):
+                read_a_while()
     finally:
         emulator.stop()
 
