@@ -1,11 +1,14 @@
 // The C++ side of bench_readings.py: reads engine speed, vehicle speed,
 // coolant temperature and engine load through ParameterRepository::getValuesOf
 // over the adapter at ADDRESS, as zelt.Vehicle.parameters.values_of does, and
-// prints the readings per second from the first reading to the last.
+// prints the readings per second from the first reading to the last, and the
+// processor time of this process (all its threads) per reading, in
+// microseconds.
 //
 // Usage: zelt-reading-rate tcp://HOST:PORT COUNT
 
 #include <chrono>
+#include <ctime>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -27,6 +30,7 @@ int main(int argc, char** argv) {
         auto& parameters = session.parameters();
         parameters.getValuesOf(pids);
         const auto first = std::chrono::steady_clock::now();
+        const std::clock_t processor = std::clock();
         for (int reading = 1; reading < count; ++reading) {
             if (parameters.getValuesOf(pids).front().empty()) {
                 std::cerr << "zelt-reading-rate: a reading came back incomplete\n";
@@ -34,7 +38,10 @@ int main(int argc, char** argv) {
             }
         }
         const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - first;
-        std::cout << (count - 1) / seconds.count() << '\n';
+        const double processorSeconds =
+            static_cast<double>(std::clock() - processor) / CLOCKS_PER_SEC;
+        std::cout << (count - 1) / seconds.count() << ' ' << processorSeconds * 1e6 / (count - 1)
+                  << '\n';
         return 0;
     } catch (const std::exception& error) {
         std::cerr << "zelt-reading-rate: " << error.what() << '\n';

@@ -8,7 +8,10 @@ Python with Vehicle.parameters.values_of, the same call through the binding,
 and with Vehicle.watch(..., interval=0), which adds a Reading per call. Each
 rate is taken from the first reading to the last, so connecting is not
 counted; the three alternate, and the median of the repetitions is printed
-with the ratios to C++. Run it on an otherwise idle machine.
+with the ratios to C++. Beside each rate, the processor time of the reading
+process (all its threads) per reading, which a busy machine disturbs less
+than the rate: the binding's cost shows there. Run it on an otherwise idle
+machine.
 
     python/bench/bench_readings.py --build build/release
 """
@@ -23,32 +26,46 @@ import time
 PIDS = [0x0C, 0x0D, 0x05, 0x04]
 
 
-def cpp_rate(build: pathlib.Path, address: str, count: int) -> float:
+def cpp_rate(build: pathlib.Path, address: str, count: int):
+    """(readings per second, processor microseconds per reading)"""
     rate = subprocess.run([str(build / "bin" / "zelt-reading-rate"), address, str(count)],
                           stdout=subprocess.PIPE, text=True, check=True)
-    return float(rate.stdout)
+    per_second, microseconds = rate.stdout.split()
+    return float(per_second), float(microseconds)
 
 
-def values_of_rate(zelt, address: str, count: int) -> float:
-    with zelt.connect(address) as vehicle:
+def measured(count: int, read_all):
+    """(readings per second, processor microseconds per reading) of
+    read_all(start), which calls start() at its first reading."""
+    marks = []
+    read_all(lambda: marks.extend((time.perf_counter(), time.process_time())))
+    wall, processor = time.perf_counter() - marks[0], time.process_time() - marks[1]
+    return (count - 1) / wall, processor * 1e6 / (count - 1)
+
+
+def values_of_rate(zelt, address: str, count: int):
+    def read_all(start):
         parameters = vehicle.parameters
         parameters.values_of(PIDS)
-        first = time.perf_counter()
+        start()
         for _ in range(count - 1):
             if not parameters.values_of(PIDS)[0]:
                 raise SystemExit("bench_readings: a reading came back incomplete")
-        return (count - 1) / (time.perf_counter() - first)
 
-
-def watch_rate(zelt, address: str, count: int) -> float:
     with zelt.connect(address) as vehicle:
-        first = None
+        return measured(count, read_all)
+
+
+def watch_rate(zelt, address: str, count: int):
+    def read_all(start):
         for reading in vehicle.watch(PIDS, interval=0, count=count):
             if len(reading[0x0C]) != 1:
                 raise SystemExit("bench_readings: a reading came back incomplete")
-            if first is None:
-                first = time.perf_counter()
-        return (count - 1) / (time.perf_counter() - first)
+            if reading.number == 1:
+                start()
+
+    with zelt.connect(address) as vehicle:
+        return measured(count, read_all)
 
 
 def main() -> int:
@@ -81,10 +98,14 @@ def main() -> int:
 
     print(f"Readings of 4 PIDs per second over elm327-emulator (unthrottled, loopback), "
           f"median of {args.repetitions} x {args.count}:")
-    cpp = statistics.median(rates["C++ getValuesOf"])
+    cpp = statistics.median(rate for rate, _ in rates["C++ getValuesOf"])
+    cpp_cost = statistics.median(cost for _, cost in rates["C++ getValuesOf"])
+    print(f"  {'':<18} {'per s':>8}  {'of C++':>6}  {'CPU us':>7}  {'C++/this':>8}   runs (per s)")
     for name, runs in rates.items():
-        median = statistics.median(runs)
-        print(f"  {name:<18} {median:8.0f}  {median / cpp:5.2f} of C++   runs: {', '.join(f'{r:.0f}' for r in runs)}")
+        rate = statistics.median(r for r, _ in runs)
+        cost = statistics.median(c for _, c in runs)
+        print(f"  {name:<18} {rate:8.0f}  {rate / cpp:6.2f}  {cost:7.1f}  {cpp_cost / cost:8.2f}   "
+              f"{', '.join(f'{r:.0f}' for r, _ in runs)}")
     return 0
 
 
