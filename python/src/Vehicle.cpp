@@ -90,7 +90,7 @@ void BindVehicle(py::module_& m) {
                                    "Every method may be called from several threads at once.")
         .def("close", &Connection::close, Released(),
              "Closes the connection; later calls raise zelt.Error. Closing twice is harmless.")
-        .def_property_readonly("closed", &Connection::closed)
+        .def_property_readonly("closed", &Connection::closed, "True once close() was called.")
         .def("__enter__", [](const Handle& vehicle) { return vehicle; })
         .def(
             "__exit__", [](Connection& vehicle, const py::args&) { vehicle.close(); }, Released())

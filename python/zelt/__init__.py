@@ -49,3 +49,9 @@ __all__ = [
     "Readiness", "Reading", "Routine", "Routines", "Sensor", "TroubleCode", "TroubleCodes",
     "Unsupported", "Vehicle", "VehicleOperationData", "connect", "simulate",
 ]
+
+# Defined in the package's modules, the classes are known to users as zelt.X.
+for _name in __all__:
+    if isinstance(globals()[_name], type):
+        globals()[_name].__module__ = __name__
+del _name
