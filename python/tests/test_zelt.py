@@ -214,7 +214,10 @@ ADAPTER_FAILURES = [
     ("hangs up", ["--drop-after", "40"], zelt.AdapterLost, "closed the connection; check that the adapter has power"),
     ("falls silent", ["--mute-after", "40"], zelt.AdapterLost, "stopped answering"),
     ("reports a bus fault", ["--error", "CAN ERROR", "--error-from", "30"], None, "CAN ERROR"),
+    # Text that is not UTF-8 reads with U+FFFD instead of failing to decode.
+    ("reports in Latin-1", ["--error", b"CAN \xc9RROR", "--error-from", "30"], None, "CAN \ufffdRROR"),
     ("cannot reach the vehicle", ["--error", "UNABLE TO CONNECT"], zelt.ConnectionFailed, "ignition"),
+    ("cannot reach it, in Latin-1", ["--error", b"\xc9CHEC"], zelt.ConnectionFailed, "\ufffdCHEC"),
 ]
 
 
