@@ -46,15 +46,15 @@ std::string EcuList(const std::vector<std::uint32_t>& addresses) {
     return list;
 }
 
-// The scan's report of every ECU as JSON text (schema 1). The ECU selected
-// before stays selected.
-std::string ReportJson(const Connection& connection) {
+// The scan's report of every ECU as JSON text (schema 1), values in `units`.
+// The ECU selected before stays selected.
+std::string ReportJson(const Connection& connection, scan::UnitSystem units) {
     return connection.read([&](scan::Session& session) {
         const auto selected = session.selectedEcu();
         const scan::Report report = scan::Scan(session, {}, connection.overAdapter());
         Select(session, selected);
         std::ostringstream text;
-        scan::WriteJson(scan::ToJson(report), text, -1);
+        scan::WriteJson(scan::ToJson(report, units), text, -1);
         return text.str();
     });
 }
@@ -148,16 +148,18 @@ void BindVehicle(py::module_& m) {
         .def_property_readonly("adapter", &View<DongleRepository>, "The adapter itself.")
         .def(
             "report",
-            [](const Connection& vehicle) {
+            [](const Connection& vehicle, const std::string& units) {
+                const scan::UnitSystem system = scan::ParseUnitSystem(units);
                 std::string json;
                 {
                     py::gil_scoped_release released;
-                    json = ReportJson(vehicle);
+                    json = ReportJson(vehicle, system);
                 }
                 return py::module_::import("json").attr("loads")(json);
             },
+            py::arg("units") = "metric",
             "Reads everything from every ECU and returns zelt-scan's JSON report (schema 1) as "
-            "a dict. The selected ECU stays selected.")
+            "a dict, values in 'metric' or 'imperial' units. The selected ECU stays selected.")
         .def(
             "watch",
             [](const Handle& vehicle, const py::object& pids, double interval,

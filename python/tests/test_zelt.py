@@ -80,12 +80,13 @@ def test_each_repository_returns_the_vehicle_data(vehicle, what, getter, expecte
     assert getter(vehicle) == expected
 
 
-def test_report_is_the_one_zelt_scan_writes(scenario):
+@pytest.mark.parametrize("units", ["metric", "imperial"])
+def test_report_is_the_one_zelt_scan_writes(scenario, units):
     # The binding reuses the tool's report: the two must agree key for key.
-    scan = subprocess.run([built_tool("zelt-scan"), "--scenario", str(scenario), "--json"],
+    scan = subprocess.run([built_tool("zelt-scan"), "--scenario", str(scenario), "--json", "--units", units],
                           stdout=subprocess.PIPE, text=True, check=True)
     with zelt.simulate(scenario) as vehicle:
-        assert vehicle.report() == json.loads(scan.stdout)
+        assert vehicle.report(units) == json.loads(scan.stdout)
 
 
 @pytest.mark.parametrize("protocol", [3, "3", "auto", None])
@@ -187,6 +188,7 @@ BAD_CALLS = [
     ("ECU that did not answer", lambda v: v.select(0x7EA), zelt.BadInput, "0x7EA"),
     ("unsupported PID watched", lambda v: v.watch([0xA6]), zelt.BadInput, "0xA6"),
     ("negative interval", lambda v: v.watch([0x0C], interval=-1), zelt.BadInput, "interval"),
+    ("unknown units", lambda v: v.report("nautical"), zelt.BadInput, "nautical"),
     ("oxygen sensor nowhere", lambda v: v.diagnostics.oxygen_sensor_tests("Bank 5 Sensor 1"), zelt.BadInput,
      "Bank 5"),
 ]
