@@ -34,9 +34,8 @@ SCENARIO = {
 
 
 def built_tool(name: str) -> str:
-    """A tool of the build tree the package was imported from."""
-    return os.environ.get("ZELT_" + name.upper().replace("-", "_"),
-                          str(pathlib.Path(zelt.__file__).parents[2] / "bin" / name))
+    """A tool of ZELT_BIN_DIR, or of the build tree the package was imported from."""
+    return os.path.join(os.environ.get("ZELT_BIN_DIR", pathlib.Path(zelt.__file__).parents[2] / "bin"), name)
 
 
 class Emulator:
