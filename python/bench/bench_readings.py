@@ -71,8 +71,8 @@ def watch_rate(zelt, address: str, count: int):
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build/release", help="the build tree (default build/release)")
-    parser.add_argument("--count", type=int, default=2000, help="readings per run (default 2000)")
-    parser.add_argument("--repetitions", type=int, default=3)
+    parser.add_argument("--count", type=int, default=500, help="readings per run (default 500)")
+    parser.add_argument("--repetitions", type=int, default=15, help="runs of each (default 15)")
     args = parser.parse_args()
 
     build = pathlib.Path(args.build)
