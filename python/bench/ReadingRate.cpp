@@ -1,16 +1,18 @@
 // The C++ side of bench_readings.py: reads engine speed, vehicle speed,
 // coolant temperature and engine load through ParameterRepository::getValuesOf
-// over the adapter at ADDRESS, as zelt.Vehicle.parameters.values_of does, and
+// over the adapter at ADDRESS (or from the built-in simulated vehicle, in
+// process, for ADDRESS "simulated"), as zelt.Vehicle.parameters.values_of does, and
 // prints the readings per second from the first reading to the last, and the
 // processor time of this process (all its threads) per reading, in
 // microseconds.
 //
-// Usage: zelt-reading-rate tcp://HOST:PORT COUNT
+// Usage: zelt-reading-rate tcp://HOST:PORT|simulated COUNT
 
 #include <chrono>
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,8 +28,12 @@ int main(int argc, char** argv) {
         const std::vector<Id> pids{Id::EngineSpeed, Id::VehicleSpeed, Id::EngineCoolantTemperature,
                                    static_cast<Id>(0x04)};
         const int count = std::stoi(argv[2]);
-        zelt::scan::Session session(argv[1], zelt::scan::AdapterSettings{});
-        auto& parameters = session.parameters();
+        const std::string address = argv[1];
+        const auto session =
+            address == "simulated"
+                ? std::make_unique<zelt::scan::Session>(obd::sim::Scenario::builtIn())
+                : std::make_unique<zelt::scan::Session>(address, zelt::scan::AdapterSettings{});
+        auto& parameters = session->parameters();
         parameters.getValuesOf(pids);
         const auto first = std::chrono::steady_clock::now();
         const std::clock_t processor = std::clock();

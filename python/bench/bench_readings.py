@@ -3,9 +3,11 @@
 
 Each reads engine speed, vehicle speed, coolant temperature and engine load
 (0C, 0D, 05, 04) as fast as it can from one elm327-emulator, unthrottled, on
-loopback: C++ with ParameterRepository::getValuesOf (zelt-reading-rate),
-Python with Vehicle.parameters.values_of, the same call through the binding,
-and with Vehicle.watch(..., interval=0), which adds a Reading per call. Each
+loopback, then from the built-in simulated vehicle in process (no link, so
+the binding's share is larger): C++ with ParameterRepository::getValuesOf
+(zelt-reading-rate), Python with Vehicle.parameters.values_of, the same call
+through the binding, and with Vehicle.watch(..., interval=0), which adds a
+Reading per call. Each
 rate is taken from the first reading to the last, so connecting is not
 counted; the three alternate, and the median of the repetitions is printed
 with the ratios to C++. Beside each rate, the processor time of the reading
@@ -43,6 +45,10 @@ def measured(count: int, read_all):
     return (count - 1) / wall, processor * 1e6 / (count - 1)
 
 
+def open_vehicle(zelt, address: str):
+    return zelt.simulate() if address == "simulated" else zelt.connect(address)
+
+
 def values_of_rate(zelt, address: str, count: int):
     def read_all(start):
         parameters = vehicle.parameters
@@ -52,7 +58,7 @@ def values_of_rate(zelt, address: str, count: int):
             if not parameters.values_of(PIDS)[0]:
                 raise SystemExit("bench_readings: a reading came back incomplete")
 
-    with zelt.connect(address) as vehicle:
+    with open_vehicle(zelt, address) as vehicle:
         return measured(count, read_all)
 
 
@@ -64,8 +70,30 @@ def watch_rate(zelt, address: str, count: int):
             if reading.number == 1:
                 start()
 
-    with zelt.connect(address) as vehicle:
+    with open_vehicle(zelt, address) as vehicle:
         return measured(count, read_all)
+
+
+def measure(build: pathlib.Path, zelt, address: str, repetitions: int, count: int):
+    """{name: [(readings per second, processor microseconds per reading), ...]}"""
+    rates = {"C++ getValuesOf": [], "Python values_of": [], "Python watch": []}
+    for _ in range(repetitions):
+        rates["C++ getValuesOf"].append(cpp_rate(build, address, count))
+        rates["Python values_of"].append(values_of_rate(zelt, address, count))
+        rates["Python watch"].append(watch_rate(zelt, address, count))
+    return rates
+
+
+def report(title: str, repetitions: int, count: int, rates) -> None:
+    print(f"Readings of 4 PIDs per second {title}, median of {repetitions} x {count}:")
+    cpp = statistics.median(rate for rate, _ in rates["C++ getValuesOf"])
+    cpp_cost = statistics.median(cost for _, cost in rates["C++ getValuesOf"])
+    print(f"  {'':<18} {'per s':>8}  {'of C++':>6}  {'CPU us':>7}  {'C++/this':>8}   runs (per s)")
+    for name, runs in rates.items():
+        rate = statistics.median(r for r, _ in runs)
+        cost = statistics.median(c for _, c in runs)
+        print(f"  {name:<18} {rate:8.0f}  {rate / cpp:6.2f}  {cost:7.1f}  {cpp_cost / cost:8.2f}   "
+              f"{', '.join(f'{r:.0f}' for r, _ in runs)}")
 
 
 def main() -> int:
@@ -87,25 +115,13 @@ def main() -> int:
                                 stdout=subprocess.PIPE, text=True)
     try:
         address = "tcp://" + emulator.stdout.readline().split()[-1]
-        rates = {"C++ getValuesOf": [], "Python values_of": [], "Python watch": []}
-        for _ in range(args.repetitions):
-            rates["C++ getValuesOf"].append(cpp_rate(build, address, args.count))
-            rates["Python values_of"].append(values_of_rate(zelt, address, args.count))
-            rates["Python watch"].append(watch_rate(zelt, address, args.count))
+        # In process a reading costs a tenth: ten times as many of them.
+        for title, where, count in (("over elm327-emulator (unthrottled, loopback)", address, args.count),
+                                    ("from the simulated vehicle, in process", "simulated", args.count * 10)):
+            report(title, args.repetitions, count, measure(build, zelt, where, args.repetitions, count))
     finally:
         emulator.terminate()
         emulator.wait()
-
-    print(f"Readings of 4 PIDs per second over elm327-emulator (unthrottled, loopback), "
-          f"median of {args.repetitions} x {args.count}:")
-    cpp = statistics.median(rate for rate, _ in rates["C++ getValuesOf"])
-    cpp_cost = statistics.median(cost for _, cost in rates["C++ getValuesOf"])
-    print(f"  {'':<18} {'per s':>8}  {'of C++':>6}  {'CPU us':>7}  {'C++/this':>8}   runs (per s)")
-    for name, runs in rates.items():
-        rate = statistics.median(r for r, _ in runs)
-        cost = statistics.median(c for _, c in runs)
-        print(f"  {name:<18} {rate:8.0f}  {rate / cpp:6.2f}  {cost:7.1f}  {cpp_cost / cost:8.2f}   "
-              f"{', '.join(f'{r:.0f}' for r, _ in runs)}")
     return 0
 
 
