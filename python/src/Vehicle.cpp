@@ -171,12 +171,13 @@ void BindVehicle(py::module_& m) {
             "Reads `pids` afresh every `interval` seconds, `count` times (None: until the loop "
             "stops), and yields each zelt.Reading as it comes.")
         .def("__repr__", [](const Connection& vehicle) {
-            if (vehicle.closed()) {
-                return py::str("<Vehicle closed>");
+            try {
+                return py::str("<Vehicle {!r} {}, ECUs {}>")
+                    .format(Text(vehicle.name()), vehicle.overAdapter() ? "adapter" : "simulated",
+                            EcuList(vehicle.session()->ecuAddresses()));
+            } catch (const Error&) {
+                return py::str("<Vehicle {!r} closed>").format(Text(vehicle.name()));
             }
-            return py::str("<Vehicle {!r} {}, ECUs {}>")
-                .format(Text(vehicle.name()), vehicle.overAdapter() ? "adapter" : "simulated",
-                        EcuList(vehicle.session()->ecuAddresses()));
         });
 
     m.def(
