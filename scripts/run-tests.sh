@@ -81,6 +81,9 @@ for installed in lib/libobdcore.so lib/libzelt.so lib/libzelt_link.so lib/pkgcon
 done
 # The installed tool finds its libraries on its own.
 build/install/bin/zelt-scan >/dev/null
+# So does the installed Python package, from the interpreter's place under the prefix.
+PYTHONPATH="$(echo build/install/lib/python3*/*-packages)" /usr/bin/python3 -c \
+  'import zelt; assert zelt.simulate().vin'
 # pkg-config alone builds an application: zelt_link names the libraries below it.
 c++ -std=c++17 tests/package/main.cpp -o build/consumer-pkg-config \
   $(PKG_CONFIG_PATH="$root/build/install/lib/pkgconfig" pkg-config --cflags --libs zelt_link)

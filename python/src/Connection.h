@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "Session.h"
+#include "orvane/Mutex.h"
+
+namespace zelt::python {
+
+// The session behind one Python Vehicle (the scan's: a connection with the
+// six repositories over it), shared with every repository object taken from
+// that vehicle.
+//
+// Thread safety: every operation may be called from any thread, without the
+// GIL. close() takes the session away from later calls; a call already
+// running keeps it until it returns, and the connection closes when the last
+// such call is done. Not copyable: it owns the session.
+class Connection {
+public:
+    // How to reach a vehicle behind an adapter.
+    struct AdapterOptions {
+        std::string address;  // tcp://HOST:PORT or serial:DEVICE[:BAUD]
+        std::string protocol = "auto";
+        std::optional<double> timeoutSeconds;
+    };
+
+    // Opens the simulated vehicle of the scenario file `path`, or the
+    // built-in one. Throws BadInput for a scenario that does not load and
+    // ConnectionFailed when the vehicle does not answer.
+    static std::shared_ptr<Connection> Simulate(const std::optional<std::string>& path);
+    // Opens the vehicle behind the adapter of `options`. Throws BadInput for
+    // a malformed address, protocol or timeout, ConnectionFailed when the
+    // adapter or the vehicle does not answer.
+    static std::shared_ptr<Connection> Connect(const AdapterOptions& options);
+
+    // `name` says what was opened: the scenario's name, or the adapter's
+    // address.
+    Connection(std::unique_ptr<scan::Session> session, std::string name,
+               std::vector<std::string> notices, bool overAdapter);
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The open session. Throws Error when the vehicle was closed.
+    std::shared_ptr<scan::Session> session() const;
+
+    // Runs `read` on the session and returns what it returns. Throws
+    // AdapterLost, with the reason and what to do about it, when the adapter
+    // went during the call or before.
+    template <typename Read>
+    auto read(Read&& read) const {
+        const auto opened = session();
+        if constexpr (std::is_void_v<decltype(read(*opened))>) {
+            read(*opened);
+            ThrowIfAdapterGone(*opened);
+        } else {
+            auto result = read(*opened);
+            ThrowIfAdapterGone(*opened);
+            return result;
+        }
+    }
+
+    // Closes the connection (see the class comment); closing twice is
+    // harmless.
+    void close();
+    bool closed() const;
+
+    // What the user should know of how the adapter was reached (the serial
+    // rate found, the protocol that answered after a failed search).
+    const std::vector<std::string>& notices() const { return notices_; }
+    const std::string& name() const { return name_; }
+    bool overAdapter() const { return overAdapter_; }
+
+private:
+    static void ThrowIfAdapterGone(const scan::Session& session);
+
+    // Constant after construction.
+    const std::string name_;
+    const std::vector<std::string> notices_;
+    const bool overAdapter_;
+
+    mutable orvane::Mutex mutex_;
+    std::shared_ptr<scan::Session> session_ ORVANE_GUARDED_BY(mutex_);
+};
+
+}  // namespace zelt::python
