@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen "$@")
+          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen
+          libcpp-httplib-dev libjs-dygraphs "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -55,21 +55,6 @@ void ReadLiveData(ParameterRepository& parameters, EcuReport& report) {
     }
 }
 
-// Makes `address` the ECU the repositories read from. The core tells the
-// repositories of the change on its own thread, later; emptying their caches
-// here keeps the previous ECU's records out of this one's report.
-void SelectEcu(Session& session, std::uint32_t address) {
-    if (session.selectedEcu() == address) {
-        return;
-    }
-    session.selectEcu(address);
-    session.ecu().clearCache();
-    session.parameters().clearCache();
-    session.troubleCodes().clearCache();
-    session.diagnostics().clearCache();
-    session.routines().clearCache();
-}
-
 EcuReport ScanEcu(Session& session, std::uint32_t address) {
     EcuReport report;
     report.address = address;
@@ -130,6 +115,21 @@ std::string Title(const Report& report) {
 }
 
 }  // namespace
+
+// The core tells the repositories of the change on its own thread, later;
+// emptying their caches here keeps the previous ECU's records out of this
+// one's report.
+void SelectEcu(Session& session, std::uint32_t address) {
+    if (session.selectedEcu() == address) {
+        return;
+    }
+    session.selectEcu(address);
+    session.ecu().clearCache();
+    session.parameters().clearCache();
+    session.troubleCodes().clearCache();
+    session.diagnostics().clearCache();
+    session.routines().clearCache();
+}
 
 Report Scan(Session& session, const std::vector<std::uint32_t>& ecus, bool overAdapter) {
     Report report;

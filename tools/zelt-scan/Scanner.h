@@ -11,6 +11,10 @@ namespace zelt::scan {
 Report Scan(Session& session, const std::vector<std::uint32_t>& ecus = {},
             bool overAdapter = false);
 
+// Makes `address` the ECU the repositories read from, their caches emptied
+// at once.
+void SelectEcu(Session& session, std::uint32_t address);
+
 // Asks each scanned ECU to clear its trouble codes and adds what it reports
 // afterwards to `report`.
 void ClearTroubleCodes(Session& session, Report& report);

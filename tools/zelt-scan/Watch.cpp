@@ -21,7 +21,6 @@ namespace zelt::scan {
 namespace {
 
 using obd::ParameterIdentifier::Id;
-using Sensors = std::vector<std::shared_ptr<SensorModel>>;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -36,22 +35,6 @@ void Wait(std::chrono::milliseconds interval) {
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
     }
-}
-
-// Now in ISO 8601, UTC, with milliseconds: 2024-03-05T09:07:02.125Z.
-std::string IsoTime() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    // Only the watching thread asks for the time, so std::gmtime's shared
-    // result is safe here, and it is the same on every platform.
-    const std::tm utc = *std::gmtime(&seconds);
-    std::ostringstream text;
-    text << std::put_time(&utc, "%Y-%m-%dT%H:%M:%S") << '.' << std::setw(3) << std::setfill('0')
-         << milliseconds << 'Z';
-    return text.str();
 }
 
 // A CSV field (RFC 4180): quoted when it holds a comma, a quote or a line
@@ -94,10 +77,25 @@ Id ParsePid(const std::string& text) {
     return static_cast<Id>(std::stoi(digits, nullptr, 16));
 }
 
-// What the watched parameters are: the record read once for each, its
-// sensors naming the columns.
-std::vector<std::shared_ptr<ParameterModel>> Describe(Session& session,
-                                                      const std::vector<Id>& pids) {
+}  // namespace
+
+std::string IsoTime() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    // Only one thread asks for the time (the watch's, or the dashboard's
+    // reader), so std::gmtime's shared result is safe here, and it is the
+    // same on every platform.
+    const std::tm utc = *std::gmtime(&seconds);
+    std::ostringstream text;
+    text << std::put_time(&utc, "%Y-%m-%dT%H:%M:%S") << '.' << std::setw(3) << std::setfill('0')
+         << milliseconds << 'Z';
+    return text.str();
+}
+
+Described Describe(Session& session, const std::vector<Id>& pids) {
     auto& parameters = session.parameters();
     const auto supported = parameters.getPids();
     std::vector<std::shared_ptr<ParameterModel>> described;
@@ -119,8 +117,7 @@ std::vector<std::shared_ptr<ParameterModel>> Describe(Session& session,
     return described;
 }
 
-std::string CsvHeader(const std::vector<std::shared_ptr<ParameterModel>>& described,
-                      UnitSystem units) {
+std::string CsvHeader(const Described& described, UnitSystem units) {
     std::string header = "time,reading";
     for (const auto& parameter : described) {
         for (const auto& sensor : parameter->sensors) {
@@ -131,46 +128,55 @@ std::string CsvHeader(const std::vector<std::shared_ptr<ParameterModel>>& descri
     return header + "\n";
 }
 
-std::string Line(const WatchOptions& options, int reading, const std::string& time,
-                 const std::vector<std::shared_ptr<ParameterModel>>& described,
-                 const std::vector<Sensors>& values) {
-    std::string line;
-    if (options.format == WatchFormat::Json) {
-        nlohmann::ordered_json json{{"reading", reading}, {"time", time}};
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (std::size_t i = 0; i < described.size(); ++i) {
-            const auto& parameter = *described[i];
-            auto entry =
-                ToJson(*ParameterModelBuilder::build(parameter.pid, parameter.name, values[i]),
-                       options.units);
-            entry["missing"] = !Answered(values[i]);
-            list.push_back(entry);
+nlohmann::ordered_json ReadingJson(int reading, const std::string& time, const Described& described,
+                                   const std::vector<Sensors>& values, UnitSystem units) {
+    nlohmann::ordered_json json{{"reading", reading}, {"time", time}};
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (std::size_t i = 0; i < described.size(); ++i) {
+        const auto& parameter = *described[i];
+        auto entry =
+            ToJson(*ParameterModelBuilder::build(parameter.pid, parameter.name, values[i]), units);
+        entry["missing"] = !Answered(values[i]);
+        list.push_back(entry);
+    }
+    json["parameters"] = list;
+    return json;
+}
+
+std::string CsvRow(int reading, const std::string& time, const Described& described,
+                   const std::vector<Sensors>& values, UnitSystem units) {
+    std::string line = time + "," + std::to_string(reading);
+    for (std::size_t i = 0; i < described.size(); ++i) {
+        // Columns come from the description: a missing sensor leaves its
+        // cell empty, and the row keeps its width.
+        for (const auto& column : described[i]->sensors) {
+            const auto found =
+                std::find_if(values[i].begin(), values[i].end(),
+                             [&](const auto& sensor) { return sensor->uid == column->uid; });
+            std::string cell;
+            if (found != values[i].end()) {
+                const Quantity quantity = Present(**found, units);
+                cell = quantity.number ? CsvNumber(*quantity.number) : quantity.text;
+            }
+            line += "," + CsvField(cell);
         }
-        json["parameters"] = list;
+    }
+    return line + "\n";
+}
+
+namespace {
+
+std::string Line(const WatchOptions& options, int reading, const std::string& time,
+                 const Described& described, const std::vector<Sensors>& values) {
+    if (options.format == WatchFormat::Json) {
         std::ostringstream text;
-        WriteJson(json, text, -1);
+        WriteJson(ReadingJson(reading, time, described, values, options.units), text, -1);
         return text.str();
     }
     if (options.format == WatchFormat::Csv) {
-        line = time + "," + std::to_string(reading);
-        for (std::size_t i = 0; i < described.size(); ++i) {
-            // Columns come from the description: a missing sensor leaves its
-            // cell empty, and the row keeps its width.
-            for (const auto& column : described[i]->sensors) {
-                const auto found =
-                    std::find_if(values[i].begin(), values[i].end(),
-                                 [&](const auto& sensor) { return sensor->uid == column->uid; });
-                std::string cell;
-                if (found != values[i].end()) {
-                    const Quantity quantity = Present(**found, options.units);
-                    cell = quantity.number ? CsvNumber(*quantity.number) : quantity.text;
-                }
-                line += "," + CsvField(cell);
-            }
-        }
-        return line + "\n";
+        return CsvRow(reading, time, described, values, options.units);
     }
-    line = "#" + std::to_string(reading) + " " + time;
+    std::string line = "#" + std::to_string(reading) + " " + time;
     for (std::size_t i = 0; i < described.size(); ++i) {
         if (!Answered(values[i])) {
             line += "  " + Printable(described[i]->name) + ": missing";

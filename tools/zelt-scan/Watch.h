@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,6 +28,30 @@ struct WatchOptions {
 // Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x").
 // Throws UsageError for anything else.
 std::vector<obd::ParameterIdentifier::Id> ParsePidList(const std::string& list);
+
+// The sensor values of one parameter in one reading.
+using Sensors = std::vector<std::shared_ptr<SensorModel>>;
+// The watched parameters, each described by a record read once; its sensors
+// name the columns of a reading.
+using Described = std::vector<std::shared_ptr<ParameterModel>>;
+
+// Describes `pids`. Throws UsageError for a parameter the vehicle does not
+// support, std::runtime_error when the adapter went while it was asked.
+Described Describe(Session& session, const std::vector<obd::ParameterIdentifier::Id>& pids);
+
+// Now in ISO 8601, UTC, with milliseconds: 2024-03-05T09:07:02.125Z.
+std::string IsoTime();
+
+// One reading (`values[i]` of `described[i]`) as a schema 1 reading object;
+// a parameter without an answer is marked missing.
+nlohmann::ordered_json ReadingJson(int reading, const std::string& time, const Described& described,
+                                   const std::vector<Sensors>& values, UnitSystem units);
+
+// The CSV header row (a column per sensor, its unit in the header) and one
+// row per reading, each ending in a line break.
+std::string CsvHeader(const Described& described, UnitSystem units);
+std::string CsvRow(int reading, const std::string& time, const Described& described,
+                   const std::vector<Sensors>& values, UnitSystem units);
 
 // Reads the watched parameters `count` times, `interval` apart, always
 // afresh, and writes each reading with its time (ISO 8601, UTC, with

@@ -31,6 +31,9 @@
 #include "Session.h"
 #include "TextReport.h"
 #include "Watch.h"
+#ifdef ZELT_SERVE
+#include "Dashboard.h"
+#endif
 
 namespace {
 
@@ -56,6 +59,8 @@ struct Options {
     std::string protocol = "auto";
     std::string timeout;
     std::string raw;
+    std::string serve;
+    bool allowClear = false;
 };
 
 constexpr long long kMaxTimeoutMs = 60000;
@@ -183,6 +188,9 @@ int Run(const Options& options) {
         watch.units = units;
     }
     CheckLogPath(options);
+#ifdef ZELT_SERVE
+    const auto listen = options.serve.empty() ? ListenAddress{} : ParseListenAddress(options.serve);
+#endif
     std::optional<std::vector<std::uint8_t>> raw;
     if (!options.raw.empty()) {
         raw = obd::elm327::AdapterQuorvix::parseRequest(options.raw);
@@ -221,6 +229,13 @@ int Run(const Options& options) {
         session.selectEcu(ecus.front());
     }
 
+#ifdef ZELT_SERVE
+    if (!options.serve.empty()) {
+        ServeDashboard(session, {listen, options.allowClear, {watch.pids, ecus, watch.interval}},
+                       std::cout);
+        return LinkState(session);
+    }
+#endif
     if (raw) {
         const auto answers = session.rawRequest(*raw, ecus.empty() ? 0 : ecus.front());
         if (!answers) {
@@ -353,6 +368,18 @@ int main(int argc, char** argv) {
                                "the ECU given with --ecu, or to all, and print the answers")
                     ->type_name("HEX")
                     ->needs(adapter);
+#ifdef ZELT_SERVE
+    auto* serve = app.add_option("--serve", options.serve,
+                                 "Serve the live dashboard at [HOST:]PORT (loopback unless a "
+                                 "host is given; port 0 takes a free port) until Ctrl-C")
+                      ->type_name("[HOST:]PORT")
+                      ->excludes(json)
+                      ->excludes(clear)
+                      ->excludes(raw);
+    app.add_flag("--allow-clear", options.allowClear,
+                 "With --serve: the page may clear the trouble codes, after a confirmation")
+        ->needs(serve);
+#endif
     clear->excludes(watch);
     raw->excludes(watch);
     raw->excludes(clear);
