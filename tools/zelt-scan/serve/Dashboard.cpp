@@ -21,7 +21,7 @@ namespace {
 // Bounds that no page of ours comes near: a viewer can cost only so much.
 constexpr int kMaxStreams = 4;
 constexpr int kWorkerThreads = kMaxStreams + 4;  // the page and the API stay served
-constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
+constexpr std::size_t kMaxHeaderBytes = 8192;
 constexpr std::size_t kMaxBodyBytes = 1024;
 constexpr time_t kTimeoutSeconds = 5;
 constexpr time_t kKeepAliveSeconds = 2;
@@ -291,6 +291,12 @@ void ServeDashboard(Session& session, const ServeSettings& settings, std::ostrea
     Routes routes(feed, settings);
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    // The library's default also sets SO_REUSEPORT, with which a second
+    // server would share a port that is taken instead of being refused.
+    server.set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_payload_max_length(kMaxBodyBytes);
     server.set_read_timeout(kTimeoutSeconds);
     server.set_write_timeout(kTimeoutSeconds);
@@ -302,11 +308,13 @@ void ServeDashboard(Session& session, const ServeSettings& settings, std::ostrea
                                 {"Content-Security-Policy",
                                  "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src "
                                  "'self' data:; frame-ancestors 'none'"}});
-    server.set_exception_handler([](const auto&, auto& response, std::exception_ptr error) {
+    server.set_exception_handler([](const auto&, auto& response, const std::exception_ptr& error) {
         try {
             std::rethrow_exception(error);
         } catch (const std::exception& exception) {
             SendError(response, 500, exception.what());
+        } catch (...) {
+            SendError(response, 500, "unexpected failure");
         }
     });
     routes.install(server);
