@@ -33,6 +33,7 @@ class Server:
             raise AssertionError("unexpected first line: %r" % self.first_line)
         self.port = int(match.group(1))
         self.url = "http://127.0.0.1:%d/" % self.port
+        self.streams = []
 
     def connect(self):
         return http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
@@ -45,18 +46,20 @@ class Server:
         connection.close()
         return response.status, data
 
-    def open_stream(self):
-        """A stream's connection and its response once the first event arrived (None if refused)."""
+    def open_stream(self, path="/api/stream", headers=None):
+        """A stream's connection and response (None when refused)."""
         connection = self.connect()
-        connection.request("GET", "/api/stream")
+        self.streams.append(connection)
+        connection.request("GET", path, headers=headers or {})
         response = connection.getresponse()
         if response.status != 200:
             response.read()
-            connection.close()
             return None
         return connection, response
 
     def stop(self):
+        for connection in self.streams:
+            connection.close()
         self.process.send_signal(signal.SIGINT)
         code = self.process.wait(timeout=20)
         self.process.stdout.close()
@@ -128,7 +131,7 @@ class HttpTest(unittest.TestCase):
         self.assertEqual(first[0], first[1])
         self.assertIsNone(self.server.open_stream(), "a fifth stream must be refused")
         # A viewer that vanishes gives its stream back.
-        streams.pop()[0].sock.close()
+        streams.pop()[0].close()
         deadline = time.monotonic() + 15
         reopened = None
         while reopened is None and time.monotonic() < deadline:
@@ -137,6 +140,11 @@ class HttpTest(unittest.TestCase):
         self.assertIsNotNone(reopened, "the vanished viewer's stream was not given back")
         # Ctrl-C ends the server cleanly with streams open.
         self.assertEqual(self.server.stop(), 0)
+
+    def test_a_reconnecting_viewer_gets_only_what_it_missed(self):
+        seen, _ = next_event(self.server.open_stream()[1])
+        _, response = self.server.open_stream(headers={"Last-Event-ID": str(seen)})
+        self.assertEqual(next_event(response)[0], seen + 1)
 
     def test_csv_holds_a_header_and_the_readings(self):
         stream = self.server.open_stream()
@@ -160,6 +168,16 @@ class OptionsTest(unittest.TestCase):
             ecu = json.loads(body)["ecus"][0]
             self.assertTrue(ecu["clearCodes"]["accepted"])
             self.assertEqual(ecu["clearCodes"]["confirmed"], [])
+        finally:
+            self.assertEqual(server.stop(), 0)
+
+    def test_watch_narrows_the_stream_in_the_units_asked_for(self):
+        server = Server("--watch", "0C,0D")
+        try:
+            _, reading = next_event(server.open_stream("/api/stream?units=imperial")[1])
+            parameters = json.loads(reading)["parameters"]
+            self.assertEqual([parameter["pid"] for parameter in parameters], [0x0C, 0x0D])
+            self.assertEqual(parameters[1]["sensors"][0]["unit"], "mph")
         finally:
             self.assertEqual(server.stop(), 0)
 
