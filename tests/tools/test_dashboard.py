@@ -311,6 +311,12 @@ class BrowserTest(unittest.TestCase):
         second = self.load()
         changed = [key for key in first["values"] if first["values"][key] != second["values"].get(key)]
         self.assertTrue(changed, "no value changed between two loads")
+        self.browser.evaluate("""const units = document.getElementById('units');
+            units.value = 'imperial'; units.dispatchEvent(new Event('change'));""")
+        deadline = time.monotonic() + 10
+        while "mph" not in self.browser.evaluate("document.getElementById('tiles').innerText"):
+            self.assertLess(time.monotonic(), deadline, "the units switch showed no mph")
+            time.sleep(0.25)
         if SCREENSHOT:
             shot = self.browser.call("Page.captureScreenshot", session=True, format="png")
             import base64

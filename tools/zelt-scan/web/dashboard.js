@@ -319,6 +319,8 @@
     }).catch((error) => setStatus('no settings: ' + error.message, 'bad'));
     openStream();
     loadReport();
+    // Codes and readiness change slowly; the server rescans at most every 10 s whoever asks.
+    setInterval(loadReport, 30000);
   }
 
   start();
