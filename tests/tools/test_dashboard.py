@@ -102,7 +102,7 @@ class HttpTest(unittest.TestCase):
             ("GET", "/api/report?units=furlongs", {}, None, 400),
             # DNS rebinding: a foreign name for a loopback server.
             ("GET", "/api/report", {"Host": "attacker.example"}, None, 403),
-            ("GET", "/", many_headers, None, 431),
+            ("GET", "/", many_headers, None, 400),
             ("POST", "/api/clear-codes", {"X-Zelt-Confirm": "clear-codes"}, None, 403),
             ("POST", "/api/clear-codes", {}, "x" * 4096, 413),
         ]

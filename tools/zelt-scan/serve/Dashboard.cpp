@@ -1,7 +1,5 @@
 #include "Dashboard.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <csignal>
 #include <iostream>
@@ -10,6 +8,7 @@
 #include <thread>
 
 #include "Assets.h"
+#include "BoundedServer.h"
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
@@ -21,10 +20,9 @@ namespace {
 // Bounds that no page of ours comes near: a viewer can cost only so much.
 constexpr int kMaxStreams = 4;
 constexpr int kWorkerThreads = kMaxStreams + 4;  // the page and the API stay served
-constexpr std::size_t kMaxHeaderBytes = 8192;
 constexpr std::size_t kMaxBodyBytes = 1024;
-constexpr time_t kTimeoutSeconds = 5;
-constexpr time_t kKeepAliveSeconds = 2;
+constexpr std::size_t kMaxRequestBytes = 8192 + kMaxBodyBytes;
+constexpr auto kTimeout = std::chrono::seconds(5);
 // A stream without news writes a comment this often, which finds a viewer
 // that went away.
 constexpr auto kHeartbeat = std::chrono::seconds(5);
@@ -49,14 +47,6 @@ std::string HostOf(const std::string& header) {
 
 bool IsLoopback(const std::string& host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
-
-std::size_t RequestBytes(const httplib::Request& request) {
-    std::size_t bytes = request.method.size() + request.target.size();
-    for (const auto& [name, value] : request.headers) {
-        bytes += name.size() + value.size() + 4;  // ": " and CRLF
-    }
-    return bytes;
 }
 
 void SendJson(httplib::Response& response, const nlohmann::ordered_json& json, int status = 200) {
@@ -118,10 +108,6 @@ public:
             // (DNS rebinding); a loopback server answers loopback names only.
             if (loopbackOnly && !IsLoopback(HostOf(request.get_header_value("Host")))) {
                 SendError(response, 403, "this server answers only to a loopback host name");
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            if (RequestBytes(request) > kMaxHeaderBytes) {
-                SendError(response, 431, "the request's headers are too large");
                 return httplib::Server::HandlerResponse::Handled;
             }
             return httplib::Server::HandlerResponse::Unhandled;
@@ -289,7 +275,7 @@ ListenAddress ParseListenAddress(const std::string& text) {
 void ServeDashboard(Session& session, const ServeSettings& settings, std::ostream& out) {
     VehicleFeed feed(session, settings.feed);
     Routes routes(feed, settings);
-    httplib::Server server;
+    BoundedServer server(kMaxRequestBytes, kTimeout);
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     // The library's default also sets SO_REUSEPORT, with which a second
     // server would share a port that is taken instead of being refused.
@@ -298,9 +284,6 @@ void ServeDashboard(Session& session, const ServeSettings& settings, std::ostrea
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server.set_payload_max_length(kMaxBodyBytes);
-    server.set_read_timeout(kTimeoutSeconds);
-    server.set_write_timeout(kTimeoutSeconds);
-    server.set_keep_alive_timeout(kKeepAliveSeconds);
     // Scripts only from here; the plots set inline styles.
     server.set_default_headers({{"Cache-Control", "no-store"},
                                 {"X-Content-Type-Options", "nosniff"},
