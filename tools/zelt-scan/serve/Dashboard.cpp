@@ -17,7 +17,7 @@ namespace zelt::scan {
 
 namespace {
 
-// Bounds that no page of ours comes near: a viewer can cost only so much.
+// What viewers may cost, at most.
 constexpr int kMaxStreams = 4;
 constexpr int kWorkerThreads = kMaxStreams + 4;  // the page and the API stay served
 constexpr std::size_t kMaxBodyBytes = 1024;
