@@ -215,6 +215,7 @@ class Chromium:
         self._buffer = b""
         self._next_id = 0
         self.errors = []
+        self.dialogs = []
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
         for domain in ["Runtime", "Log", "Page"]:
@@ -222,15 +223,19 @@ class Chromium:
         self.call("Emulation.setDeviceMetricsOverride", session=True, width=1280, height=1600,
                   deviceScaleFactor=1, mobile=False)
 
-    def call(self, method, session=False, **params):
+    def send(self, method, session=False, **params):
         self._next_id += 1
         message = {"id": self._next_id, "method": method, "params": params}
         if session:
             message["sessionId"] = self.session
         os.write(self._to_browser, json.dumps(message).encode() + b"\0")
+        return self._next_id
+
+    def call(self, method, session=False, **params):
+        sent = self.send(method, session, **params)
         while True:
             answer = self._read()
-            if answer.get("id") == self._next_id:
+            if answer.get("id") == sent:
                 if "error" in answer:
                     raise AssertionError("%s: %s" % (method, answer["error"]))
                 return answer["result"]
@@ -250,6 +255,9 @@ class Chromium:
                 "description", params["exceptionDetails"]["text"]))
         elif method == "Runtime.consoleAPICalled" and params["type"] == "error":
             self.errors.append(str(params["args"]))
+        elif method == "Page.javascriptDialogOpening":
+            self.dialogs.append(params["message"])
+            self.send("Page.handleJavaScriptDialog", session=True, accept=True)
         elif method == "Log.entryAdded" and params["entry"]["level"] == "error":
             self.errors.append(params["entry"]["text"] + " " + params["entry"].get("url", ""))
         return message
@@ -282,7 +290,7 @@ class BrowserTest(unittest.TestCase):
         program = shutil.which("chromium")
         if program is None:
             self.skipTest("chromium is not installed (scripts/run-tests.sh installs it)")
-        self.server = Server()
+        self.server = Server("--allow-clear")
         self.browser = Chromium(program)
 
     def tearDown(self):
@@ -301,7 +309,7 @@ class BrowserTest(unittest.TestCase):
             time.sleep(0.25)
         self.fail("the page did not show its data: %r" % (state,))
 
-    def test_page_shows_live_values_plots_codes_and_readiness(self):
+    def test_page_shows_live_values_plots_codes_and_readiness_and_clears_after_asking(self):
         first = self.load()
         # The J2012 title of the scenario's code, and J1979 readiness monitors.
         self.assertIn("Cylinder 1 Misfire Detected", first["text"])
@@ -322,6 +330,13 @@ class BrowserTest(unittest.TestCase):
             import base64
             with open(SCREENSHOT, "wb") as file:
                 file.write(base64.b64decode(shot["data"]))
+        # Clearing the codes asks first, then shows what the ECU reports.
+        self.browser.evaluate("document.getElementById('clear').click()")
+        self.assertEqual(len(self.browser.dialogs), 1)
+        self.assertIn("Clear the trouble codes", self.browser.dialogs[0])
+        while "Codes cleared" not in self.browser.evaluate("document.getElementById('ecus').innerText"):
+            self.assertLess(time.monotonic(), deadline + 20, "the page did not show the cleared codes")
+            time.sleep(0.25)
         self.assertEqual(self.browser.errors[:5], [])
 
 
