@@ -4,6 +4,7 @@ its bounds) and in headless Chromium (the page). Usage:
 
     test_dashboard.py ZELT_SCAN [--screenshot PNG] [unittest arguments]
 """
+import base64
 import http.client
 import json
 import os
@@ -319,17 +320,16 @@ class BrowserTest(unittest.TestCase):
         second = self.load()
         changed = [key for key in first["values"] if first["values"][key] != second["values"].get(key)]
         self.assertTrue(changed, "no value changed between two loads")
+        if SCREENSHOT:
+            shot = self.browser.call("Page.captureScreenshot", session=True, format="png")
+            with open(SCREENSHOT, "wb") as file:
+                file.write(base64.b64decode(shot["data"]))
         self.browser.evaluate("""const units = document.getElementById('units');
             units.value = 'imperial'; units.dispatchEvent(new Event('change'));""")
         deadline = time.monotonic() + 10
         while "mph" not in self.browser.evaluate("document.getElementById('tiles').innerText"):
             self.assertLess(time.monotonic(), deadline, "the units switch showed no mph")
             time.sleep(0.25)
-        if SCREENSHOT:
-            shot = self.browser.call("Page.captureScreenshot", session=True, format="png")
-            import base64
-            with open(SCREENSHOT, "wb") as file:
-                file.write(base64.b64decode(shot["data"]))
         # Clearing the codes asks first, then shows what the ECU reports.
         self.browser.evaluate("document.getElementById('clear').click()")
         self.assertEqual(len(self.browser.dialogs), 1)
