@@ -128,6 +128,9 @@ void VehicleFeed::read() {
 std::vector<std::shared_ptr<const FeedReading>> VehicleFeed::readingsAfter(
     int after, Clock::time_point deadline) {
     orvane::UniqueLock lock(mutex_);
+    if (after > readings_) {
+        after = 0;  // a viewer of an earlier run of the server
+    }
     while (ended_.empty() && (history_.empty() || history_.back()->number <= after)) {
         if (!lock.waitUntil(changed_, deadline)) {
             break;

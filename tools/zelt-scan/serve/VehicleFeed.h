@@ -62,8 +62,10 @@ public:
     // Ends the reader; waiting viewers return at once.
     void stop();
 
-    // The readings after `after` that the history still holds, oldest first;
-    // waits for one until `deadline` or the feed's end (ended() says so).
+    // The readings after `after` that the history still holds, oldest first
+    // (all of them when `after` is newer than any: it came from an earlier
+    // run); waits for one until `deadline` or the feed's end (ended() says
+    // so).
     std::vector<std::shared_ptr<const FeedReading>> readingsAfter(
         int after, std::chrono::steady_clock::time_point deadline);
     // Why the feed ended: "stopped", or why the vehicle was lost; empty while
