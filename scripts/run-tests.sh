@@ -9,7 +9,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 scripts/install-deps.sh clang libclang-rt-14-dev clang-format clang-tidy \
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 chromium
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Readings.h"
 #include "Session.h"
 #include "Units.h"
 #include "obd/ParameterIdentifier.h"

@@ -37,6 +37,9 @@
 #include "Session.h"
 #include "TextReport.h"
 #include "Watch.h"
+#ifdef ZELT_SERVE
+#include "Dashboard.h"
+#endif
 
 namespace {
 
@@ -63,6 +66,8 @@ struct Options {
     std::string timeout;
     std::string raw;
     zelt::scan::PublishOptions publish;
+    std::string serve;
+    bool allowClear = false;
 };
 
 constexpr long long kMaxTimeoutMs = 60000;
@@ -184,6 +189,12 @@ int Run(const Options& options) {
     if (publishing) {
         watch.format = WatchFormat::Json;  // what the broker gets, one reading a message
     }
+#ifdef ZELT_SERVE
+    if (!options.serve.empty() && publishing) {
+        throw UsageError("--serve and --publish cannot be combined: the dashboard publishes nothing");
+    }
+    const auto listen = options.serve.empty() ? ListenAddress{} : ParseListenAddress(options.serve);
+#endif
     std::optional<std::vector<std::uint8_t>> raw;
     if (!options.raw.empty()) {
         raw = obd::elm327::AdapterQuorvix::parseRequest(options.raw);
@@ -242,6 +253,13 @@ int Run(const Options& options) {
         publishing->connect(session);
     }
 
+#ifdef ZELT_SERVE
+    if (!options.serve.empty()) {
+        ServeDashboard(session, {listen, options.allowClear, {watch.pids, ecus, watch.interval}},
+                       std::cout);
+        return LinkState(session);
+    }
+#endif
     if (raw) {
         const auto answers = session.rawRequest(*raw, ecus.empty() ? 0 : ecus.front());
         if (!answers) {
@@ -414,6 +432,18 @@ int main(int argc, char** argv) {
                     ->type_name("HEX")
                     ->needs(adapter);
     zelt::scan::AddPublishOptions(app, options.publish);
+#ifdef ZELT_SERVE
+    auto* serve = app.add_option("--serve", options.serve,
+                                 "Serve the live dashboard at [HOST:]PORT (loopback unless a "
+                                 "host is given; port 0 takes a free port) until Ctrl-C")
+                      ->type_name("[HOST:]PORT")
+                      ->excludes(json)
+                      ->excludes(clear)
+                      ->excludes(raw);
+    app.add_flag("--allow-clear", options.allowClear,
+                 "With --serve: the page may clear the trouble codes, after a confirmation")
+        ->needs(serve);
+#endif
     clear->excludes(watch);
     raw->excludes(watch);
     raw->excludes(clear);
