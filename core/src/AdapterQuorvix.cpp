@@ -195,4 +195,24 @@ std::shared_ptr<ITroubleshootingService> AdapterQuorvix::createTroubleshootingSe
     return impl_->root.createTroubleshootingService(connection);
 }
 
+void AdapterQuorvix::setProfile(std::shared_ptr<const VehicleProfile> profile) {
+    impl_->root.profiles()->setProfile(std::move(profile));
+}
+
+std::shared_ptr<const VehicleProfile> AdapterQuorvix::getProfile() const {
+    return impl_->root.profiles()->getProfile();
+}
+
+std::string AdapterQuorvix::getMissingReason(ParameterIdentifier::Id pid) const {
+    return impl_->root.profiles()->getMissingReason(pid);
+}
+
+ModuleCodes AdapterQuorvix::readModuleCodes(std::size_t ecu) {
+    return impl_->root.profiles()->readModuleCodes(ecu);
+}
+
+ModuleClearing AdapterQuorvix::clearModuleCodes(std::size_t ecu) {
+    return impl_->root.profiles()->clearModuleCodes(ecu);
+}
+
 }  // namespace obd::elm327

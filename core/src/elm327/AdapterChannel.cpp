@@ -281,6 +281,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     connection_ = std::move(connection);
     header_.reset();
     ownHeader_ = false;
+    receiveFilter_ = false;
     lastCommand_.clear();
     repeatRefused_ = false;
     protocol_ = DataLinkProtocol::Automatic;
@@ -497,6 +498,9 @@ bool AdapterChannel::restoreHeader() {
         return true;
     }
     header_.reset();
+    if (receiveFilter_ && !liftReceiveFilter()) {
+        return false;
+    }
     const ProtocolInfo* info = FindProtocol(protocol_);
     if (info && IsLegacy(protocol_)) {
         // The older buses are asked with the adapter's default header.

@@ -251,9 +251,11 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_.initialised = false;  // the bus goes to sleep
         return "OK\r";
     }
-    // Settings the emulated bus has no use for are accepted.
+    // Settings the emulated bus has no use for are accepted. The receive
+    // filter (CRA, lifted by AR) is one: a physical request is answered
+    // by the addressed module alone.
     if (StartsWith(c, "ST") || StartsWith(c, "AT") || c == "M0" || c == "M1" || c == "CFC0" ||
-        c == "CFC1") {
+        c == "CFC1" || StartsWith(c, "CRA") || c == "AR") {
         return "OK\r";
     }
     return "?\r";

@@ -124,4 +124,24 @@ std::shared_ptr<ITroubleshootingService> SimulatedQuorvix::createTroubleshooting
     return impl_->root.createTroubleshootingService(connection);
 }
 
+void SimulatedQuorvix::setProfile(std::shared_ptr<const VehicleProfile> profile) {
+    impl_->root.profiles()->setProfile(std::move(profile));
+}
+
+std::shared_ptr<const VehicleProfile> SimulatedQuorvix::getProfile() const {
+    return impl_->root.profiles()->getProfile();
+}
+
+std::string SimulatedQuorvix::getMissingReason(ParameterIdentifier::Id pid) const {
+    return impl_->root.profiles()->getMissingReason(pid);
+}
+
+ModuleCodes SimulatedQuorvix::readModuleCodes(std::size_t ecu) {
+    return impl_->root.profiles()->readModuleCodes(ecu);
+}
+
+ModuleClearing SimulatedQuorvix::clearModuleCodes(std::size_t ecu) {
+    return impl_->root.profiles()->clearModuleCodes(ecu);
+}
+
 }  // namespace obd::sim

@@ -10,6 +10,7 @@
 #include "obd/DataLinkProtocol.h"
 #include "obd/Export.h"
 #include "obd/IAnswerSnapshot.h"
+#include "obd/IProfileHost.h"
 #include "obd/IQuorvix.h"
 
 namespace obd::elm327 {
@@ -42,7 +43,7 @@ namespace obd::elm327 {
 //
 // Lifetime: services built from the root keep what they need alive; the
 // root may go before them.
-class OBD_API AdapterQuorvix : public IQuorvix, public IAnswerSnapshot {
+class OBD_API AdapterQuorvix : public IQuorvix, public IAnswerSnapshot, public IProfileHost {
 public:
     // A root with the connection closed.
     static std::shared_ptr<AdapterQuorvix> create();
@@ -73,6 +74,13 @@ public:
     // Snapshots: see IAnswerSnapshot.
     void beginSnapshot() override;
     void endSnapshot() override;
+
+    // Vehicle profiles: see IProfileHost.
+    void setProfile(std::shared_ptr<const VehicleProfile> profile) override;
+    std::shared_ptr<const VehicleProfile> getProfile() const override;
+    std::string getMissingReason(ParameterIdentifier::Id pid) const override;
+    ModuleCodes readModuleCodes(std::size_t ecu) override;
+    ModuleClearing clearModuleCodes(std::size_t ecu) override;
 
     // The most recent failure the adapter reported since the connection was
     // last opened, as a text the application can show: one of its error

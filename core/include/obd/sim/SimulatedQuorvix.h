@@ -7,6 +7,7 @@
 
 #include "obd/Export.h"
 #include "obd/IAnswerSnapshot.h"
+#include "obd/IProfileHost.h"
 #include "obd/IQuorvix.h"
 #include "obd/sim/Scenario.h"
 
@@ -29,7 +30,7 @@ namespace obd::sim {
 //
 // A real vehicle behind an ELM327-compatible adapter has a root of its own:
 // obd::elm327::AdapterQuorvix.
-class OBD_API SimulatedQuorvix : public IQuorvix, public IAnswerSnapshot {
+class OBD_API SimulatedQuorvix : public IQuorvix, public IAnswerSnapshot, public IProfileHost {
 public:
     // A root over `scenario`, with the connection closed.
     static std::shared_ptr<SimulatedQuorvix> create(const Scenario& scenario = Scenario::builtIn());
@@ -62,6 +63,13 @@ public:
     // Snapshots: see IAnswerSnapshot.
     void beginSnapshot() override;
     void endSnapshot() override;
+
+    // Vehicle profiles: see IProfileHost.
+    void setProfile(std::shared_ptr<const VehicleProfile> profile) override;
+    std::shared_ptr<const VehicleProfile> getProfile() const override;
+    std::string getMissingReason(ParameterIdentifier::Id pid) const override;
+    ModuleCodes readModuleCodes(std::size_t ecu) override;
+    ModuleClearing clearModuleCodes(std::size_t ecu) override;
 
     const Scenario& getScenario() const;
 

@@ -1,0 +1,98 @@
+// Requests to one module by physical addressing: the adapter's header names
+// the module's request id and its receive filter the response id, so that
+// only that module's answers (and on CAN its flow control) are taken.
+
+#include <cstdio>
+
+#include "elm327/AdapterChannel.h"
+#include "elm327/Protocols.h"
+
+namespace obd::elm327 {
+
+namespace {
+
+// Priority byte of the 29-bit identifiers ISO 15765-4 uses, which the
+// ELM327 sets by default; other priorities need the four-byte header.
+constexpr std::uint32_t kDefaultPriority = 0x18;
+
+std::string IdText(std::uint32_t id, bool extended) {
+    char text[16];
+    if (!extended) {
+        std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(id & 0x7FF));
+    } else if ((id >> 24) == kDefaultPriority) {
+        std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(id & 0xFFFFFF));
+    } else {
+        std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(id));
+    }
+    return text;
+}
+
+std::string RequestHex(const uds::Bytes& request) {
+    std::string text;
+    char digits[3];
+    for (std::uint8_t byte : request) {
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        text += digits;
+    }
+    return text;
+}
+
+}  // namespace
+
+bool AdapterChannel::liftReceiveFilter() {
+    if (!query("ATAR", timeout())) {
+        return false;
+    }
+    receiveFilter_ = false;
+    return true;
+}
+
+std::optional<std::vector<uds::Bytes>> AdapterChannel::transactPhysical(
+    const uds::Bytes& request, const uds::PhysicalAddress& address, std::string& error) {
+    orvane::MutexLock exchange(exchangeMutex_);
+    if (!usable()) {
+        error = "the connection to the adapter is not open";
+        return std::nullopt;
+    }
+    if (request.empty() || request.size() > kMaxSingleFrameRequest) {
+        error = "a request has 1 to 7 bytes";
+        return std::nullopt;
+    }
+    if (IsLegacy(protocol_) || address.extended != extended_) {
+        error = std::string("the vehicle's bus does not carry ") +
+                (address.extended ? "29-bit" : "11-bit") + " CAN identifiers";
+        return std::nullopt;
+    }
+    ownHeader_ = true;
+    header_.reset();
+    std::string refusal;
+    if (!sendHeader(IdText(address.request, address.extended), refusal)) {
+        if (refusal.empty()) {
+            drop("the adapter stopped answering");
+        }
+        error = refusal.empty() ? "the adapter stopped answering" : refusal;
+        return std::nullopt;
+    }
+    // A clone without ATCRA still works: the answers are picked by sender.
+    const auto filter = query("ATCRA" + IdText(address.response, address.extended), timeout());
+    if (!filter) {
+        drop("the adapter stopped answering");
+        error = "the adapter stopped answering";
+        return std::nullopt;
+    }
+    receiveFilter_ = *filter == "OK";
+    auto parsed = exchangeRequest(request, RequestHex(request));
+    if (!parsed) {
+        error = this->error();
+        return std::nullopt;
+    }
+    std::vector<uds::Bytes> messages;
+    for (detail::EcuResponse& response : parsed->responses) {
+        if (response.ecu == address.response || response.ecu == kUnknownSender) {
+            messages.push_back(std::move(response.payload));
+        }
+    }
+    return messages;
+}
+
+}  // namespace obd::elm327
