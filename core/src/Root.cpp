@@ -5,8 +5,8 @@ namespace obd::detail {
 Root::Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> adapter,
            DataLinkProtocol protocol)
     : dispatcher_(std::make_shared<EventDispatcher>()),
-      connection_(std::make_shared<VehicleConnection>(vehicle, std::move(adapter), protocol,
-                                                      dispatcher_)),
+      connection_(
+          std::make_shared<VehicleConnection>(vehicle, std::move(adapter), protocol, dispatcher_)),
       manager_(std::make_shared<sim::ConnectionManager>(connection_, protocol)),
       profiles_(std::make_shared<ProfileHost>(
           std::dynamic_pointer_cast<uds::IPhysicalChannel>(vehicle), connection_)) {}

@@ -964,8 +964,8 @@ private:
     }
 
     // Modules answering UDS to physical requests (see SimulatedProfileEcu).
-    void profileEcus(const Json& json, const std::string& path,
-                     std::set<std::uint32_t>& addresses, VehicleModel& model) {
+    void profileEcus(const Json& json, const std::string& path, std::set<std::uint32_t>& addresses,
+                     VehicleModel& model) {
         r_.expect(json, Json::value_t::array, path, "an array");
         for (std::size_t i = 0; i < json.size(); ++i) {
             const std::string itemPath = path + "/" + std::to_string(i);
@@ -974,8 +974,10 @@ private:
                     {"name", "request", "response", "padding", "identifiers", "localIdentifiers",
                      "sharedRequests", "pendingMilliseconds", "codes", "clearCodes"});
             ProfileEcuModel ecu;
-            ecu.name = r_.text(r_.required(item, "name", itemPath), itemPath + "/name", kShortTextSize);
-            ecu.request = r_.integer(r_.required(item, "request", itemPath), itemPath + "/request", 0x7FF);
+            ecu.name =
+                r_.text(r_.required(item, "name", itemPath), itemPath + "/name", kShortTextSize);
+            ecu.request =
+                r_.integer(r_.required(item, "request", itemPath), itemPath + "/request", 0x7FF);
             ecu.response = ecu.request + bus::kResponseToRequestOffset;
             if (const Json* response = r_.optional(item, "response")) {
                 ecu.response = r_.integer(*response, itemPath + "/response", 0x7FF);
@@ -986,7 +988,8 @@ private:
                                                     " is taken or not an 11-bit identifier");
             }
             if (const Json* padding = r_.optional(item, "padding")) {
-                ecu.padding = static_cast<std::uint8_t>(r_.integer(*padding, itemPath + "/padding", 0xFF));
+                ecu.padding =
+                    static_cast<std::uint8_t>(r_.integer(*padding, itemPath + "/padding", 0xFF));
             }
             if (const Json* shared = r_.optional(item, "sharedRequests")) {
                 ecu.sharedRequests = r_.boolean(*shared, itemPath + "/sharedRequests");
@@ -999,7 +1002,8 @@ private:
                 r_.expect(*ids, Json::value_t::object, itemPath + "/identifiers", "an object");
                 for (auto it = ids->begin(); it != ids->end(); ++it) {
                     const std::string idPath = itemPath + "/identifiers/" + it.key();
-                    const auto id = static_cast<std::uint16_t>(r_.integerText(it.key(), idPath, 0xFFFF));
+                    const auto id =
+                        static_cast<std::uint16_t>(r_.integerText(it.key(), idPath, 0xFFFF));
                     ecu.identifiers[id] = identifier(it.value(), idPath);
                 }
             }
@@ -1007,7 +1011,8 @@ private:
                 r_.expect(*ids, Json::value_t::object, itemPath + "/localIdentifiers", "an object");
                 for (auto it = ids->begin(); it != ids->end(); ++it) {
                     const std::string idPath = itemPath + "/localIdentifiers/" + it.key();
-                    const auto id = static_cast<std::uint8_t>(r_.integerText(it.key(), idPath, 0xFF));
+                    const auto id =
+                        static_cast<std::uint8_t>(r_.integerText(it.key(), idPath, 0xFF));
                     ecu.localIdentifiers[id] = identifier(it.value(), idPath);
                 }
             }
@@ -1042,7 +1047,8 @@ private:
             identifier.refusal = refusalCode(*refuse, path + "/refuse");
         }
         if (const Json* pending = r_.optional(json, "pending")) {
-            identifier.pending = static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 100));
+            identifier.pending =
+                static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 100));
         }
         if (const Json* bytes = r_.optional(json, "bytes")) {
             identifier.size = static_cast<std::uint8_t>(r_.integer(*bytes, path + "/bytes", 4));
@@ -1087,13 +1093,12 @@ private:
         for (std::size_t i = 0; i < json.size(); ++i) {
             const std::string codePath = path + "/" + std::to_string(i);
             r_.keys(json[i], codePath, {"code", "status"});
-            const std::string text = r_.text(r_.required(json[i], "code", codePath),
-                                             codePath + "/code", 8);
+            const std::string text =
+                r_.text(r_.required(json[i], "code", codePath), codePath + "/code", 8);
             ModuleCodeModel code;
             std::uint16_t base = 0;
-            const auto failure = text.size() == 8 && text[5] == '-'
-                                     ? bus::ParseHex(text.substr(6))
-                                     : std::nullopt;
+            const auto failure =
+                text.size() == 8 && text[5] == '-' ? bus::ParseHex(text.substr(6)) : std::nullopt;
             try {
                 base = j1979::EncodeTroubleCode(text.substr(0, 5));
             } catch (const j1979::CodecError&) {

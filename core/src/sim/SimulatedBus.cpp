@@ -125,7 +125,8 @@ std::optional<std::vector<Bytes>> SimulatedBus::profileAnswer(const Bytes& reque
             std::this_thread::sleep_for(std::chrono::duration<double>(module->pendingSeconds()));
         }
         bus::Reassembler outbound;
-        for (const bus::CanFrame& frame : bus::Segment(module->responseId(), answer, module->padding())) {
+        for (const bus::CanFrame& frame :
+             bus::Segment(module->responseId(), answer, module->padding())) {
             if (std::optional<bus::Bytes> message = outbound.feed(frame)) {
                 messages.push_back(std::move(*message));
             }

@@ -9,8 +9,8 @@
 #include "services/RequestChannel.h"
 #include "sim/SimulatedEcu.h"
 #include "sim/SimulatedProfileEcu.h"
-#include "uds/PhysicalChannel.h"
 #include "sim/VehicleModel.h"
+#include "uds/PhysicalChannel.h"
 
 namespace obd::sim {
 
@@ -56,7 +56,7 @@ private:
     std::mutex mutex_;
     std::vector<std::unique_ptr<SimulatedEcu>> ecus_;  // in address order
     std::vector<std::unique_ptr<SimulatedProfileEcu>> profileEcus_;
-    double origin_ = 0;                                // guarded by mutex_
+    double origin_ = 0;  // guarded by mutex_
 };
 
 }  // namespace obd::sim

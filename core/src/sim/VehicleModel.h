@@ -124,7 +124,7 @@ struct ModuleCodeModel {
 // as a vehicle profile describes it.
 struct ProfileEcuModel {
     std::string name;
-    std::uint32_t request = 0;   // 11-bit CAN identifiers
+    std::uint32_t request = 0;  // 11-bit CAN identifiers
     std::uint32_t response = 0;
     std::uint8_t padding = 0x55;
     std::map<std::uint16_t, IdentifierModel> identifiers;
