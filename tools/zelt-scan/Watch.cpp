@@ -14,6 +14,7 @@
 #include "AdapterStatus.h"
 #include "JsonReport.h"
 #include "Printable.h"
+#include "Profiles.h"
 #include "zelt/ModelBuilders.h"
 
 namespace zelt::scan {
@@ -101,10 +102,20 @@ std::vector<std::shared_ptr<ParameterModel>> Describe(Session& session,
     auto& parameters = session.parameters();
     const auto supported = parameters.getPids();
     std::vector<std::shared_ptr<ParameterModel>> described;
+    const auto profile = ProfileOf(session);
     for (Id pid : pids) {
+        const obd::ProfileParameter* own = profile ? profile->find(pid) : nullptr;
         auto description = std::find(supported.begin(), supported.end(), pid) != supported.end()
                                ? parameters.getParameter(pid)
                                : nullptr;
+        if (own != nullptr) {
+            // A profile names its parameters; one the ECU refuses now is
+            // watched all the same and shows as missing.
+            description = parameters.getParameter(pid);
+            if (!description) {
+                description = ParameterModelBuilder::build(pid, own->name, {});
+            }
+        }
         if (!description) {
             // A vehicle that went away mid-question supports nothing; that
             // is no fault of the PID the user gave.
@@ -239,9 +250,12 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
         }
         for (std::size_t i = 0; i < described.size(); ++i) {
             if (!Answered(values[i])) {
-                warnings << "zelt-scan: warning: reading " << reading << ": no answer for PID "
-                         << PidText(described[i]->pid) << " (" << Printable(described[i]->name)
-                         << ")\n";
+                const std::string why = MissingReason(session, described[i]->pid);
+                warnings << "zelt-scan: warning: reading " << reading << ": no answer for "
+                         << (why.empty() ? "PID " + PidText(described[i]->pid) + " (" +
+                                               Printable(described[i]->name) + ")"
+                                         : Printable(described[i]->name) + ": " + Printable(why))
+                         << "\n";
             }
         }
         Write(out, Line(options, reading, time, described, values));

@@ -27,6 +27,7 @@
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
+#include "Profiles.h"
 #include "Scanner.h"
 #include "Session.h"
 #include "TextReport.h"
@@ -56,6 +57,7 @@ struct Options {
     std::string protocol = "auto";
     std::string timeout;
     std::string raw;
+    std::string profile;
 };
 
 constexpr long long kMaxTimeoutMs = 60000;
@@ -171,9 +173,15 @@ int Run(const Options& options) {
         ecu = ParseEcu(options.ecu);
     }
     const UnitSystem units = ParseUnitSystem(options.units);
+    // A profile is read whole, and refused with its fault, before anything
+    // is sent.
+    std::shared_ptr<const obd::VehicleProfile> profile;
+    if (!options.profile.empty()) {
+        profile = obd::VehicleProfile::loadFile(options.profile);
+    }
     WatchOptions watch;
     if (!options.watch.empty()) {
-        watch.pids = ParsePidList(options.watch);
+        watch.pids = ParseWatchList(options.watch, profile.get());
         watch.interval = std::chrono::milliseconds(
             ParseDecimal("--interval", options.interval, 0, kMaxIntervalMs));
         watch.count = static_cast<int>(ParseDecimal("--count", options.count, 0, kMaxCount));
@@ -215,6 +223,7 @@ int Run(const Options& options) {
                                            ReadAdapterSettings(options, dialogue.get()));
     }
     Session& session = *opened;
+    UseProfile(session, profile);
     std::vector<std::uint32_t> ecus;  // empty: every ECU that answered
     if (ecu) {
         ecus.push_back(ResolveEcu(*ecu, options.ecu, session.ecuAddresses()));
@@ -239,9 +248,11 @@ int Run(const Options& options) {
 
     LogInfo("scanning");
     Report report = Scan(session, ecus, !options.adapter.empty());
+    ScanProfile(session, report);
     if (options.clearCodes) {
         LogInfo("clearing the trouble codes");
         ClearTroubleCodes(session, report);
+        ClearProfileCodes(session, report);
     }
     WriteReport(std::cout, [&] {
         if (options.json) {
@@ -300,8 +311,13 @@ int main(int argc, char** argv) {
         "--json", options.json,
         "Write one JSON document, schema 1 (or one JSON object per reading with --watch)");
     auto* watch = app.add_option("--watch", options.watch,
-                                 "Read these PIDs repeatedly (hexadecimal), e.g. 0C,0D")
+                                 "Read these PIDs (hexadecimal) or profile parameters (by name) "
+                                 "repeatedly, e.g. 0C,0D or \"0C,Oil Temperature\"")
                       ->type_name("PID[,PID...]");
+    app.add_option("--profile", options.profile,
+                   "Read the manufacturer data and module trouble codes this vehicle profile "
+                   "describes (docs/profiles.md)")
+        ->type_name("FILE");
     app.add_flag("--csv", options.csv,
                  "With --watch: write CSV, a header row then one row per reading")
         ->needs(watch)
@@ -378,6 +394,8 @@ int main(int argc, char** argv) {
     } catch (const zelt::scan::UsageError& error) {
         return Fail(kUsageError, error.what());
     } catch (const obd::sim::ScenarioError& error) {
+        return Fail(kUsageError, error.what());
+    } catch (const obd::ProfileError& error) {
         return Fail(kUsageError, error.what());
     } catch (const std::exception& error) {
         return Fail(kFailure, WithAdvice(error.what()));

@@ -282,6 +282,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     header_.reset();
     ownHeader_ = false;
     receiveFilter_ = false;
+    physicalModule_.clear();
     lastCommand_.clear();
     repeatRefused_ = false;
     protocol_ = DataLinkProtocol::Automatic;
@@ -498,6 +499,7 @@ bool AdapterChannel::restoreHeader() {
         return true;
     }
     header_.reset();
+    physicalModule_.clear();
     if (receiveFilter_ && !liftReceiveFilter()) {
         return false;
     }

@@ -146,6 +146,11 @@ private:
     // Brings the header back to what the services expect after one of the
     // application's. False when the adapter did not take it.
     bool restoreHeader() ORVANE_REQUIRES(exchangeMutex_);
+    // Sends a request to the module the header and filter name now.
+    std::optional<std::vector<uds::Bytes>> exchangePhysical(const uds::Bytes& request,
+                                                            const uds::PhysicalAddress& address,
+                                                            std::string& error)
+        ORVANE_REQUIRES(exchangeMutex_);
     // Sends ATAR; false when the adapter did not answer.
     bool liftReceiveFilter() ORVANE_REQUIRES(exchangeMutex_);
     // Tells the drop handler with no lock of this channel held but the
@@ -171,6 +176,9 @@ private:
     bool ownHeader_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
     // A receive filter (ATCRA) is set; ATAR lifts it.
     bool receiveFilter_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    // The module the header and filter name, "7B0/7B8"; empty when none
+    // does, so the next physical request to it sends neither again.
+    std::string physicalModule_ ORVANE_GUARDED_BY(exchangeMutex_);
     // The wait the adapter was given with ATST, 0: its own.
     std::int32_t adapterTimeoutSent_ ORVANE_GUARDED_BY(exchangeMutex_) = 0;
     // The last command sent. The ELM327 repeats it when sent an empty

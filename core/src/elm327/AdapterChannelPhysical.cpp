@@ -63,10 +63,16 @@ std::optional<std::vector<uds::Bytes>> AdapterChannel::transactPhysical(
                 (address.extended ? "29-bit" : "11-bit") + " CAN identifiers";
         return std::nullopt;
     }
+    const std::string header = IdText(address.request, address.extended);
+    const std::string filter = IdText(address.response, address.extended);
+    if (ownHeader_ && physicalModule_ == header + "/" + filter) {
+        return exchangePhysical(request, address, error);
+    }
     ownHeader_ = true;
     header_.reset();
+    physicalModule_.clear();
     std::string refusal;
-    if (!sendHeader(IdText(address.request, address.extended), refusal)) {
+    if (!sendHeader(header, refusal)) {
         if (refusal.empty()) {
             drop("the adapter stopped answering");
         }
@@ -74,13 +80,19 @@ std::optional<std::vector<uds::Bytes>> AdapterChannel::transactPhysical(
         return std::nullopt;
     }
     // A clone without ATCRA still works: the answers are picked by sender.
-    const auto filter = query("ATCRA" + IdText(address.response, address.extended), timeout());
-    if (!filter) {
+    const auto filtered = query("ATCRA" + filter, timeout());
+    if (!filtered) {
         drop("the adapter stopped answering");
         error = "the adapter stopped answering";
         return std::nullopt;
     }
-    receiveFilter_ = *filter == "OK";
+    receiveFilter_ = *filtered == "OK";
+    physicalModule_ = header + "/" + filter;
+    return exchangePhysical(request, address, error);
+}
+
+std::optional<std::vector<uds::Bytes>> AdapterChannel::exchangePhysical(
+    const uds::Bytes& request, const uds::PhysicalAddress& address, std::string& error) {
     auto parsed = exchangeRequest(request, RequestHex(request));
     if (!parsed) {
         error = this->error();
