@@ -1048,7 +1048,7 @@ private:
         }
         if (const Json* pending = r_.optional(json, "pending")) {
             identifier.pending =
-                static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 100));
+                static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 20));
         }
         if (const Json* bytes = r_.optional(json, "bytes")) {
             identifier.size = static_cast<std::uint8_t>(r_.integer(*bytes, path + "/bytes", 4));
