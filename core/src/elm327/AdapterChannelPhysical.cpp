@@ -15,7 +15,9 @@ namespace {
 // ELM327 sets by default; other priorities need the four-byte header.
 constexpr std::uint32_t kDefaultPriority = 0x18;
 
-std::string IdText(std::uint32_t id, bool extended) {
+// The header: 3 digits on 11-bit; on 29-bit 6 when the priority is the
+// default one, else all 8.
+std::string HeaderText(std::uint32_t id, bool extended) {
     char text[16];
     if (!extended) {
         std::snprintf(text, sizeof text, "%03X", static_cast<unsigned>(id & 0x7FF));
@@ -24,6 +26,14 @@ std::string IdText(std::uint32_t id, bool extended) {
     } else {
         std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(id));
     }
+    return text;
+}
+
+// The receive filter takes the whole identifier: 3 digits or 8.
+std::string FilterText(std::uint32_t id, bool extended) {
+    char text[16];
+    std::snprintf(text, sizeof text, extended ? "%08X" : "%03X",
+                  static_cast<unsigned>(id & (extended ? 0x1FFFFFFF : 0x7FF)));
     return text;
 }
 
@@ -63,8 +73,8 @@ std::optional<std::vector<uds::Bytes>> AdapterChannel::transactPhysical(
                 (address.extended ? "29-bit" : "11-bit") + " CAN identifiers";
         return std::nullopt;
     }
-    const std::string header = IdText(address.request, address.extended);
-    const std::string filter = IdText(address.response, address.extended);
+    const std::string header = HeaderText(address.request, address.extended);
+    const std::string filter = FilterText(address.response, address.extended);
     if (ownHeader_ && physicalModule_ == header + "/" + filter) {
         return exchangePhysical(request, address, error);
     }
