@@ -53,8 +53,7 @@ void EvaluateFormula(const std::string& text) {
         for (const auto& data : Answers(formula.bytesRead(), text)) {
             const auto value = formula.evaluate(data);
             CheckValue(value, text);
-            Check(data.size() >= formula.bytesRead() || !value, "a value from too few bytes",
-                  text);
+            Check(data.size() >= formula.bytesRead() || !value, "a value from too few bytes", text);
         }
     } catch (const obd::profiles::FormulaError&) {
     }

@@ -2,7 +2,7 @@
 
 namespace obd::detail {
 
-Root::Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> adapter,
+Root::Root(const std::shared_ptr<IRequestChannel>& vehicle, std::shared_ptr<IAdapter> adapter,
            DataLinkProtocol protocol)
     : dispatcher_(std::make_shared<EventDispatcher>()),
       connection_(

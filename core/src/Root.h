@@ -25,7 +25,7 @@ namespace obd::detail {
 class Root {
 public:
     // Over the in-process vehicle: requests travel over `vehicle`.
-    Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> adapter,
+    Root(const std::shared_ptr<IRequestChannel>& vehicle, std::shared_ptr<IAdapter> adapter,
          DataLinkProtocol protocol);
     // Over an ELM327-compatible adapter on a data connection the application
     // gives the connection manager.

@@ -79,4 +79,26 @@ TEST(PhysicalAddressingTest, ExtendedIdentifiersNameTheModuleAndTheFilterIsLifte
     EXPECT_THAT(error, ::testing::HasSubstr("11-bit"));
 }
 
+// On 11-bit CAN the module keeps its header and filter for as long as it is
+// asked; the services' next request goes to every ECU again (7DF), with the
+// filter lifted, so no answer of theirs is filtered out.
+TEST(PhysicalAddressingTest, ElevenBitModuleIsAskedOnceSetAndTheServicesGetTheBusBack) {
+    auto connection = std::make_shared<EmulatedConnection>(6);
+    obd::elm327::AdapterChannel channel(std::make_shared<obd::elm327::AdapterInfo>());
+    ASSERT_TRUE(channel.start(connection, obd::DataLinkProtocol::Iso15765Can11Bit500k, false, 1000))
+        << channel.error();
+    connection->commands.clear();
+    std::string error;
+    ASSERT_TRUE(channel.transactPhysical({0x22, 0xF1, 0x90}, {0x7E0, 0x7E8, false}, error))
+        << error;
+    ASSERT_TRUE(channel.transactPhysical({0x22, 0xF1, 0x91}, {0x7E0, 0x7E8, false}, error))
+        << error;
+    EXPECT_THAT(connection->commands, ElementsAre("ATSH7E0", "ATCRA7E8", "22F190", "22F191"));
+
+    connection->commands.clear();
+    const auto answers = channel.transact({0x01, 0x00}, obd::detail::kAllEcus);
+    EXPECT_EQ(answers.size(), 2u);  // the built-in vehicle's two ECUs
+    EXPECT_THAT(connection->commands, ElementsAre("ATAR", "ATSH7DF", "0100"));
+}
+
 }  // namespace

@@ -80,6 +80,17 @@ TEST(UdsClientTest, RefusedSharedRequestFallsBackToOneAtATime) {
     EXPECT_THAT(module.requests, ElementsAre(Bytes{0x22, 0x19, 0x40}, Bytes{0x22, 0x19, 0x41}));
 }
 
+// An answer that echoes another identifier is no value of the one asked.
+TEST(UdsClientTest, AnswerForAnotherIdentifierIsMissingNotAValue) {
+    ScriptedModule module;
+    module.script.push_back({{0x62, 0x4A, 0x11, 0x07}});
+    obd::uds::UdsClient client(module);
+    bool refused = false;
+    auto replies = client.readIdentifiers(kAbs, {{0x4A10, 1}}, refused);
+    EXPECT_FALSE(replies[0x4A10].ok());
+    EXPECT_THAT(replies[0x4A10].why, ::testing::HasSubstr("another identifier"));
+}
+
 TEST(UdsClientTest, ResponsePendingIsWaitedThrough) {
     ScriptedModule module;
     module.script.push_back({{0x7F, 0x22, 0x78}, {0x7F, 0x22, 0x78}, {0x62, 0x4A, 0x20, 0x0C}});

@@ -426,3 +426,16 @@ TEST(ZeltScanTest, HelpAndVersionSucceed) {
 }
 
 }  // namespace
+
+// Each profile ECU gets its manufacturer data and its UDS codes under its
+// name and response address; a refused identifier shows its reason.
+TEST(ZeltScanTest, ProfileSectionsNameEachModule) {
+    const Outcome run = Scan("--scenario " + ScenarioPath("profile-example.json") + " --profile " +
+                             ScenarioPath("profiles/example.json"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("\nManufacturer data, ABS 0x7B8\n"));
+    EXPECT_THAT(run.out, HasSubstr("\nTrouble codes, ABS 0x7B8\n"));
+    EXPECT_THAT(run.out, HasSubstr("missing: security access denied (0x33)"));
+    EXPECT_THAT(run.out, HasSubstr("C0035-11"));
+    EXPECT_THAT(run.out, HasSubstr("\nManufacturer data, BMS 0x7EC\n"));
+}

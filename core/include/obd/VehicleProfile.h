@@ -63,7 +63,7 @@ struct ProfileParameter {
 class OBD_API VehicleProfile {
 public:
     // The largest profile file read.
-    static constexpr std::size_t kMaxFileSize = 4 * 1024 * 1024;
+    static constexpr std::size_t kMaxFileSize = std::size_t{4} * 1024 * 1024;
 
     // Validates `text` whole; throws ProfileError naming `source` otherwise.
     static std::shared_ptr<const VehicleProfile> parse(const std::string& text,
