@@ -22,31 +22,35 @@ namespace obd {
 
 // A trouble code of a profile ECU, as UDS service 19 reports it.
 struct ModuleTroubleCode {
-    std::string code;      // J2012 code and failure type, "C0035-11"
-    std::string baseCode;  // "C0035"
-    std::uint8_t failureType = 0;
-    std::uint8_t status = 0;  // ISO 14229 status bits
-    std::string statusText;   // "confirmed, test failed, warning indicator"
-    std::string description;  // the profile's text, else the J2012 title or group
+    std::string code;              // J2012 code and failure type, "C0035-11"
+    std::string baseCode;          // "C0035"
+    std::uint8_t failureType = 0;  // the third byte, ISO 15031-6 / J2012 failure type
+    std::uint8_t status = 0;       // ISO 14229 status bits
+    std::string statusText;        // "confirmed, test failed, warning indicator"
+    std::string description;       // the profile's text, else the J2012 title or group
 };
 
+// The answer of one profile ECU to reading its trouble codes.
 struct ModuleCodes {
-    bool answered = false;  // false: see `why`
-    std::vector<ModuleTroubleCode> codes;
-    std::string why;  // "security access denied (0x33)", "no answer", ...
+    bool answered = false;                 // false: see `why`
+    std::vector<ModuleTroubleCode> codes;  // in the module's order
+    std::string why;                       // "security access denied (0x33)", "no answer", ...
 };
 
+// The answer of one profile ECU to clearing its trouble codes.
 struct ModuleClearing {
     bool confirmed = false;  // the module answered positively
-    std::string why;
+    std::string why;         // why not, e.g. "conditions not correct (0x22)"
 };
 
+// A root that reads vehicle profiles; see the top of this file.
 class OBD_API IProfileHost {
 public:
     virtual ~IProfileHost();
 
     // Takes `profile` (null: none) from the next read on.
     virtual void setProfile(std::shared_ptr<const VehicleProfile> profile) = 0;
+    // The profile given last; null without one.
     virtual std::shared_ptr<const VehicleProfile> getProfile() const = 0;
     // Why the last reading of a profile parameter gave no value, e.g.
     // "request out of range (0x31)"; empty when it gave one or was not read.

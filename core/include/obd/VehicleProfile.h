@@ -45,21 +45,24 @@ struct ProfileEcu {
     bool extended = false;         // 29-bit identifiers
 };
 
+// A parameter of the profile, read from one of its ECUs.
 struct ProfileParameter {
     ParameterIdentifier::Id pid{};  // kFirstProfileParameter + its position
-    std::string name;
-    std::size_t ecu = 0;       // index into VehicleProfile::ecus()
-    std::uint8_t service = 0;  // 0x22, 0x21 or 0x01
-    std::uint16_t id = 0;      // data identifier, local identifier or PID
-    std::string formula;
-    std::string unit;
-    std::optional<double> minimum;
-    std::optional<double> maximum;
+    std::string name;               // as the profile names it, unique
+    std::size_t ecu = 0;            // index into VehicleProfile::ecus()
+    std::uint8_t service = 0;       // 0x22, 0x21 or 0x01
+    std::uint16_t id = 0;           // data identifier, local identifier or PID
+    std::string formula;            // as written, see docs/profiles.md
+    std::string unit;               // as written; may be empty
+    std::optional<double> minimum;  // the range a display may show
+    std::optional<double> maximum;  // the range a display may show
     // The data bytes after the echoed identifier: the profile's "length",
     // else as many as the formula reads.
     std::size_t length = 0;
 };
 
+// A loaded profile: its ECUs, its parameters and its code texts, checked
+// whole when loaded.
 class OBD_API VehicleProfile {
 public:
     // The largest profile file read.
@@ -75,11 +78,16 @@ public:
     VehicleProfile(const VehicleProfile&) = delete;
     VehicleProfile& operator=(const VehicleProfile&) = delete;
 
+    // The file (or source name) it was read from.
     const std::string& source() const;
+    // The ECUs: those the profile lists, then those its parameters name by
+    // request id only.
     const std::vector<ProfileEcu>& ecus() const;
+    // The parameters in the profile's order.
     const std::vector<ProfileParameter>& parameters() const;
-    // Null when the profile has no such parameter.
+    // The parameter with `pid`; null when the profile has none.
     const ProfileParameter* find(ParameterIdentifier::Id pid) const;
+    // The parameter named `name` exactly; null when the profile has none.
     const ProfileParameter* find(const std::string& name) const;
     // The profile's text for a trouble code ("P1234"); empty when it has none.
     std::string describeCode(const std::string& code) const;
@@ -89,6 +97,7 @@ public:
     std::optional<double> evaluate(const ProfileParameter& parameter,
                                    const std::vector<std::uint8_t>& data) const;
 
+    // The loaded data (private to the core).
     struct Impl;
 
 private:

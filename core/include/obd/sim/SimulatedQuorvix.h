@@ -66,9 +66,13 @@ public:
 
     // Vehicle profiles: see IProfileHost.
     void setProfile(std::shared_ptr<const VehicleProfile> profile) override;
+    // See IProfileHost.
     std::shared_ptr<const VehicleProfile> getProfile() const override;
+    // See IProfileHost.
     std::string getMissingReason(ParameterIdentifier::Id pid) const override;
+    // See IProfileHost.
     ModuleCodes readModuleCodes(std::size_t ecu) override;
+    // See IProfileHost.
     ModuleClearing clearModuleCodes(std::size_t ecu) override;
 
     const Scenario& getScenario() const;
