@@ -86,7 +86,7 @@ TEST(ScenarioTest, BuiltInScenarioIsTheShippedDefaultFile) {
 }
 
 TEST(ScenarioTest, EveryShippedScenarioLoads) {
-    for (const char* name : {"default.json", "diesel.json", "clean.json"}) {
+    for (const char* name : {"default.json", "diesel.json", "clean.json", "profile-example.json"}) {
         EXPECT_NO_THROW(Scenario::loadFile(std::string(ZELT_SCENARIO_DIR "/") + name)) << name;
     }
 }

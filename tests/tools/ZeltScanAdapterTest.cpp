@@ -428,3 +428,46 @@ TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {
 }
 
 }  // namespace
+
+// A profile read over the adapter by physical addressing: the scenario's
+// modules answer its identifiers, one behind response-pending answers and
+// one refused with its ISO 14229 reason; their codes are listed, cleared
+// (BMS refuses) and listed again.
+TEST(ZeltScanAdapterTest, ProfileIsReadAndItsModulesCodesCleared) {
+    const std::string scenario = std::string(ZELT_SCENARIO_DIR) + "/profile-example.json";
+    const std::string profile = std::string(ZELT_SCENARIO_DIR) + "/profiles/example.json";
+    EmulatorServer server("--scenario " + scenario);
+    const Outcome run =
+        Execute(std::string(ZELT_SCAN_PATH) + " --json --adapter " + server.address() +
+                " --profile " + profile + " --clear-codes --yes");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto modules = nlohmann::json::parse(run.out)["profile"]["ecus"];
+    ASSERT_EQ(modules.size(), 3u);
+    std::map<std::string, nlohmann::json> data;
+    for (const auto& module : modules) {
+        for (const auto& entry : module["manufacturerData"]) {
+            data[entry["name"]] = entry;
+        }
+    }
+    // 12 bar in the scenario, A*2 in the profile.
+    EXPECT_EQ(data["Brake Fluid Pressure"]["value"], 24);
+    EXPECT_EQ(data["ABS Coding"]["missing"], "security access denied (0x33)");
+    EXPECT_EQ(data["Line Pressure"]["value"], 20);
+    const auto& abs = modules[0];
+    EXPECT_EQ(abs["troubleCodes"][0]["code"], "C0035-11");
+    EXPECT_TRUE(abs["clear"]["confirmed"]);
+    EXPECT_TRUE(abs["clear"]["troubleCodesAfter"].empty());
+    EXPECT_FALSE(modules[2]["clear"]["confirmed"]);
+    EXPECT_EQ(modules[2]["clear"]["error"], "conditions not correct (0x22)");
+
+    EmulatorServer watched("--scenario " + scenario);
+    const Outcome watch =
+        Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + watched.address() + " --profile " +
+                profile + " --watch '0C,Battery State of Health,ABS Coding' --count 1");
+    ASSERT_EQ(watch.exitCode, 0) << watch.err;
+    EXPECT_THAT(watch.out, HasSubstr("Battery State of Health [ECU 0x7EC]: 94 %"));
+    EXPECT_THAT(watch.out, HasSubstr("ABS Coding [ECU 0x7B8]: missing"));
+    EXPECT_THAT(
+        watch.err,
+        HasSubstr("no answer for ABS Coding from ECU 0x7B8: security access denied (0x33)"));
+}

@@ -143,7 +143,10 @@ nlohmann::json ReportSchema() {
 TEST(ZeltScanTest, JsonReportFollowsTheSchema) {
     const auto schema = ReportSchema();
     const std::vector<std::string> modes{"", "--clear-codes --yes", "--units imperial --ecu 0x7E9",
-                                         "--scenario " + ScenarioPath("diesel.json")};
+                                         "--scenario " + ScenarioPath("diesel.json"),
+                                         "--clear-codes --yes --scenario " +
+                                             ScenarioPath("profile-example.json") + " --profile " +
+                                             ScenarioPath("profiles/example.json")};
     for (const std::string& arguments : modes) {
         SCOPED_TRACE(arguments);
         const Outcome run = Scan("--json " + arguments);
@@ -398,6 +401,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"--scenario /nonexistent/vehicle.json", 2, "/nonexistent/vehicle.json"},
         BadInput{"--scenario " ZELT_SCAN_TEST_DIR "/malformed.json", 2, "malformed.json"},
         BadInput{"--watch 0xZZ", 2, "invalid PID '0xZZ'"},
+        BadInput{"--profile " ZELT_SCAN_TEST_DIR "/bad-profile.json", 2,
+                 "bad-profile.json: /parameters/1/formula: unexpected ')'"},
+        BadInput{"--profile /nonexistent/profile.json", 2,
+                 "/nonexistent/profile.json: cannot be read"},
+        BadInput{"--profile " ZELT_SCENARIO_DIR "/profiles/example.json --watch 'Oil Level'", 2,
+                 "invalid PID 'Oil Level'"},
         BadInput{"--watch 0x99", 2, "unknown PID 0x99"}, BadInput{"--ecu 7", 2, "unknown ECU '7'"},
         BadInput{"--clear-codes", 2, "--yes"}, BadInput{"--count 1000001 --watch 0C", 2, "--count"},
         BadInput{"--units furlongs", 2, "invalid value 'furlongs' for --units"},
@@ -490,3 +499,16 @@ TEST(ZeltScanTest, HelpAndVersionSucceed) {
 }
 
 }  // namespace
+
+// Each profile ECU gets its manufacturer data and its UDS codes under its
+// name and response address; a refused identifier shows its reason.
+TEST(ZeltScanTest, ProfileSectionsNameEachModule) {
+    const Outcome run = Scan("--scenario " + ScenarioPath("profile-example.json") + " --profile " +
+                             ScenarioPath("profiles/example.json"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("\nManufacturer data, ABS 0x7B8\n"));
+    EXPECT_THAT(run.out, HasSubstr("\nTrouble codes, ABS 0x7B8\n"));
+    EXPECT_THAT(run.out, HasSubstr("missing: security access denied (0x33)"));
+    EXPECT_THAT(run.out, HasSubstr("C0035-11"));
+    EXPECT_THAT(run.out, HasSubstr("\nManufacturer data, BMS 0x7EC\n"));
+}

@@ -214,6 +214,51 @@ void WriteJson(const Json& json, std::ostream& out, int indent) {
     out << json.dump(indent, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
+Json ModuleCodes(const obd::ModuleCodes& codes) {
+    if (!codes.answered) {
+        return nullptr;
+    }
+    Json list = Json::array();
+    for (const auto& code : codes.codes) {
+        list.push_back({{"code", code.code},
+                        {"description", OrNull(code.description)},
+                        {"status", code.status},
+                        {"statusText", code.statusText}});
+    }
+    return list;
+}
+
+Json Module(const ModuleReport& module, UnitSystem units) {
+    Json data = Json::array();
+    for (const ProfileReading& reading : module.data) {
+        const bool read = reading.parameter && !reading.parameter->sensors.empty();
+        Json entry{{"name", reading.name}};
+        Json sensor = read ? Sensor(*reading.parameter->sensors.front(), units, {}) : Json(nullptr);
+        const bool ownUnit =
+            read && reading.parameter->sensors.front()->unit == MeasurementUnit::None;
+        entry["value"] = read ? sensor["value"] : Json(nullptr);
+        entry["unit"] = ownUnit || !read ? Json(reading.unit) : sensor["unit"];
+        entry["text"] = read ? sensor["text"] : Json(nullptr);
+        entry["missing"] =
+            read ? Json(nullptr) : Json(reading.missing.empty() ? "no answer" : reading.missing);
+        data.push_back(entry);
+    }
+    Json json{{"name", module.ecu.name},
+              {"request", module.ecu.requestId},
+              {"response", module.ecu.responseId},
+              {"manufacturerData", data},
+              {"troubleCodes", ModuleCodes(module.codes)},
+              {"troubleCodesError", OrNull(module.codes.why)}};
+    if (module.codesCleared) {
+        json["clear"] = {{"confirmed", module.clearing.confirmed},
+                         {"error", OrNull(module.clearing.why)},
+                         {"troubleCodesAfter", ModuleCodes(module.codesAfterClear)}};
+    } else {
+        json["clear"] = nullptr;
+    }
+    return json;
+}
+
 Json ToJson(const Report& report, UnitSystem units) {
     Json json{{"schema", kJsonSchemaVersion}};
     json["tool"] = {{"name", "zelt-scan"}, {"version", ZELT_VERSION}};
@@ -229,6 +274,15 @@ Json ToJson(const Report& report, UnitSystem units) {
         ecus.push_back(Ecu(ecu, units));
     }
     json["ecus"] = ecus;
+    if (report.profile.empty()) {
+        json["profile"] = nullptr;
+    } else {
+        Json modules = Json::array();
+        for (const auto& module : report.modules) {
+            modules.push_back(Module(module, units));
+        }
+        json["profile"] = {{"file", report.profile}, {"ecus", modules}};
+    }
     json["adapter"] = {{"name", Text(report.adapterName)},
                        {"description", Text(report.adapterDescription)},
                        {"identification", Text(report.adapterIdentification)},

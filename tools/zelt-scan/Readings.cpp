@@ -10,6 +10,7 @@
 
 #include "AdapterStatus.h"
 #include "JsonReport.h"
+#include "Profiles.h"
 #include "obd/IAnswerSnapshot.h"
 #include "zelt/ModelBuilders.h"
 
@@ -58,6 +59,7 @@ std::string CsvCell(const Sensors& values, const std::shared_ptr<SensorModel>& c
 std::vector<Watched> Plan(Session& session, const std::vector<Id>& pids,
                           const std::vector<std::uint32_t>& ecus) {
     std::vector<Watched> watched;
+    const auto profile = ProfileOf(session);
     for (std::uint32_t ecu : ecus) {
         session.selectEcu(ecu);  // the repositories forget the previous ECU first
         const auto offered = session.parameters().getPids();
@@ -65,6 +67,15 @@ std::vector<Watched> Plan(Session& session, const std::vector<Id>& pids,
             if (std::find(offered.begin(), offered.end(), pid) != offered.end()) {
                 watched.push_back({pid, ecu, nullptr});
             }
+        }
+    }
+    // A profile parameter comes from its own module, asked by physical
+    // addressing whichever ECU is selected; one the module refuses now is
+    // watched all the same and shows as missing.
+    for (Id pid : pids) {
+        if (const obd::ProfileParameter* own = profile ? profile->find(pid) : nullptr) {
+            watched.push_back({pid, profile->ecus()[own->ecu].responseId,
+                               ParameterModelBuilder::build(pid, own->name, {})});
         }
     }
     // A vehicle that went away mid-question offers nothing; that is no fault
@@ -117,11 +128,11 @@ Reading Read(Session& session, std::vector<Watched>& watched, bool first) {
         const DecodedNumbers numbers = session.decodedNumbers(pids);
         for (std::size_t k = 0; k < at.size(); ++k) {
             Watched& entry = watched[at[k]];
-            if (first) {
-                entry.description = read[k]
-                                        ? read[k]
-                                        : std::make_shared<ParameterModel>(
-                                              entry.pid, "PID " + PidText(entry.pid), Sensors{});
+            if (first && read[k]) {
+                entry.description = read[k];
+            } else if (first && !entry.description) {  // named when it first answers
+                entry.description = std::make_shared<ParameterModel>(
+                    entry.pid, "PID " + PidText(entry.pid), Sensors{});
             }
             values[at[k]] = first ? entry.description->sensors : sensors[k];
             reading.numbers[at[k]] = numbers;

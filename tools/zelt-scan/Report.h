@@ -8,6 +8,7 @@
 #include "Units.h"
 #include "obd/DiagnosticsDataModels.h"
 #include "obd/DtcDataModel.h"
+#include "obd/IProfileHost.h"
 #include "obd/TestRoutineDataModel.h"
 #include "zelt/Models.h"
 
@@ -67,6 +68,25 @@ struct EcuReport {
     DecodedNumbers numbers;
 };
 
+// One profile parameter as read for the report.
+struct ProfileReading {
+    std::string name;
+    std::string unit;                           // as the profile gives it
+    std::shared_ptr<ParameterModel> parameter;  // null when it had no value
+    std::string missing;                        // why not, then
+};
+
+// What one profile ECU reported: its manufacturer data and its UDS codes.
+struct ModuleReport {
+    obd::ProfileEcu ecu;
+    std::vector<ProfileReading> data;
+    obd::ModuleCodes codes;
+    // Present only after --clear-codes.
+    bool codesCleared = false;
+    obd::ModuleClearing clearing;
+    obd::ModuleCodes codesAfterClear;
+};
+
 // Everything one scan read: each scanned ECU, then the adapter.
 struct Report {
     // What was scanned: the simulated vehicle's name, or over an adapter the
@@ -78,6 +98,8 @@ struct Report {
     std::string vin;                       // empty when the vehicle did not report one
     std::vector<std::uint32_t> answering;  // every ECU that answered
     std::vector<EcuReport> ecus;           // the scanned ones, in the vehicle's order
+    std::string profile;                   // the profile file; empty without one
+    std::vector<ModuleReport> modules;     // the profile's ECUs, in its order
 
     std::shared_ptr<std::string> adapterName;
     std::shared_ptr<std::string> adapterDescription;

@@ -99,6 +99,62 @@ void WriteCodes(Writer& w, const std::string& kind, const TroubleCodes& codes) {
     w.table(rows);
 }
 
+// A profile reading's value; a unit the unit list lacks is shown as the
+// profile writes it.
+std::string ReadingText(const ProfileReading& reading, UnitSystem units) {
+    if (!reading.parameter || reading.parameter->sensors.empty()) {
+        return "missing: " + (reading.missing.empty() ? std::string("no answer") : reading.missing);
+    }
+    const SensorModel& sensor = *reading.parameter->sensors.front();
+    std::string text = SensorValueText(sensor, units);
+    if (sensor.unit == MeasurementUnit::None && !reading.unit.empty()) {
+        text += " " + reading.unit;
+    }
+    return text;
+}
+
+void WriteModuleCodes(Writer& w, const std::string& kind, const obd::ModuleCodes& codes) {
+    if (!codes.answered) {
+        w.line(kind + ": not read (" + codes.why + ")");
+        return;
+    }
+    if (codes.codes.empty()) {
+        w.line(kind + ": none");
+        return;
+    }
+    w.line(kind + ":");
+    std::vector<Row> rows;
+    for (const auto& code : codes.codes) {
+        rows.push_back({"  " + code.code,
+                        code.description.empty() ? "(no description)" : code.description,
+                        code.statusText});
+    }
+    w.table(rows);
+}
+
+// The profile's ECUs: each one's manufacturer data, then its trouble codes.
+void WriteModules(Writer& w, const Report& report, UnitSystem units) {
+    for (const ModuleReport& module : report.modules) {
+        const std::string name = module.ecu.name + " " + EcuAddressText(module.ecu.responseId);
+        if (!module.data.empty()) {
+            w.heading("Manufacturer data, " + name);
+            std::vector<Row> rows;
+            for (const ProfileReading& reading : module.data) {
+                rows.push_back({reading.name, ReadingText(reading, units)});
+            }
+            w.table(rows);
+        }
+        w.heading("Trouble codes, " + name);
+        WriteModuleCodes(w, "Codes", module.codes);
+        if (module.codesCleared) {
+            w.line(std::string("Clearing: ") +
+                   (module.clearing.confirmed ? "confirmed by the module"
+                                              : "not confirmed (" + module.clearing.why + ")"));
+            WriteModuleCodes(w, "Codes after clearing", module.codesAfterClear);
+        }
+    }
+}
+
 void WriteParameters(Writer& w, const std::vector<std::shared_ptr<ParameterModel>>& parameters,
                      UnitSystem units) {
     std::vector<Row> rows{{"PID", "Parameter", "Sensor", "Value"}};
@@ -254,6 +310,8 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour, UnitS
         WriteEcu(w, ecu, report.ecus.size() > 1 ? ", ECU " + EcuAddressText(ecu.address) : "",
                  units);
     }
+
+    WriteModules(w, report, units);
 
     w.heading("Adapter");
     w.table({{"Name", Text(report.adapterName)},

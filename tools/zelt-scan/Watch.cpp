@@ -18,6 +18,7 @@
 #include "AdapterStatus.h"
 #include "JsonReport.h"
 #include "Printable.h"
+#include "Profiles.h"
 #include "obd/IAnswerSnapshot.h"
 #include "zelt/ModelBuilders.h"
 
@@ -42,7 +43,7 @@ void Wait(std::chrono::milliseconds interval) {
     }
 }
 
-Id ParsePid(const std::string& text) {
+Id ParsePid(const std::string& text, bool withProfile) {
     std::string digits = text;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
         digits = digits.substr(2);
@@ -53,7 +54,8 @@ Id ParsePid(const std::string& text) {
                      });
     if (!hex) {
         throw UsageError("invalid PID " + Quoted(text) +
-                         ": give a hexadecimal parameter number such as 0C or 0x0C");
+                         ": give a hexadecimal parameter number such as 0C or 0x0C" +
+                         (withProfile ? ", or a parameter name of the profile" : ""));
     }
     return static_cast<Id>(std::stoi(digits, nullptr, 16));
 }
@@ -99,18 +101,19 @@ void Write(std::ostream& out, const std::string& text) {
 
 }  // namespace
 
-std::vector<Id> ParsePidList(const std::string& list) {
+std::vector<Id> ParsePidList(const std::string& list, const obd::VehicleProfile* profile) {
     std::vector<Id> pids;
     std::stringstream stream(list);
     std::string item;
     while (std::getline(stream, item, ',')) {
-        const Id pid = ParsePid(item);
+        const obd::ProfileParameter* named = profile ? profile->find(item) : nullptr;
+        const Id pid = named ? named->pid : ParsePid(item, profile != nullptr);
         if (std::find(pids.begin(), pids.end(), pid) == pids.end()) {  // read once
             pids.push_back(pid);
         }
     }
     if (pids.empty()) {
-        throw UsageError("--watch needs at least one PID");
+        throw UsageError("--watch needs at least one PID or profile parameter");
     }
     return pids;
 }
@@ -149,12 +152,15 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
         }
         for (std::size_t i = 0; i < watched.size(); ++i) {
             if (!Answered(values[i])) {
-                warnings << "zelt-scan: warning: reading " << reading << ": no answer for PID "
-                         << PidText(watched[i].pid) << " ("
-                         << Printable(watched[i].description->name) << ")"
+                const std::string why = MissingReason(session, watched[i].pid);
+                const std::string name = Printable(watched[i].description->name);
+                // A profile parameter is known by its name and says why.
+                warnings << "zelt-scan: warning: reading " << reading << ": no answer for "
+                         << (why.empty() ? "PID " + PidText(watched[i].pid) + " (" + name + ")"
+                                         : name)
                          << (labels->severalEcus() ? " from ECU " + EcuAddressText(watched[i].ecu)
                                                    : std::string())
-                         << "\n";
+                         << (why.empty() ? std::string() : ": " + Printable(why)) << "\n";
             }
         }
         Write(out, Line(options, reading, time, watched, *labels, now));

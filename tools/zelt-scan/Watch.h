@@ -9,6 +9,7 @@
 #include "Session.h"
 #include "Units.h"
 #include "obd/ParameterIdentifier.h"
+#include "obd/VehicleProfile.h"
 
 namespace zelt::scan {
 
@@ -27,9 +28,11 @@ struct WatchOptions {
     std::vector<std::uint32_t> ecus;
 };
 
-// Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x");
-// a PID given twice is kept once. Throws UsageError for anything else.
-std::vector<obd::ParameterIdentifier::Id> ParsePidList(const std::string& list);
+// Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x")
+// and, with a profile, its parameter names as written there; a parameter
+// given twice is kept once. Throws UsageError for anything else.
+std::vector<obd::ParameterIdentifier::Id> ParsePidList(
+    const std::string& list, const obd::VehicleProfile* profile = nullptr);
 
 // Reads the watched parameters from each ECU that offers them `count`
 // times, `interval` apart, always afresh, and writes each reading with its

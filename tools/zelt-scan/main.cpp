@@ -30,6 +30,7 @@
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
+#include "Profiles.h"
 #include "Progress.h"
 #include "Publishing.h"
 #include "RawRequest.h"
@@ -68,6 +69,7 @@ struct Options {
     zelt::scan::PublishOptions publish;
     std::string serve;
     bool allowClear = false;
+    std::string profile;
 };
 
 constexpr long long kMaxTimeoutMs = 60000;
@@ -173,9 +175,15 @@ int Run(const Options& options) {
         ecu = ParseEcu(options.ecu);
     }
     const UnitSystem units = ParseUnitSystem(options.units);
+    // A profile is read whole, and refused with its fault, before anything
+    // is sent.
+    std::shared_ptr<const obd::VehicleProfile> profile;
+    if (!options.profile.empty()) {
+        profile = obd::VehicleProfile::loadFile(options.profile);
+    }
     WatchOptions watch;
     if (!options.watch.empty()) {
-        watch.pids = ParsePidList(options.watch);
+        watch.pids = ParsePidList(options.watch, profile.get());
         watch.interval = std::chrono::milliseconds(
             ParseDecimal("--interval", options.interval, 0, kMaxIntervalMs));
         watch.count = static_cast<int>(ParseDecimal("--count", options.count, 0, kMaxCount));
@@ -191,7 +199,8 @@ int Run(const Options& options) {
     }
 #ifdef ZELT_SERVE
     if (!options.serve.empty() && publishing) {
-        throw UsageError("--serve and --publish cannot be combined: the dashboard publishes nothing");
+        throw UsageError(
+            "--serve and --publish cannot be combined: the dashboard publishes nothing");
     }
     const auto listen = options.serve.empty() ? ListenAddress{} : ParseListenAddress(options.serve);
 #endif
@@ -244,6 +253,7 @@ int Run(const Options& options) {
         }
     }
     Session& session = *opened;
+    UseProfile(session, profile);
     std::vector<std::uint32_t> ecus;  // empty: every ECU that answered
     if (ecu) {
         ecus.push_back(ResolveEcu(*ecu, options.ecu, session.ecuAddresses()));
@@ -295,9 +305,11 @@ int Run(const Options& options) {
         progress = std::make_unique<ScanProgress>(session, std::cerr);
     }
     Report report = Scan(session, ecus, !options.adapter.empty());
+    ScanProfile(session, report);
     if (options.clearCodes) {
         LogInfo("clearing the trouble codes");
         ClearTroubleCodes(session, report);
+        ClearProfileCodes(session, report);
     }
     progress.reset();  // the line goes before the report comes
     WriteReport(std::cout, [&] {
@@ -377,8 +389,13 @@ int main(int argc, char** argv) {
         "--json", options.json,
         "Write one JSON document, schema 1 (or one JSON object per reading with --watch)");
     auto* watch = app.add_option("--watch", options.watch,
-                                 "Read these PIDs repeatedly (hexadecimal), e.g. 0C,0D")
+                                 "Read these PIDs (hexadecimal) or profile parameters (by name) "
+                                 "repeatedly, e.g. 0C,0D or \"0C,Oil Temperature\"")
                       ->type_name("PID[,PID...]");
+    app.add_option("--profile", options.profile,
+                   "Read the manufacturer data and module trouble codes this vehicle profile "
+                   "describes (docs/profiles.md)")
+        ->type_name("FILE");
     app.add_flag("--csv", options.csv,
                  "With --watch: write CSV, a header row then one row per reading")
         ->needs(watch)
@@ -475,6 +492,8 @@ int main(int argc, char** argv) {
     } catch (const zelt::scan::UsageError& error) {
         return Fail(kUsageError, error.what());
     } catch (const obd::sim::ScenarioError& error) {
+        return Fail(kUsageError, error.what());
+    } catch (const obd::ProfileError& error) {
         return Fail(kUsageError, error.what());
     } catch (const std::exception& error) {
         return Fail(kFailure, WithAdvice(error.what()));

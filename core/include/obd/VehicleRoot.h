@@ -6,6 +6,7 @@
 
 #include "obd/Export.h"
 #include "obd/IAnswerSnapshot.h"
+#include "obd/IProfileHost.h"
 #include "obd/IQuorvix.h"
 
 namespace obd {
@@ -17,7 +18,8 @@ class Root;
 // What every root of this core offers, over a simulated vehicle
 // (obd::sim::SimulatedQuorvix) or a real one behind an adapter
 // (obd::elm327::AdapterQuorvix): the service factories, the connection
-// manager, snapshots, and the listing and selection of ECUs. An application
+// manager, snapshots, vehicle profiles, and the listing and selection of
+// ECUs. An application
 // that does not care which vehicle it talks to holds this base.
 //
 // Events: onConnectionOpened, onEcuChanged and onConnectionClosed, and the
@@ -35,7 +37,7 @@ class Root;
 //
 // Lifetime: services built from the root keep what they need alive; the
 // root may go before them. Not copyable: it owns the connection.
-class OBD_API VehicleRoot : public IQuorvix, public IAnswerSnapshot {
+class OBD_API VehicleRoot : public IQuorvix, public IAnswerSnapshot, public IProfileHost {
 public:
     ~VehicleRoot() override;
     VehicleRoot(const VehicleRoot&) = delete;
@@ -64,6 +66,17 @@ public:
     void beginSnapshot() override;
     // Ends a snapshot (see IAnswerSnapshot).
     void endSnapshot() override;
+
+    // Takes a vehicle profile (see IProfileHost).
+    void setProfile(std::shared_ptr<const VehicleProfile> profile) override;
+    // The profile given last (see IProfileHost).
+    std::shared_ptr<const VehicleProfile> getProfile() const override;
+    // Why a profile parameter has no value (see IProfileHost).
+    std::string getMissingReason(ParameterIdentifier::Id pid) const override;
+    // Reads a profile ECU's trouble codes (see IProfileHost).
+    ModuleCodes readModuleCodes(std::size_t ecu) override;
+    // Clears a profile ECU's trouble codes (see IProfileHost).
+    ModuleClearing clearModuleCodes(std::size_t ecu) override;
 
     // The connection manager that opens and closes this root's connection.
     std::shared_ptr<IConnectionManager> getConnectionManager() override;

@@ -7,7 +7,6 @@ namespace obd::bus {
 namespace {
 
 // 11-bit CAN: requests 7E0-7E7, answers 7E8-7EF.
-constexpr std::uint32_t kRequestToResponse11 = kFirstResponseId - kFirstPhysicalRequestId;
 constexpr std::uint32_t kLastResponseId11 = kFirstResponseId + kRequestToResponse11 - 1;
 
 // 29-bit CAN: priority 18, format DA (physical), then target and source.

@@ -10,7 +10,14 @@
 
 #include <cstdint>
 
+#include "bus/IsoTp.h"
+
 namespace obd::bus {
+
+// On 11-bit CAN an ECU answers 8 ids above the one it is asked on (7E0 and
+// 7E8); modules outside the emissions set mostly keep the pairing (7B0 and
+// 7B8).
+constexpr std::uint32_t kRequestToResponse11 = kFirstResponseId - kFirstPhysicalRequestId;
 
 // The id a request to the ECU answering as `response` is sent on.
 std::uint32_t RequestIdFor(std::uint32_t response);

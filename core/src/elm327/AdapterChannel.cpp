@@ -324,6 +324,8 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     connection_ = std::move(connection);
     header_.reset();
     ownHeader_ = false;
+    receiveFilter_ = false;
+    physicalModule_.clear();
     lastCommand_.clear();
     repeatRefused_ = false;
     protocol_ = DataLinkProtocol::Automatic;
@@ -541,6 +543,10 @@ bool AdapterChannel::restoreHeader() {
         return true;
     }
     header_.reset();
+    physicalModule_.clear();
+    if (receiveFilter_ && !liftReceiveFilter()) {
+        return false;
+    }
     const ProtocolInfo* info = FindProtocol(protocol_);
     if (info && IsLegacy(protocol_)) {
         // The older buses are asked with the adapter's default header.

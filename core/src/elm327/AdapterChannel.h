@@ -13,6 +13,7 @@
 #include "obd/IAdapter.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
+#include "uds/PhysicalChannel.h"
 
 namespace obd::elm327 {
 
@@ -46,7 +47,7 @@ private:
 //
 // Thread safety: every operation may be called from any thread; exchanges
 // with the adapter are serialised.
-class AdapterChannel : public detail::IRequestChannel {
+class AdapterChannel : public detail::IRequestChannel, public uds::IPhysicalChannel {
 public:
     using DropHandler = std::function<void(const std::string& reason)>;
 
@@ -99,6 +100,16 @@ public:
     std::optional<double> readBatteryVoltage() override;
     void restartClock() override {}
 
+    // Physical addressing (AdapterChannelPhysical.cpp): the header set to
+    // the module's request id, the receive filter (ATCRA) to its response
+    // id; both are given back to the services before their next request.
+    std::optional<std::vector<uds::Bytes>> transactPhysical(const uds::Bytes& request,
+                                                            const uds::PhysicalAddress& address,
+                                                            std::string& error) override;
+    std::size_t maxRequestSize() const override { return kMaxSingleFrameRequest; }
+    // One CAN frame: the ELM327 sends no longer request.
+    static constexpr std::size_t kMaxSingleFrameRequest = 7;
+
 private:
     // Sends `command` and reads the answer up to the prompt; nothing when
     // the adapter did not answer in time.
@@ -147,6 +158,13 @@ private:
     // Brings the header back to what the services expect after one of the
     // application's. False when the adapter did not take it.
     bool restoreHeader() ORVANE_REQUIRES(exchangeMutex_);
+    // Sends a request to the module the header and filter name now.
+    std::optional<std::vector<uds::Bytes>> exchangePhysical(const uds::Bytes& request,
+                                                            const uds::PhysicalAddress& address,
+                                                            std::string& error)
+        ORVANE_REQUIRES(exchangeMutex_);
+    // Sends ATAR; false when the adapter did not answer.
+    bool liftReceiveFilter() ORVANE_REQUIRES(exchangeMutex_);
     // Tells the drop handler with no lock of this channel held but the
     // exchange's, so the handler may read the channel's state.
     void drop(const std::string& reason) ORVANE_EXCLUDES(mutex_);
@@ -168,6 +186,11 @@ private:
     // A header of the application's is set (on the older buses the
     // services rely on the adapter's default).
     bool ownHeader_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    // A receive filter (ATCRA) is set; ATAR lifts it.
+    bool receiveFilter_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    // The module the header and filter name, "7B0/7B8"; empty when none
+    // does, so the next physical request to it sends neither again.
+    std::string physicalModule_ ORVANE_GUARDED_BY(exchangeMutex_);
     // The wait the adapter was given with ATST, 0: its own.
     std::int32_t adapterTimeoutSent_ ORVANE_GUARDED_BY(exchangeMutex_) = 0;
     // The last command sent. The ELM327 repeats it when sent an empty

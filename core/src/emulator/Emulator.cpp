@@ -261,9 +261,11 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_.initialised = false;  // the bus goes to sleep
         return "OK\r";
     }
-    // Settings the emulated bus has no use for are accepted.
+    // Settings the emulated bus has no use for are accepted. The receive
+    // filter (CRA, lifted by AR) is one: a physical request is answered
+    // by the addressed module alone.
     if (StartsWith(c, "ST") || StartsWith(c, "AT") || c == "M0" || c == "M1" || c == "CFC0" ||
-        c == "CFC1") {
+        c == "CFC1" || StartsWith(c, "CRA") || c == "AR") {
         return "OK\r";
     }
     return "?\r";
@@ -326,7 +328,9 @@ std::uint32_t Emulator::addressee() const {
     }
     if (!extended()) {
         const std::uint32_t canId = id & 0x7FF;
-        return canId == bus::kFunctionalRequestId ? detail::kAllEcus : bus::ResponseIdFor(canId);
+        // Any module keeps the usual pairing, 7B0 as well as 7E0.
+        return canId == bus::kFunctionalRequestId ? detail::kAllEcus
+                                                  : canId + bus::kRequestToResponse11;
     }
     if (((id >> 16) & 0xFF) == 0xDA) {
         // "DA10F1" or "18DA10F1": physical, to target address 10.

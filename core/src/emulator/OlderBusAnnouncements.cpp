@@ -34,8 +34,7 @@ void KeepToWhatOlderBusesCarry(const detail::Bytes& request,
         detail::Bytes& answer = response.payload;
         // 41, the bitmap's id and its four bytes: bit 0x80 of the first
         // byte stands for the id after the bitmap's.
-        if (answer.size() != 6 || answer[0] != (kCurrentData | 0x40) ||
-            !IsSupportId(answer[1])) {
+        if (answer.size() != 6 || answer[0] != (kCurrentData | 0x40) || !IsSupportId(answer[1])) {
             continue;
         }
         for (int bit = 0; bit < 32 && answer[1] + bit + 1 <= 0xFF; ++bit) {

@@ -2,12 +2,14 @@
 
 namespace obd::detail {
 
-Root::Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> adapter,
+Root::Root(const std::shared_ptr<IRequestChannel>& vehicle, std::shared_ptr<IAdapter> adapter,
            DataLinkProtocol protocol)
     : dispatcher_(std::make_shared<EventDispatcher>()),
-      connection_(std::make_shared<VehicleConnection>(std::move(vehicle), std::move(adapter),
-                                                      protocol, dispatcher_)),
-      manager_(std::make_shared<ConnectionManager>(connection_, protocol)) {}
+      connection_(
+          std::make_shared<VehicleConnection>(vehicle, std::move(adapter), protocol, dispatcher_)),
+      manager_(std::make_shared<ConnectionManager>(connection_, protocol)),
+      profiles_(std::make_shared<ProfileHost>(
+          std::dynamic_pointer_cast<uds::IPhysicalChannel>(vehicle), connection_)) {}
 
 Root::Root(const std::shared_ptr<elm327::AdapterChannel>& channel,
            std::shared_ptr<elm327::AdapterInfo> info)
@@ -16,7 +18,8 @@ Root::Root(const std::shared_ptr<elm327::AdapterChannel>& channel,
                                                       DataLinkProtocol::Automatic, dispatcher_)),
       manager_(
           std::make_shared<ConnectionManager>(connection_, DataLinkProtocol::Automatic, channel)),
-      adapter_(channel) {}
+      adapter_(channel),
+      profiles_(std::make_shared<ProfileHost>(channel, connection_)) {}
 
 std::shared_ptr<VehicleConnection> Root::resolve(
     const std::shared_ptr<IConnectionService>& service) const {
@@ -37,7 +40,7 @@ std::shared_ptr<IEcuService> Root::createEcuService(
 
 std::shared_ptr<ISensorService> Root::createSensorService(
     const std::shared_ptr<IConnectionService>& connection) {
-    return std::make_shared<SensorService>(resolve(connection));
+    return std::make_shared<SensorService>(resolve(connection), profiles_);
 }
 
 std::shared_ptr<ITroubleCodeService> Root::createTroubleCodeService(

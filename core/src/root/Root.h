@@ -9,6 +9,7 @@
 #include "events/EventDispatcher.h"
 #include "obd/IAdapter.h"
 #include "obd/IQuorvix.h"
+#include "profiles/ProfileHost.h"
 #include "root/ConnectionManager.h"
 #include "services/Services.h"
 #include "services/VehicleConnection.h"
@@ -24,7 +25,7 @@ namespace obd::detail {
 class Root {
 public:
     // Over the in-process vehicle: requests travel over `vehicle`.
-    Root(std::shared_ptr<IRequestChannel> vehicle, std::shared_ptr<IAdapter> adapter,
+    Root(const std::shared_ptr<IRequestChannel>& vehicle, std::shared_ptr<IAdapter> adapter,
          DataLinkProtocol protocol);
     // Over an ELM327-compatible adapter on a data connection the application
     // gives the connection manager.
@@ -35,6 +36,8 @@ public:
     const std::shared_ptr<ConnectionManager>& manager() const { return manager_; }
     // Null for the in-process vehicle.
     const std::shared_ptr<elm327::AdapterChannel>& adapter() const { return adapter_; }
+    // The vehicle profile and its reading, shared by the sensor services.
+    const std::shared_ptr<ProfileHost>& profiles() const { return profiles_; }
 
     // The connection a service reports on: that of the connection service it
     // was built with, when that is one of the core's, else the root's own.
@@ -61,6 +64,7 @@ private:
     const std::shared_ptr<VehicleConnection> connection_;
     const std::shared_ptr<ConnectionManager> manager_;
     const std::shared_ptr<elm327::AdapterChannel> adapter_;
+    const std::shared_ptr<ProfileHost> profiles_;
 };
 
 }  // namespace obd::detail

@@ -81,4 +81,24 @@ std::shared_ptr<ITroubleshootingService> VehicleRoot::createTroubleshootingServi
     return root_->createTroubleshootingService(connection);
 }
 
+void VehicleRoot::setProfile(std::shared_ptr<const VehicleProfile> profile) {
+    root_->profiles()->setProfile(std::move(profile));
+}
+
+std::shared_ptr<const VehicleProfile> VehicleRoot::getProfile() const {
+    return root_->profiles()->getProfile();
+}
+
+std::string VehicleRoot::getMissingReason(ParameterIdentifier::Id pid) const {
+    return root_->profiles()->getMissingReason(pid);
+}
+
+ModuleCodes VehicleRoot::readModuleCodes(std::size_t ecu) {
+    return root_->profiles()->readModuleCodes(ecu);
+}
+
+ModuleClearing VehicleRoot::clearModuleCodes(std::size_t ecu) {
+    return root_->profiles()->clearModuleCodes(ecu);
+}
+
 }  // namespace obd

@@ -14,8 +14,9 @@ constexpr std::uint32_t kAdapterAddress = 0;
 
 }  // namespace
 
-SensorService::SensorService(std::shared_ptr<VehicleConnection> connection)
-    : client_(std::move(connection)) {}
+SensorService::SensorService(std::shared_ptr<VehicleConnection> connection,
+                             std::shared_ptr<ProfileHost> profiles)
+    : client_(std::move(connection)), profiles_(std::move(profiles)) {}
 
 std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
     const std::vector<ParameterIdentifier::Id>& pids) {
@@ -31,10 +32,19 @@ std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
         }
     }
     const std::map<std::uint8_t, Bytes> data = client_.currentData(ecu, ids);
+    std::map<ParameterIdentifier::Id, std::shared_ptr<ParameterDataModel>> fromProfile;
+    if (profiles_) {
+        for (auto& parameter : profiles_->read(pids)) {
+            fromProfile.emplace(parameter->pid, std::move(parameter));
+        }
+    }
     for (ParameterIdentifier::Id pid : pids) {
         const int number = static_cast<int>(pid);
         std::shared_ptr<ParameterDataModel> parameter;
-        if (number == kBatteryVoltage) {
+        if (ProfileHost::IsProfileId(pid)) {
+            const auto found = fromProfile.find(pid);
+            parameter = found != fromProfile.end() ? found->second : nullptr;
+        } else if (number == kBatteryVoltage) {
             parameter = batteryVoltage();
         } else if (number >= 0 && number <= 0xFF) {
             const auto found = data.find(static_cast<std::uint8_t>(number));
@@ -62,6 +72,10 @@ std::shared_ptr<ParameterDataModel> SensorService::getParameter(ParameterIdentif
     const int number = static_cast<int>(pid);
     if (number == kBatteryVoltage) {
         return batteryVoltage();
+    }
+    if (ProfileHost::IsProfileId(pid)) {
+        auto read = profiles_ ? profiles_->read({pid}) : decltype(profiles_->read({pid})){};
+        return read.empty() ? nullptr : read.front();
     }
     if (number < 0 || number > 0xFF) {
         return nullptr;
@@ -106,6 +120,10 @@ std::vector<std::vector<std::shared_ptr<SensorDataModel>>> SensorService::readSe
 }
 
 bool SensorService::isSupported(ParameterIdentifier::Id pid) {
+    if (ProfileHost::IsProfileId(pid)) {
+        const auto profile = profiles_ ? profiles_->getProfile() : nullptr;
+        return profile && profile->find(pid) != nullptr;
+    }
     return client_.isPidSupported(client_.selectedEcu(), static_cast<int>(pid));
 }
 

@@ -20,6 +20,7 @@
 #include "obd/ITroubleshootingService.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
+#include "profiles/ProfileHost.h"
 #include "services/DataLog.h"
 #include "services/J1979Client.h"
 #include "services/VehicleConnection.h"
@@ -89,9 +90,12 @@ private:
     J1979Client client_;
 };
 
+// Profile parameters (ids from kFirstProfileParameter) are read through
+// `profiles`, when the root has one.
 class SensorService : public ISensorService, public ISensorBatchReader {
 public:
-    explicit SensorService(std::shared_ptr<VehicleConnection> connection);
+    explicit SensorService(std::shared_ptr<VehicleConnection> connection,
+                           std::shared_ptr<ProfileHost> profiles = nullptr);
 
     std::vector<std::shared_ptr<ParameterDataModel>> readParameters(
         const std::vector<ParameterIdentifier::Id>& pids) override;
@@ -107,6 +111,7 @@ private:
     std::shared_ptr<ParameterDataModel> batteryVoltage();
 
     J1979Client client_;
+    const std::shared_ptr<ProfileHost> profiles_;
 };
 
 class TroubleCodeService : public ITroubleCodeService {

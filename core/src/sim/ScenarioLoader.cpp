@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "bus/IsoTp.h"
 #include "j1979/Codec.h"
@@ -282,7 +283,7 @@ public:
     explicit Loader(const Reader& reader) : r_(reader) {}
 
     std::shared_ptr<VehicleModel> vehicle(const Json& root, const std::string& source) {
-        r_.keys(root, "", {"name", "description", "protocol", "adapter", "ecus"});
+        r_.keys(root, "", {"name", "description", "protocol", "adapter", "ecus", "profileEcus"});
         auto model = std::make_shared<VehicleModel>();
         model->source = source;
         model->name = r_.anyText(r_.required(root, "name", ""), "/name");
@@ -321,6 +322,9 @@ public:
         }
         std::sort(model->ecus.begin(), model->ecus.end(),
                   [](const EcuModel& a, const EcuModel& b) { return a.address < b.address; });
+        if (const Json* modules = r_.optional(root, "profileEcus")) {
+            profileEcus(*modules, "/profileEcus", addresses, *model);
+        }
         return model;
     }
 
@@ -977,6 +981,160 @@ private:
             }
             ecu.info[record->infoType] =
                 InfoItem{static_cast<std::uint8_t>(record->fields.size()), data};
+        }
+    }
+
+    // Modules answering UDS to physical requests (see SimulatedProfileEcu).
+    void profileEcus(const Json& json, const std::string& path, std::set<std::uint32_t>& addresses,
+                     VehicleModel& model) {
+        r_.expect(json, Json::value_t::array, path, "an array");
+        for (std::size_t i = 0; i < json.size(); ++i) {
+            const std::string itemPath = path + "/" + std::to_string(i);
+            const Json& item = json[i];
+            r_.keys(item, itemPath,
+                    {"name", "request", "response", "padding", "identifiers", "localIdentifiers",
+                     "sharedRequests", "pendingMilliseconds", "codes", "clearCodes"});
+            ProfileEcuModel ecu;
+            ecu.name =
+                r_.text(r_.required(item, "name", itemPath), itemPath + "/name", kShortTextSize);
+            ecu.request =
+                r_.integer(r_.required(item, "request", itemPath), itemPath + "/request", 0x7FF);
+            ecu.response = ecu.request + bus::kRequestToResponse11;
+            if (const Json* response = r_.optional(item, "response")) {
+                ecu.response = r_.integer(*response, itemPath + "/response", 0x7FF);
+            }
+            if (ecu.request == bus::kFunctionalRequestId || ecu.response > 0x7FF ||
+                !addresses.insert(ecu.response).second) {
+                r_.fail(itemPath + "/response", "response id " + bus::HexNumber(ecu.response) +
+                                                    " is taken or not an 11-bit identifier");
+            }
+            if (const Json* padding = r_.optional(item, "padding")) {
+                ecu.padding =
+                    static_cast<std::uint8_t>(r_.integer(*padding, itemPath + "/padding", 0xFF));
+            }
+            if (const Json* shared = r_.optional(item, "sharedRequests")) {
+                ecu.sharedRequests = r_.boolean(*shared, itemPath + "/sharedRequests");
+            }
+            if (const Json* pending = r_.optional(item, "pendingMilliseconds")) {
+                ecu.pendingSeconds =
+                    r_.integer(*pending, itemPath + "/pendingMilliseconds", 2000) / 1000.0;
+            }
+            if (const Json* ids = r_.optional(item, "identifiers")) {
+                r_.expect(*ids, Json::value_t::object, itemPath + "/identifiers", "an object");
+                for (auto it = ids->begin(); it != ids->end(); ++it) {
+                    const std::string idPath = itemPath + "/identifiers/" + it.key();
+                    const auto id =
+                        static_cast<std::uint16_t>(r_.integerText(it.key(), idPath, 0xFFFF));
+                    ecu.identifiers[id] = identifier(it.value(), idPath);
+                }
+            }
+            if (const Json* ids = r_.optional(item, "localIdentifiers")) {
+                r_.expect(*ids, Json::value_t::object, itemPath + "/localIdentifiers", "an object");
+                for (auto it = ids->begin(); it != ids->end(); ++it) {
+                    const std::string idPath = itemPath + "/localIdentifiers/" + it.key();
+                    const auto id =
+                        static_cast<std::uint8_t>(r_.integerText(it.key(), idPath, 0xFF));
+                    ecu.localIdentifiers[id] = identifier(it.value(), idPath);
+                }
+            }
+            if (const Json* codes = r_.optional(item, "codes")) {
+                moduleCodes(*codes, itemPath + "/codes", ecu);
+            }
+            if (const Json* clear = r_.optional(item, "clearCodes")) {
+                r_.keys(*clear, itemPath + "/clearCodes", {"accepted", "refusalCode"});
+                if (const Json* accepted = r_.optional(*clear, "accepted")) {
+                    ecu.clearAccepted = r_.boolean(*accepted, itemPath + "/clearCodes/accepted");
+                }
+                if (const Json* code = r_.optional(*clear, "refusalCode")) {
+                    ecu.clearRefusal = refusalCode(*code, itemPath + "/clearCodes/refusalCode");
+                }
+            }
+            model.profileEcus.push_back(std::move(ecu));
+        }
+    }
+
+    std::uint8_t refusalCode(const Json& json, const std::string& path) {
+        const auto code = static_cast<std::uint8_t>(r_.integer(json, path, 0xFF));
+        if (code == 0 || code == 0x78) {
+            r_.fail(path, "not a refusal (0x78 is \"response pending\"; see \"pending\")");
+        }
+        return code;
+    }
+
+    IdentifierModel identifier(const Json& json, const std::string& path) {
+        r_.keys(json, path, {"data", "value", "bytes", "refuse", "pending"});
+        IdentifierModel identifier;
+        if (const Json* refuse = r_.optional(json, "refuse")) {
+            identifier.refusal = refusalCode(*refuse, path + "/refuse");
+        }
+        if (const Json* pending = r_.optional(json, "pending")) {
+            identifier.pending =
+                static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 20));
+        }
+        if (const Json* bytes = r_.optional(json, "bytes")) {
+            identifier.size = static_cast<std::uint8_t>(r_.integer(*bytes, path + "/bytes", 4));
+            if (identifier.size == 0) {
+                r_.fail(path + "/bytes", "a value takes 1 to 4 bytes");
+            }
+        }
+        const Json* data = r_.optional(json, "data");
+        const Json* value = r_.optional(json, "value");
+        if ((data != nullptr) == (value != nullptr) && identifier.refusal == 0) {
+            r_.fail(path, "give either \"data\" (hex) or \"value\" (a live value)");
+        }
+        if (data != nullptr) {
+            identifier.data = r_.hex(*data, path + "/data");
+            if (identifier.data.size() > 64) {
+                r_.fail(path + "/data", "more than 64 bytes");
+            }
+        }
+        if (value != nullptr) {
+            identifier.live = true;
+            identifier.value = liveValue(*value, path + "/value", nullptr);
+            const double span = std::ldexp(1.0, 8 * identifier.size);
+            std::vector<double> fixed{identifier.value.constant, identifier.value.start};
+            for (const auto& point : identifier.value.points) {
+                fixed.push_back(point.second);
+            }
+            for (double v : fixed) {
+                if (v < -span / 2 || v > span - 1) {
+                    r_.fail(path + "/value", "value " + FormatShortest(v) + " does not fit " +
+                                                 std::to_string(identifier.size) + " bytes");
+                }
+            }
+        }
+        return identifier;
+    }
+
+    void moduleCodes(const Json& json, const std::string& path, ProfileEcuModel& ecu) {
+        r_.expect(json, Json::value_t::array, path, "an array");
+        if (json.size() > kMaxCodes) {
+            r_.fail(path, "more than " + std::to_string(kMaxCodes) + " codes");
+        }
+        for (std::size_t i = 0; i < json.size(); ++i) {
+            const std::string codePath = path + "/" + std::to_string(i);
+            r_.keys(json[i], codePath, {"code", "status"});
+            const std::string text =
+                r_.text(r_.required(json[i], "code", codePath), codePath + "/code", 8);
+            ModuleCodeModel code;
+            std::uint16_t base = 0;
+            const auto failure =
+                text.size() == 8 && text[5] == '-' ? bus::ParseHex(text.substr(6)) : std::nullopt;
+            try {
+                base = j1979::EncodeTroubleCode(text.substr(0, 5));
+            } catch (const j1979::CodecError&) {
+                r_.fail(codePath + "/code", "\"" + text + "\" is not a code such as C0035-11");
+            }
+            if (!failure || failure->size() != 1) {
+                r_.fail(codePath + "/code", "\"" + text + "\" is not a code such as C0035-11");
+            }
+            code.raw = static_cast<std::uint32_t>(base) << 8 | failure->front();
+            code.status = static_cast<std::uint8_t>(
+                r_.integer(r_.required(json[i], "status", codePath), codePath + "/status", 0xFF));
+            if (code.status == 0) {
+                r_.fail(codePath + "/status", "a code with no status bit is not reported");
+            }
+            ecu.codes.push_back(code);
         }
     }
 

@@ -1,5 +1,7 @@
 #include "sim/SimulatedBus.h"
 
+#include <thread>
+
 #include "bus/Addressing.h"
 #include "bus/IsoTp.h"
 
@@ -15,6 +17,9 @@ SimulatedBus::SimulatedBus(const VehicleModel& vehicle, Clock clock)
     : adapter_(vehicle.adapter), clock_(std::move(clock)) {
     for (const EcuModel& ecu : vehicle.ecus) {
         ecus_.push_back(std::make_unique<SimulatedEcu>(ecu));
+    }
+    for (const ProfileEcuModel& ecu : vehicle.profileEcus) {
+        profileEcus_.push_back(std::make_unique<SimulatedProfileEcu>(ecu));
     }
     origin_ = clock_();
 }
@@ -44,6 +49,14 @@ std::vector<detail::EcuResponse> SimulatedBus::transact(const detail::Bytes& req
                                                         std::uint32_t ecu) {
     std::vector<detail::EcuResponse> responses;
     const bool functional = ecu == detail::kAllEcus;
+    if (!functional) {
+        if (auto messages = profileAnswer(request, ecu)) {
+            for (Bytes& message : *messages) {
+                responses.push_back({ecu, std::move(message)});
+            }
+            return responses;
+        }
+    }
     const std::uint32_t requestId = functional ? bus::kFunctionalRequestId : bus::RequestIdFor(ecu);
     std::vector<bus::CanFrame> requestFrames;
     try {
@@ -78,6 +91,61 @@ std::vector<detail::EcuResponse> SimulatedBus::transact(const detail::Bytes& req
         }
     }
     return responses;
+}
+
+std::optional<std::vector<Bytes>> SimulatedBus::profileAnswer(const Bytes& request,
+                                                              std::uint32_t response) {
+    SimulatedProfileEcu* module = nullptr;
+    for (const auto& candidate : profileEcus_) {
+        if (candidate->responseId() == response) {
+            module = candidate.get();
+        }
+    }
+    if (module == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<Bytes> messages;
+    std::vector<bus::CanFrame> requestFrames;
+    try {
+        requestFrames = bus::Segment(module->requestId(), request, kTesterPadding);
+    } catch (const bus::IsoTpError&) {
+        return messages;
+    }
+    if (requestFrames.size() != 1) {
+        return messages;
+    }
+    std::vector<Bytes> answers;
+    {
+        orvane::MutexLock lock(mutex_);
+        answers = module->answer(request, elapsed());
+    }
+    for (Bytes& answer : answers) {
+        if (answer.size() == 3 && answer[0] == kNegativeResponse && answer[2] == 0x78) {
+            // The module works on the request before its next word.
+            std::this_thread::sleep_for(std::chrono::duration<double>(module->pendingSeconds()));
+        }
+        bus::Reassembler outbound;
+        for (const bus::CanFrame& frame :
+             bus::Segment(module->responseId(), answer, module->padding())) {
+            if (std::optional<bus::Bytes> message = outbound.feed(frame)) {
+                messages.push_back(std::move(*message));
+            }
+        }
+    }
+    return messages;
+}
+
+std::optional<std::vector<uds::Bytes>> SimulatedBus::transactPhysical(
+    const uds::Bytes& request, const uds::PhysicalAddress& address, std::string& error) {
+    if (address.extended) {
+        error = "the simulated bus carries 11-bit CAN identifiers";
+        return std::nullopt;
+    }
+    std::vector<uds::Bytes> messages;
+    for (detail::EcuResponse& response : transact(request, address.response)) {
+        messages.push_back(std::move(response.payload));
+    }
+    return messages;
 }
 
 }  // namespace obd::sim

@@ -102,6 +102,40 @@ struct EcuModel {
     ClearModel clear;
 };
 
+// A data identifier (service 22) or local identifier (service 21) of a
+// profile ECU: fixed bytes, or a live raw number sent big-endian in `size`
+// bytes (two's complement when negative); or a refusal.
+struct IdentifierModel {
+    Bytes data;
+    bool live = false;
+    LiveValue value;
+    std::uint8_t size = 1;
+    std::uint8_t refusal = 0;  // a negative response code; 0: answered
+    std::uint8_t pending = 0;  // response-pending answers before the final one
+};
+
+// A trouble code as UDS service 19 reports it.
+struct ModuleCodeModel {
+    std::uint32_t raw = 0;  // two J2012 code bytes and the failure type byte
+    std::uint8_t status = 0;
+};
+
+// A module that speaks UDS to physical requests only (ABS, airbag, body...),
+// as a vehicle profile describes it.
+struct ProfileEcuModel {
+    std::string name;
+    std::uint32_t request = 0;  // 11-bit CAN identifiers
+    std::uint32_t response = 0;
+    std::uint8_t padding = 0x55;
+    std::map<std::uint16_t, IdentifierModel> identifiers;
+    std::map<std::uint8_t, IdentifierModel> localIdentifiers;
+    bool sharedRequests = true;  // several identifiers in one service 22 request
+    std::vector<ModuleCodeModel> codes;
+    bool clearAccepted = true;
+    std::uint8_t clearRefusal = 0x22;
+    double pendingSeconds = 0.05;  // between response-pending answers
+};
+
 struct AdapterModel {
     std::string name;
     std::string description;
@@ -116,6 +150,7 @@ struct VehicleModel {
     DataLinkProtocol protocol = DataLinkProtocol::Iso15765Can11Bit500k;
     AdapterModel adapter;
     std::vector<EcuModel> ecus;  // in address order
+    std::vector<ProfileEcuModel> profileEcus;
 };
 
 }  // namespace obd::sim
