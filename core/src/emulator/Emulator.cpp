@@ -86,17 +86,17 @@ Emulator::Emulator(detail::IRequestChannel& vehicle, EmulatorOptions options)
     : vehicle_(vehicle), options_(std::move(options)) {}
 
 void Emulator::injectError(std::string text) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     injected_ = std::move(text);
 }
 
 bool Emulator::hungUp() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     return hungUp_;
 }
 
 std::string Emulator::receive(std::string_view bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    orvane::MutexLock lock(mutex_);
     std::string output;
     for (char c : bytes) {
         if (hungUp_) {

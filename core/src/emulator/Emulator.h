@@ -7,13 +7,13 @@
 // without hardware, over a data bridge or a socket.
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "bus/RequestChannel.h"
 #include "obd/DataLinkProtocol.h"
+#include "orvane/Mutex.h"
 
 namespace obd::elm327 {
 
@@ -98,32 +98,35 @@ private:
         std::string header;        // ATSH; empty = functional
     };
 
-    std::string execute(const std::string& command);  // REQUIRES: mutex_ held
-    std::string atCommand(const std::string& command);
-    std::string request(const std::string& command);
-    std::string describeProtocol(bool number) const;
-    std::string hexBytes(const detail::Bytes& bytes, std::size_t from, std::size_t to) const;
-    std::string canId(std::uint32_t id) const;
-    bool extended() const;
+    std::string execute(const std::string& command) ORVANE_REQUIRES(mutex_);
+    std::string atCommand(const std::string& command) ORVANE_REQUIRES(mutex_);
+    std::string request(const std::string& command) ORVANE_REQUIRES(mutex_);
+    std::string describeProtocol(bool number) const ORVANE_REQUIRES(mutex_);
+    std::string hexBytes(const detail::Bytes& bytes, std::size_t from, std::size_t to) const
+        ORVANE_REQUIRES(mutex_);
+    std::string canId(std::uint32_t id) const ORVANE_REQUIRES(mutex_);
+    bool extended() const ORVANE_REQUIRES(mutex_);
     // Whom a request goes to: every ECU or one, by the header set with ATSH.
-    std::uint32_t addressee() const;
+    std::uint32_t addressee() const ORVANE_REQUIRES(mutex_);
     // The lines an ECU's answer takes on the active protocol.
-    std::string canLines(const detail::EcuResponse& response) const;
-    std::string legacyLines(const detail::EcuResponse& response) const;
-    bool refused(const std::string& command) const;
+    std::string canLines(const detail::EcuResponse& response) const ORVANE_REQUIRES(mutex_);
+    std::string legacyLines(const detail::EcuResponse& response) const ORVANE_REQUIRES(mutex_);
+    bool refused(const std::string& command) const ORVANE_REQUIRES(mutex_);
 
     detail::IRequestChannel& vehicle_;
     const EmulatorOptions options_;
 
-    mutable std::mutex mutex_;
-    Settings settings_;
-    std::string pending_;    // the command being typed, at most kMaxCommandLength
-    bool overlong_ = false;  // the command being typed was cut
-    bool awake_ = false;     // the first prompt was given
-    bool hungUp_ = false;
-    std::string lastCommand_;  // repeated by an empty line
-    std::optional<std::string> injected_;
-    int vehicleRequests_ = 0;  // reaching the vehicle protocol, counted for errorFrom
+    mutable orvane::Mutex mutex_;
+    Settings settings_ ORVANE_GUARDED_BY(mutex_);
+    std::string pending_
+        ORVANE_GUARDED_BY(mutex_);  // the command being typed, at most kMaxCommandLength
+    bool overlong_ ORVANE_GUARDED_BY(mutex_) = false;  // the command being typed was cut
+    bool awake_ ORVANE_GUARDED_BY(mutex_) = false;     // the first prompt was given
+    bool hungUp_ ORVANE_GUARDED_BY(mutex_) = false;
+    std::string lastCommand_ ORVANE_GUARDED_BY(mutex_);  // repeated by an empty line
+    std::optional<std::string> injected_ ORVANE_GUARDED_BY(mutex_);
+    int vehicleRequests_ ORVANE_GUARDED_BY(mutex_) =
+        0;  // reaching the vehicle protocol, counted for errorFrom
 };
 
 }  // namespace obd::elm327
