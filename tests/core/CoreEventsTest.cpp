@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -122,6 +126,58 @@ TEST_F(CoreEventsTest, DetachWaitsForARunningDeliveryAndEndsDeliveries) {
     EXPECT_THAT(witness.recorder.waitFor(2), ElementsAre("opened", "closed"));
     EXPECT_EQ(blocking.calls, 1);
     connection_->detach(&witness);
+}
+
+// Runs `act` on the root from inside its first opened event.
+class ActingObserver : public obd::IConnectionServiceObserver {
+public:
+    explicit ActingObserver(std::function<void()> act) : act_(std::move(act)) {}
+    void onConnectionOpened() override {
+        recorder.add("opened");
+        if (!acted_.exchange(true)) {
+            act_();  // a change made here must not wait for this very thread
+        }
+    }
+    void onEcuChanged() override { recorder.add("ecu changed"); }
+    void onConnectionClosed() override { recorder.add("closed"); }
+    Recorder recorder;
+
+private:
+    std::function<void()> act_;
+    std::atomic<bool> acted_{false};
+};
+
+// A call that waits for its events returns at once on the event thread, and
+// the connection manager waits outside its lock: neither deadlocks.
+TEST_F(CoreEventsTest, ObserverMayChangeTheConnectionFromItsHandler) {
+    struct Case {
+        const char* what;
+        std::function<void(SimulatedQuorvix&)> act;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"select",
+         [](SimulatedQuorvix& root) { root.selectEcu(0x7E9); },
+         {"opened", "ecu changed"}},
+        {"close", [](SimulatedQuorvix& root) { root.closeConnection(); }, {"opened", "closed"}},
+        {"manager close",
+         [](SimulatedQuorvix& root) { root.getConnectionManager()->closeConnection(); },
+         {"opened", "closed"}},
+    };
+    for (const Case& c : cases) {
+        const auto root = SimulatedQuorvix::create();
+        const auto connection = obd::ConnectionServiceBuilder::create(root);
+        ActingObserver observer([&] { c.act(*root); });
+        connection->attach(&observer);
+        auto opening = std::async(std::launch::async, [&] { return root->openConnection(); });
+        if (opening.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            std::fprintf(stderr, "%s from an observer deadlocked\n", c.what);
+            std::_Exit(1);  // the threads cannot be joined
+        }
+        EXPECT_TRUE(opening.get()) << c.what;
+        EXPECT_EQ(observer.recorder.waitFor(c.events.size()), c.events) << c.what;
+        connection->detach(&observer);
+    }
 }
 
 class SelfDetachingObserver : public obd::IConnectionServiceObserver {
