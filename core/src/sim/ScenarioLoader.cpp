@@ -408,7 +408,7 @@ private:
     // The PID of an object key such as "0x0C".
     std::uint8_t pidKey(const std::string& key, const std::string& path) {
         const std::uint32_t pid = r_.integerText(key, path, 0xFF);
-        if (IsSupportId(pid)) {
+        if (IsSupportId(static_cast<int>(pid))) {
             r_.fail(path, "PID " + bus::HexNumber(pid) +
                               " is a support bitmap; bitmaps are derived from the PIDs present");
         }
@@ -775,7 +775,7 @@ private:
             r_.keys(json[i], itemPath, {"tid", "accepted", "refusalCode", "data"});
             const std::uint32_t tid =
                 r_.integer(r_.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF);
-            if (IsSupportId(tid)) {
+            if (IsSupportId(static_cast<int>(tid))) {
                 r_.fail(itemPath + "/tid",
                         "TID " + bus::HexNumber(tid) + " is a support bitmap; bitmaps are derived");
             }
