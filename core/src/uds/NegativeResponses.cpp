@@ -1,6 +1,7 @@
 #include "uds/NegativeResponses.h"
 
 #include "j1979/Numbers.h"
+#include "obd/NegativeResponse.h"
 
 namespace obd::uds {
 
@@ -60,19 +61,26 @@ constexpr Name kNames[] = {
 }  // namespace
 
 std::string NegativeResponseText(std::uint8_t code) {
-    const std::string number = " (" + j1979::detail::HexByte(code) + ")";
-    for (const Name& name : kNames) {
-        if (name.code == code) {
-            return name.text + number;
-        }
-    }
-    if (code >= 0x38 && code <= 0x4F) {
-        return "reserved by extended data link security" + number;
-    }
-    if (code >= 0xF0 && code <= 0xFE) {
-        return "manufacturer specific conditions not correct" + number;
-    }
-    return "reserved negative response" + number;
+    return obd::NegativeResponseName(code) + " (" + j1979::detail::HexByte(code) + ")";
 }
 
 }  // namespace obd::uds
+
+namespace obd {
+
+std::string NegativeResponseName(std::uint8_t code) {
+    for (const uds::Name& name : uds::kNames) {
+        if (name.code == code) {
+            return name.text;
+        }
+    }
+    if (code >= 0x38 && code <= 0x4F) {
+        return "reserved by extended data link security";
+    }
+    if (code >= 0xF0 && code <= 0xFE) {
+        return "manufacturer specific conditions not correct";
+    }
+    return "reserved negative response";
+}
+
+}  // namespace obd
