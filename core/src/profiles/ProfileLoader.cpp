@@ -11,6 +11,7 @@
 #include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "j1979/Codec.h"
+#include "json/PathReader.h"
 #include "obd/VehicleProfile.h"
 #include "profiles/Formula.h"
 
@@ -35,38 +36,16 @@ constexpr std::size_t kMaxTextLength = 256;
 constexpr std::uint32_t kMax11Bit = 0x7FF;
 constexpr std::uint32_t kMax29Bit = 0x1FFFFFFF;
 
-class Reader {
+class Reader : public detail::JsonPathReader<ProfileError> {
 public:
-    explicit Reader(std::string source) : source_(std::move(source)) {}
-
-    [[noreturn]] void fail(const std::string& path, const std::string& what) const {
-        throw ProfileError(source_ + ": " + (path.empty() ? "/" : path) + ": " + what);
-    }
+    using JsonPathReader::JsonPathReader;
 
     void object(const Json& value, const std::string& path,
                 std::initializer_list<const char*> allowed) const {
         if (!value.is_object()) {
             fail(path, "expected an object");
         }
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            if (std::none_of(allowed.begin(), allowed.end(),
-                             [&](const char* key) { return it.key() == key; })) {
-                fail(path + "/" + it.key(), "unknown key");
-            }
-        }
-    }
-
-    const Json& required(const Json& object, const char* key, const std::string& path) const {
-        const auto found = object.find(key);
-        if (found == object.end()) {
-            fail(path, std::string("missing key \"") + key + "\"");
-        }
-        return *found;
-    }
-
-    const Json* optional(const Json& object, const char* key) const {
-        const auto found = object.find(key);
-        return found == object.end() ? nullptr : &*found;
+        onlyKeys(value, path, allowed);
     }
 
     std::string text(const Json& value, const std::string& path, std::size_t maxLength) const {
@@ -104,9 +83,6 @@ public:
         }
         return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16));
     }
-
-private:
-    std::string source_;
 };
 
 bool IsCode(const std::string& code) {

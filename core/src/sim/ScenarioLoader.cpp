@@ -16,6 +16,7 @@
 #include "j1979/Codec.h"
 #include "j1979/Numbers.h"
 #include "j1979/ReadinessMonitors.h"
+#include "json/PathReader.h"
 #include "obd/ParameterIdentifier.h"
 #include "obd/sim/Scenario.h"
 #include "services/InfoTypes.h"
@@ -145,13 +146,9 @@ private:
 };
 
 // Walks the document and reports the first fault with its path.
-class Reader {
+class Reader : public detail::JsonPathReader<ScenarioError> {
 public:
-    explicit Reader(std::string source) : source_(std::move(source)) {}
-
-    [[noreturn]] void fail(const std::string& path, const std::string& what) const {
-        throw ScenarioError(source_ + ": " + (path.empty() ? "/" : path) + ": " + what);
-    }
+    using JsonPathReader::JsonPathReader;
 
     void expect(const Json& value, Json::value_t type, const std::string& path,
                 const char* wanted) const {
@@ -164,25 +161,7 @@ public:
     void keys(const Json& object, const std::string& path,
               std::initializer_list<const char*> allowed) const {
         expect(object, Json::value_t::object, path, "an object");
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            if (std::none_of(allowed.begin(), allowed.end(),
-                             [&](const char* key) { return it.key() == key; })) {
-                fail(path + "/" + it.key(), "unknown key");
-            }
-        }
-    }
-
-    const Json& required(const Json& object, const char* key, const std::string& path) const {
-        const auto found = object.find(key);
-        if (found == object.end()) {
-            fail(path, std::string("missing key \"") + key + "\"");
-        }
-        return *found;
-    }
-
-    const Json* optional(const Json& object, const char* key) const {
-        const auto found = object.find(key);
-        return found == object.end() ? nullptr : &*found;
+        onlyKeys(object, path, allowed);
     }
 
     std::string text(const Json& value, const std::string& path, std::size_t maxLength) const {
@@ -267,9 +246,6 @@ public:
         }
         fail(path, "bad hex \"" + text + "\": odd number of digits");
     }
-
-private:
-    std::string source_;
 };
 
 // One numeric sensor of a PID: its place among the PID's sensors.
