@@ -8,8 +8,8 @@ std::vector<std::shared_ptr<DtcDataModel>> DtcReader::getTroubleCodes() {
     std::vector<std::shared_ptr<DtcDataModel>> codes;
     for (const auto& entry : detail::TroubleCodeCatalogue()) {
         auto code = std::make_shared<DtcDataModel>();
-        code->code = entry.first;
-        code->description = entry.second;
+        code->code = std::string(entry.code);
+        code->description = std::string(entry.title);
         code->status = DtcStatus::Known;
         codes.push_back(std::move(code));
     }

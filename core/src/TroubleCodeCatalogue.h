@@ -1,13 +1,23 @@
 #pragma once
 
-#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace obd::detail {
 
-// The trouble codes the core knows a description for, keyed by code: the
-// generic codes met most often, with their SAE J2012 titles.
-const std::map<std::string, std::string>& TroubleCodeCatalogue();
+// A code the core knows the SAE J2012 title of.
+struct TroubleCodeTitle {
+    std::string_view code;  // "P0301"
+    std::string_view title;
+};
+
+// Every generic code with its J2012 title, sorted by code: the rows of
+// src/data/generic-trouble-codes.tsv, read once on first use.
+const std::vector<TroubleCodeTitle>& TroubleCodeCatalogue();
+
+// The text of src/data/generic-trouble-codes.tsv, compiled in by the build.
+std::string_view GenericTroubleCodeTable();
 
 // The description of `code` ("P0301"): its title when the catalogue has it;
 // otherwise, for a generic code, the system group SAE J2012 files it under
