@@ -175,18 +175,28 @@ std::vector<std::shared_ptr<ParameterDataModel>> ProfileHost::read(
     return parameters;
 }
 
+std::optional<uds::PhysicalAddress> ProfileHost::moduleAddress(std::size_t ecu,
+                                                               std::string& why) const {
+    const auto profile = getProfile();
+    if (!profile || ecu >= profile->ecus().size()) {
+        why = "no such profile ECU";
+        return std::nullopt;
+    }
+    if (!usable(why)) {
+        return std::nullopt;
+    }
+    return AddressOf(profile->ecus()[ecu]);
+}
+
 ModuleCodes ProfileHost::readModuleCodes(std::size_t ecu) {
     ModuleCodes result;
     const auto profile = getProfile();
-    if (!profile || ecu >= profile->ecus().size()) {
-        result.why = "no such profile ECU";
-        return result;
-    }
-    if (!usable(result.why)) {
+    const auto address = moduleAddress(ecu, result.why);
+    if (!address) {
         return result;
     }
     uds::UdsClient client(*channel_);
-    const auto codes = client.readCodes(AddressOf(profile->ecus()[ecu]), result.why);
+    const auto codes = client.readCodes(*address, result.why);
     if (!codes) {
         return result;
     }
@@ -209,16 +219,12 @@ ModuleCodes ProfileHost::readModuleCodes(std::size_t ecu) {
 
 ModuleClearing ProfileHost::clearModuleCodes(std::size_t ecu) {
     ModuleClearing result;
-    const auto profile = getProfile();
-    if (!profile || ecu >= profile->ecus().size()) {
-        result.why = "no such profile ECU";
-        return result;
-    }
-    if (!usable(result.why)) {
+    const auto address = moduleAddress(ecu, result.why);
+    if (!address) {
         return result;
     }
     uds::UdsClient client(*channel_);
-    const uds::Reply reply = client.clearCodes(AddressOf(profile->ecus()[ecu]));
+    const uds::Reply reply = client.clearCodes(*address);
     result.confirmed = reply.ok();
     result.why = reply.why;
     return result;

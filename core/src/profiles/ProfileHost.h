@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,6 +53,9 @@ private:
     void setReason(ParameterIdentifier::Id pid, std::string why) ORVANE_EXCLUDES(mutex_);
     // False, with `why`, when no request can go out now.
     bool usable(std::string& why) const;
+    // The address of the profile's ECU at `ecu` when it may be asked now;
+    // nothing, with `why`, when there is no such ECU or no usable channel.
+    std::optional<uds::PhysicalAddress> moduleAddress(std::size_t ecu, std::string& why) const;
 
     const std::shared_ptr<uds::IPhysicalChannel> channel_;
     const std::shared_ptr<VehicleConnection> connection_;
