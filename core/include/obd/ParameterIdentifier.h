@@ -106,6 +106,7 @@ OBD_API ParameterIdentifier::Id Uid2Pid(int uid);
 // supports (a 32-bit bitmap whose last bit announces the next bitmap). They
 // name no datum of their own.
 constexpr int kSupportIdStep = 0x20;
+// Whether `id` is one of the support ids (0x00, 0x20, 0x40 ...).
 constexpr bool IsSupportId(int id) {
     return id % kSupportIdStep == 0;
 }
