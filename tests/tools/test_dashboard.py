@@ -11,6 +11,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -46,6 +47,19 @@ class Server:
         data = response.read()
         connection.close()
         return response.status, data
+
+    def raw(self, data):
+        """Sends `data` as it is; the answer's status and JSON body."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(data)
+            answer = b""
+            while chunk := connection.recv(65536):
+                answer += chunk
+        head, _, body = answer.partition(b"\r\n\r\n")
+        return int(head.split()[1]), json.loads(body)
+
+    def token(self):
+        return json.loads(self.request("GET", "/api/settings")[1])["clearToken"]
 
     def open_stream(self, path="/api/stream", headers=None):
         """A stream's connection and response (None when refused)."""
@@ -101,15 +115,60 @@ class HttpTest(unittest.TestCase):
             ("GET", "/../../etc/passwd", {}, None, 404),
             ("GET", "/%2e%2e/%2e%2e/etc/passwd", {}, None, 404),
             ("GET", "/api/report?units=furlongs", {}, None, 400),
-            # DNS rebinding: a foreign name for a loopback server.
+            # DNS rebinding: a foreign name for a loopback server, whole
+            # values compared.
             ("GET", "/api/report", {"Host": "attacker.example"}, None, 403),
+            ("GET", "/api/report", {"Host": "127.0.0.1.attacker.example"}, None, 403),
+            ("GET", "/api/report", {"Host": "localhost.attacker.example:%d" % self.server.port},
+             None, 403),
+            ("GET", "/api/report", {"Host": "127.0.0.1:1"}, None, 403),
+            ("GET", "/api/report", {"Host": "localhost:%d" % self.server.port}, None, 200),
             ("GET", "/", many_headers, None, 400),
             ("POST", "/api/clear-codes", {"X-Zelt-Confirm": "clear-codes"}, None, 403),
             ("POST", "/api/clear-codes", {}, "x" * 4096, 413),
         ]
         for method, path, headers, body, status in cases:
-            with self.subTest(method=method, path=path):
-                self.assertEqual(self.server.request(method, path, headers, body)[0], status)
+            with self.subTest(method=method, path=path, headers=list(headers.items())[:1]):
+                answer, data = self.server.request(method, path, headers, body)
+                self.assertEqual(answer, status)
+                if status >= 400:  # every refusal says why, as JSON
+                    self.assertIn("error", json.loads(data))
+
+    def test_a_chunked_body_is_bounded_like_any_other(self):
+        request = (b"POST /api/clear-codes HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n"
+                   b"Transfer-Encoding: chunked\r\n\r\n" % self.server.port)
+        self.assertEqual(self.server.raw(request + b"800\r\n" + b"x" * 2048 + b"\r\n0\r\n\r\n")[0],
+                         411)
+
+    def test_slow_and_idle_clients_hold_neither_the_server_nor_its_stop(self):
+        address = ("127.0.0.1", self.server.port)
+        # Eight clients that trickle a header line a second, as many as
+        # there are workers: each is cut off at its whole-request deadline
+        # and a plain request is served after them.
+        slow = [socket.create_connection(address, timeout=5) for _ in range(8)]
+        for tick in range(8):
+            for connection in slow:
+                try:
+                    connection.sendall(b"GET / HTTP/1.1\r\n" if tick == 0 else b"X-Slow: 1\r\n")
+                except OSError:
+                    pass  # cut off already
+            time.sleep(1)
+        for connection in slow:
+            try:
+                connection.recv(4096)  # the refusal, or the end; never a wait
+            except ConnectionResetError:
+                pass
+        self.assertEqual(self.server.request("GET", "/api/settings")[0], 200)
+        # Silent connections fill the workers and the waiting line; the
+        # next is refused at once, with a reason.
+        idle = [socket.create_connection(address, timeout=20) for _ in range(8 + 16)]
+        status, body = self.server.raw(b"GET / HTTP/1.1\r\n\r\n")
+        self.assertEqual((status, "error" in body), (503, True))
+        # Ctrl-C ends every connection at once (the bound is generous).
+        self.server.process.send_signal(signal.SIGINT)
+        self.assertEqual(self.server.process.wait(timeout=3), 0)
+        for connection in slow + idle:
+            connection.close()
 
     def test_report_is_schema_1_with_the_scenarios_codes(self):
         status, body = self.server.request("GET", "/api/report")
@@ -163,11 +222,22 @@ class OptionsTest(unittest.TestCase):
     def test_clear_codes_needs_allow_clear_and_the_confirmation(self):
         server = Server("--allow-clear")
         try:
-            self.assertEqual(server.request("POST", "/api/clear-codes")[0], 400)
-            status, body = server.request("POST", "/api/clear-codes",
-                                          {"X-Zelt-Confirm": "clear-codes"})
+            origin = "http://127.0.0.1:%d" % server.port
+            for headers, status in [
+                ({}, 400),
+                ({"X-Zelt-Confirm": "clear-codes"}, 403),  # not the token
+                # A page elsewhere, though it guessed the token.
+                ({"X-Zelt-Confirm": server.token(), "Origin": "http://attacker.example"}, 403),
+                ({"X-Zelt-Confirm": server.token(), "Origin": origin + ".attacker.example"}, 403),
+            ]:
+                with self.subTest(headers=headers):
+                    self.assertEqual(server.request("POST", "/api/clear-codes", headers)[0], status)
+            # As docs/dashboard.md has curl send it: no body, no Content-Length.
+            status, body = server.raw(
+                b"POST /api/clear-codes HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nOrigin: %s\r\n"
+                b"X-Zelt-Confirm: %s\r\n\r\n" % (server.port, origin.encode(), server.token().encode()))
             self.assertEqual(status, 200)
-            ecu = json.loads(body)["ecus"][0]
+            ecu = body["ecus"][0]
             self.assertTrue(ecu["clearCodes"]["accepted"])
             self.assertEqual(ecu["clearCodes"]["confirmed"], [])
         finally:

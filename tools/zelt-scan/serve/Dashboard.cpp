@@ -9,6 +9,7 @@
 
 #include "Assets.h"
 #include "BoundedServer.h"
+#include "Door.h"
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
@@ -19,10 +20,14 @@ namespace {
 
 // What viewers may cost, at most.
 constexpr int kMaxStreams = 4;
-constexpr int kWorkerThreads = kMaxStreams + 4;  // the page and the API stay served
 constexpr std::size_t kMaxBodyBytes = 1024;
-constexpr std::size_t kMaxRequestBytes = 8192 + kMaxBodyBytes;
-constexpr auto kTimeout = std::chrono::seconds(5);
+constexpr ServerBounds kBounds{
+    8192 + kMaxBodyBytes,
+    std::chrono::seconds(5),
+    std::chrono::seconds(5),
+    kMaxStreams + 4,  // the page and the API stay served
+    16,
+};
 // A stream without news writes a comment this often, which finds a viewer
 // that went away.
 constexpr auto kHeartbeat = std::chrono::seconds(5);
@@ -35,20 +40,6 @@ void OnStop(int) {
     stopRequested = 1;
 }
 
-// The host of a Host header: "127.0.0.1:8080" and "[::1]:8080" give
-// "127.0.0.1" and "::1".
-std::string HostOf(const std::string& header) {
-    if (!header.empty() && header.front() == '[') {
-        const auto end = header.find(']');
-        return end == std::string::npos ? header : header.substr(1, end - 1);
-    }
-    return header.substr(0, header.find(':'));
-}
-
-bool IsLoopback(const std::string& host) {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
-
 void SendJson(httplib::Response& response, const nlohmann::ordered_json& json, int status = 200) {
     std::ostringstream text;
     WriteJson(json, text, 2);
@@ -58,6 +49,22 @@ void SendJson(httplib::Response& response, const nlohmann::ordered_json& json, i
 
 void SendError(httplib::Response& response, int status, const std::string& message) {
     SendJson(response, {{"error", message}}, status);
+}
+
+// Why the HTTP library refused a request, for its error body.
+std::string LibraryRefusal(int status) {
+    switch (status) {
+        case 404:
+            return "no such page";
+        case 413:
+            return "the body is over " + std::to_string(kMaxBodyBytes) + " bytes";
+        case 414:
+            return "the address is too long";
+        default:
+            return "a malformed request, or one over " + std::to_string(kBounds.maxRequestBytes) +
+                   " bytes or " + std::to_string(kBounds.requestDeadline.count() / 1000) +
+                   " seconds in all";
+    }
 }
 
 // The units a request asks for with ?units= (metric when it names none).
@@ -99,18 +106,13 @@ std::string Url(const ListenAddress& address) {
 // The routes of the dashboard: the page's files and the API.
 class Routes {
 public:
-    Routes(VehicleFeed& feed, const ServeSettings& settings) : feed_(feed), settings_(settings) {}
+    Routes(VehicleFeed& feed, const ServeSettings& settings, const Door& door)
+        : feed_(feed), settings_(settings), door_(door) {}
 
     void install(httplib::Server& server) {
-        const bool loopbackOnly = IsLoopback(settings_.address.host);
-        server.set_pre_routing_handler([loopbackOnly](const auto& request, auto& response) {
-            // A page elsewhere may send a browser here under another name
-            // (DNS rebinding); a loopback server answers loopback names only.
-            if (loopbackOnly && !IsLoopback(HostOf(request.get_header_value("Host")))) {
-                SendError(response, 403, "this server answers only to a loopback host name");
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            return httplib::Server::HandlerResponse::Unhandled;
+        server.set_pre_routing_handler([this](const auto& request, auto& response) {
+            return admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                            : httplib::Server::HandlerResponse::Handled;
         });
         server.Get("/api/report", [this](const auto& request, auto& response) {
             withUnits(request, response, [&](UnitSystem units) {
@@ -125,14 +127,16 @@ public:
             withUnits(request, response, [&](UnitSystem units) { csv(response, units); });
         });
         server.Get("/api/settings", [this](const auto&, auto& response) {
-            SendJson(response, {{"allowClear", settings_.allowClear},
-                                {"interval", settings_.feed.interval.count()},
-                                {"history", settings_.feed.history}});
+            nlohmann::ordered_json settings = {{"allowClear", settings_.allowClear},
+                                               {"interval", settings_.feed.interval.count()},
+                                               {"history", settings_.feed.history}};
+            if (settings_.allowClear) {
+                settings["clearToken"] = door_.clearToken();
+            }
+            SendJson(response, settings);
         });
-        server.Post("/api/clear-codes", [this](const auto& request, auto& response) {
-            withUnits(request, response,
-                      [&](UnitSystem units) { clearCodes(request, response, units); });
-        });
+        server.Post("/api/clear-codes",
+                    [this](const auto& request, auto& response) { post(request, response); });
         // Nothing but the built-in files: a path is a key of their table,
         // never a file name.
         server.Get(R"(/[A-Za-z0-9_.\-]*)", [](const auto& request, auto& response) {
@@ -147,6 +151,37 @@ public:
     }
 
 private:
+    // Whether the request goes on to its route; otherwise `response` holds
+    // the refusal or, for a POST without a body, the answer.
+    bool admit(const httplib::Request& request, httplib::Response& response) {
+        if (!door_.admits(request.get_header_value("Host"))) {
+            SendError(response, 403, "this server answers only to its own loopback address");
+            return false;
+        }
+        if (request.has_header("Transfer-Encoding")) {
+            SendError(response, 411,
+                      "send a body with a Content-Length of at most " +
+                          std::to_string(kMaxBodyBytes) + " bytes");
+            return false;
+        }
+        if (request.method == "POST" && !request.has_header("Content-Length")) {
+            // The library would wait for a body until the client closes;
+            // no request here has one.
+            post(request, response);
+            return false;
+        }
+        return true;
+    }
+
+    void post(const httplib::Request& request, httplib::Response& response) {
+        if (request.path != "/api/clear-codes") {
+            SendError(response, 404, "no such page");
+            return;
+        }
+        withUnits(request, response,
+                  [&](UnitSystem units) { clearCodes(request, response, units); });
+    }
+
     template <typename Handle>
     static void withUnits(const httplib::Request& request, httplib::Response& response,
                           const Handle& handle) {
@@ -211,10 +246,21 @@ private:
                       "--allow-clear");
             return;
         }
-        // A header no form can send: a page elsewhere cannot clear the codes
-        // through the viewer's browser.
-        if (request.get_header_value("X-Zelt-Confirm") != "clear-codes") {
-            SendError(response, 400, "confirm with the header X-Zelt-Confirm: clear-codes");
+        // A page elsewhere can neither send this header without asking
+        // first (which it is not answered) nor know the token.
+        if (!door_.sameOrigin(request.get_header_value("Origin"),
+                              request.get_header_value("Host"))) {
+            SendError(response, 403, "clearing the codes is for this server's own page");
+            return;
+        }
+        const std::string confirmation = request.get_header_value("X-Zelt-Confirm");
+        if (confirmation.empty()) {
+            SendError(response, 400,
+                      "confirm with the header X-Zelt-Confirm: the clearToken of /api/settings");
+            return;
+        }
+        if (confirmation != door_.clearToken()) {
+            SendError(response, 403, "X-Zelt-Confirm is not the clearToken of /api/settings");
             return;
         }
         const auto report = feed_.clearCodes(kVehicleWait);
@@ -227,6 +273,7 @@ private:
 
     VehicleFeed& feed_;
     const ServeSettings& settings_;
+    const Door& door_;
     std::atomic<int> streams_{0};
 };
 
@@ -273,9 +320,7 @@ ListenAddress ParseListenAddress(const std::string& text) {
 
 void ServeDashboard(Session& session, const ServeSettings& settings, std::ostream& out) {
     VehicleFeed feed(session, settings.feed);
-    Routes routes(feed, settings);
-    BoundedServer server(kMaxRequestBytes, kTimeout);
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    BoundedServer server(kBounds);
     // The library's default also sets SO_REUSEPORT, with which a second
     // server would share a port that is taken instead of being refused.
     server.set_socket_options([](socket_t socket) {
@@ -299,7 +344,12 @@ void ServeDashboard(Session& session, const ServeSettings& settings, std::ostrea
             SendError(response, 500, "unexpected failure");
         }
     });
-    routes.install(server);
+    // Bodies for the refusals the library makes itself.
+    server.set_error_handler([](const auto&, auto& response) {
+        if (response.body.empty()) {
+            SendError(response, response.status, LibraryRefusal(response.status));
+        }
+    });
 
     ListenAddress bound = settings.address;
     const bool listening = bound.port == 0 ? (bound.port = server.bind_to_any_port(bound.host)) > 0
@@ -308,6 +358,9 @@ void ServeDashboard(Session& session, const ServeSettings& settings, std::ostrea
         throw std::runtime_error("cannot listen at " + Url(settings.address) +
                                  ": the port is taken or the host is not this machine's");
     }
+    const Door door(bound);
+    Routes routes(feed, settings, door);
+    routes.install(server);
     const StopSignals signals;
     std::atomic<bool> listenerDone{false};
     std::thread listener([&] {
@@ -327,7 +380,7 @@ void ServeDashboard(Session& session, const ServeSettings& settings, std::ostrea
         }
     }
     feed.stop();  // open streams end
-    server.stop();
+    server.stopNow();
     listener.join();
 }
 

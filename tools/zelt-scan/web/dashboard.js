@@ -292,7 +292,7 @@
         'freeze frames and the readiness results until the monitors run again.')) return;
     try {
       renderReport(await getJson('/api/clear-codes?units=' + state.units,
-        { method: 'POST', headers: { 'X-Zelt-Confirm': 'clear-codes' } }));
+        { method: 'POST', headers: { 'X-Zelt-Confirm': state.settings.clearToken } }));
     } catch (error) {
       setStatus('clearing failed: ' + error.message, 'bad');
     }
