@@ -40,6 +40,9 @@ std::string Unescape(const std::string& text) {
         if (low < 0) {
             Refuse("a '%' in the credentials needs two hexadecimal digits");
         }
+        if (high == 0 && low == 0) {
+            Refuse("the credentials cannot hold %00");
+        }
         plain += static_cast<char>(high * 16 + low);
         i += 2;
     }
@@ -58,23 +61,76 @@ int ParsePort(const std::string& text) {
     return port;
 }
 
-void CheckTopic(const std::string& topic) {
-    if (topic.empty()) {
-        Refuse("no topic after the host");
+// The length of the UTF-8 sequence `text` starts at `i`, 0 when it is not
+// one (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned lead = byte(i);
+    std::size_t length = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
     }
-    if (topic.size() > kMaxTopicBytes) {
-        Refuse("the topic is longer than MQTT allows");
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
     }
-    if (topic.find_first_of("+#") != std::string::npos) {
-        Refuse("a topic to publish on cannot hold the wildcards '+' or '#'");
+    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) {
+        return 0;
     }
-    if (topic.find('\0') != std::string::npos || topic.front() == '/' || topic.back() == '/' ||
-        topic.find("//") != std::string::npos) {
-        Refuse("the topic has an empty level");
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) {
+            return 0;
+        }
     }
+    return length;
+}
+
+bool IsUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8Length(text, i);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 }  // namespace
+
+std::string TopicProblem(const std::string& topic) {
+    if (topic.empty()) {
+        return "no topic";
+    }
+    if (topic.size() > kMaxTopicBytes) {
+        return "the topic is longer than MQTT allows";
+    }
+    if (topic.find_first_of("+#") != std::string::npos) {
+        return "a topic to publish on cannot hold the wildcards '+' or '#'";
+    }
+    if (topic.front() == '$') {
+        return "a topic starting with '$' belongs to the broker";
+    }
+    if (topic.find('\0') != std::string::npos || topic.front() == '/' || topic.back() == '/' ||
+        topic.find("//") != std::string::npos) {
+        return "the topic has an empty level";
+    }
+    if (!IsUtf8(topic)) {
+        return "the topic is not valid UTF-8";
+    }
+    return "";
+}
 
 BrokerAddress ParseBrokerAddress(const std::string& url) {
     BrokerAddress address;
@@ -135,7 +191,13 @@ BrokerAddress ParseBrokerAddress(const std::string& url) {
         Refuse("no host");
     }
     address.port = port.empty() ? (address.tls ? kTlsPort : kPlainPort) : ParsePort(port);
-    CheckTopic(address.topic);
+    if (address.topic.empty()) {
+        Refuse("no topic after the host");
+    }
+    const std::string problem = TopicProblem(address.topic);
+    if (!problem.empty()) {
+        Refuse(problem);
+    }
     return address;
 }
 

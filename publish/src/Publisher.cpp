@@ -8,6 +8,8 @@
 #include <fstream>
 #include <mutex>
 
+#include "TlsFiles.h"
+
 namespace zelt::publish {
 
 namespace {
@@ -20,28 +22,36 @@ constexpr int kKeepAliveSeconds = 30;
 constexpr int kLoopTimeoutMs = 100;
 constexpr auto kFirstRetry = std::chrono::milliseconds(250);
 constexpr auto kLongestRetry = std::chrono::seconds(2);
+// A connection lost sooner than this after it was made (the broker handed
+// its client id to another client, or drops it at once) is tried again
+// after a growing pause, not at once: no storm of reconnections.
+constexpr auto kSteadyConnection = std::chrono::seconds(5);
 // The offline status gets at least this long, so that a close without time
 // to flush still leaves the right status behind.
 constexpr auto kStatusGrace = std::chrono::milliseconds(500);
 constexpr int kDisconnectRounds = 10;
 
-void CheckReadable(const std::string& what, const std::string& path) {
-    errno = 0;
-    if (!path.empty() && !std::ifstream(path, std::ios::binary)) {
-        throw SettingsError("cannot read the " + what + " '" + path + "'" +
-                            (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
+void CheckFiles(const PublisherSettings& settings) {
+    if (settings.broker.tls) {
+        CheckTlsFiles(settings.caFile, settings.certFile, settings.keyFile);
     }
+    const std::string problem = TopicProblem(settings.statusTopic);
+    if (!problem.empty()) {
+        throw SettingsError("invalid status topic '" + settings.statusTopic + "': " + problem);
+    }
+}
+
+// Errors of mosquitto_publish() that sending again cannot mend.
+bool Unsendable(int code) {
+    return code == MOSQ_ERR_INVAL || code == MOSQ_ERR_MALFORMED_UTF8 ||
+           code == MOSQ_ERR_PAYLOAD_SIZE || code == MOSQ_ERR_OVERSIZE_PACKET ||
+           code == MOSQ_ERR_QOS_NOT_SUPPORTED;
 }
 
 mosquitto* MakeClient(const PublisherSettings& settings, void* owner) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { mosquitto_lib_init(); });
-    CheckReadable("CA file", settings.caFile);
-    CheckReadable("certificate", settings.certFile);
-    CheckReadable("key", settings.keyFile);
-    if (settings.certFile.empty() != settings.keyFile.empty()) {
-        throw SettingsError("a client certificate needs its key, and a key its certificate");
-    }
+    CheckFiles(settings);
     mosquitto* client =
         mosquitto_new(settings.clientId.empty() ? nullptr : settings.clientId.c_str(), true, owner);
     if (client == nullptr) {
@@ -61,7 +71,7 @@ std::string Reason(int code, int systemError) {
     return mosquitto_strerror(code);
 }
 
-void Check(int code, const std::string& what) {
+void CheckCode(int code, const std::string& what) {
     if (code != MOSQ_ERR_SUCCESS) {
         throw SettingsError(what + ": " + mosquitto_strerror(code));
     }
@@ -76,22 +86,22 @@ Publisher::Publisher(PublisherSettings settings)
     mosquitto* client = client_.get();
     const BrokerAddress& broker = settings_.broker;
     if (!broker.username.empty()) {
-        Check(
+        CheckCode(
             mosquitto_username_pw_set(client, broker.username.c_str(),
                                       broker.password.empty() ? nullptr : broker.password.c_str()),
             "invalid user name or password");
     }
     static const char kOffline[] = "offline";
-    Check(mosquitto_will_set(client, settings_.statusTopic.c_str(), sizeof kOffline - 1, kOffline,
-                             1, true),
-          "invalid status topic");
+    CheckCode(mosquitto_will_set(client, settings_.statusTopic.c_str(), sizeof kOffline - 1,
+                                 kOffline, 1, true),
+              "invalid status topic");
     if (broker.tls) {
         const char* caFile = settings_.caFile.empty() ? nullptr : settings_.caFile.c_str();
-        Check(mosquitto_tls_set(client, caFile, caFile != nullptr ? nullptr : "/etc/ssl/certs",
-                                settings_.certFile.empty() ? nullptr : settings_.certFile.c_str(),
-                                settings_.keyFile.empty() ? nullptr : settings_.keyFile.c_str(),
-                                nullptr),
-              "cannot use the TLS files");
+        CheckCode(mosquitto_tls_set(
+                      client, caFile, caFile != nullptr ? nullptr : "/etc/ssl/certs",
+                      settings_.certFile.empty() ? nullptr : settings_.certFile.c_str(),
+                      settings_.keyFile.empty() ? nullptr : settings_.keyFile.c_str(), nullptr),
+                  "cannot use the TLS files");
     }
     mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM, kWindow);
     // The network thread is ours (run()), not the library's.
@@ -105,6 +115,14 @@ Publisher::Publisher(PublisherSettings settings)
     mosquitto_log_callback_set(client, [](mosquitto*, void* owner, int level, const char* text) {
         static_cast<Publisher*>(owner)->onLog(level, text);
     });
+    tellSpoolNotices();
+}
+
+void Publisher::Check(const PublisherSettings& settings) {
+    CheckFiles(settings);
+    if (!settings.spoolDirectory.empty()) {
+        Spool::CheckDirectory(settings.spoolDirectory);
+    }
 }
 
 Publisher::~Publisher() {
@@ -139,6 +157,7 @@ void Publisher::publish(std::string topic, std::string payload) {
         sendMore();
     }
     tell(notice);
+    tellSpoolNotices();
 }
 
 Publisher::Outcome Publisher::close(std::chrono::milliseconds flush) {
@@ -163,9 +182,18 @@ Publisher::Outcome Publisher::close(std::chrono::milliseconds flush) {
     if (network_.joinable()) {
         network_.join();
     }
+    tellSpoolNotices();
     orvane::MutexLock lock(mutex_);
     closed_ = true;
-    outcome_ = Outcome{delivered_, spool_.messages().size(), spool_.dropped()};
+    const auto& left = spool_.messages();
+    outcome_ = Outcome{delivered_,
+                       left.size(),
+                       spool_.dropped(),
+                       static_cast<std::size_t>(std::count_if(
+                           left.begin(), left.end(),
+                           [](const QueuedMessage& message) { return !message.onDisk; })),
+                       spool_.unwritten(),
+                       spool_.diskError()};
     return outcome_;
 }
 
@@ -197,17 +225,19 @@ void Publisher::run() {
         }
         if (!open) {
             const int systemError = errno;
-            bool wasConnected = false;
+            bool steady = false;
             {
                 orvane::MutexLock lock(mutex_);
-                wasConnected = connected_;
+                steady = connected_ &&
+                         std::chrono::steady_clock::now() - connectedSince_ >= kSteadyConnection;
             }
             lost(code, systemError);
-            // A dropped connection is tried again at once; a broker that
-            // stays away, less and less often.
-            retry = wasConnected ? kFirstRetry
-                                 : std::min<std::chrono::milliseconds>(retry * 2, kLongestRetry);
-            pause(wasConnected ? std::chrono::milliseconds(0) : retry);
+            // A steady connection that dropped is tried again at once; a
+            // broker that stays away or drops each new connection, less and
+            // less often.
+            retry = steady ? kFirstRetry
+                           : std::min<std::chrono::milliseconds>(retry * 2, kLongestRetry);
+            pause(steady ? std::chrono::milliseconds(0) : retry);
         }
     }
     if (open) {
@@ -231,6 +261,7 @@ void Publisher::onConnect(int code) {
             refusal_ = mosquitto_connack_string(code);
         } else {
             connected_ = true;
+            connectedSince_ = std::chrono::steady_clock::now();
             refusal_.clear();
             publishStatus("online");
             if (warnedLoss_ && !spool_.messages().empty()) {
@@ -302,21 +333,30 @@ void Publisher::sendMore() {
     if (!connected_ || stopping_) {
         return;
     }
-    for (const QueuedMessage& message : spool_.messages()) {
-        if (inFlight_.size() >= static_cast<std::size_t>(kWindow)) {
+    while (inFlight_.size() < static_cast<std::size_t>(kWindow)) {
+        const auto& messages = spool_.messages();
+        const auto next = std::find_if(
+            messages.begin(), messages.end(),
+            [this](const QueuedMessage& message) { return message.sequence >= nextToSend_; });
+        if (next == messages.end()) {
             return;
         }
-        if (message.sequence < nextToSend_) {
+        const std::uint64_t sequence = next->sequence;
+        int messageId = 0;
+        const int code = mosquitto_publish(client_.get(), &messageId, next->topic.c_str(),
+                                           static_cast<int>(next->payload.size()),
+                                           next->payload.data(), 1, false);
+        if (Unsendable(code)) {
+            // Set aside, not retried for ever: the messages behind it go on.
+            spool_.setAside(sequence, mosquitto_strerror(code));
             continue;
         }
-        int messageId = 0;
-        if (mosquitto_publish(client_.get(), &messageId, message.topic.c_str(),
-                              static_cast<int>(message.payload.size()), message.payload.data(), 1,
-                              false) != MOSQ_ERR_SUCCESS) {
+        if (code != MOSQ_ERR_SUCCESS) {
             return;  // tried again on the next acknowledgement or connection
         }
-        inFlight_[messageId] = message.sequence;
-        nextToSend_ = message.sequence + 1;
+        spool_.handOver(sequence);
+        inFlight_[messageId] = sequence;
+        nextToSend_ = sequence + 1;
     }
 }
 
@@ -335,6 +375,17 @@ void Publisher::pause(std::chrono::milliseconds duration) {
     const auto until = std::chrono::steady_clock::now() + duration;
     orvane::UniqueLock lock(mutex_);
     while (!stopping_ && lock.waitUntil(changed_, until)) {
+    }
+}
+
+void Publisher::tellSpoolNotices() {
+    std::vector<std::string> notices;
+    {
+        orvane::MutexLock lock(mutex_);
+        notices = spool_.takeNotices();
+    }
+    for (const std::string& notice : notices) {
+        tell(notice);
     }
 }
 

@@ -82,8 +82,11 @@ public:
     void connect(Session& session) override {
         if (!clientIdGiven_) {
             const auto vin = session.ecu().getIdentificationNumber(false);
+            // One per process: two runs for one vehicle must not take each
+            // other's session over.
             settings_.clientId =
-                vin && !vin->empty() ? "zelt-" + *vin : "zelt-scan-" + std::to_string(::getpid());
+                (vin && !vin->empty() ? "zelt-" + *vin : std::string("zelt-scan")) + "-" +
+                std::to_string(::getpid());
         }
         publisher_ = std::make_unique<Publisher>(settings_);
         try {
@@ -110,16 +113,27 @@ public:
         int code = 0;
         if (outcome.dropped > 0) {
             std::cerr << "zelt-scan: error: " << outcome.dropped
-                      << " messages were dropped because the spool was full (--spool-limit)\n";
+                      << " messages were dropped because the spool was full (--spool-limit) or "
+                         "they could not be sent\n";
             code = 1;
         }
-        if (outcome.leftQueued > 0 && !spool_.empty()) {
-            Warn(std::to_string(outcome.leftQueued) + " messages left queued in '" + spool_ +
+        if (outcome.unwritten > 0) {
+            std::cerr << "zelt-scan: error: " << outcome.unwritten
+                      << " messages could not be written to the spool: " << outcome.diskError
+                      << '\n';
+            code = 1;
+        }
+        const std::size_t onDisk = outcome.leftQueued - outcome.leftNotOnDisk;
+        if (onDisk > 0) {
+            Warn(std::to_string(onDisk) + " messages left queued in '" + spool_ +
                  "' for the next run");
-        } else if (outcome.leftQueued > 0) {
-            std::cerr << "zelt-scan: error: " << outcome.leftQueued
+        }
+        if (outcome.leftNotOnDisk > 0) {
+            std::cerr << "zelt-scan: error: " << outcome.leftNotOnDisk
                       << " messages left queued were lost: the broker did not take them in time "
-                         "(give --spool DIR to keep them for the next run)\n";
+                      << (spool_.empty() ? "(give --spool DIR to keep them for the next run)"
+                                         : "and they are not on the disk")
+                      << '\n';
             code = 1;
         }
         return code;
@@ -211,8 +225,9 @@ std::unique_ptr<Publishing> Publishing::Prepare(const PublishOptions& options) {
                                        : ParseDecimal("--spool-limit", options.spoolLimit,
                                                       kMinSpoolLimit, kMaxSpoolLimit));
         settings.notice = Warn;
-        // Checks the files and the spool now, before the vehicle is asked.
-        const publish::Publisher check(settings);
+        // Checks the files and the spool now, before the vehicle is asked
+        // (without taking the spool over: its drops are the run's to count).
+        publish::Publisher::Check(settings);
     } catch (const publish::SettingsError& error) {
         throw UsageError(error.what());
     }

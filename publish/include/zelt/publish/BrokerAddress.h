@@ -23,9 +23,14 @@ struct BrokerAddress {
     std::string password;
 };
 
-// Parses `url`. USER and PASSWORD may hold %XX escapes (for ':', '@', '/').
-// The topic is the whole path: one or more levels without the wildcards
-// '+' and '#', none of them empty. Throws SettingsError naming what is wrong.
+// Parses `url`. USER and PASSWORD may hold %XX escapes (for ':', '@', '/'),
+// but not %00. The topic is the whole path, one a client may publish on (see
+// TopicProblem). Throws SettingsError naming what is wrong.
 BrokerAddress ParseBrokerAddress(const std::string& url);
+
+// Why a client cannot publish on `topic`, empty when it can: it needs one or
+// more levels, none empty, valid UTF-8 without NUL, no wildcard ('+', '#')
+// and no '$' at the start (the broker's own topics, which it would drop).
+std::string TopicProblem(const std::string& topic);
 
 }  // namespace zelt::publish

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "orvane/Mutex.h"
 #include "zelt/publish/BrokerAddress.h"
@@ -56,10 +57,16 @@ struct PublisherSettings {
 // for the network. Thread-safe. Not copyable: the thread refers to it.
 class Publisher {
 public:
-    // Checks the settings and takes over the spool. Throws SettingsError for
-    // a certificate or key file that cannot be read, std::runtime_error when
-    // the spool directory cannot be used or the client cannot be made.
+    // Checks the settings and takes over the spool (locked while the
+    // publisher lives). Throws SettingsError for TLS files that cannot be
+    // used or a status topic no broker takes, std::runtime_error when the
+    // spool directory cannot be used (another process holds it) or the
+    // client cannot be made.
     explicit Publisher(PublisherSettings settings);
+
+    // Throws what the constructor throws, without making a client or
+    // taking over the spool: for a check before anything else is done.
+    static void Check(const PublisherSettings& settings);
     // Closes as close() does with no time to flush.
     ~Publisher();
 
@@ -76,9 +83,12 @@ public:
     void publish(std::string topic, std::string payload);
 
     struct Outcome {
-        std::size_t delivered = 0;   // acknowledged by the broker
-        std::size_t leftQueued = 0;  // still in the spool
-        std::uint64_t dropped = 0;   // dropped because the spool was full
+        std::size_t delivered = 0;      // acknowledged by the broker
+        std::size_t leftQueued = 0;     // still in the spool
+        std::uint64_t dropped = 0;      // dropped: the spool was full, or unsendable in memory
+        std::size_t leftNotOnDisk = 0;  // of leftQueued, those lost with the process
+        std::uint64_t unwritten = 0;    // messages whose spool file could not be written
+        std::string diskError;          // why the last could not
     };
     // Waits at most `flush` for the queued messages, publishes the offline
     // status, disconnects and stops the network thread. Later calls return
@@ -92,6 +102,7 @@ private:
     void lost(int code, int systemError);
     void onLog(int level, const char* text);
     void tell(const std::string& notice) const;
+    void tellSpoolNotices() ORVANE_EXCLUDES(mutex_);
     void sendMore() ORVANE_REQUIRES(mutex_);
     bool publishStatus(const char* status) ORVANE_REQUIRES(mutex_);
     void pause(std::chrono::milliseconds duration);
@@ -108,6 +119,7 @@ private:
     std::uint64_t nextToSend_ ORVANE_GUARDED_BY(mutex_) = 0;  // the first sequence not handed over
     int statusMessage_ ORVANE_GUARDED_BY(mutex_) = -1;  // the offline status, while unacknowledged
     bool connected_ ORVANE_GUARDED_BY(mutex_) = false;
+    std::chrono::steady_clock::time_point connectedSince_ ORVANE_GUARDED_BY(mutex_);
     bool answered_ ORVANE_GUARDED_BY(mutex_) = false;  // the broker answered (or failed) once
     std::string refusal_ ORVANE_GUARDED_BY(mutex_);
     bool warnedLoss_ ORVANE_GUARDED_BY(mutex_) = false;  // since the last connection
