@@ -130,6 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "/parameters/0/ecu: no ECU is named \"Airbag\""},
         BadProfile{Parameter(R"("formula": "A*B", "length": 1)"), "/parameters/0/length"},
         BadProfile{R"({"codes": {"X1234": "no"}})", "/codes/X1234: not a trouble code"},
+        // --watch 0C must stay engine speed (J1979 PID 0x0C) with any profile.
+        BadProfile{
+            R"({"parameters": [{"name": "0C", "ecu": "7E0", "service": "22", "id": "1310", "formula": "A"}]})",
+            "/parameters/0/name: the name \"0C\" reads as a PID number"},
+        BadProfile{
+            R"({"parameters": [{"name": "0xd", "ecu": "7E0", "service": "22", "id": "1310", "formula": "A"}]})",
+            "/parameters/0/name: the name \"0xd\" reads as a PID number"},
         BadProfile{
             R"({"ecus": [{"name": "A", "request": "7B0"}, {"name": "A", "request": "7B1"}]})",
             "/ecus/1/name: the name \"A\" is used twice"}));

@@ -2,6 +2,7 @@
 // anything is sent: each fault is reported with its JSON path.
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
@@ -26,6 +27,19 @@ struct VehicleProfile::Impl {
 };
 
 namespace {
+
+// A PID as --watch and the Python package take it: one or two hex digits,
+// with or without 0x. A parameter name never looks like one, so that a name
+// cannot hide a standard PID.
+bool ReadsAsPidNumber(const std::string& name) {
+    std::string digits = name;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+    }
+    return !digits.empty() && digits.size() <= 2 &&
+           std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
 
 using Json = nlohmann::json;
 
@@ -239,6 +253,11 @@ private:
         if (parameter.name.find(',') != std::string::npos) {
             r_.fail(path + "/name",
                     "a name may not hold a comma (--watch separates names by commas)");
+        }
+        if (ReadsAsPidNumber(parameter.name)) {
+            r_.fail(path + "/name", "the name \"" + parameter.name +
+                                        "\" reads as a PID number, which it would hide; "
+                                        "name the parameter otherwise");
         }
         for (const ProfileParameter& other : out.parameters) {
             if (other.name == parameter.name) {
