@@ -3,6 +3,10 @@
 #include <chrono>
 #include <cmath>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "AdapterStatus.h"
 #include "Errors.h"
 
@@ -22,9 +26,28 @@ std::chrono::milliseconds TimeoutOf(double seconds) {
     return std::chrono::milliseconds(std::lround(seconds * 1000));
 }
 
-// The message with what the user can do about it, as zelt-scan says it.
+long ProcessId() {
+#ifdef _WIN32
+    return 0;  // no fork()
+#else
+    return static_cast<long>(::getpid());
+#endif
+}
+
+// The message with what the user can do about it, as zelt-scan says it but
+// in this package's words: its options are connect()'s arguments.
 std::string WithAdvice(const std::string& message) {
-    const std::string advice = scan::AdapterAdvice(message);
+    static const std::pair<const char*, const char*> kOwnWords[] = {
+        {"--timeout (up to 60000 ms)", "timeout (up to 60 seconds)"},
+        {"--protocol 1 to 9", "protocol=1 to 9"},
+    };
+    std::string advice = scan::AdapterAdvice(message);
+    for (const auto& [option, argument] : kOwnWords) {
+        const auto at = advice.find(option);
+        if (at != std::string::npos) {
+            advice.replace(at, std::string(option).size(), argument);
+        }
+    }
     return advice.empty() ? message : message + "; " + advice;
 }
 
@@ -71,12 +94,34 @@ std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
 
 Connection::Connection(std::unique_ptr<scan::Session> session, std::string name,
                        std::vector<std::string> notices, bool overAdapter)
-    : name_(std::move(name)),
+    : openedBy_(ProcessId()),
+      name_(std::move(name)),
       notices_(std::move(notices)),
       overAdapter_(overAdapter),
       session_(std::move(session)) {}
 
+Connection::~Connection() {
+    if (!inOpeningProcess()) {
+        abandonInChild();
+    }
+}
+
+bool Connection::inOpeningProcess() const {
+    return ProcessId() == openedBy_;
+}
+
+void Connection::abandonInChild() {
+    // Not under mutex_: a thread of the parent may have held it at the fork,
+    // and no other thread of this child knows the session.
+    new std::shared_ptr<scan::Session>(std::move(session_));  // NOLINT: left unfreed on purpose
+}
+
 std::shared_ptr<scan::Session> Connection::session() const {
+    if (!inOpeningProcess()) {
+        throw Error(
+            "this vehicle was opened by the parent process before a fork; open it anew "
+            "in this process");
+    }
     orvane::MutexLock lock(mutex_);
     if (!session_) {
         throw Error("the vehicle is closed");
@@ -85,6 +130,10 @@ std::shared_ptr<scan::Session> Connection::session() const {
 }
 
 void Connection::close() {
+    if (!inOpeningProcess()) {
+        abandonInChild();
+        return;
+    }
     std::shared_ptr<scan::Session> closing;
     {
         orvane::MutexLock lock(mutex_);
@@ -95,6 +144,9 @@ void Connection::close() {
 }
 
 bool Connection::closed() const {
+    if (!inOpeningProcess()) {
+        return true;
+    }
     orvane::MutexLock lock(mutex_);
     return !session_;
 }

@@ -20,6 +20,10 @@ namespace zelt::python {
 // GIL. close() takes the session away from later calls; a call already
 // running keeps it until it returns, and the connection closes when the last
 // such call is done. Not copyable: it owns the session.
+//
+// Fork-safe: a child made by fork() has none of the session's threads, so in
+// a child every call raises Error and closing (or dropping) the connection
+// lets go of the session without waiting for them.
 class Connection {
 public:
     // How to reach a vehicle behind an adapter.
@@ -42,6 +46,7 @@ public:
     // address.
     Connection(std::unique_ptr<scan::Session> session, std::string name,
                std::vector<std::string> notices, bool overAdapter);
+    ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -78,7 +83,14 @@ public:
 private:
     static void ThrowIfAdapterGone(const scan::Session& session);
 
+    // True in the process that opened the connection, false in a child of it.
+    bool inOpeningProcess() const;
+    // In a child: forgets the session without destroying it, which would
+    // wait for threads the child does not have.
+    void abandonInChild() ORVANE_NO_THREAD_SAFETY_ANALYSIS;
+
     // Constant after construction.
+    const long openedBy_;  // the process id
     const std::string name_;
     const std::vector<std::string> notices_;
     const bool overAdapter_;

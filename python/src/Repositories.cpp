@@ -328,8 +328,19 @@ void BindRoutines(py::module_& m) {
     Bind<Repository>(m, "Routines", "The on-board test routines of the selected ECU.")
         .def("test_routines", Forward(&Repository::getTestRoutines), py::arg(kRefresh) = false,
              Released(), "The routines (list of Routine) in ascending id order.")
-        .def("activate", Forward(&Repository::activateTestRoutine), py::arg("id"), Released(),
-             "Runs routine `id` and returns it with the vehicle's answer; None when nothing ran.");
+        .def(
+            "activate",
+            [](const RepositoryView<Repository>& view, int id) {
+                // A test id is one byte (SAE J1979 service $08).
+                if (id < 0 || id > 0xFF) {
+                    throw BadInput("invalid test id " + std::to_string(id) +
+                                   ": give a routine id from 0x00 to 0xFF");
+                }
+                return Forward(&Repository::activateTestRoutine)(view, id);
+            },
+            py::arg("id"), Released(),
+            "Runs routine `id` (0x00 to 0xFF) and returns it with the vehicle's answer; None when "
+            "nothing ran. Raises zelt.BadInput for an id out of range.");
 }
 
 void BindAdapter(py::module_& m) {

@@ -109,7 +109,9 @@ void BindVehicle(py::module_& m) {
             },
             py::arg("address"), Released(),
             "Makes the ECU with response `address` (e.g. 0x7E9) the one every repository reads "
-            "from. Raises zelt.BadInput when no such ECU answered.")
+            "from. The selection belongs to the vehicle, not to the thread: every thread reading "
+            "through this vehicle reads the ECU last selected by any of them; threads that read "
+            "different ECUs open a vehicle each. Raises zelt.BadInput when no such ECU answered.")
         .def_property_readonly(
             "adapter_error", Property([](const Connection& vehicle) {
                 const std::string error = vehicle.session()->adapterError();
@@ -134,6 +136,9 @@ void BindVehicle(py::module_& m) {
         .def(
             "report",
             [](const Connection& vehicle, const std::string& units) {
+                if (units != "metric" && units != "imperial") {
+                    throw BadInput("invalid units '" + units + "': give 'metric' or 'imperial'");
+                }
                 const scan::UnitSystem system = scan::ParseUnitSystem(units);
                 std::string json;
                 {

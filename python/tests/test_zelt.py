@@ -3,13 +3,17 @@ elm327-emulator. Expected values are the scenario's, as SAE J1979 carries
 them, and the SAE J2012 titles of the codes."""
 
 import ast
+import gc
 import json
+import math
 import os
 import pathlib
+import signal
 import socket
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 import zelt
@@ -188,7 +192,12 @@ BAD_CALLS = [
     ("ECU that did not answer", lambda v: v.select(0x7EA), zelt.BadInput, "0x7EA"),
     ("unsupported PID watched", lambda v: v.watch([0xA6]), zelt.BadInput, "0xA6"),
     ("negative interval", lambda v: v.watch([0x0C], interval=-1), zelt.BadInput, "interval"),
-    ("unknown units", lambda v: v.report("nautical"), zelt.BadInput, "nautical"),
+    ("endless interval", lambda v: v.watch([0x0C], interval=math.inf), zelt.BadInput, "interval"),
+    ("count not whole", lambda v: v.watch([0x0C], count=2.5), zelt.BadInput, "count 2.5"),
+    ("PID text not hex", lambda v: v.watch("rpm"), zelt.BadInput, "'rpm'"),
+    # SAE J1979 service $08 test ids are one byte.
+    ("test id over a byte", lambda v: v.routines.activate(0x101), zelt.BadInput, "test id 257"),
+    ("unknown units", lambda v: v.report("nautical"), zelt.BadInput, "nautical'[^-]*$"),
     ("oxygen sensor nowhere", lambda v: v.diagnostics.oxygen_sensor_tests("Bank 5 Sensor 1"), zelt.BadInput,
      "Bank 5"),
 ]
@@ -200,6 +209,44 @@ def test_bad_calls_raise_one_clear_error(scenario, what, call, error, message):
         with pytest.raises(error, match=message) as raised:
             call(vehicle)
     assert isinstance(raised.value, zelt.Error)
+
+
+def test_watch_takes_a_pid_as_hex_text_as_zelt_scan_does(vehicle):
+    reading = next(vehicle.watch(["0C", "0x0d"], interval=0, count=1))
+    assert list(reading.values) == [0x0C, 0x0D]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork() here")
+@pytest.mark.parametrize("end", ["close", "drop", "read"])
+def test_a_forked_child_ends_its_inherited_vehicle_without_hanging(end):
+    opened = zelt.simulate()
+    child = os.fork()
+    if child == 0:
+        code = 1
+        try:
+            if end == "close":
+                opened.close()
+                code = 0 if opened.closed else 1
+            elif end == "drop":
+                del opened
+                gc.collect()
+                code = 0
+            else:
+                try:
+                    opened.parameters.values(0x0C)
+                except zelt.Error as error:
+                    code = 0 if "fork" in str(error) else 1
+        finally:
+            os._exit(code)
+    deadline = time.monotonic() + 20
+    while (finished := os.waitpid(child, os.WNOHANG))[0] == 0:
+        if time.monotonic() > deadline:
+            os.kill(child, signal.SIGKILL)
+            pytest.fail("the child hung on its inherited vehicle")
+        time.sleep(0.05)
+    assert os.waitstatus_to_exitcode(finished[1]) == 0
+    assert opened.parameters.values(0x0C)  # the parent's vehicle goes on
+    opened.close()
 
 
 def test_closed_vehicle_refuses_calls_and_its_repositories_too(scenario):

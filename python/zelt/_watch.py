@@ -2,6 +2,9 @@
 
 import dataclasses
 import datetime
+import math
+import numbers
+import string
 import time
 from typing import Dict, Iterable, Iterator, List, Optional, Union
 
@@ -25,16 +28,31 @@ class Reading:
         return self.values[pid]
 
 
-def watch(vehicle: _zelt.Vehicle, pids: Union[int, Iterable[int]], interval: float = 1.0,
-          count: Optional[int] = None) -> Iterator[Reading]:
+def _pid(pid: Union[int, str]) -> int:
+    """A PID as a number, or as one or two hex digits with or without 0x ('0C', '0x0C')."""
+    if isinstance(pid, str):
+        digits = pid[2:] if pid[:2].lower() == "0x" else pid
+        if 1 <= len(digits) <= 2 and all(c in string.hexdigits for c in digits):
+            return int(digits, 16)
+        raise _zelt.BadInput(f"invalid PID {pid!r}: give a number or hex digits such as '0C'")
+    if isinstance(pid, bool) or not isinstance(pid, numbers.Integral):
+        raise _zelt.BadInput(f"invalid PID {pid!r}: give a number from 0x00 to 0xFF")
+    return int(pid)
+
+
+def watch(vehicle: _zelt.Vehicle, pids: Union[int, str, Iterable[Union[int, str]]],
+          interval: float = 1.0, count: Optional[int] = None) -> Iterator[Reading]:
     """Checks the arguments at once, then returns the generator of readings."""
-    pids = [pids] if isinstance(pids, int) else list(pids)
+    pids = [pids] if isinstance(pids, (int, str)) else list(pids)
+    pids = [_pid(pid) for pid in pids]
     if not pids:
         raise _zelt.BadInput("give at least one PID to watch")
-    if not interval >= 0:
+    if not math.isfinite(interval) or interval < 0:
         raise _zelt.BadInput(f"invalid interval {interval}: give seconds, 0 or more")
-    if count is not None and count < 0:
-        raise _zelt.BadInput(f"invalid count {count}: give 0 or more, or None for no end")
+    if count is not None and (isinstance(count, bool) or not isinstance(count, numbers.Integral)
+                              or count < 0):
+        raise _zelt.BadInput(f"invalid count {count!r}: give a whole number, 0 or more, or None "
+                             "for no end")
     supported = set(vehicle.parameters.pids())
     for pid in pids:
         if pid not in supported:
