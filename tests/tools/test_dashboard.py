@@ -243,6 +243,20 @@ class OptionsTest(unittest.TestCase):
         finally:
             self.assertEqual(server.stop(), 0)
 
+    def test_a_profile_is_served_and_cleared_with_the_rest(self):
+        scenarios = os.path.join(os.path.dirname(__file__), "..", "..", "scenarios")
+        server = Server("--allow-clear", "--scenario", os.path.join(scenarios, "profile-example.json"),
+                        "--profile", os.path.join(scenarios, "profiles", "example.json"))
+        try:
+            report = json.loads(server.request("GET", "/api/report")[1])
+            self.assertTrue(report["profile"]["ecus"])
+            cleared = server.raw(b"POST /api/clear-codes HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n"
+                                 b"X-Zelt-Confirm: %s\r\n\r\n" % (server.port, server.token().encode()))[1]
+            modules = cleared["profile"]["ecus"]
+            self.assertTrue(all(module["clear"] is not None for module in modules), modules)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
     def test_watch_narrows_the_stream_in_the_units_asked_for(self):
         server = Server("--watch", "0C,0D")
         try:

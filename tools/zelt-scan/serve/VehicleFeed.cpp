@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "AdapterStatus.h"
+#include "Profiles.h"
 #include "Scanner.h"
 
 namespace zelt::scan {
@@ -12,6 +13,7 @@ namespace zelt::scan {
 VehicleFeed::VehicleFeed(Session& session, FeedSettings settings)
     : session_(session), settings_(std::move(settings)) {
     auto first = std::make_shared<Report>(Scan(session_, settings_.ecus, settings_.overAdapter));
+    ScanProfile(session_, *first);
     if (first->ecus.empty()) {
         throw std::runtime_error("no ECU answered");
     }
@@ -91,8 +93,10 @@ void VehicleFeed::run() {
 
 void VehicleFeed::scan(bool clearCodes) {
     auto report = std::make_shared<Report>(Scan(session_, settings_.ecus, settings_.overAdapter));
+    ScanProfile(session_, *report);
     if (clearCodes) {
         ClearTroubleCodes(session_, *report);
+        ClearProfileCodes(session_, *report);
     }
     orvane::MutexLock lock(mutex_);
     report_ = report;
