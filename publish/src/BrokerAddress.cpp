@@ -1,5 +1,7 @@
 #include "zelt/publish/BrokerAddress.h"
 
+#include <mosquitto.h>
+
 #include <cctype>
 
 namespace zelt::publish {
@@ -61,52 +63,6 @@ int ParsePort(const std::string& text) {
     return port;
 }
 
-// The length of the UTF-8 sequence `text` starts at `i`, 0 when it is not
-// one (overlong forms, surrogates and values past U+10FFFF included).
-std::size_t Utf8Length(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned lead = byte(i);
-    std::size_t length = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) {
-        return 0;
-    }
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-bool IsUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = Utf8Length(text, i);
-        if (length == 0) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string TopicProblem(const std::string& topic) {
@@ -126,7 +82,7 @@ std::string TopicProblem(const std::string& topic) {
         topic.find("//") != std::string::npos) {
         return "the topic has an empty level";
     }
-    if (!IsUtf8(topic)) {
+    if (mosquitto_validate_utf8(topic.data(), static_cast<int>(topic.size())) != MOSQ_ERR_SUCCESS) {
         return "the topic is not valid UTF-8";
     }
     return "";
