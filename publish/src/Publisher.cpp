@@ -335,9 +335,10 @@ void Publisher::sendMore() {
     }
     while (inFlight_.size() < static_cast<std::size_t>(kWindow)) {
         const auto& messages = spool_.messages();
+        const std::uint64_t first = nextToSend_;
         const auto next = std::find_if(
             messages.begin(), messages.end(),
-            [this](const QueuedMessage& message) { return message.sequence >= nextToSend_; });
+            [first](const QueuedMessage& message) { return message.sequence >= first; });
         if (next == messages.end()) {
             return;
         }
