@@ -42,9 +42,11 @@ class EmulatorServer {
 public:
     explicit EmulatorServer(const std::string& arguments = "", bool pty = false) {
         const std::string listen = pty ? " --pty" : " --port 0";
-        pipe_ = popen(
-            (std::string(ZELT_ELM327_EMULATOR_PATH) + listen + " --once " + arguments).c_str(),
-            "r");
+        // No wait after the last answer: the scenarios' values move with time.
+        pipe_ = popen((std::string(ZELT_ELM327_EMULATOR_PATH) + listen +
+                       " --once --answer-wait 0 " + arguments)
+                          .c_str(),
+                      "r");
         char line[256] = {};
         if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr) {
             ADD_FAILURE() << "the emulator did not start";
