@@ -435,8 +435,24 @@ TEST(ZeltScanAdapterTest, UnreachableAdapterFailsWithoutHanging) {
 // modules answer its identifiers, one behind response-pending answers and
 // one refused with its ISO 14229 reason; their codes are listed, cleared
 // (BMS refuses) and listed again.
+namespace {
+
+// The profile example with the ABS brake pressure held at 12 bar: the file's
+// value ramps with time, so a loaded machine would read it later and higher.
+std::string ProfileVehicleWithSteadyBrakePressure() {
+    std::ifstream in(std::string(ZELT_SCENARIO_DIR) + "/profile-example.json");
+    nlohmann::json scenario = nlohmann::json::parse(in);
+    scenario["profileEcus"][0]["identifiers"]["0x4A20"]["value"] = 12;
+    const std::string path =
+        ::testing::TempDir() + "zelt-scan-profile-" + std::to_string(::getpid()) + ".json";
+    std::ofstream(path) << scenario.dump();
+    return path;
+}
+
+}  // namespace
+
 TEST(ZeltScanAdapterTest, ProfileIsReadAndItsModulesCodesCleared) {
-    const std::string scenario = std::string(ZELT_SCENARIO_DIR) + "/profile-example.json";
+    const std::string scenario = ProfileVehicleWithSteadyBrakePressure();
     const std::string profile = std::string(ZELT_SCENARIO_DIR) + "/profiles/example.json";
     EmulatorServer server("--scenario " + scenario);
     const Outcome run =
