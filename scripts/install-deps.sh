@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen
+          nlohmann-json3-dev libcli11-dev libsystemd-dev libbenchmark-dev python3 doxygen
           libmosquitto-dev mosquitto mosquitto-clients openssl
           pybind11-dev python3-dev python3-pytest
           libcpp-httplib-dev libjs-dygraphs "$@")

@@ -27,6 +27,7 @@
 
 #include "AdapterStatus.h"
 #include "DebugLog.h"
+#include "Discover.h"
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
@@ -68,6 +69,7 @@ struct Options {
     std::string raw;
     zelt::scan::PublishOptions publish;
     std::string serve;
+    bool discover = false;
     bool allowClear = false;
     std::string profile;
 };
@@ -461,6 +463,10 @@ int main(int argc, char** argv) {
                  "With --serve: the page may clear the trouble codes, after a confirmation")
         ->needs(serve);
 #endif
+    app.add_flag("--discover", options.discover,
+                 "List the adapters within reach (Bluetooth LE devices heard for 5 seconds, "
+                 "serial ports), each with its --adapter address")
+        ->excludes(adapter);
     clear->excludes(watch);
     raw->excludes(watch);
     raw->excludes(clear);
@@ -486,6 +492,9 @@ int main(int argc, char** argv) {
     }
 
     try {
+        if (options.discover) {
+            return zelt::scan::Discover(std::cout, std::cerr);
+        }
         return Run(options);
     } catch (const zelt::scan::ReaderGone&) {
         return 0;  // e.g. `| head`: the reader has what it wanted

@@ -1,0 +1,152 @@
+#include "Bus.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace zelt::link::bluez {
+
+namespace {
+
+struct ErrorHolder {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    ~ErrorHolder() { sd_bus_error_free(&error); }
+};
+
+Property ReadVariant(sd_bus_message* message) {
+    char type = 0;
+    const char* contents = nullptr;
+    Check(sd_bus_message_peek_type(message, &type, &contents), "peek a property");
+    const std::string signature = contents;
+    Check(sd_bus_message_enter_container(message, 'v', contents), "enter a property");
+    Property value;
+    if (signature == "s" || signature == "o") {
+        const char* text = nullptr;
+        Check(sd_bus_message_read_basic(message, signature[0], &text), "read a text");
+        value.text = text;
+    } else if (signature == "as" || signature == "ao") {
+        Check(sd_bus_message_enter_container(message, 'a', signature.c_str() + 1), "enter a list");
+        const char* text = nullptr;
+        while (Check(sd_bus_message_read_basic(message, signature[1], &text), "read a list") > 0) {
+            value.list.emplace_back(text);
+        }
+        Check(sd_bus_message_exit_container(message), "leave a list");
+    } else if (signature == "b" || signature == "i") {
+        std::int32_t number = 0;
+        Check(sd_bus_message_read_basic(message, signature[0], &number), "read a number");
+        value.number = number;
+    } else if (signature == "n") {
+        std::int16_t number = 0;
+        Check(sd_bus_message_read_basic(message, 'n', &number), "read a number");
+        value.number = number;
+    } else if (signature == "q") {
+        std::uint16_t number = 0;
+        Check(sd_bus_message_read_basic(message, 'q', &number), "read a number");
+        value.number = number;
+    } else if (signature == "y") {
+        std::uint8_t number = 0;
+        Check(sd_bus_message_read_basic(message, 'y', &number), "read a number");
+        value.number = number;
+    } else if (signature == "ay") {
+        const void* bytes = nullptr;
+        std::size_t size = 0;
+        Check(sd_bus_message_read_array(message, 'y', &bytes, &size), "read bytes");
+        value.text.assign(static_cast<const char*>(bytes), size);
+    } else {
+        Check(sd_bus_message_skip(message, contents), "skip a property");
+    }
+    Check(sd_bus_message_exit_container(message), "leave a property");
+    return value;
+}
+
+}  // namespace
+
+int Check(int result, const char* what) {
+    if (result < 0) {
+        throw std::runtime_error(std::string("D-Bus: cannot ") + what + ": " +
+                                 std::strerror(-result));
+    }
+    return result;
+}
+
+Properties ReadProperties(sd_bus_message* message) {
+    Properties properties;
+    Check(sd_bus_message_enter_container(message, 'a', "{sv}"), "enter properties");
+    while (Check(sd_bus_message_enter_container(message, 'e', "sv"), "enter a property") > 0) {
+        const char* name = nullptr;
+        Check(sd_bus_message_read_basic(message, 's', &name), "read a property's name");
+        const std::string key = name;
+        properties[key] = ReadVariant(message);
+        Check(sd_bus_message_exit_container(message), "leave a property");
+    }
+    Check(sd_bus_message_exit_container(message), "leave properties");
+    return properties;
+}
+
+void AppendStringOption(sd_bus_message* message, const char* key, const char* value) {
+    Check(sd_bus_message_append(message, "a{sv}", 1, key, "s", value), "append an option");
+}
+
+Bus::Bus() {
+    const int result = sd_bus_open_system(&bus_);
+    if (result < 0) {
+        throw std::runtime_error("no Bluetooth: cannot reach the system's D-Bus (" +
+                                 std::string(std::strerror(-result)) + ")");
+    }
+}
+
+Bus::~Bus() {
+    sd_bus_flush_close_unref(bus_);
+}
+
+Message Bus::call(const std::string& path, const char* interface, const char* member,
+                  std::chrono::milliseconds timeout,
+                  const std::function<void(sd_bus_message*)>& append) {
+    sd_bus_message* request = nullptr;
+    Check(sd_bus_message_new_method_call(bus_, &request, kService, path.c_str(), interface, member),
+          "make a call");
+    Message owned(request);
+    if (append) {
+        append(request);
+    }
+    ErrorHolder error;
+    sd_bus_message* reply = nullptr;
+    const int result = sd_bus_call(bus_, request, static_cast<std::uint64_t>(timeout.count()) * 1000,
+                                   &error.error, &reply);
+    if (result < 0) {
+        if (sd_bus_error_is_set(&error.error)) {
+            throw BusError(error.error.name,
+                           error.error.message != nullptr ? error.error.message : "");
+        }
+        throw BusError("", std::strerror(-result));
+    }
+    return Message(reply);
+}
+
+Objects Bus::managedObjects() {
+    const Message reply = call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
+                               std::chrono::seconds(5));
+    sd_bus_message* message = reply.get();
+    Objects objects;
+    Check(sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}"), "enter objects");
+    while (Check(sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}"), "enter an object") >
+           0) {
+        const char* path = nullptr;
+        Check(sd_bus_message_read_basic(message, 'o', &path), "read an object's path");
+        Interfaces& interfaces = objects[path];
+        Check(sd_bus_message_enter_container(message, 'a', "{sa{sv}}"), "enter interfaces");
+        while (Check(sd_bus_message_enter_container(message, 'e', "sa{sv}"),
+                     "enter an interface") > 0) {
+            const char* name = nullptr;
+            Check(sd_bus_message_read_basic(message, 's', &name), "read an interface's name");
+            const std::string key = name;
+            interfaces[key] = ReadProperties(message);
+            Check(sd_bus_message_exit_container(message), "leave an interface");
+        }
+        Check(sd_bus_message_exit_container(message), "leave interfaces");
+        Check(sd_bus_message_exit_container(message), "leave an object");
+    }
+    Check(sd_bus_message_exit_container(message), "leave objects");
+    return objects;
+}
+
+}  // namespace zelt::link::bluez
