@@ -7,8 +7,7 @@ namespace zelt::link {
 
 namespace {
 
-constexpr const char* kForms =
-    "give tcp://HOST:PORT, serial:DEVICE[:BAUD] or ble://ADDRESS|NAME";
+constexpr const char* kForms = "give tcp://HOST:PORT, serial:DEVICE[:BAUD] or ble://ADDRESS|NAME";
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -89,9 +88,9 @@ bool IsBluetoothAddress(const std::string& text) {
 
 Address ParseBle(const std::string& text, const std::string& rest) {
     // A name is at most 248 bytes (the Bluetooth core's limit) and printable.
-    if (rest.empty() || rest.size() > 248 ||
-        std::any_of(rest.begin(), rest.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    if (rest.empty() || rest.size() > 248 || std::any_of(rest.begin(), rest.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) {
         throw AddressError("invalid adapter address '" + text +
                            "': give ble://AA:BB:CC:DD:EE:FF or ble://NAME");
     }

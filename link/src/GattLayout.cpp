@@ -52,8 +52,9 @@ const GattCharacteristicInfo* Find(const GattServiceInfo& service, const char* u
 
 std::string ShortUuid(const std::string& uuid) {
     std::string upper = uuid;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    });
     if (upper.size() == 36 && upper.compare(0, 4, "0000") == 0 &&
         upper.compare(8, std::string::npos, kBaseUuidTail) == 0) {
         return upper.substr(4, 4);
@@ -87,7 +88,7 @@ std::optional<GattLayout> ChooseGattLayout(const std::vector<GattServiceInfo>& s
 
 std::string KnownLayoutOf(const std::vector<std::string>& serviceUuids) {
     for (const std::string& uuid : serviceUuids) {
-        const std::string shortUuid = ShortUuid(uuid);
+        std::string shortUuid = ShortUuid(uuid);
         for (const KnownLayout& known : kKnownLayouts) {
             if (shortUuid == known.service) {
                 return shortUuid;

@@ -430,7 +430,8 @@ int main(int argc, char** argv) {
         app.add_option(
                "--adapter", options.adapter,
                "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
-               "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
+               "tcp://192.168.0.10:35000), serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400) "
+               "or ble://ADDRESS|NAME (Bluetooth LE, Linux; e.g. ble://AA:BB:CC:DD:EE:FF)")
             ->type_name("ADDRESS")
             ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")

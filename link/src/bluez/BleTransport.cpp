@@ -58,8 +58,8 @@ std::string Seen(const std::vector<SeenDevice>& devices) {
 
 // Looks for the device among those BlueZ hears (or is connected to) for
 // `searchTimeout`, discovering LE devices meanwhile.
-SeenDevice FindDevice(Bus& bus, const std::string& adapter, const std::string& wanted,
-                      bool byName, std::chrono::milliseconds searchTimeout) {
+SeenDevice FindDevice(Bus& bus, const std::string& adapter, const std::string& wanted, bool byName,
+                      std::chrono::milliseconds searchTimeout) {
     const auto deadline = Clock::now() + searchTimeout;
     bool discovering = false;
     std::vector<SeenDevice> devices;
@@ -102,8 +102,8 @@ std::vector<detail::GattServiceInfo> GattOf(const bluez::Objects& objects,
         }
         if (const auto service = interfaces.find(bluez::kServiceInterface);
             service != interfaces.end()) {
-            services.push_back({service->second.count("UUID") ? service->second.at("UUID").text : "",
-                                {}});
+            services.push_back(
+                {service->second.count("UUID") ? service->second.at("UUID").text : "", {}});
             servicePaths.push_back(path);
         }
         if (const auto characteristic = interfaces.find(bluez::kCharacteristicInterface);
@@ -118,7 +118,8 @@ std::vector<detail::GattServiceInfo> GattOf(const bluez::Objects& objects,
             auto& into = services[static_cast<std::size_t>(at - servicePaths.begin())];
             into.characteristics.push_back(
                 {path, properties.count("UUID") ? properties.at("UUID").text : "",
-                 properties.count("Flags") ? properties.at("Flags").list : std::vector<std::string>{}});
+                 properties.count("Flags") ? properties.at("Flags").list
+                                           : std::vector<std::string>{}});
         }
     }
     return services;
@@ -152,14 +153,15 @@ public:
     // Subscribes to the answers and to the device's going; throws
     // std::runtime_error (pairing needed, device held) when it cannot.
     void subscribe() {
-        const std::string deviceGone = "type='signal',sender='org.bluez',path='/',"
-                                       "interface='org.freedesktop.DBus.ObjectManager',"
-                                       "member='InterfacesRemoved'";
-        bluez::Check(sd_bus_match_signal(bus_->get(), nullptr, bluez::kService,
-                                         layout_.notify.path.c_str(),
-                                         "org.freedesktop.DBus.Properties", "PropertiesChanged",
-                                         &BleTransport::onValueChanged, this),
-                     "watch the answers");
+        const std::string deviceGone =
+            "type='signal',sender='org.bluez',path='/',"
+            "interface='org.freedesktop.DBus.ObjectManager',"
+            "member='InterfacesRemoved'";
+        bluez::Check(
+            sd_bus_match_signal(bus_->get(), nullptr, bluez::kService, layout_.notify.path.c_str(),
+                                "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                &BleTransport::onValueChanged, this),
+            "watch the answers");
         bluez::Check(sd_bus_match_signal(bus_->get(), nullptr, bluez::kService, device_.c_str(),
                                          "org.freedesktop.DBus.Properties", "PropertiesChanged",
                                          &BleTransport::onDeviceChanged, this),
@@ -186,8 +188,9 @@ public:
             try {
                 bus_->call(layout_.write.path, bluez::kCharacteristicInterface, "WriteValue",
                            kCallTimeout, [&](sd_bus_message* message) {
-                               bluez::Check(sd_bus_message_append_array(message, 'y', data + at, piece),
-                                            "append the bytes");
+                               bluez::Check(
+                                   sd_bus_message_append_array(message, 'y', data + at, piece),
+                                   "append the bytes");
                                bluez::AppendStringOption(message, "type", type);
                            });
             } catch (const std::exception&) {

@@ -8,7 +8,7 @@ namespace zelt::link::bluez {
 namespace {
 
 struct ErrorHolder {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, which is C99
     ~ErrorHolder() { sd_bus_error_free(&error); }
 };
 
@@ -110,8 +110,8 @@ Message Bus::call(const std::string& path, const char* interface, const char* me
     }
     ErrorHolder error;
     sd_bus_message* reply = nullptr;
-    const int result = sd_bus_call(bus_, request, static_cast<std::uint64_t>(timeout.count()) * 1000,
-                                   &error.error, &reply);
+    const int result = sd_bus_call(
+        bus_, request, static_cast<std::uint64_t>(timeout.count()) * 1000, &error.error, &reply);
     if (result < 0) {
         if (sd_bus_error_is_set(&error.error)) {
             throw BusError(error.error.name,
@@ -134,8 +134,8 @@ Objects Bus::managedObjects() {
         Check(sd_bus_message_read_basic(message, 'o', &path), "read an object's path");
         Interfaces& interfaces = objects[path];
         Check(sd_bus_message_enter_container(message, 'a', "{sa{sv}}"), "enter interfaces");
-        while (Check(sd_bus_message_enter_container(message, 'e', "sa{sv}"),
-                     "enter an interface") > 0) {
+        while (Check(sd_bus_message_enter_container(message, 'e', "sa{sv}"), "enter an interface") >
+               0) {
             const char* name = nullptr;
             Check(sd_bus_message_read_basic(message, 's', &name), "read an interface's name");
             const std::string key = name;

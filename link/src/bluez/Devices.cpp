@@ -8,14 +8,16 @@ namespace {
 
 bool Contains(const std::string& text, const char* part) {
     std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
     return lower.find(part) != std::string::npos;
 }
 
 bool EndsWith(const std::string& text, const char* tail) {
     const std::string end = tail;
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 }  // namespace
@@ -24,7 +26,8 @@ Objects ReadObjects(Bus& bus) {
     try {
         return bus.managedObjects();
     } catch (const BusError& error) {
-        if (EndsWith(error.name(), ".ServiceUnknown") || EndsWith(error.name(), ".NameHasNoOwner")) {
+        if (EndsWith(error.name(), ".ServiceUnknown") ||
+            EndsWith(error.name(), ".NameHasNoOwner")) {
             throw std::runtime_error(
                 "Bluetooth is not running: BlueZ does not answer on the system bus; start it "
                 "(sudo systemctl start bluetooth)");
@@ -121,8 +124,10 @@ std::string Explain(const BusError& error, const std::string& doing, const std::
     if (EndsWith(error.name(), ".InProgress") || EndsWith(error.name(), ".Busy") ||
         Contains(error.what(), "in progress") || Contains(error.what(), "busy")) {
         return "the adapter " + address + " is held by another client (" + doing +
-               " it, BlueZ said " + said + "); close the other program, or bluetoothctl "
-               "disconnect " + address + ", and try again";
+               " it, BlueZ said " + said +
+               "); close the other program, or bluetoothctl "
+               "disconnect " +
+               address + ", and try again";
     }
     return doing + " the adapter " + address + " failed: " + said;
 }
