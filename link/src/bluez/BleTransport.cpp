@@ -32,98 +32,6 @@ using Clock = std::chrono::steady_clock;
 // unless the link negotiated more.
 constexpr std::size_t kDefaultWriteSize = 20;
 constexpr auto kCallTimeout = std::chrono::seconds(5);
-constexpr auto kPollInterval = std::chrono::milliseconds(100);
-
-bool Matches(const SeenDevice& device, const std::string& wanted, bool byName) {
-    if (!byName) {
-        return device.address == wanted;
-    }
-    return device.name.size() == wanted.size() &&
-           std::equal(device.name.begin(), device.name.end(), wanted.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
-std::string Seen(const std::vector<SeenDevice>& devices) {
-    std::string list;
-    for (const auto& device : devices) {
-        if (device.rssi) {
-            list += (list.empty() ? "" : ", ") + device.address +
-                    (device.name.empty() ? "" : " (" + device.name + ")");
-        }
-    }
-    return list.empty() ? "none" : list;
-}
-
-// Looks for the device among those BlueZ hears (or is connected to) for
-// `searchTimeout`, discovering LE devices meanwhile.
-SeenDevice FindDevice(Bus& bus, const std::string& adapter, const std::string& wanted, bool byName,
-                      std::chrono::milliseconds searchTimeout) {
-    const auto deadline = Clock::now() + searchTimeout;
-    bool discovering = false;
-    std::vector<SeenDevice> devices;
-    for (;;) {
-        devices = bluez::DevicesOf(bluez::ReadObjects(bus), adapter);
-        for (const auto& device : devices) {
-            // A device only remembered (no signal) may be far away.
-            if (Matches(device, wanted, byName) && (device.rssi || device.connected)) {
-                if (discovering) {
-                    bluez::StopDiscovery(bus, adapter);
-                }
-                return device;
-            }
-        }
-        if (Clock::now() >= deadline) {
-            break;
-        }
-        if (!discovering) {
-            bluez::StartLeDiscovery(bus, adapter);
-            discovering = true;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    if (discovering) {
-        bluez::StopDiscovery(bus, adapter);
-    }
-    throw std::runtime_error("no Bluetooth LE device " + std::string(byName ? "named " : "") +
-                             wanted + " was seen within " + std::to_string(searchTimeout.count()) +
-                             " ms; seen: " + Seen(devices));
-}
-
-// The device's services and characteristics in handle order.
-std::vector<detail::GattServiceInfo> GattOf(const bluez::Objects& objects,
-                                            const std::string& device) {
-    std::vector<detail::GattServiceInfo> services;
-    std::vector<std::string> servicePaths;
-    for (const auto& [path, interfaces] : objects) {
-        if (path.compare(0, device.size() + 1, device + "/") != 0) {
-            continue;
-        }
-        if (const auto service = interfaces.find(bluez::kServiceInterface);
-            service != interfaces.end()) {
-            services.push_back(
-                {service->second.count("UUID") ? service->second.at("UUID").text : "", {}});
-            servicePaths.push_back(path);
-        }
-        if (const auto characteristic = interfaces.find(bluez::kCharacteristicInterface);
-            characteristic != interfaces.end() && !services.empty()) {
-            const auto& properties = characteristic->second;
-            const auto owner = properties.find("Service");
-            const auto at = std::find(servicePaths.begin(), servicePaths.end(),
-                                      owner == properties.end() ? "" : owner->second.text);
-            if (at == servicePaths.end()) {
-                continue;
-            }
-            auto& into = services[static_cast<std::size_t>(at - servicePaths.begin())];
-            into.characteristics.push_back(
-                {path, properties.count("UUID") ? properties.at("UUID").text : "",
-                 properties.count("Flags") ? properties.at("Flags").list
-                                           : std::vector<std::string>{}});
-        }
-    }
-    return services;
-}
 
 class BleTransport : public ITransport {
 public:
@@ -333,7 +241,7 @@ std::unique_ptr<ITransport> OpenBleTransport(const std::string& device, bool byN
                                              std::chrono::milliseconds searchTimeout) {
     auto bus = std::make_unique<Bus>();
     const std::string adapter = bluez::FindAdapter(bluez::ReadObjects(*bus));
-    const SeenDevice found = FindDevice(*bus, adapter, device, byName, searchTimeout);
+    const SeenDevice found = bluez::FindDevice(*bus, adapter, device, byName, searchTimeout);
     if (!found.connected) {
         try {
             bus->call(found.path, bluez::kDeviceInterface, "Connect", searchTimeout);
@@ -355,9 +263,9 @@ std::unique_ptr<ITransport> OpenBleTransport(const std::string& device, bool byN
                                      (properties.empty() ? " went away while connecting"
                                                          : " connected but showed no services"));
         }
-        std::this_thread::sleep_for(kPollInterval);
+        std::this_thread::sleep_for(bluez::kPollInterval);
     }
-    const auto services = GattOf(objects, found.path);
+    const auto services = bluez::GattOf(objects, found.path);
     const auto layout = detail::ChooseGattLayout(services);
     if (!layout) {
         std::string uuids;

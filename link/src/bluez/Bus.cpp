@@ -58,6 +58,21 @@ Property ReadVariant(sd_bus_message* message) {
     return value;
 }
 
+// Reads the dictionary of `entry` ("sv") at the message's position: for
+// each entry its key, of `keyType`, then `value` reads the rest.
+template <typename ReadValue>
+void ForEachEntry(sd_bus_message* message, const char* entry, char keyType, ReadValue value) {
+    const std::string array = "{" + std::string(entry) + "}";
+    Check(sd_bus_message_enter_container(message, 'a', array.c_str()), "enter a dictionary");
+    while (Check(sd_bus_message_enter_container(message, 'e', entry), "enter an entry") > 0) {
+        const char* key = nullptr;
+        Check(sd_bus_message_read_basic(message, keyType, &key), "read a key");
+        value(std::string(key));
+        Check(sd_bus_message_exit_container(message), "leave an entry");
+    }
+    Check(sd_bus_message_exit_container(message), "leave a dictionary");
+}
+
 }  // namespace
 
 int Check(int result, const char* what) {
@@ -70,15 +85,8 @@ int Check(int result, const char* what) {
 
 Properties ReadProperties(sd_bus_message* message) {
     Properties properties;
-    Check(sd_bus_message_enter_container(message, 'a', "{sv}"), "enter properties");
-    while (Check(sd_bus_message_enter_container(message, 'e', "sv"), "enter a property") > 0) {
-        const char* name = nullptr;
-        Check(sd_bus_message_read_basic(message, 's', &name), "read a property's name");
-        const std::string key = name;
-        properties[key] = ReadVariant(message);
-        Check(sd_bus_message_exit_container(message), "leave a property");
-    }
-    Check(sd_bus_message_exit_container(message), "leave properties");
+    ForEachEntry(message, "sv", 's',
+                 [&](const std::string& name) { properties[name] = ReadVariant(message); });
     return properties;
 }
 
@@ -127,25 +135,11 @@ Objects Bus::managedObjects() {
                                std::chrono::seconds(5));
     sd_bus_message* message = reply.get();
     Objects objects;
-    Check(sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}"), "enter objects");
-    while (Check(sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}"), "enter an object") >
-           0) {
-        const char* path = nullptr;
-        Check(sd_bus_message_read_basic(message, 'o', &path), "read an object's path");
+    ForEachEntry(message, "oa{sa{sv}}", 'o', [&](const std::string& path) {
         Interfaces& interfaces = objects[path];
-        Check(sd_bus_message_enter_container(message, 'a', "{sa{sv}}"), "enter interfaces");
-        while (Check(sd_bus_message_enter_container(message, 'e', "sa{sv}"), "enter an interface") >
-               0) {
-            const char* name = nullptr;
-            Check(sd_bus_message_read_basic(message, 's', &name), "read an interface's name");
-            const std::string key = name;
-            interfaces[key] = ReadProperties(message);
-            Check(sd_bus_message_exit_container(message), "leave an interface");
-        }
-        Check(sd_bus_message_exit_container(message), "leave interfaces");
-        Check(sd_bus_message_exit_container(message), "leave an object");
-    }
-    Check(sd_bus_message_exit_container(message), "leave objects");
+        ForEachEntry(message, "sa{sv}", 's',
+                     [&](const std::string& name) { interfaces[name] = ReadProperties(message); });
+    });
     return objects;
 }
 

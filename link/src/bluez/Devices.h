@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../GattLayout.h"
 #include "Bus.h"
 
 namespace zelt::link::bluez {
@@ -31,6 +32,19 @@ std::string FindAdapter(const Objects& objects);
 
 // The devices of `adapter` in `objects`.
 std::vector<SeenDevice> DevicesOf(const Objects& objects, const std::string& adapter);
+
+// How often BlueZ's tree is read again while waiting for it to change.
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+// The device `wanted` (its address, or with `byName` its name, in any
+// case) among those `adapter` hears or is connected to, discovering LE
+// devices for at most `searchTimeout`. Throws std::runtime_error naming
+// the devices heard when it is not among them.
+SeenDevice FindDevice(Bus& bus, const std::string& adapter, const std::string& wanted, bool byName,
+                      std::chrono::milliseconds searchTimeout);
+
+// The GATT services and characteristics of `device`, in handle order.
+std::vector<detail::GattServiceInfo> GattOf(const Objects& objects, const std::string& device);
 
 // Starts discovery of Bluetooth LE devices only on `adapter`.
 void StartLeDiscovery(Bus& bus, const std::string& adapter);
