@@ -11,7 +11,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
-#include <tuple>
 
 #include "../GattLayout.h"
 #include "../Wakeup.h"
@@ -33,6 +32,52 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kDefaultWriteSize = 20;
 constexpr auto kCallTimeout = std::chrono::seconds(5);
 
+// Waits for BlueZ to resolve the services of `found` (it shows the GATT
+// objects then) and chooses its layout; sets `writeSize` from the MTU.
+detail::GattLayout ResolveLayout(Bus& bus, const SeenDevice& found,
+                                 std::chrono::milliseconds searchTimeout, std::size_t& writeSize) {
+    const auto resolvedBy = Clock::now() + searchTimeout;
+    bluez::Objects objects;
+    for (;;) {
+        objects = bluez::ReadObjects(bus);
+        const auto& properties = objects[found.path][bluez::kDeviceInterface];
+        if (properties.count("ServicesResolved") && properties.at("ServicesResolved").number) {
+            break;
+        }
+        if (properties.empty() || Clock::now() >= resolvedBy) {
+            throw std::runtime_error("the adapter " + found.address +
+                                     (properties.empty() ? " went away while connecting"
+                                                         : " connected but showed no services"));
+        }
+        std::this_thread::sleep_for(bluez::kPollInterval);
+    }
+    const auto services = bluez::GattOf(objects, found.path);
+    const auto layout = detail::ChooseGattLayout(services);
+    if (!layout) {
+        std::string uuids;
+        for (const auto& service : services) {
+            uuids += (uuids.empty() ? "" : ", ") + detail::ShortUuid(service.uuid);
+        }
+        throw std::runtime_error("the device " + found.address +
+                                 " is no OBD adapter: none of its services (" +
+                                 (uuids.empty() ? "none" : uuids) +
+                                 ") has a characteristic to write and one that notifies");
+    }
+    const auto& write = objects[layout->write.path][bluez::kCharacteristicInterface];
+    if (const auto mtu = write.find("MTU"); mtu != write.end() && mtu->second.number > 23) {
+        writeSize = static_cast<std::size_t>(mtu->second.number) - 3;
+    }
+    return *layout;
+}
+
+void Disconnect(Bus& bus, const std::string& device) {
+    try {
+        bus.call(device, bluez::kDeviceInterface, "Disconnect", std::chrono::seconds(2));
+    } catch (const std::exception&) {
+        // Gone already.
+    }
+}
+
 class BleTransport : public ITransport {
 public:
     BleTransport(std::unique_ptr<Bus> bus, std::string address, std::string devicePath,
@@ -45,15 +90,13 @@ public:
 
     ~BleTransport() override {
         // Politely, so that the dongle is free for the next client at once.
-        for (const auto& [path, interface, member] :
-             {std::tuple{layout_.notify.path, bluez::kCharacteristicInterface, "StopNotify"},
-              std::tuple{device_, bluez::kDeviceInterface, "Disconnect"}}) {
-            try {
-                bus_->call(path, interface, member, std::chrono::seconds(2));
-            } catch (const std::exception&) {
-                // Gone already.
-            }
+        try {
+            bus_->call(layout_.notify.path, bluez::kCharacteristicInterface, "StopNotify",
+                       std::chrono::seconds(2));
+        } catch (const std::exception&) {
+            // Gone already.
         }
+        Disconnect(*bus_, device_);
     }
     BleTransport(const BleTransport&) = delete;
     BleTransport& operator=(const BleTransport&) = delete;
@@ -249,41 +292,17 @@ std::unique_ptr<ITransport> OpenBleTransport(const std::string& device, bool byN
             throw std::runtime_error(bluez::Explain(error, "connecting to", found.address));
         }
     }
-    // BlueZ shows the GATT objects once it has resolved the services.
-    const auto resolvedBy = Clock::now() + searchTimeout;
-    bluez::Objects objects;
-    for (;;) {
-        objects = bluez::ReadObjects(*bus);
-        const auto& properties = objects[found.path][bluez::kDeviceInterface];
-        if (properties.count("ServicesResolved") && properties.at("ServicesResolved").number) {
-            break;
-        }
-        if (properties.empty() || Clock::now() >= resolvedBy) {
-            throw std::runtime_error("the adapter " + found.address +
-                                     (properties.empty() ? " went away while connecting"
-                                                         : " connected but showed no services"));
-        }
-        std::this_thread::sleep_for(bluez::kPollInterval);
-    }
-    const auto services = bluez::GattOf(objects, found.path);
-    const auto layout = detail::ChooseGattLayout(services);
-    if (!layout) {
-        std::string uuids;
-        for (const auto& service : services) {
-            uuids += (uuids.empty() ? "" : ", ") + detail::ShortUuid(service.uuid);
-        }
-        throw std::runtime_error("the device " + found.address +
-                                 " is no OBD adapter: none of its services (" +
-                                 (uuids.empty() ? "none" : uuids) +
-                                 ") has a characteristic to write and one that notifies");
-    }
+    detail::GattLayout layout;
     std::size_t writeSize = kDefaultWriteSize;
-    const auto& write = objects[layout->write.path][bluez::kCharacteristicInterface];
-    if (const auto mtu = write.find("MTU"); mtu != write.end() && mtu->second.number > 23) {
-        writeSize = static_cast<std::size_t>(mtu->second.number) - 3;
+    try {
+        layout = ResolveLayout(*bus, found, searchTimeout, writeSize);
+    } catch (const std::exception&) {
+        // Not left connected: the dongle stays free for the next try.
+        Disconnect(*bus, found.path);
+        throw;
     }
     auto transport = std::make_unique<BleTransport>(std::move(bus), found.address, found.path,
-                                                    *layout, writeSize);
+                                                    layout, writeSize);
     transport->subscribe();
     return transport;
 }
