@@ -12,6 +12,14 @@ struct ErrorHolder {
     ~ErrorHolder() { sd_bus_error_free(&error); }
 };
 
+// A number of D-Bus `type`, read as the C type T that sd-bus fills for it.
+template <typename T>
+long long ReadNumber(sd_bus_message* message, char type) {
+    T number{};
+    Check(sd_bus_message_read_basic(message, type, &number), "read a number");
+    return number;
+}
+
 Property ReadVariant(sd_bus_message* message) {
     char type = 0;
     const char* contents = nullptr;
@@ -31,21 +39,13 @@ Property ReadVariant(sd_bus_message* message) {
         }
         Check(sd_bus_message_exit_container(message), "leave a list");
     } else if (signature == "b" || signature == "i") {
-        std::int32_t number = 0;
-        Check(sd_bus_message_read_basic(message, signature[0], &number), "read a number");
-        value.number = number;
+        value.number = ReadNumber<std::int32_t>(message, signature[0]);
     } else if (signature == "n") {
-        std::int16_t number = 0;
-        Check(sd_bus_message_read_basic(message, 'n', &number), "read a number");
-        value.number = number;
+        value.number = ReadNumber<std::int16_t>(message, 'n');
     } else if (signature == "q") {
-        std::uint16_t number = 0;
-        Check(sd_bus_message_read_basic(message, 'q', &number), "read a number");
-        value.number = number;
+        value.number = ReadNumber<std::uint16_t>(message, 'q');
     } else if (signature == "y") {
-        std::uint8_t number = 0;
-        Check(sd_bus_message_read_basic(message, 'y', &number), "read a number");
-        value.number = number;
+        value.number = ReadNumber<std::uint8_t>(message, 'y');
     } else if (signature == "ay") {
         const void* bytes = nullptr;
         std::size_t size = 0;
