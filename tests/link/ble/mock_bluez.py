@@ -5,6 +5,7 @@ The dongle's write characteristic feeds an elm327-emulator over TCP; its
 answers come back as notifications of PIECE bytes, cut wherever they fall.
 
     mock_bluez.py EMULATOR_PORT LAYOUT [--piece N] [--pairing] [--busy] [--vanish-after N]
+                                       [--no-adapter]
 """
 import argparse
 import os
@@ -140,7 +141,8 @@ class Root(dbus.service.Object):
         self.bus, self.args, self.objects = bus, args, {}
         self.listener, self.link, self.writes = None, None, 0
         self.transport = None
-        Adapter(self)
+        if not args.no_adapter:
+            Adapter(self)
 
     def write(self, data):
         self.writes += 1
@@ -203,6 +205,7 @@ def main():
     parser.add_argument("--pairing", action="store_true")
     parser.add_argument("--busy", action="store_true")
     parser.add_argument("--vanish-after", type=int, default=0)
+    parser.add_argument("--no-adapter", action="store_true")
     DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
     Root(bus, parser.parse_args())

@@ -94,6 +94,7 @@ class BleTest(unittest.TestCase):
             (["FFF0"], "NOPE", "no Bluetooth LE device named NOPE was seen within 10000 ms; seen: "
              "AA:BB:CC:DD:EE:01 (OBDII), AA:BB:CC:DD:EE:02 (Polar H10)"),
             ([None], DONGLE, "Bluetooth is not running"),
+            (["FFF0", "--no-adapter"], DONGLE, "no Bluetooth adapter"),
         ]
         for mock, address, reason in table:
             with self.subTest(mock=mock):
