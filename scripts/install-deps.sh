@@ -4,10 +4,11 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          nlohmann-json3-dev libcli11-dev libbenchmark-dev python3 doxygen
+          nlohmann-json3-dev libcli11-dev libsystemd-dev libbenchmark-dev python3 doxygen
           libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl
           pybind11-dev python3-dev python3-pytest
-          libcpp-httplib-dev libjs-dygraphs "$@")
+          libcpp-httplib-dev libjs-dygraphs
+          dbus-daemon python3-dbus python3-gi "$@")
 
 missing=()
 for package in "${packages[@]}"; do

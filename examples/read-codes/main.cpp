@@ -2,6 +2,7 @@
 // adapter and, when asked, clears them.
 //
 //   read-codes tcp://192.168.0.10:35000          (a Wi-Fi adapter)
+//   read-codes ble://AA:BB:CC:DD:EE:FF           (a Bluetooth LE one, Linux)
 //   read-codes serial:/dev/ttyUSB0 --clear       (a USB or Bluetooth one)
 //
 // Try it without a vehicle: run elm327-emulator --port 35000 and give

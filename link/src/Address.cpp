@@ -1,12 +1,13 @@
 #include "zelt/link/Address.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace zelt::link {
 
 namespace {
 
-constexpr const char* kForms = "give tcp://HOST:PORT or serial:DEVICE[:BAUD]";
+constexpr const char* kForms = "give tcp://HOST:PORT, serial:DEVICE[:BAUD] or ble://ADDRESS|NAME";
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -71,6 +72,40 @@ Address ParseSerial(const std::string& text, const std::string& rest) {
     return address;
 }
 
+// AA:BB:CC:DD:EE:FF in either case.
+bool IsBluetoothAddress(const std::string& text) {
+    if (text.size() != 17) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool separator = i % 3 == 2;
+        if (separator ? text[i] != ':' : std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Address ParseBle(const std::string& text, const std::string& rest) {
+    // A name is at most 248 bytes (the Bluetooth core's limit) and printable.
+    if (rest.empty() || rest.size() > 248 || std::any_of(rest.begin(), rest.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) {
+        throw AddressError("invalid adapter address '" + text +
+                           "': give ble://AA:BB:CC:DD:EE:FF or ble://NAME");
+    }
+    Address address;
+    address.kind = Address::Kind::Ble;
+    address.device = rest;
+    address.bleByName = !IsBluetoothAddress(rest);
+    if (!address.bleByName) {
+        std::transform(rest.begin(), rest.end(), address.device.begin(), [](char c) {
+            return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        });
+    }
+    return address;
+}
+
 }  // namespace
 
 std::vector<int> SupportedBaudRates() {
@@ -88,6 +123,9 @@ Address Address::Parse(const std::string& text) {
     }
     if (StartsWith(text, "serial:")) {
         return ParseSerial(text, text.substr(7));
+    }
+    if (StartsWith(text, "ble://")) {
+        return ParseBle(text, text.substr(6));
     }
     throw AddressError("unknown adapter '" + text + "': " + kForms);
 }

@@ -8,6 +8,9 @@ std::unique_ptr<ITransport> OpenTransport(const Address& address, const Transpor
     if (address.kind == Address::Kind::Tcp) {
         return OpenTcpTransport(address.host, address.port, options.connectTimeout);
     }
+    if (address.kind == Address::Kind::Ble) {
+        return OpenBleTransport(address.device, address.bleByName, options.bleSearchTimeout);
+    }
     if (!address.detectBaudRate) {
         return OpenSerialTransport(address.device, address.baudRate);
     }

@@ -28,7 +28,7 @@ class Connection {
 public:
     // How to reach a vehicle behind an adapter.
     struct AdapterOptions {
-        std::string address;  // tcp://HOST:PORT or serial:DEVICE[:BAUD]
+        std::string address;  // tcp://HOST:PORT, serial:DEVICE[:BAUD], ble://ADDRESS|NAME
         std::string protocol = "auto";
         std::optional<double> timeoutSeconds;
     };

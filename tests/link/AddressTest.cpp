@@ -15,6 +15,7 @@ struct GoodAddress {
     Address::Kind kind;
     const char* hostOrDevice;
     int portOrBaud;
+    bool bleByName = false;
 };
 
 // Each form the factory promises, with the defaults it fills in.
@@ -26,6 +27,9 @@ TEST(AddressTest, ReadsEveryPromisedForm) {
         {"serial:/dev/ttyUSB0", Address::Kind::Serial, "/dev/ttyUSB0", 38400},
         {"serial:/dev/rfcomm0:9600", Address::Kind::Serial, "/dev/rfcomm0", 9600},
         {"serial:COM3:115200", Address::Kind::Serial, "COM3", 115200},
+        {"ble://aa:bb:cc:dd:ee:0f", Address::Kind::Ble, "AA:BB:CC:DD:EE:0F", 0},
+        {"ble://IOS-Vlink", Address::Kind::Ble, "IOS-Vlink", 0, true},
+        {"ble://AA:BB:CC:DD:EE", Address::Kind::Ble, "AA:BB:CC:DD:EE", 0, true},
     };
     for (const GoodAddress& good : table) {
         SCOPED_TRACE(good.text);
@@ -37,6 +41,7 @@ TEST(AddressTest, ReadsEveryPromisedForm) {
         } else {
             EXPECT_EQ(address.device, good.hostOrDevice);
             EXPECT_EQ(address.baudRate, good.portOrBaud);
+            EXPECT_EQ(address.bleByName, good.bleByName);
         }
     }
 }
@@ -45,8 +50,8 @@ TEST(AddressTest, ReadsEveryPromisedForm) {
 // would be right; nothing is guessed (no wrapped ports, no octal).
 TEST(AddressTest, RefusesBadAddressesWithTheirReason) {
     const std::pair<const char*, const char*> table[] = {
-        {"", "give tcp://HOST:PORT or serial:DEVICE[:BAUD]"},
-        {"192.168.0.10:35000", "give tcp://HOST:PORT or serial:DEVICE[:BAUD]"},
+        {"", "give tcp://HOST:PORT, serial:DEVICE[:BAUD] or ble://ADDRESS|NAME"},
+        {"192.168.0.10:35000", "give tcp://HOST:PORT, serial:DEVICE[:BAUD] or ble://ADDRESS|NAME"},
         {"udp://host:35000", "unknown adapter 'udp://host:35000'"},
         {"tcp://", "give tcp://HOST:PORT"},
         {"tcp://host", "give tcp://HOST:PORT"},
@@ -61,6 +66,8 @@ TEST(AddressTest, RefusesBadAddressesWithTheirReason) {
         {"serial::38400", "give serial:DEVICE[:BAUD]"},
         {"serial:/dev/ttyUSB0:12345", "unsupported baud rate '12345'"},
         {"serial:/dev/ttyUSB0:", "unsupported baud rate ''"},
+        {"ble://", "give ble://AA:BB:CC:DD:EE:FF or ble://NAME"},
+        {"ble://OBD\nII", "give ble://AA:BB:CC:DD:EE:FF or ble://NAME"},
     };
     for (const auto& [text, reason] : table) {
         SCOPED_TRACE(text);

@@ -27,6 +27,7 @@
 
 #include "AdapterStatus.h"
 #include "DebugLog.h"
+#include "Discover.h"
 #include "JsonReport.h"
 #include "OptionValues.h"
 #include "Printable.h"
@@ -68,6 +69,7 @@ struct Options {
     std::string raw;
     zelt::scan::PublishOptions publish;
     std::string serve;
+    bool discover = false;
     bool allowClear = false;
     std::string profile;
 };
@@ -428,7 +430,8 @@ int main(int argc, char** argv) {
         app.add_option(
                "--adapter", options.adapter,
                "Scan a real vehicle through an ELM327-compatible adapter: tcp://HOST:PORT (e.g. "
-               "tcp://192.168.0.10:35000) or serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400)")
+               "tcp://192.168.0.10:35000), serial:DEVICE[:BAUD] (e.g. serial:/dev/ttyUSB0:38400) "
+               "or ble://ADDRESS|NAME (Bluetooth LE, Linux; e.g. ble://AA:BB:CC:DD:EE:FF)")
             ->type_name("ADDRESS")
             ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")
@@ -461,6 +464,10 @@ int main(int argc, char** argv) {
                  "With --serve: the page may clear the trouble codes, after a confirmation")
         ->needs(serve);
 #endif
+    app.add_flag("--discover", options.discover,
+                 "List the adapters within reach (Bluetooth LE devices heard for 5 seconds, "
+                 "serial ports), each with its --adapter address")
+        ->excludes(adapter);
     clear->excludes(watch);
     raw->excludes(watch);
     raw->excludes(clear);
@@ -486,6 +493,9 @@ int main(int argc, char** argv) {
     }
 
     try {
+        if (options.discover) {
+            return zelt::scan::Discover(std::cout, std::cerr);
+        }
         return Run(options);
     } catch (const zelt::scan::ReaderGone&) {
         return 0;  // e.g. `| head`: the reader has what it wanted

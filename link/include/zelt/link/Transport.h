@@ -13,7 +13,8 @@
 
 namespace zelt::link {
 
-// A byte stream to an OBD adapter: a TCP connection or a serial port.
+// A byte stream to an OBD adapter: a TCP connection, a serial port, or a
+// Bluetooth LE device's pair of characteristics.
 //
 // Thread safety: one thread sends and receives; wake() may be called from
 // any thread at any time.
@@ -40,6 +41,9 @@ struct ZELT_LINK_API TransportOptions {
     // A serial address without a rate (Address::detectBaudRate): how long
     // the adapter may take to answer at each rate tried.
     std::chrono::milliseconds probeTimeout{1000};
+    // A Bluetooth LE address: how long the device may take to be seen
+    // advertising, and then to connect and show its services.
+    std::chrono::milliseconds bleSearchTimeout{10000};
     // Told the rate the adapter answered at, when it was found; may be
     // empty. Called before OpenTransport() returns, on its thread.
     std::function<void(int baudRate)> baudRateFound;
@@ -65,6 +69,17 @@ ZELT_LINK_API std::unique_ptr<ITransport> OpenTcpTransport(
 // SupportedBaudRates().
 ZELT_LINK_API std::unique_ptr<ITransport> OpenSerialTransport(const std::string& device,
                                                               int baudRate);
+
+// Finds the Bluetooth LE adapter `device` (its address, AA:BB:CC:DD:EE:FF,
+// or with `byName` the name it advertises) through BlueZ on the system bus
+// (DBUS_SYSTEM_BUS_ADDRESS when set) within `searchTimeout`, connects,
+// picks the characteristics its layout uses and subscribes to its answers.
+// Throws std::runtime_error naming what failed: no Bluetooth, the device
+// not seen (with those that were), pairing needed (with the bluetoothctl
+// commands), another client holding it. Linux only; elsewhere it throws
+// saying so.
+ZELT_LINK_API std::unique_ptr<ITransport> OpenBleTransport(const std::string& device, bool byName,
+                                                           std::chrono::milliseconds searchTimeout);
 
 // The rates at which an adapter is looked for, in order: 38400 (an ELM327's
 // own), 9600 (early ones), then 115200, 57600, 230400 and 500000, which
