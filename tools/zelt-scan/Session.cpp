@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "DebugLog.h"
 #include "obd/ServiceBuilders.h"
 #include "zelt/link/BytePump.h"
 
@@ -69,6 +70,7 @@ public:
             // answers take more than the core's default.
             root.getConnectionManager()->setTimeout(5000);
         }
+        root.setDebugListener([](const std::string& line) { LogInfo(line); });
         const bool automatic = settings.protocol == obd::DataLinkProtocol::Automatic;
         const bool connected = pump_.bridge().connect(settings.protocol, automatic);
         const std::string fallback = root.protocolFallback();
