@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
-#include <iostream>
 #include <string>
 
 #include "obd/sim/EmulatedAdapter.h"
@@ -279,12 +279,12 @@ std::unique_ptr<obd::sim::EmulatedAdapter> Replay(const Options& options) {
 
 int Run(const Options& options) {
     const std::unique_ptr<obd::sim::EmulatedAdapter> adapter =
-        options.replay.empty() ? std::make_unique<obd::sim::EmulatedAdapter>(
-                                     options.scenario.empty()
-                                         ? obd::sim::Scenario::builtIn()
-                                         : obd::sim::Scenario::loadFile(options.scenario),
-                                     Emulated(options))
-                               : Replay(options);
+        options.replay.empty()
+            ? std::make_unique<obd::sim::EmulatedAdapter>(
+                  options.scenario.empty() ? obd::sim::Scenario::builtIn()
+                                           : obd::sim::Scenario::loadFile(options.scenario),
+                  Emulated(options))
+            : Replay(options);
     obd::sim::EmulatedAdapter& emulator = *adapter;
     // A client that goes while we answer must not kill the emulator.
     ::signal(SIGPIPE, SIG_IGN);

@@ -80,7 +80,7 @@ public:
             if (why.empty()) {
                 why = root.lastAdapterError();
             }
-            if (!fallback.empty()) {
+            if (!fallback.empty() && why.find(fallback) == std::string::npos) {
                 why += (why.empty() ? "" : "; ") + fallback;
             }
             throw std::runtime_error("no vehicle connection through the adapter at " + address +

@@ -131,8 +131,8 @@ bool AnswersRequest(const detail::Bytes& payload, const detail::Bytes& request) 
     const bool hasPid = request.size() >= 2 && (request[0] == 0x01 || request[0] == 0x02 ||
                                                 request[0] == 0x09 || request[0] == 0x06);
     return !payload.empty() && payload[0] == (request[0] | 0x40) &&
-           (!hasPid || (payload.size() >= 2 &&
-                        std::find(request.begin() + 1, request.end(), payload[1]) != request.end()));
+           (!hasPid || (payload.size() >= 2 && std::find(request.begin() + 1, request.end(),
+                                                         payload[1]) != request.end()));
 }
 
 // Whether `text`, parsed as `parsed`, answers `request` sent to `ecu`
@@ -173,9 +173,8 @@ void SetAsideStrays(ParsedAnswer& parsed, const detail::Bytes& request, std::uin
             aside.push_back(std::string(sender) + ": " + bus::ToHex(response.payload));
         }
     }
-    parsed.responses.erase(
-        std::remove_if(parsed.responses.begin(), parsed.responses.end(), stray),
-        parsed.responses.end());
+    parsed.responses.erase(std::remove_if(parsed.responses.begin(), parsed.responses.end(), stray),
+                           parsed.responses.end());
 }
 
 // Why the vehicle gives no connection when every ECU refuses the first

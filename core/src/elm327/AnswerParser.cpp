@@ -202,7 +202,7 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
         }
         if (legacy) {
             if (digits->size() % 2 != 0) {
-                return Failure("malformed answer: " + line);
+                continue;  // a line cut short ("41 0C 000"): its value is missing, not misread
             }
             Bytes bytes = BytesOf(*digits);
             if (!format.headers) {
@@ -217,10 +217,16 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
             if (declared && bytes.size() < 3 + *declared) {
                 return Failure("frame shorter than its format byte declares: " + line);
             }
-            // Some ECUs send no check byte where the format byte says where the data ends.
+            // Some ECUs send no check byte where the format byte says where
+            // the data ends. A last byte that sums up the rest is a check
+            // byte all the same: the format byte then miscounts.
             const bool checked = !declared || bytes.size() > 3 + *declared;
             if (bytes.size() < (checked ? 5U : 4U)) {
                 return Failure("malformed answer: " + line);
+            }
+            if (!checked &&
+                CheckByte(legacy->framing, Bytes(bytes.begin(), bytes.end() - 1)) == bytes.back()) {
+                return Failure("frame length differs from its format byte: " + line);
             }
             if (checked) {
                 const std::size_t end = declared ? 3 + *declared : bytes.size() - 1;

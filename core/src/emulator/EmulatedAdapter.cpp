@@ -83,8 +83,8 @@ EmulatedAdapter::EmulatedAdapter(std::unique_ptr<Impl> impl) : impl_(std::move(i
 
 std::unique_ptr<EmulatedAdapter> EmulatedAdapter::replay(std::string_view transcript,
                                                          const EmulatedAdapterOptions& options) {
-    return std::unique_ptr<EmulatedAdapter>(new EmulatedAdapter(
-        std::make_unique<Impl>(elm327::ReadTranscript(transcript), options)));
+    return std::unique_ptr<EmulatedAdapter>(
+        new EmulatedAdapter(std::make_unique<Impl>(elm327::ReadTranscript(transcript), options)));
 }
 
 EmulatedAdapter::~EmulatedAdapter() = default;

@@ -43,9 +43,8 @@ bool StartsWith(const std::string& text, const char* prefix) {
 // The protocol an ATDP answer names ("AUTO, ISO 15765-4 (CAN 29/500)").
 DataLinkProtocol ProtocolNamed(const std::string& compact) {
     static const std::pair<const char*, int> kNames[] = {
-        {"CAN11/500", 6}, {"CAN29/500", 7}, {"CAN11/250", 8}, {"CAN29/250", 9},
-        {"KWPFAST", 5},   {"KWP5BAUD", 4},  {"9141", 3},      {"VPW", 2},
-        {"PWM", 1},
+        {"CAN11/500", 6}, {"CAN29/500", 7}, {"CAN11/250", 8}, {"CAN29/250", 9}, {"KWPFAST", 5},
+        {"KWP5BAUD", 4},  {"9141", 3},      {"VPW", 2},       {"PWM", 1},
     };
     for (const auto& [name, number] : kNames) {
         if (compact.find(name) != std::string::npos) {
@@ -130,9 +129,8 @@ struct Reader {
             }
             const std::size_t idLength = !*headers ? 0 : can11 ? 3 : can29 ? 8 : 0;
             const bool glued = (can11 || can29) && line.find(' ') == std::string::npos;
-            for (const std::string& frame :
-                 glued && *headers ? SplitGluedFrames(compact, idLength)
-                                  : std::vector<std::string>{line}) {
+            for (const std::string& frame : glued&&* headers ? SplitGluedFrames(compact, idLength)
+                                                             : std::vector<std::string>{line}) {
                 cleaned += frame + "\r";
             }
         }
@@ -170,16 +168,15 @@ struct Reader {
                 continue;
             }
             Bytes request{static_cast<std::uint8_t>(payload[0] - 0x40)};
-            const bool hasPid = request[0] == 0x01 || request[0] == 0x02 ||
-                                request[0] == 0x06 || request[0] == 0x09;
+            const bool hasPid = request[0] == 0x01 || request[0] == 0x02 || request[0] == 0x06 ||
+                                request[0] == 0x09;
             if (hasPid && payload.size() >= 2) {
                 request.push_back(payload[1]);
             }
             ++votes[Key(request)];
         }
-        const auto best = std::max_element(votes.begin(), votes.end(), [](auto& a, auto& b) {
-            return a.second < b.second;
-        });
+        const auto best = std::max_element(votes.begin(), votes.end(),
+                                           [](auto& a, auto& b) { return a.second < b.second; });
         return best == votes.end() ? std::string() : best->first;
     }
 
@@ -193,8 +190,7 @@ struct Reader {
         format.headers = headers.value_or(false);
         format.protocol = dialogue.protocol;
         ParsedAnswer parsed = ParseAnswer(cleaned, command, format);
-        if (parsed.status == AnswerStatus::Error && info == nullptr &&
-            dialogue.failure.empty()) {
+        if (parsed.status == AnswerStatus::Error && info == nullptr && dialogue.failure.empty()) {
             dialogue.failure = parsed.message;
         }
         if (parsed.status == AnswerStatus::Error) {
@@ -207,8 +203,9 @@ struct Reader {
             std::uint32_t& ecu = parsed.responses[i].ecu;
             const std::uint32_t address =
                 !format.headers ? bus::kFirstEcuAddress + static_cast<std::uint32_t>(i)
-                : info->framing == bus::Framing::Can11 ? ecu - bus::kFirstResponseId + bus::kFirstEcuAddress
-                                                       : ecu & 0xFF;
+                : info->framing == bus::Framing::Can11
+                    ? ecu - bus::kFirstResponseId + bus::kFirstEcuAddress
+                    : ecu & 0xFF;
             ecu = bus::kFirstResponseId + address - bus::kFirstEcuAddress;
         }
         std::string key = command.empty() ? lastRequest : command;
@@ -242,8 +239,7 @@ std::vector<std::pair<std::string, std::string>> Pairs(std::string_view text) {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (std::size_t i = 0; i < dialog.size(); ++i) {
         const Json& pair = dialog[i];
-        if (!pair.is_array() || pair.size() != 2 || !pair[0].is_string() ||
-            !pair[1].is_string()) {
+        if (!pair.is_array() || pair.size() != 2 || !pair[0].is_string() || !pair[1].is_string()) {
             throw std::invalid_argument("exchange " + std::to_string(i) +
                                         " is not a [command, answer] pair of texts");
         }
