@@ -61,8 +61,7 @@ class Session::Link {
 public:
     Link(const std::string& address, const AdapterSettings& settings,
          obd::elm327::AdapterQuorvix& root)
-        : pump_(root.getConnectionManager(), OpenTransport(address, settings),
-                Options(settings.trace)) {
+        : pump_(root.getConnectionManager(), OpenTransport(address, settings), Options(settings)) {
         if (settings.timeout) {
             root.setTimeout(*settings.timeout);
         } else {
@@ -94,11 +93,17 @@ public:
     std::string lost() const { return pump_.lostReason(); }
 
 private:
-    static link::BytePumpOptions Options(std::ostream* trace) {
+    static link::BytePumpOptions Options(const AdapterSettings& settings) {
         link::BytePumpOptions options;
-        if (trace != nullptr) {
-            options.trace = [trace](const char* direction, const std::vector<std::uint8_t>& bytes) {
-                Trace(*trace, direction, bytes);
+        if (settings.trace != nullptr || settings.listen) {
+            options.trace = [trace = settings.trace, listen = settings.listen](
+                                const char* direction, const std::vector<std::uint8_t>& bytes) {
+                if (trace != nullptr) {
+                    Trace(*trace, direction, bytes);
+                }
+                if (listen) {
+                    listen(direction, bytes);
+                }
             };
         }
         return options;

@@ -101,7 +101,7 @@ struct Reader {
     // told by the shape of the first answer.
     std::optional<bool> headers;
     std::string lastRequest;
-    std::map<std::string, bool> headed;  // per request: its answer named its ECUs
+    std::map<std::string, bool> headed;  // per request: its answers named their ECUs
 
     // The answer's lines as a parser takes them: progress texts glued to
     // data taken off, glued frames apart, lines of an odd count of digits
@@ -217,20 +217,78 @@ struct Reader {
         }
         lastRequest = key;
         auto& kept = dialogue.answers[key];
-        // The first answer that names its ECUs and has data is the one kept.
-        if (kept.empty() || (format.headers && !headed[key])) {
-            if (!parsed.responses.empty()) {
-                kept = std::move(parsed.responses);
-                headed[key] = format.headers;
+        // Answers that name their ECUs replace those that do not; asked again
+        // (of another ECU, say), the car adds the answers of ECUs it had not
+        // given.
+        if (format.headers && !headed[key]) {
+            kept.clear();
+            headed[key] = true;
+        }
+        for (EcuResponse& response : parsed.responses) {
+            if (std::none_of(kept.begin(), kept.end(),
+                             [&](const EcuResponse& known) { return known.ecu == response.ecu; })) {
+                kept.push_back(std::move(response));
             }
         }
     }
 };
 
+// A recording's text holds one character per byte (Latin-1): the bytes back.
+std::string Latin1Bytes(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
+            bytes += static_cast<char>(((c & 0x03) << 6) | (text[++i] & 0x3F));
+        } else {
+            bytes += static_cast<char>(c);
+        }
+    }
+    return bytes;
+}
+
+// A zelt-scan --record file: a header line, then one exchange per line.
+std::vector<std::pair<std::string, std::string>> RecordedPairs(std::string_view text) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::size_t number = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        ++number;
+        if (line.empty()) {
+            continue;
+        }
+        const Json json = Json::parse(line.begin(), line.end(), nullptr, false);
+        if (number == 1) {
+            if (json.is_discarded() || !json.is_object() ||
+                json.value("format", "") != "zelt-adapter-recording") {
+                throw std::invalid_argument(
+                    "neither a transcript nor a zelt-scan recording (not JSON)");
+            }
+            if (json.value("version", 0) != 1) {
+                throw std::invalid_argument("a recording of version " +
+                                            json.value("version", Json()).dump() +
+                                            ", newer than this emulator reads (1)");
+            }
+            continue;
+        }
+        if (json.is_discarded() || !json.is_object() || !json.contains("command") ||
+            !json["command"].is_string() || !json.contains("answer") ||
+            !json["answer"].is_string()) {
+            // A run cut short leaves its last line unfinished.
+            throw std::invalid_argument("line " + std::to_string(number) + " is not an exchange");
+        }
+        pairs.emplace_back(Latin1Bytes(json["command"].get<std::string>()),
+                           Latin1Bytes(json["answer"].get<std::string>()));
+    }
+    return pairs;
+}
+
 std::vector<std::pair<std::string, std::string>> Pairs(std::string_view text) {
     const Json json = Json::parse(text.begin(), text.end(), nullptr, false);
     if (json.is_discarded()) {
-        throw std::invalid_argument("not JSON");
+        return RecordedPairs(text);
     }
     const Json& dialog = json.is_object() && json.contains("dialog") ? json["dialog"] : json;
     if (!dialog.is_array()) {
