@@ -175,6 +175,29 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// The emulator's vehicle on each protocol, scanned with --record, then the
+// recording replayed and scanned again: the car's answers, re-printed, give
+// the same report.
+class RecordedScanTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(RecordedScanTest, ReplaysAsTheSameReport) {
+    const std::string recording =
+        ::testing::TempDir() + "/scan-" + std::to_string(GetParam()) + ".jsonl";
+    auto scan = [](const std::string& emulator, const std::string& extra) {
+        return zelt::testing::RunShell(
+            std::string(ZELT_ELM327_EMULATOR_PATH) + " --port 0 --once " + emulator +
+            " | { read -r line; " + ZELT_SCAN_PATH +
+            " --json --adapter tcp://127.0.0.1:${line##*:} " + extra + "; }");
+    };
+    const auto original = scan("--protocol " + std::to_string(GetParam()), "--record " + recording);
+    const auto replayed = scan("--replay " + recording, "");
+    ASSERT_EQ(original.exitCode, 0) << original.err;
+    ASSERT_EQ(replayed.exitCode, 0) << replayed.err;
+    EXPECT_EQ(Json::parse(replayed.out), Json::parse(original.out));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProtocol, RecordedScanTest, ::testing::Range(1, 10));
+
 }  // namespace
 
 #else
