@@ -753,7 +753,10 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
     std::vector<std::string> aside;
     SetAsideStrays(parsed, request, ecu, aside);
     for (const std::string& message : aside) {
-        debug("set aside from the answer to " + text + ": " + message);
+        std::string line = "set aside from the answer to " + text;
+        line += ": ";
+        line += message;
+        debug(line);
     }
     setError({});
     return parsed;

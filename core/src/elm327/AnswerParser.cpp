@@ -14,7 +14,6 @@ namespace obd::elm327 {
 
 // The protocol table is the bus layer's.
 using bus::FindProtocol;
-using bus::Framing;
 using bus::IsLegacy;
 using bus::ProtocolInfo;
 

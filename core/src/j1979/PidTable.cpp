@@ -441,7 +441,7 @@ void PidTable::Fill() {
             std::vector<SensorLayout> sensors;
             for (int sensor = first; sensor < first + 4; ++sensor) {
                 sensors.push_back(Number(name + " Sensor " + N(sensor), MU::DegreeCelsius,
-                                         static_cast<std::size_t>(2 * (sensor - first) + 1),
+                                         2 * static_cast<std::size_t>(sensor - first) + 1,
                                          kWideTemperature));
             }
             Add(static_cast<std::uint8_t>((first == 1 ? 0x77 : 0x97) + bank),
