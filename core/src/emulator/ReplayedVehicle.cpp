@@ -224,8 +224,9 @@ struct Reader {
             kept.clear();
             headed[key] = true;
         }
+        const std::vector<EcuResponse> before = kept;
         for (EcuResponse& response : parsed.responses) {
-            if (std::none_of(kept.begin(), kept.end(),
+            if (std::none_of(before.begin(), before.end(),
                              [&](const EcuResponse& known) { return known.ecu == response.ecu; })) {
                 kept.push_back(std::move(response));
             }
