@@ -288,8 +288,8 @@ std::vector<std::pair<std::string, std::string>> RecordedPairs(std::string_view 
 
 std::vector<std::pair<std::string, std::string>> Pairs(std::string_view text) {
     const Json json = Json::parse(text.begin(), text.end(), nullptr, false);
-    if (json.is_discarded()) {
-        return RecordedPairs(text);
+    if (json.is_discarded() || (json.is_object() && json.contains("format"))) {
+        return RecordedPairs(text);  // a recording of one line is JSON too
     }
     const Json& dialog = json.is_object() && json.contains("dialog") ? json["dialog"] : json;
     if (!dialog.is_array()) {
