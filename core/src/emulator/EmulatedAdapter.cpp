@@ -31,6 +31,7 @@ elm327::EmulatorOptions Emulated(const VehicleModel& model, const EmulatedAdapte
     }
     emulated.latency = options.latency;
     emulated.bytesPerSecond = options.bytesPerSecond;
+    emulated.answerWait = options.answerWait;
     emulated.errorFrom = options.errorFrom;
     emulated.errorText = options.errorText;
     return emulated;
