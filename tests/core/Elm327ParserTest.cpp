@@ -207,6 +207,28 @@ INSTANTIATE_TEST_SUITE_P(
                  false,
                  {"0=43 00"},
                  DataLinkProtocol::Iso9141},
+        // Real cars: an ISO 14230-4 frame whose format byte (83: three data
+        // bytes) ends it with no check byte; a Citroen's RPM line cut to an
+        // odd digit count beside a second ECU's refusal; a clone's KWP trouble
+        // codes, P1407 and two 00 00 fillers that are no code.
+        Dialogue{"KwpFrameWithoutCheckByte",
+                 "010D",
+                 "83 F1 10 41 0D 32\r\r>",
+                 true,
+                 {"10=41 0D 32"},
+                 DataLinkProtocol::Iso14230FastInit},
+        Dialogue{"KwpLineCutToAnOddDigitCount",
+                 "010C",
+                 "BUS INIT: OK\r41 0C 000\r7F 01 12\r\r>",
+                 false,
+                 {"0=7F 01 12"},
+                 DataLinkProtocol::Iso14230FastInit},
+        Dialogue{"KwpTroubleCodeWithFillers",
+                 "03",
+                 "87 F1 12 43 14 07 00 00 00 00 E8\r>",
+                 true,
+                 {"12=43 01 14 07"},
+                 DataLinkProtocol::Iso14230FastInit},
         Dialogue{"LegacySupportedInformation",
                  "0900",
                  "49 00 01 54 00 00 00\r>",

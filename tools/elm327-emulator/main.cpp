@@ -8,7 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "obd/sim/EmulatedAdapter.h"
@@ -35,6 +38,7 @@ namespace {
 struct Options {
     int port = 35000;
     std::string scenario;
+    std::string replay;  // a recorded dialogue to serve instead of a scenario
     int latencyMs = 0;
     int answerWaitMs = -1;  // -1: the ELM327's own
     int bytesPerSecond = 0;
@@ -264,10 +268,29 @@ int RunPty(const Options&, obd::sim::EmulatedAdapter&) {
 
 #endif
 
+std::unique_ptr<obd::sim::EmulatedAdapter> Replay(const Options& options) {
+    std::ifstream file(options.replay, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        throw std::runtime_error("cannot read " + options.replay);
+    }
+    try {
+        return obd::sim::EmulatedAdapter::replay(text.str(), Emulated(options));
+    } catch (const std::invalid_argument& error) {
+        throw std::runtime_error(options.replay + ": " + error.what());
+    }
+}
+
 int Run(const Options& options) {
-    const auto scenario = options.scenario.empty() ? obd::sim::Scenario::builtIn()
-                                                   : obd::sim::Scenario::loadFile(options.scenario);
-    obd::sim::EmulatedAdapter emulator(scenario, Emulated(options));
+    const std::unique_ptr<obd::sim::EmulatedAdapter> adapter =
+        options.replay.empty()
+            ? std::make_unique<obd::sim::EmulatedAdapter>(
+                  options.scenario.empty() ? obd::sim::Scenario::builtIn()
+                                           : obd::sim::Scenario::loadFile(options.scenario),
+                  Emulated(options))
+            : Replay(options);
+    obd::sim::EmulatedAdapter& emulator = *adapter;
     // A client that goes while we answer must not kill the emulator.
     ::signal(SIGPIPE, SIG_IGN);
     if (options.pty) {
@@ -335,6 +358,11 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 65535));
     app.add_option("--scenario", options.scenario, "Serve the simulated vehicle described in FILE")
         ->type_name("FILE");
+    app.add_option("--replay", options.replay,
+                   "Serve the car of a recorded dialogue (a JSON transcript of [command, answer] "
+                   "pairs), re-printed under the client's settings")
+        ->type_name("FILE")
+        ->excludes(app.get_option("--scenario"));
     app.add_option("--latency", options.latencyMs,
                    "Milliseconds the adapter takes per vehicle request")
         ->check(CLI::Range(0, 60000))

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "DebugLog.h"
 #include "obd/ServiceBuilders.h"
 #include "obd/VehicleProfile.h"
 #include "zelt/link/BytePump.h"
@@ -61,8 +62,7 @@ class Session::Link {
 public:
     Link(const std::string& address, const AdapterSettings& settings,
          obd::elm327::AdapterQuorvix& root)
-        : pump_(root.getConnectionManager(), OpenTransport(address, settings),
-                Options(settings.trace)) {
+        : pump_(root.getConnectionManager(), OpenTransport(address, settings), Options(settings)) {
         if (settings.timeout) {
             root.setTimeout(*settings.timeout);
         } else {
@@ -70,6 +70,7 @@ public:
             // answers take more than the core's default.
             root.getConnectionManager()->setTimeout(5000);
         }
+        root.setDebugListener([](const std::string& line) { LogInfo(line); });
         const bool automatic = settings.protocol == obd::DataLinkProtocol::Automatic;
         const bool connected = pump_.bridge().connect(settings.protocol, automatic);
         const std::string fallback = root.protocolFallback();
@@ -79,7 +80,7 @@ public:
             if (why.empty()) {
                 why = root.lastAdapterError();
             }
-            if (!fallback.empty()) {
+            if (!fallback.empty() && why.find(fallback) == std::string::npos) {
                 why += (why.empty() ? "" : "; ") + fallback;
             }
             throw std::runtime_error("no vehicle connection through the adapter at " + address +
@@ -93,11 +94,17 @@ public:
     std::string lost() const { return pump_.lostReason(); }
 
 private:
-    static link::BytePumpOptions Options(std::ostream* trace) {
+    static link::BytePumpOptions Options(const AdapterSettings& settings) {
         link::BytePumpOptions options;
-        if (trace != nullptr) {
-            options.trace = [trace](const char* direction, const std::vector<std::uint8_t>& bytes) {
-                Trace(*trace, direction, bytes);
+        if (settings.trace != nullptr || settings.listen) {
+            options.trace = [trace = settings.trace, listen = settings.listen](
+                                const char* direction, const std::vector<std::uint8_t>& bytes) {
+                if (trace != nullptr) {
+                    Trace(*trace, direction, bytes);
+                }
+                if (listen) {
+                    listen(direction, bytes);
+                }
             };
         }
         return options;

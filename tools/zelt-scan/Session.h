@@ -46,6 +46,9 @@ struct AdapterSettings {
     std::optional<std::chrono::milliseconds> timeout;
     // Where the raw dialogue goes; null: nowhere.
     std::ostream* trace = nullptr;
+    // Also told every byte that crosses the link (">>" to the adapter, "<<"
+    // from it), e.g. by --record; null: nobody.
+    std::function<void(const char*, const std::vector<std::uint8_t>&)> listen;
     // Told what the user should know of how the adapter was reached: the
     // serial rate found, the protocol that answered after a failed search.
     std::function<void(const std::string&)> notice;

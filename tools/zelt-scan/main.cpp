@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -35,6 +36,7 @@
 #include "Progress.h"
 #include "Publishing.h"
 #include "RawRequest.h"
+#include "Recording.h"
 #include "Scanner.h"
 #include "Session.h"
 #include "TextReport.h"
@@ -64,6 +66,7 @@ struct Options {
     std::string log;
     std::string adapter;
     bool trace = false;
+    std::string record;
     std::string protocol = "auto";
     std::string timeout;
     std::string raw;
@@ -231,6 +234,7 @@ int Run(const Options& options) {
     }
 
     std::unique_ptr<std::ostream> dialogue;
+    std::unique_ptr<Recording> recording;  // outlives the session that feeds it
     std::unique_ptr<Session> opened;
     if (scenario) {
         opened = std::make_unique<Session>(*scenario);
@@ -239,7 +243,19 @@ int Run(const Options& options) {
             dialogue = DialogueStream(options.trace ? &std::cerr : nullptr);
         }
         LogInfo("opening the adapter at " + options.adapter);
-        const AdapterSettings settings = ReadAdapterSettings(options, dialogue.get());
+        AdapterSettings settings = ReadAdapterSettings(options, dialogue.get());
+        if (!options.record.empty()) {
+            recording = std::make_unique<Recording>(
+                options.record, nlohmann::json{{"tool", "zelt-scan " ZELT_VERSION},
+                                               {"adapter", options.adapter},
+                                               {"protocol", options.protocol},
+                                               {"timeout", options.timeout}}
+                                    .dump());
+            settings.listen = [&recording](const char* direction,
+                                           const std::vector<std::uint8_t>& bytes) {
+                recording->bytes(direction, bytes);
+            };
+        }
         try {
             opened = std::make_unique<Session>(options.adapter, settings);
         } catch (const UsageError&) {
@@ -435,6 +451,11 @@ int main(int argc, char** argv) {
             ->type_name("ADDRESS")
             ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")
+        ->needs(adapter);
+    app.add_option("--record", options.record,
+                   "Write the adapter dialogue to FILE as it happens, replayable with "
+                   "elm327-emulator --replay (docs/record.md)")
+        ->type_name("FILE")
         ->needs(adapter);
     app.add_option("--protocol", options.protocol,
                    "With --adapter: the ELM327 protocol number (1 to 9) or auto (the default: "

@@ -8,6 +8,7 @@
 #include "bus/IsoTp.h"
 #include "bus/Protocols.h"
 #include "j1979/Codec.h"
+#include "obd/NegativeResponse.h"
 
 namespace obd::elm327 {
 
@@ -110,11 +111,26 @@ bool IsExtended(DataLinkProtocol protocol) {
     return info && info->framing == Framing::Can29;
 }
 
+// Whether one ECU's message answers `request`: a positive response to its
+// service and, for the services with PIDs, to a PID asked for (an ECU leaves
+// out the PIDs it lacks, so its first one is one asked for), or a negative
+// response to its service.
+bool AnswersRequest(const detail::Bytes& payload, const detail::Bytes& request) {
+    if (payload.size() >= 2 && payload[0] == 0x7F) {
+        return payload[1] == request[0];
+    }
+    const bool hasPid = request.size() >= 2 && (request[0] == 0x01 || request[0] == 0x02 ||
+                                                request[0] == 0x09 || request[0] == 0x06);
+    return !payload.empty() && payload[0] == (request[0] | 0x40) &&
+           (!hasPid || (payload.size() >= 2 && std::find(request.begin() + 1, request.end(),
+                                                         payload[1]) != request.end()));
+}
+
 // Whether `text`, parsed as `parsed`, answers `request` sent to `ecu`
-// (kAllEcus: to all, or to whoever the header names): every ECU's answer
-// is to its service (and PID), the ECU asked for is among them, or the
-// adapter said why there is none. A stray prompt, an empty answer or the
-// previous request's answer does not.
+// (kAllEcus: to all, or to whoever the header names): some ECU's message
+// answers it (from the ECU asked for, when one was), or the adapter said why
+// there is none. A stray prompt, an empty answer or the previous request's
+// answer does not.
 bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::Bytes& request,
              const std::string& command, std::uint32_t ecu) {
     switch (parsed.status) {
@@ -125,26 +141,51 @@ bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::
         case AnswerStatus::Answered:
             break;
     }
-    const bool hasPid = request.size() >= 2 && (request[0] == 0x01 || request[0] == 0x02 ||
-                                                request[0] == 0x09 || request[0] == 0x06);
+    return std::any_of(parsed.responses.begin(), parsed.responses.end(),
+                       [&](const detail::EcuResponse& response) {
+                           return (ecu == detail::kAllEcus || response.ecu == ecu) &&
+                                  AnswersRequest(response.payload, request);
+                       });
+}
+
+// Takes out of `parsed` the messages that do not answer `request` to `ecu`
+// (another ECU's, another service's, an earlier request's), each described
+// in `aside`.
+void SetAsideStrays(ParsedAnswer& parsed, const detail::Bytes& request, std::uint32_t ecu,
+                    std::vector<std::string>& aside) {
+    auto stray = [&](const detail::EcuResponse& response) {
+        return (ecu != detail::kAllEcus && response.ecu != ecu) ||
+               !AnswersRequest(response.payload, request);
+    };
     for (const detail::EcuResponse& response : parsed.responses) {
-        const detail::Bytes& payload = response.payload;
-        if (payload.size() >= 2 && payload[0] == 0x7F) {
-            if (payload[1] != request[0]) {
-                return false;
-            }
-            continue;
-        }
-        // An ECU leaves out the PIDs it lacks: its first one is one asked for.
-        if (payload.empty() || payload[0] != (request[0] | 0x40) ||
-            (hasPid && (payload.size() < 2 || std::find(request.begin() + 1, request.end(),
-                                                        payload[1]) == request.end()))) {
-            return false;
+        if (stray(response)) {
+            char sender[16];
+            std::snprintf(sender, sizeof sender, "%X", static_cast<unsigned>(response.ecu));
+            aside.push_back(std::string(sender) + ": " + bus::ToHex(response.payload));
         }
     }
-    return ecu == detail::kAllEcus ||
-           std::any_of(parsed.responses.begin(), parsed.responses.end(),
-                       [ecu](const detail::EcuResponse& response) { return response.ecu == ecu; });
+    parsed.responses.erase(std::remove_if(parsed.responses.begin(), parsed.responses.end(), stray),
+                           parsed.responses.end());
+}
+
+// Why the vehicle gives no connection when every ECU refuses the first
+// request (7F 01 xx); empty when one accepted it.
+std::string RefusalOfServiceOne(const ParsedAnswer& parsed) {
+    if (parsed.status != AnswerStatus::Answered || parsed.responses.empty()) {
+        return {};
+    }
+    for (const detail::EcuResponse& response : parsed.responses) {
+        if (response.payload.size() < 3 || response.payload[0] != 0x7F) {
+            return {};
+        }
+    }
+    const detail::EcuResponse& first = parsed.responses.front();
+    char sender[16];
+    std::snprintf(sender, sizeof sender, "%X", static_cast<unsigned>(first.ecu));
+    return std::string("the vehicle refuses OBD service 01 (ECU ") + sender + " answered " +
+           bus::ToHex(first.payload) + ", " + NegativeResponseName(first.payload[2]) +
+           "): check that the ignition is on, try another protocol (--protocol), or the vehicle "
+           "may not be OBD-II compliant";
 }
 
 }  // namespace
@@ -221,6 +262,22 @@ void AdapterChannel::setError(std::string error) {
         lastError_ = error;
     }
     error_ = std::move(error);
+}
+
+void AdapterChannel::setDebugHandler(DropHandler handler) {
+    orvane::MutexLock lock(mutex_);
+    debugHandler_ = std::move(handler);
+}
+
+void AdapterChannel::debug(const std::string& line) {
+    DropHandler handler;
+    {
+        orvane::MutexLock lock(mutex_);
+        handler = debugHandler_;
+    }
+    if (handler) {
+        handler(line);
+    }
 }
 
 void AdapterChannel::drop(const std::string& reason) {
@@ -402,6 +459,8 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
         }
     } else if (first.status == AnswerStatus::Error) {
         return fail(first.message);
+    } else if (const std::string refusal = RefusalOfServiceOne(first); !refusal.empty()) {
+        return fail(refusal);
     }
     const std::string identification = query("ATI", timeout).value_or("");
     const std::string description = query("AT@1", timeout).value_or("");
@@ -697,6 +756,14 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
     if (parsed.status == AnswerStatus::Error) {
         setError(parsed.message);
         return std::nullopt;
+    }
+    std::vector<std::string> aside;
+    SetAsideStrays(parsed, request, ecu, aside);
+    for (const std::string& message : aside) {
+        std::string line = "set aside from the answer to " + text;
+        line += ": ";
+        line += message;
+        debug(line);
     }
     setError({});
     return parsed;

@@ -82,6 +82,10 @@ public:
     std::optional<std::vector<detail::EcuResponse>> transactWithHeader(const detail::Bytes& request,
                                                                        const std::string& header);
     void setDropHandler(DropHandler handler);
+    // Told what the channel passed over without failing (another ECU's or
+    // an earlier request's messages in an answer), one line each; called
+    // with the exchange under way, so it must not use the channel.
+    void setDebugHandler(DropHandler handler);
     // Why the last start or request failed; empty when it did not.
     std::string error() const;
     // The most recent failure since the last start: an error text the
@@ -178,6 +182,7 @@ private:
     // exchange's, so the handler may read the channel's state.
     void drop(const std::string& reason) ORVANE_EXCLUDES(mutex_);
     void setError(std::string error) ORVANE_EXCLUDES(mutex_);
+    void debug(const std::string& line) ORVANE_EXCLUDES(mutex_);
     std::int32_t timeout() const ORVANE_EXCLUDES(mutex_);
 
     const std::shared_ptr<AdapterInfo> info_;
@@ -216,6 +221,7 @@ private:
     std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;
     bool dropped_ ORVANE_GUARDED_BY(mutex_) = false;
     DropHandler dropHandler_ ORVANE_GUARDED_BY(mutex_);
+    DropHandler debugHandler_ ORVANE_GUARDED_BY(mutex_);
     std::string error_ ORVANE_GUARDED_BY(mutex_);
     std::string lastError_ ORVANE_GUARDED_BY(mutex_);
     // The wait wanted of the adapter (ATST), 0: its own.

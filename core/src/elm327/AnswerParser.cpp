@@ -14,7 +14,6 @@ namespace obd::elm327 {
 
 // The protocol table is the bus layer's.
 using bus::FindProtocol;
-using bus::Framing;
 using bus::IsLegacy;
 using bus::ProtocolInfo;
 
@@ -202,7 +201,7 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
         }
         if (legacy) {
             if (digits->size() % 2 != 0) {
-                return Failure("malformed answer: " + line);
+                continue;  // a line cut short ("41 0C 000"): its value is missing, not misread
             }
             Bytes bytes = BytesOf(*digits);
             if (!format.headers) {
@@ -210,17 +209,31 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
                 continue;
             }
             // Header (priority or format, target, source), data, check byte.
-            if (bytes.size() < 5 || bytes.size() > 4 + kMaxLegacyData) {
+            if (bytes.size() < 4 || bytes.size() > 4 + kMaxLegacyData) {
                 return Failure("malformed answer: " + line);
             }
-            const std::uint8_t check = bytes.back();
-            bytes.pop_back();
-            if (CheckByte(legacy->framing, bytes) != check) {
-                return Failure("check byte does not match: " + line);
+            const auto declared = DeclaredDataLength(legacy->framing, bytes);
+            if (declared && bytes.size() < 3 + *declared) {
+                return Failure("frame shorter than its format byte declares: " + line);
             }
-            if (legacy->framing == Framing::Iso && (bytes[0] & 0xC0) == 0x80 &&
-                (bytes[0] & 0x3F) != bytes.size() - 3) {
+            // Some ECUs send no check byte where the format byte says where
+            // the data ends. A last byte that sums up the rest is a check
+            // byte all the same: the format byte then miscounts.
+            const bool checked = !declared || bytes.size() > 3 + *declared;
+            if (bytes.size() < (checked ? 5U : 4U)) {
+                return Failure("malformed answer: " + line);
+            }
+            if (!checked &&
+                CheckByte(legacy->framing, Bytes(bytes.begin(), bytes.end() - 1)) == bytes.back()) {
                 return Failure("frame length differs from its format byte: " + line);
+            }
+            if (checked) {
+                const std::size_t end = declared ? 3 + *declared : bytes.size() - 1;
+                const std::uint8_t check = bytes[end];
+                bytes.resize(end);
+                if (CheckByte(legacy->framing, bytes) != check) {
+                    return Failure("check byte does not match: " + line);
+                }
             }
             legacyMessages[bytes[2]].emplace_back(bytes.begin() + 3, bytes.end());
             continue;

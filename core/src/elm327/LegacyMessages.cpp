@@ -148,6 +148,14 @@ std::uint8_t CheckByte(Framing framing, const Bytes& message) {
     return sum;
 }
 
+std::optional<std::size_t> DeclaredDataLength(Framing framing, const Bytes& message) {
+    if (framing != Framing::Iso || message.empty() || (message[0] & 0x80) == 0 ||
+        (message[0] & 0x3F) == 0) {
+        return std::nullopt;
+    }
+    return message[0] & 0x3F;
+}
+
 Bytes AnswerHeader(const ProtocolInfo& protocol, std::uint8_t source, std::size_t dataLength) {
     if (protocol.protocol == DataLinkProtocol::Iso14230SlowInit ||
         protocol.protocol == DataLinkProtocol::Iso14230FastInit) {

@@ -28,6 +28,12 @@ constexpr std::size_t kMaxLegacyData = 7;
 // or the ISO 9141-2 / ISO 14230-4 sum.
 std::uint8_t CheckByte(bus::Framing framing, const Bytes& message);
 
+// The number of data bytes a message's header declares: the low six bits
+// of an ISO 14230 format byte that carries addresses (its top bit set).
+// Nothing where the header holds no length (SAE J1850, ISO 9141-2, or a
+// separate length byte).
+std::optional<std::size_t> DeclaredDataLength(bus::Framing framing, const Bytes& message);
+
 // The header of an answer from the ECU at `source` with `dataLength` data
 // bytes.
 Bytes AnswerHeader(const bus::ProtocolInfo& protocol, std::uint8_t source, std::size_t dataLength);

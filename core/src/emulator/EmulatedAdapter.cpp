@@ -1,10 +1,12 @@
 #include "obd/sim/EmulatedAdapter.h"
 
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "emulator/Emulator.h"
+#include "emulator/ReplayedVehicle.h"
 #include "orvane/Mutex.h"
 #include "sim/SimulatedBus.h"
 #include "sim/VehicleModel.h"
@@ -35,17 +37,41 @@ elm327::EmulatorOptions Emulated(const VehicleModel& model, const EmulatedAdapte
     return emulated;
 }
 
+// A recorded car keeps its own protocol and the adapter's name; only the
+// link's pace and the make of adapter are the options'.
+elm327::EmulatorOptions Replayed(const elm327::ReplayedDialogue& dialogue,
+                                 const EmulatedAdapterOptions& options) {
+    elm327::EmulatorOptions emulated;
+    if (!dialogue.identification.empty()) {
+        emulated.identification = dialogue.identification;
+    }
+    if (options.clone != "genuine" && !elm327::ApplyCloneProfile(options.clone, emulated)) {
+        throw std::invalid_argument("no make of adapter called \"" + options.clone + "\"");
+    }
+    emulated.vehicleProtocol = dialogue.protocol;
+    if (!dialogue.failure.empty()) {
+        emulated.searchFailure = dialogue.failure;
+    }
+    emulated.latency = options.latency;
+    emulated.bytesPerSecond = options.bytesPerSecond;
+    return emulated;
+}
+
 }  // namespace
 
 struct EmulatedAdapter::Impl {
     Impl(const Scenario& scenario, const EmulatedAdapterOptions& options)
         : scenario(scenario),
-          vehicle(*scenario.model()),
+          vehicle(std::make_unique<SimulatedBus>(*scenario.model())),
           options(Emulated(*scenario.model(), options)),
-          emulator(std::make_unique<elm327::Emulator>(vehicle, this->options)) {}
+          emulator(std::make_unique<elm327::Emulator>(*vehicle, this->options)) {}
+    Impl(elm327::ReplayedDialogue dialogue, const EmulatedAdapterOptions& options)
+        : vehicle(std::make_unique<elm327::ReplayedVehicle>(std::move(dialogue))),
+          options(Replayed(static_cast<elm327::ReplayedVehicle&>(*vehicle).dialogue(), options)),
+          emulator(std::make_unique<elm327::Emulator>(*vehicle, this->options)) {}
 
-    const Scenario scenario;  // keeps the model the bus refers to alive
-    SimulatedBus vehicle;
+    const std::optional<Scenario> scenario;  // keeps the model the bus refers to alive
+    const std::unique_ptr<detail::IRequestChannel> vehicle;
     const elm327::EmulatorOptions options;
     orvane::Mutex mutex;
     std::unique_ptr<elm327::Emulator> emulator ORVANE_GUARDED_BY(mutex);
@@ -53,6 +79,14 @@ struct EmulatedAdapter::Impl {
 
 EmulatedAdapter::EmulatedAdapter(const Scenario& scenario, const EmulatedAdapterOptions& options)
     : impl_(std::make_unique<Impl>(scenario, options)) {}
+
+EmulatedAdapter::EmulatedAdapter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+std::unique_ptr<EmulatedAdapter> EmulatedAdapter::replay(std::string_view transcript,
+                                                         const EmulatedAdapterOptions& options) {
+    return std::unique_ptr<EmulatedAdapter>(
+        new EmulatedAdapter(std::make_unique<Impl>(elm327::ReadTranscript(transcript), options)));
+}
 
 EmulatedAdapter::~EmulatedAdapter() = default;
 
@@ -77,8 +111,8 @@ void EmulatedAdapter::injectError(std::string text) {
 
 void EmulatedAdapter::reset() {
     orvane::MutexLock lock(impl_->mutex);
-    impl_->emulator = std::make_unique<elm327::Emulator>(impl_->vehicle, impl_->options);
-    impl_->vehicle.restartClock();
+    impl_->emulator = std::make_unique<elm327::Emulator>(*impl_->vehicle, impl_->options);
+    impl_->vehicle->restartClock();
 }
 
 }  // namespace obd::sim

@@ -453,7 +453,7 @@ std::string Emulator::request(const std::string& command) {
         // The search wakes the bus up silently.
         out += "SEARCHING...\r";
         if (FindProtocol(vehicle) == nullptr || options_.quirks.searchFindsNothing) {
-            return out + "UNABLE TO CONNECT\r";
+            return out + options_.searchFailure + "\r";
         }
         settings_.active = vehicle;
         settings_.initialised = true;

@@ -56,6 +56,8 @@ struct EmulatorOptions {
     // whose vehicle bus failed. 0: never.
     int errorFrom = 0;
     std::string errorText;
+    // What the search prints when no protocol reaches the vehicle.
+    std::string searchFailure = "UNABLE TO CONNECT";
     CloneQuirks quirks;
 };
 

@@ -86,6 +86,8 @@ constexpr Scaling kExhaustFlowRate{2, false, 1, 5, 0, 1};             // 0..1310
 constexpr Scaling kCylinderFuelRate{2, false, 1, 32, 0, 2};           // 0..2047.97 mg/stroke
 constexpr Scaling kHalfPercent{1, false, 1, 2, 0, 1};                 // 0..127.5 %
 constexpr Scaling kOdometer{4, false, 1, 10, 0, 1};                   // 0..429496729.5 km
+constexpr Scaling kGearRatio{2, false, 1, 1000, 0, 3};                // 0..65.535
+constexpr Scaling kReagentRate{2, false, 5, 1000, 0, 3};              // 0..327.675 L/h
 
 using TextDecoder = std::function<std::string(const std::uint8_t*)>;
 
@@ -431,15 +433,21 @@ void PidTable::Fill() {
          Number("Charge Air Cooler Temperature Bank 2 Sensor 2", MU::DegreeCelsius, 4,
                 kTemperature)},
         SupportByte::kLeads);
+    // Sensors 1 to 4 of each bank in 0x78 and 0x79, sensors 5 to 8 in 0x98
+    // and 0x99, laid out alike.
     for (int bank = 1; bank <= 2; ++bank) {
-        const std::string name = "Exhaust Gas Temperature Bank " + N(bank);
-        std::vector<SensorLayout> sensors;
-        for (int sensor = 1; sensor <= 4; ++sensor) {
-            sensors.push_back(Number(name + " Sensor " + N(sensor), MU::DegreeCelsius,
-                                     static_cast<std::size_t>(2 * sensor - 1), kWideTemperature));
+        for (int first : {1, 5}) {
+            const std::string name = "Exhaust Gas Temperature Bank " + N(bank);
+            std::vector<SensorLayout> sensors;
+            for (int sensor = first; sensor < first + 4; ++sensor) {
+                sensors.push_back(Number(name + " Sensor " + N(sensor), MU::DegreeCelsius,
+                                         2 * static_cast<std::size_t>(sensor - first) + 1,
+                                         kWideTemperature));
+            }
+            Add(static_cast<std::uint8_t>((first == 1 ? 0x77 : 0x97) + bank),
+                first == 1 ? name : name + " Sensors 5-8", 9, std::move(sensors),
+                SupportByte::kLeads);
         }
-        Add(static_cast<std::uint8_t>(0x77 + bank), name, 9, std::move(sensors),
-            SupportByte::kLeads);
     }
     for (int bank = 1; bank <= 2; ++bank) {
         const std::string name = "Diesel Particulate Filter Bank " + N(bank);
@@ -469,7 +477,21 @@ void PidTable::Fill() {
          Number("Total Run Time With PTO Active", MU::Second, 9, kDoubleWord)},
         SupportByte::kLeads);
 
+    Add(0x83, "NOx Sensor Concentration", 5,
+        {Number("NOx Concentration Bank 1 Sensor 1", MU::PartsPerMillion, 1, kWord),
+         Number("NOx Concentration Bank 2 Sensor 1", MU::PartsPerMillion, 3, kWord)},
+        SupportByte::kLeads);
     AddNumber(0x84, "Manifold Surface Temperature", MU::DegreeCelsius, kTemperature);
+    Add(0x85, "NOx Control System", 10,
+        {Number("Average Reagent Consumption", MU::LiterPerHour, 1, kReagentRate),
+         Number("Average Demanded Reagent Consumption", MU::LiterPerHour, 3, kReagentRate),
+         Number("Reagent Tank Level", MU::Percent, 5, kPercent),
+         Number("NOx Warning and Inducement Active Time", MU::Second, 6, kDoubleWord)},
+        SupportByte::kLeads);
+    Add(0x87, "Intake Manifold Absolute Pressure A and B", 5,
+        {Number("Intake Manifold Absolute Pressure A", MU::Kilopascal, 1, kBoostPressure),
+         Number("Intake Manifold Absolute Pressure B", MU::Kilopascal, 3, kBoostPressure)},
+        SupportByte::kLeads);
     AddNumber(0x8D, "Throttle Position G", MU::Percent, kPercent);
     AddNumber(0x8E, "Engine Friction Percent Torque", MU::Percent, kTorquePercent);
     Add(0x9D, "Engine and Vehicle Fuel Rate", 4,
@@ -480,6 +502,12 @@ void PidTable::Fill() {
     // Bytes C and D are reserved.
     Add(0xA5, "Commanded Diesel Exhaust Fluid Dosing", 4,
         {Number("Commanded Diesel Exhaust Fluid Dosing", MU::Percent, 1, kHalfPercent)},
+        SupportByte::kLeads);
+    // The gear in the high half of byte B (0: neutral), the ratio in C and D.
+    Add(0xA4, "Transmission Actual Gear", 4,
+        {Text("Transmission Actual Gear", 1,
+              [](const std::uint8_t* field) { return N(field[0] >> 4); }),
+         Number("Transmission Gear Ratio", MU::None, 2, kGearRatio)},
         SupportByte::kLeads);
     AddNumber(0xA6, "Odometer", MU::Kilometer, kOdometer);
 

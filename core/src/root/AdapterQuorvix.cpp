@@ -47,6 +47,10 @@ std::string AdapterQuorvix::protocolFallback() const {
     return root().adapter()->fallbackReport();
 }
 
+void AdapterQuorvix::setDebugListener(std::function<void(const std::string&)> listener) {
+    root().adapter()->setDebugHandler(std::move(listener));
+}
+
 void AdapterQuorvix::setTimeout(std::chrono::milliseconds timeout) {
     const auto milliseconds = static_cast<std::int32_t>(
         std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 1, INT32_MAX));

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,11 @@ public:
     // getConnectionManager()->getProtocol() names the protocol in use;
     // lastAdapterError() tells why an opening failed.
     std::string protocolFallback() const;
+    // Receives one line for each message the adapter's answers carried that
+    // did not belong to the request (another ECU's, another service's, an
+    // earlier request's): set aside, not an error. Called on the thread of
+    // the request; null stops it.
+    void setDebugListener(std::function<void(const std::string&)> listener);
 
     // How long a request may take before the adapter counts as gone (the
     // connection manager's timeout), and the adapter's own wait for the

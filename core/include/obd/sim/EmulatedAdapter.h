@@ -55,6 +55,18 @@ public:
     // Throws std::invalid_argument for a protocol outside 0 to 9 or a make of
     // adapter not in cloneProfiles().
     explicit EmulatedAdapter(const Scenario& scenario, const EmulatedAdapterOptions& options = {});
+    // An adapter in front of the car of a recorded dialogue: a plain
+    // transcript, a JSON array of [command, answer] pairs (or an object
+    // holding it as "dialog") as the adapter printed them under the
+    // recording client's settings. It answers each request with what the
+    // car's ECUs said to it, printed under the settings the client now asks
+    // for on the car's protocol; "NO DATA" to what the car was never asked;
+    // and the adapter's failure, as it printed it, when the car never
+    // answered. The options' latency, link rate and make of adapter apply.
+    // Throws std::invalid_argument for a text that is not such a dialogue.
+    static std::unique_ptr<EmulatedAdapter> replay(std::string_view transcript,
+                                                   const EmulatedAdapterOptions& options = {});
+
     ~EmulatedAdapter();
     EmulatedAdapter(const EmulatedAdapter&) = delete;
     EmulatedAdapter& operator=(const EmulatedAdapter&) = delete;
@@ -85,6 +97,7 @@ public:
 
 private:
     struct Impl;
+    explicit EmulatedAdapter(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
 

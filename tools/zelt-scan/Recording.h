@@ -1,0 +1,40 @@
+#pragma once
+
+// --record: the adapter dialogue of a run, written as it happens in the
+// replayable format docs/record.md describes (JSON lines: a header naming
+// the format, its version and the settings in force, then one line per
+// exchange). It only listens to the bytes that cross the link: recording
+// adds no request.
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "orvane/Mutex.h"
+
+namespace zelt::scan {
+
+class Recording {
+public:
+    // Creates (or truncates) `path` and writes the header with `settings`,
+    // a JSON object of the options in force. Throws UsageError when the
+    // file cannot be written.
+    Recording(const std::string& path, const std::string& settingsJson);
+
+    // The bytes that went to the adapter (">>") or came from it ("<<").
+    void bytes(const char* direction, const std::vector<std::uint8_t>& data);
+
+private:
+    void finish() ORVANE_REQUIRES(mutex_);
+
+    orvane::Mutex mutex_;
+    std::ofstream out_ ORVANE_GUARDED_BY(mutex_);
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::string command_ ORVANE_GUARDED_BY(mutex_);   // sent since the last prompt
+    std::string answer_ ORVANE_GUARDED_BY(mutex_);    // received since the last prompt
+    long long sentAt_ ORVANE_GUARDED_BY(mutex_) = 0;  // ms after the start
+};
+
+}  // namespace zelt::scan
