@@ -184,7 +184,7 @@ std::string RefusalOfServiceOne(const ParsedAnswer& parsed) {
     std::snprintf(sender, sizeof sender, "%X", static_cast<unsigned>(first.ecu));
     return std::string("the vehicle refuses OBD service 01 (ECU ") + sender + " answered " +
            bus::ToHex(first.payload) + ", " + NegativeResponseName(first.payload[2]) +
-           "): check that the ignition is on, try another protocol (--protocol), or the vehicle "
+           "): check that the ignition is on, choose the protocol by hand, or the vehicle "
            "may not be OBD-II compliant";
 }
 
