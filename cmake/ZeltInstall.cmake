@@ -1,12 +1,14 @@
-# Installs the four libraries (orvane, the core obdcore, zelt and zelt_link),
-# their headers, a CMake package and a pkg-config file for each: a consumer
-# writes find_package(zelt CONFIG REQUIRED) and links zelt::zelt (and
-# zelt::obdcore for the core's roots, zelt::link for the transports to a real
-# adapter), or asks pkg-config for zelt (and zelt_link).
+# Installs the five libraries (orvane, the core obdcore, zelt, zelt_link and
+# the application library zelt_app), their headers, a CMake package and a
+# pkg-config file for each: a consumer writes find_package(zelt CONFIG
+# REQUIRED) and links zelt::zelt (and zelt::obdcore for the core's roots,
+# zelt::link for the transports to a real adapter, zelt::app -- the
+# component `app` -- for the session, scan and reports every front end
+# shares), or asks pkg-config for zelt (and zelt_link, zelt_app).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS zelt obd_core orvane zelt_link
+install(TARGETS zelt obd_core orvane zelt_link zelt_app
   EXPORT zeltTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -18,6 +20,7 @@ install(DIRECTORY
     ${PROJECT_SOURCE_DIR}/framework/include/
     ${PROJECT_SOURCE_DIR}/core/include/
     ${PROJECT_SOURCE_DIR}/link/include/
+    ${PROJECT_SOURCE_DIR}/app/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(ZELT_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zelt)
@@ -71,12 +74,16 @@ zelt_install_pkgconfig(obdcore "The OBD core: interfaces, simulated vehicle, ELM
 zelt_install_pkgconfig(zelt "${PROJECT_DESCRIPTION}" "obdcore;orvane" zelt ZELT_SHARED)
 zelt_install_pkgconfig(zelt_link "Transports to OBD adapters (TCP, serial) and the byte pump"
   zelt zelt_link ZELT_LINK_SHARED)
+# zelt_app's headers also use nlohmann-json's (header only; Debian's
+# nlohmann-json3-dev puts them on the default include path).
+zelt_install_pkgconfig(zelt_app "The application layer: session, scan, readings, reports, units, watch"
+  "zelt_link;zelt;obdcore" zelt_app ZELT_APP_SHARED)
 
 # Installed binaries find the libraries beside them or in ../lib, wherever
 # the tree lands (Windows finds the DLLs next to the executables in bin).
 if(NOT WIN32 AND NOT APPLE)
   file(RELATIVE_PATH ZELT_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(zelt obd_core zelt_link PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(zelt obd_core zelt_link zelt_app PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
 # The command-line tools zelt-scan and elm327-emulator. They are defined

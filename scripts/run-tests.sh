@@ -31,7 +31,7 @@ ctest --preset release -j "$jobs"
 
 step "release: exported symbols"
 scripts/check-exports.sh build/release/lib/libobdcore.so build/release/lib/libzelt.so \
-  build/release/lib/libzelt_link.so
+  build/release/lib/libzelt_link.so build/release/lib/libzelt_app.so
 
 run_preset asan
 step "asan: tests"
@@ -67,13 +67,15 @@ wineserver --persistent
 trap 'wineserver --kill 2>/dev/null || true' EXIT
 wineboot --init >/dev/null 2>&1
 ctest --preset mingw -j "$jobs"
-scripts/check-exports.sh build/mingw/bin/obdcore.dll build/mingw/bin/zelt.dll build/mingw/bin/zelt_link.dll
+scripts/check-exports.sh build/mingw/bin/obdcore.dll build/mingw/bin/zelt.dll build/mingw/bin/zelt_link.dll \
+  build/mingw/bin/zelt_app.dll
 
 step "package: install, then build consumers and the examples against the install tree"
 rm -rf build/install build/consumer build/consumer-subdirectory build/consumer-pkg-config build/examples
 cmake --install build/release --prefix build/install >/dev/null
-for installed in lib/libobdcore.so lib/libzelt.so lib/libzelt_link.so lib/pkgconfig/orvane.pc \
-                 lib/pkgconfig/obdcore.pc lib/pkgconfig/zelt.pc lib/pkgconfig/zelt_link.pc \
+for installed in lib/libobdcore.so lib/libzelt.so lib/libzelt_link.so lib/libzelt_app.so \
+                 lib/pkgconfig/orvane.pc lib/pkgconfig/obdcore.pc lib/pkgconfig/zelt.pc \
+                 lib/pkgconfig/zelt_link.pc lib/pkgconfig/zelt_app.pc include/zelt/app/Session.h \
                  lib/cmake/zelt/zeltConfig.cmake include/orvane/Observer.h include/obd/IQuorvix.h \
                  include/zelt/EcuRepository.h include/zelt/link/BytePump.h bin/zelt-scan \
                  bin/elm327-emulator; do

@@ -1,6 +1,6 @@
-#include "AdapterStatus.h"
+#include "zelt/app/AdapterStatus.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 std::string AdapterGone(const Session& session) {
     std::string lost = session.linkLost();
@@ -66,4 +66,4 @@ std::string AdapterAdvice(const std::string& message) {
     return {};
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

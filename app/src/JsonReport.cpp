@@ -1,8 +1,8 @@
-#include "JsonReport.h"
+#include "zelt/app/JsonReport.h"
 
 #include <cstdlib>
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -290,4 +290,4 @@ Json ToJson(const Report& report, UnitSystem units) {
     return json;
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

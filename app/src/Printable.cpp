@@ -1,8 +1,8 @@
-#include "Printable.h"
+#include "zelt/app/Printable.h"
 
 #include <cstdio>
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::string Quoted(const std::string& text) {
            " characters)";
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

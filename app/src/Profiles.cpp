@@ -1,11 +1,11 @@
-#include "Profiles.h"
+#include "zelt/app/Profiles.h"
 
 #include <sstream>
 
-#include "Printable.h"
 #include "zelt/ModelBuilders.h"
+#include "zelt/app/Printable.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -23,7 +23,7 @@ void UseProfile(Session& session, const std::shared_ptr<const obd::VehicleProfil
     }
     const auto host = HostOf(session);
     if (!host) {
-        throw UsageError("this vehicle connection does not read profiles");
+        throw InputError("this vehicle connection does not read profiles");
     }
     host->setProfile(profile);
 }
@@ -89,4 +89,4 @@ void ClearProfileCodes(Session& session, Report& report) {
     }
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -1,4 +1,4 @@
-#include "Readings.h"
+#include "zelt/app/Readings.h"
 
 #include <algorithm>
 #include <array>
@@ -8,13 +8,13 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "AdapterStatus.h"
-#include "JsonReport.h"
-#include "Profiles.h"
 #include "obd/IAnswerSnapshot.h"
 #include "zelt/ModelBuilders.h"
+#include "zelt/app/AdapterStatus.h"
+#include "zelt/app/JsonReport.h"
+#include "zelt/app/Profiles.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -87,7 +87,7 @@ std::vector<Watched> Plan(Session& session, const std::vector<Id>& pids,
     for (Id pid : pids) {
         if (std::none_of(watched.begin(), watched.end(),
                          [pid](const Watched& entry) { return entry.pid == pid; })) {
-            throw UsageError("unknown PID " + PidText(pid) + ": " +
+            throw InputError("unknown PID " + PidText(pid) + ": " +
                              (ecus.size() == 1 ? "ECU " + EcuAddressText(ecus.front()) + " does"
                                                : std::string("the vehicle does")) +
                              " not support it");
@@ -243,4 +243,4 @@ std::string CsvRow(int number, const std::string& time, const std::vector<Watche
     return line + "\n";
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -1,9 +1,9 @@
-#include "Report.h"
+#include "zelt/app/Report.h"
 
 #include <iomanip>
 #include <sstream>
 
-namespace zelt::scan {
+namespace zelt::app {
 
 std::string EcuAddressText(std::uint32_t address) {
     std::ostringstream text;
@@ -40,4 +40,4 @@ std::string SensorValueText(const SensorModel& sensor, UnitSystem units) {
     return text.empty() ? "-" : text;
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -1,10 +1,10 @@
-#include "Scanner.h"
+#include "zelt/app/Scanner.h"
 
 #include <algorithm>
 
 #include "obd/IAnswerSnapshot.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -164,4 +164,4 @@ void ClearTroubleCodes(Session& session, Report& report) {
     }
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

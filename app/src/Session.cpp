@@ -1,11 +1,11 @@
-#include "Session.h"
+#include "zelt/app/Session.h"
 
 #include <cstdio>
 
 #include "obd/ServiceBuilders.h"
 #include "zelt/link/BytePump.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -48,7 +48,7 @@ std::unique_ptr<link::ITransport> OpenTransport(const std::string& address,
     try {
         return link::OpenTransport(address, options);
     } catch (const link::AddressError& error) {
-        throw UsageError(error.what());
+        throw InputError(error.what());
     }
 }
 
@@ -177,9 +177,9 @@ bool Session::selectEcu(std::uint32_t address) {
 std::optional<std::vector<obd::elm327::AdapterQuorvix::RawAnswer>> Session::rawRequest(
     const std::vector<std::uint8_t>& request, std::uint32_t ecu) {
     if (!adapter_) {
-        throw UsageError("a raw request needs a real vehicle: give --adapter");
+        throw InputError("a raw request needs a real vehicle: give --adapter");
     }
     return adapter_->sendRawRequest(request, ecu);
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -1,13 +1,13 @@
-#include "TextReport.h"
+#include "zelt/app/TextReport.h"
 
 #include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "Printable.h"
+#include "zelt/app/Printable.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -320,4 +320,4 @@ void WriteTextReport(const Report& report, std::ostream& out, bool colour, UnitS
              {"Battery voltage", Text(report.batteryVoltage)}});
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -1,15 +1,15 @@
-#include "Units.h"
+#include "zelt/app/Units.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>
 #include <sstream>
 
-#include "Printable.h"
-#include "Session.h"
 #include "zelt/MeasurementUnitNames.h"
+#include "zelt/app/Printable.h"
+#include "zelt/app/Session.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -113,7 +113,7 @@ UnitSystem ParseUnitSystem(const std::string& text) {
     if (text == "imperial") {
         return UnitSystem::Imperial;
     }
-    throw UsageError("invalid value " + Quoted(text) + " for --units: give metric or imperial");
+    throw InputError("invalid value " + Quoted(text) + " for --units: give metric or imperial");
 }
 
 Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {
@@ -171,4 +171,4 @@ Quantity Present(const std::string& value, MeasurementUnit unit, UnitSystem unit
     return {std::nullopt, name, value.empty() || name.empty() ? value : value + " " + name};
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

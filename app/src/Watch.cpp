@@ -1,4 +1,4 @@
-#include "Watch.h"
+#include "zelt/app/Watch.h"
 
 #include <algorithm>
 #include <array>
@@ -15,14 +15,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "AdapterStatus.h"
-#include "JsonReport.h"
-#include "Printable.h"
-#include "Profiles.h"
 #include "obd/IAnswerSnapshot.h"
 #include "zelt/ModelBuilders.h"
+#include "zelt/app/AdapterStatus.h"
+#include "zelt/app/JsonReport.h"
+#include "zelt/app/Printable.h"
+#include "zelt/app/Profiles.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -53,7 +53,7 @@ Id ParsePid(const std::string& text, bool withProfile) {
                          return std::isxdigit(static_cast<unsigned char>(c));
                      });
     if (!hex) {
-        throw UsageError("invalid PID " + Quoted(text) +
+        throw InputError("invalid PID " + Quoted(text) +
                          ": give a hexadecimal parameter number such as 0C or 0x0C" +
                          (withProfile ? ", or a parameter name of the profile" : ""));
     }
@@ -113,7 +113,7 @@ std::vector<Id> ParsePidList(const std::string& list, const obd::VehicleProfile*
         }
     }
     if (pids.empty()) {
-        throw UsageError("--watch needs at least one PID or profile parameter");
+        throw InputError("--watch needs at least one PID or profile parameter");
     }
     return pids;
 }
@@ -167,4 +167,4 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
     }
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cmath>
 
-#include "AdapterStatus.h"
 #include "Errors.h"
+#include "zelt/app/AdapterStatus.h"
 
 namespace zelt::python {
 
@@ -24,7 +24,7 @@ std::chrono::milliseconds TimeoutOf(double seconds) {
 
 // The message with what the user can do about it, as zelt-scan says it.
 std::string WithAdvice(const std::string& message) {
-    const std::string advice = scan::AdapterAdvice(message);
+    const std::string advice = app::AdapterAdvice(message);
     return advice.empty() ? message : message + "; " + advice;
 }
 
@@ -33,9 +33,9 @@ std::string WithAdvice(const std::string& message) {
 std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string>& path) {
     const obd::sim::Scenario scenario =
         path ? obd::sim::Scenario::loadFile(*path) : obd::sim::Scenario::builtIn();
-    std::unique_ptr<scan::Session> session;
+    std::unique_ptr<app::Session> session;
     try {
-        session = std::make_unique<scan::Session>(scenario);
+        session = std::make_unique<app::Session>(scenario);
     } catch (const std::runtime_error& error) {
         throw ConnectionFailed(error.what());
     }
@@ -44,7 +44,7 @@ std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string
 }
 
 std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
-    scan::AdapterSettings settings;
+    app::AdapterSettings settings;
     const auto protocol = obd::elm327::AdapterQuorvix::parseProtocol(options.protocol);
     if (!protocol) {
         throw BadInput("invalid protocol '" + options.protocol +
@@ -57,10 +57,10 @@ std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
     // Told while the session opens, on this thread.
     std::vector<std::string> notices;
     settings.notice = [&notices](const std::string& notice) { notices.push_back(notice); };
-    std::unique_ptr<scan::Session> session;
+    std::unique_ptr<app::Session> session;
     try {
-        session = std::make_unique<scan::Session>(options.address, settings);
-    } catch (const scan::UsageError&) {
+        session = std::make_unique<app::Session>(options.address, settings);
+    } catch (const app::InputError&) {
         throw;  // a malformed address
     } catch (const std::runtime_error& error) {
         throw ConnectionFailed(WithAdvice(error.what()));
@@ -69,14 +69,14 @@ std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
                                         true);
 }
 
-Connection::Connection(std::unique_ptr<scan::Session> session, std::string name,
+Connection::Connection(std::unique_ptr<app::Session> session, std::string name,
                        std::vector<std::string> notices, bool overAdapter)
     : name_(std::move(name)),
       notices_(std::move(notices)),
       overAdapter_(overAdapter),
       session_(std::move(session)) {}
 
-std::shared_ptr<scan::Session> Connection::session() const {
+std::shared_ptr<app::Session> Connection::session() const {
     orvane::MutexLock lock(mutex_);
     if (!session_) {
         throw Error("the vehicle is closed");
@@ -85,7 +85,7 @@ std::shared_ptr<scan::Session> Connection::session() const {
 }
 
 void Connection::close() {
-    std::shared_ptr<scan::Session> closing;
+    std::shared_ptr<app::Session> closing;
     {
         orvane::MutexLock lock(mutex_);
         closing.swap(session_);
@@ -99,8 +99,8 @@ bool Connection::closed() const {
     return !session_;
 }
 
-void Connection::ThrowIfAdapterGone(const scan::Session& session) {
-    const std::string gone = scan::AdapterGone(session);
+void Connection::ThrowIfAdapterGone(const app::Session& session) {
+    const std::string gone = app::AdapterGone(session);
     if (!gone.empty()) {
         throw AdapterLost(WithAdvice(gone));
     }

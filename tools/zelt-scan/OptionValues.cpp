@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cctype>
 
-#include "Printable.h"
-#include "Report.h"
-#include "Session.h"
+#include "zelt/app/Printable.h"
+#include "zelt/app/Report.h"
+#include "zelt/app/Session.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 namespace {
 

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <string>
 
-#include "JsonReport.h"
 #include "obd/NegativeResponse.h"
 #include "obd/ParameterIdentifier.h"
+#include "zelt/app/JsonReport.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 namespace {
 

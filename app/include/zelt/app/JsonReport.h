@@ -3,10 +3,11 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "Report.h"
-#include "Units.h"
+#include "zelt/app/Export.h"
+#include "zelt/app/Report.h"
+#include "zelt/app/Units.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 // The version of the report's JSON shape, written as "schema"; the shape is
 // described by report.schema.json beside this file. A change that removes or
@@ -17,16 +18,17 @@ constexpr int kJsonSchemaVersion = 1;
 // always present (null where the vehicle reported nothing), numbers are JSON
 // numbers with their unit and formatted text beside, identifiers (PIDs,
 // monitor and test ids, ECU addresses) are numbers.
-nlohmann::ordered_json ToJson(const Report& report, UnitSystem units = UnitSystem::Metric);
+ZELT_APP_API nlohmann::ordered_json ToJson(const Report& report,
+                                           UnitSystem units = UnitSystem::Metric);
 
 // One parameter with its sensors, as in the report's live data; each
 // sensor's number is the decoded one where `numbers` holds it.
-nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units,
-                              const DecodedNumbers& numbers = {});
+ZELT_APP_API nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units,
+                                           const DecodedNumbers& numbers = {});
 
 // Writes `json` as JSON text: indented with `indent` >= 0, on one line
 // otherwise. Text that is not valid UTF-8 (an adapter's banner in Latin-1)
 // gets U+FFFD for each bad byte, so the document is still written.
-void WriteJson(const nlohmann::ordered_json& json, std::ostream& out, int indent);
+ZELT_APP_API void WriteJson(const nlohmann::ordered_json& json, std::ostream& out, int indent);
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -7,24 +7,26 @@
 #include <string>
 #include <vector>
 
-#include "Report.h"
-#include "Session.h"
 #include "obd/VehicleProfile.h"
+#include "zelt/app/Export.h"
+#include "zelt/app/Report.h"
+#include "zelt/app/Session.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 // Gives `profile` to the session's root (null: nothing to do).
-void UseProfile(Session& session, const std::shared_ptr<const obd::VehicleProfile>& profile);
+ZELT_APP_API void UseProfile(Session& session,
+                             const std::shared_ptr<const obd::VehicleProfile>& profile);
 
 // The session's profile, null without one.
-std::shared_ptr<const obd::VehicleProfile> ProfileOf(Session& session);
+ZELT_APP_API std::shared_ptr<const obd::VehicleProfile> ProfileOf(Session& session);
 // Why a profile parameter has no value now ("request out of range (0x31)");
 // empty for other parameters.
-std::string MissingReason(Session& session, obd::ParameterIdentifier::Id pid);
+ZELT_APP_API std::string MissingReason(Session& session, obd::ParameterIdentifier::Id pid);
 
 // Reads every profile ECU's parameters and trouble codes into `report`.
-void ScanProfile(Session& session, Report& report);
+ZELT_APP_API void ScanProfile(Session& session, Report& report);
 // Clears every profile ECU's codes and reads them again.
-void ClearProfileCodes(Session& session, Report& report);
+ZELT_APP_API void ClearProfileCodes(Session& session, Report& report);
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

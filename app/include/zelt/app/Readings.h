@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "Session.h"
-#include "Units.h"
 #include "obd/ParameterIdentifier.h"
+#include "zelt/app/Export.h"
+#include "zelt/app/Session.h"
+#include "zelt/app/Units.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 // The sensor values of one parameter in one reading.
 using Sensors = std::vector<std::shared_ptr<SensorModel>>;
@@ -36,26 +37,27 @@ struct Reading {
 };
 
 // Which of `pids` each of `ecus` offers, in the order of `pids`: every PID
-// once per ECU that offers it, not yet described. Throws UsageError for a
+// once per ECU that offers it, not yet described. Throws InputError for a
 // PID none of them offers, std::runtime_error when the adapter went while
 // the tool asked.
-std::vector<Watched> Plan(Session& session, const std::vector<obd::ParameterIdentifier::Id>& pids,
-                          const std::vector<std::uint32_t>& ecus);
+ZELT_APP_API std::vector<Watched> Plan(Session& session,
+                                       const std::vector<obd::ParameterIdentifier::Id>& pids,
+                                       const std::vector<std::uint32_t>& ecus);
 
 // Reads every watched parameter now, each ECU's together (on CAN up to six
 // PIDs to a request). The first reading also describes the parameters.
-Reading Read(Session& session, std::vector<Watched>& watched, bool first);
+ZELT_APP_API Reading Read(Session& session, std::vector<Watched>& watched, bool first);
 
 // Whether any sensor of a parameter has a value.
-bool Answered(const Sensors& sensors);
+ZELT_APP_API bool Answered(const Sensors& sensors);
 
 // Now in ISO 8601, UTC, with milliseconds: 2024-03-05T09:07:02.125Z.
-std::string IsoTime();
+ZELT_APP_API std::string IsoTime();
 
 // How a column or a value is told from the others: the PID where another
 // watched parameter has a sensor of the same name, the ECU where the watch
 // reads several. Empty when the name alone is clear.
-class Labels {
+class ZELT_APP_API Labels {
 public:
     explicit Labels(const std::vector<Watched>& watched);
 
@@ -71,15 +73,16 @@ private:
 
 // One reading as a schema 1 reading object: each parameter with its ECU,
 // a parameter without an answer marked missing.
-nlohmann::ordered_json ReadingJson(int number, const std::string& time,
-                                   const std::vector<Watched>& watched, const Reading& reading,
-                                   UnitSystem units);
+ZELT_APP_API nlohmann::ordered_json ReadingJson(int number, const std::string& time,
+                                                const std::vector<Watched>& watched,
+                                                const Reading& reading, UnitSystem units);
 
 // The CSV header row (a column per sensor and ECU, its unit in the header)
 // and one row per reading, each ending in a line break. Numbers are the
 // decoded values, not the display text.
-std::string CsvHeader(const std::vector<Watched>& watched, UnitSystem units);
-std::string CsvRow(int number, const std::string& time, const std::vector<Watched>& watched,
-                   const Reading& reading, UnitSystem units);
+ZELT_APP_API std::string CsvHeader(const std::vector<Watched>& watched, UnitSystem units);
+ZELT_APP_API std::string CsvRow(int number, const std::string& time,
+                                const std::vector<Watched>& watched, const Reading& reading,
+                                UnitSystem units);
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

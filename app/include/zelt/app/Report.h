@@ -5,14 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "Units.h"
 #include "obd/DiagnosticsDataModels.h"
 #include "obd/DtcDataModel.h"
 #include "obd/IProfileHost.h"
 #include "obd/TestRoutineDataModel.h"
 #include "zelt/Models.h"
+#include "zelt/app/Export.h"
+#include "zelt/app/Units.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 // One freeze frame: the code that caused it and the parameters it stored.
 struct FreezeFrame {
@@ -108,11 +109,11 @@ struct Report {
 };
 
 // Display names shared by the text and JSON reports.
-std::string EcuAddressText(std::uint32_t address);
-std::string PidText(obd::ParameterIdentifier::Id pid);
-std::string LocationText(obd::OxygenSensorLocation location);
-std::string RoutineStatusText(obd::TestRoutineStatus status);
+ZELT_APP_API std::string EcuAddressText(std::uint32_t address);
+ZELT_APP_API std::string PidText(obd::ParameterIdentifier::Id pid);
+ZELT_APP_API std::string LocationText(obd::OxygenSensorLocation location);
+ZELT_APP_API std::string RoutineStatusText(obd::TestRoutineStatus status);
 // A sensor's value as shown in `units`, or "-" when it has none.
-std::string SensorValueText(const SensorModel& sensor, UnitSystem units);
+ZELT_APP_API std::string SensorValueText(const SensorModel& sensor, UnitSystem units);
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -6,11 +6,9 @@
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "Units.h"
 #include "obd/elm327/AdapterQuorvix.h"
 #include "obd/sim/SimulatedQuorvix.h"
 #include "zelt/DiagnosticsRepository.h"
@@ -19,22 +17,11 @@
 #include "zelt/ParameterRepository.h"
 #include "zelt/RoutineRepository.h"
 #include "zelt/TroubleCodeRepository.h"
+#include "zelt/app/Errors.h"
+#include "zelt/app/Export.h"
+#include "zelt/app/Units.h"
 
-namespace zelt::scan {
-
-// Input the user got wrong (an unknown ECU or PID, a bad option value). The
-// message is one line meant for the user.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The report's reader went away (a pipe closed by `head`, say): nothing
-// left to write to, and no failure of the scan.
-class ReaderGone : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace zelt::app {
 
 // How to reach the vehicle behind an adapter.
 struct AdapterSettings {
@@ -55,13 +42,13 @@ struct AdapterSettings {
 // six repositories a diagnostics application would create over it.
 //
 // Not copyable: the repositories hold registrations with the core.
-class Session {
+class ZELT_APP_API Session {
 public:
     // Opens the connection to the vehicle of `scenario`.
     explicit Session(const obd::sim::Scenario& scenario);
     // Opens the connection to a vehicle through the adapter at `adapter`
     // (tcp://HOST:PORT, serial:DEVICE[:BAUD]) over zelt_link's transport and
-    // byte pump, as `settings` say. Throws UsageError for a bad address and
+    // byte pump, as `settings` say. Throws InputError for a bad address and
     // std::runtime_error when the adapter or the vehicle does not answer.
     Session(const std::string& adapter, const AdapterSettings& settings);
     // Closes the connection; the repositories go before the root.
@@ -106,7 +93,7 @@ public:
     bool adapterLost() const;
     // Over an adapter: sends `request` to the ECU `ecu` (0: to all) and
     // returns every answer; nothing when the request failed (adapterError()
-    // says why). Throws UsageError for the in-process vehicle.
+    // says why). Throws InputError for the in-process vehicle.
     std::optional<std::vector<obd::elm327::AdapterQuorvix::RawAnswer>> rawRequest(
         const std::vector<std::uint8_t>& request, std::uint32_t ecu);
 
@@ -128,4 +115,4 @@ private:
     std::shared_ptr<obd::ISensorService> sensors_;
 };
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -6,15 +6,16 @@
 #include <string>
 
 #include "zelt/Models.h"
+#include "zelt/app/Export.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 // The unit system values are shown in. The library's records stay metric
 // as the vehicle reports them; only the presentation converts.
 enum class UnitSystem { Metric, Imperial };
 
-// Parses "metric" or "imperial"; throws UsageError otherwise.
-UnitSystem ParseUnitSystem(const std::string& text);
+// Parses "metric" or "imperial"; throws InputError otherwise.
+ZELT_APP_API UnitSystem ParseUnitSystem(const std::string& text);
 
 // A value as shown: the number (none when the value is not a number, e.g.
 // "Spark ignition"), its unit's name and the text a reader sees.
@@ -33,16 +34,17 @@ using DecodedNumbers = std::map<std::int32_t, double>;
 // anew; anything else is shown as the library formatted it. The number is
 // the decoded one from `numbers` where it holds the sensor, else the
 // record's value text read as a number.
-Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers = {});
+ZELT_APP_API Quantity Present(const SensorModel& sensor, UnitSystem units,
+                              const DecodedNumbers& numbers = {});
 
 // A test value (on-board monitor, oxygen sensor) in `units`.
-Quantity Present(double value, MeasurementUnit unit, UnitSystem units);
+ZELT_APP_API Quantity Present(double value, MeasurementUnit unit, UnitSystem units);
 
 // The name of `unit` once presented in `units` ("mph" for km/h in imperial).
-std::string UnitName(MeasurementUnit unit, UnitSystem units);
+ZELT_APP_API std::string UnitName(MeasurementUnit unit, UnitSystem units);
 
 // A value given as text with its unit (vehicle operation data): converted
 // like a test value when the text is a number, kept as it is otherwise.
-Quantity Present(const std::string& value, MeasurementUnit unit, UnitSystem units);
+ZELT_APP_API Quantity Present(const std::string& value, MeasurementUnit unit, UnitSystem units);
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "Readings.h"
-#include "Session.h"
-#include "Units.h"
 #include "obd/ParameterIdentifier.h"
 #include "obd/VehicleProfile.h"
+#include "zelt/app/Export.h"
+#include "zelt/app/Readings.h"
+#include "zelt/app/Session.h"
+#include "zelt/app/Units.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 constexpr long long kMaxIntervalMs = 3600000;  // an hour
 constexpr long long kMaxCount = 1000000;
@@ -30,8 +31,8 @@ struct WatchOptions {
 
 // Parses "0C,0x0D,5" (hexadecimal parameter numbers, with or without "0x")
 // and, with a profile, its parameter names as written there; a parameter
-// given twice is kept once. Throws UsageError for anything else.
-std::vector<obd::ParameterIdentifier::Id> ParsePidList(
+// given twice is kept once. Throws InputError for anything else.
+ZELT_APP_API std::vector<obd::ParameterIdentifier::Id> ParsePidList(
     const std::string& list, const obd::VehicleProfile* profile = nullptr);
 
 // Reads the watched parameters from each ECU that offers them `count`
@@ -44,11 +45,11 @@ std::vector<obd::ParameterIdentifier::Id> ParsePidList(
 // `warnings`. Ctrl-C ends the watch after the reading under way; the caller
 // then ends normally.
 //
-// Throws UsageError for a parameter no watched ECU offers,
+// Throws InputError for a parameter no watched ECU offers,
 // std::runtime_error when a reading cannot be written or the adapter went
 // while the tool asked for the supported parameters. Stops without writing
 // the reading during which the adapter went; the caller reports why.
-void Watch(Session& session, const WatchOptions& options, std::ostream& out,
-           std::ostream& warnings);
+ZELT_APP_API void Watch(Session& session, const WatchOptions& options, std::ostream& out,
+                        std::ostream& warnings);
 
-}  // namespace zelt::scan
+}  // namespace zelt::app
