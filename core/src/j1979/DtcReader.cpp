@@ -1,6 +1,6 @@
 #include "obd/DtcReader.h"
 
-#include "TroubleCodeCatalogue.h"
+#include "j1979/TroubleCodeCatalogue.h"
 
 namespace obd {
 

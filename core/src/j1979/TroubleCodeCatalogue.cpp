@@ -5,7 +5,7 @@
 // controlled) codes from manufacturer-controlled ones, and for generic codes
 // the next digit names the group.
 
-#include "TroubleCodeCatalogue.h"
+#include "j1979/TroubleCodeCatalogue.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "services/VehicleOperationData.h"
+#include "j1979/VehicleOperationData.h"
 
 namespace obd::detail {
 
