@@ -8,6 +8,7 @@
 #include "bus/IsoTp.h"
 #include "bus/Protocols.h"
 #include "j1979/Codec.h"
+#include "j1979/Responses.h"
 
 namespace obd::elm327 {
 
@@ -138,14 +139,14 @@ bool Belongs(const std::string& text, const ParsedAnswer& parsed, const detail::
                                                 request[0] == 0x09 || request[0] == 0x06);
     for (const detail::EcuResponse& response : parsed.responses) {
         const detail::Bytes& payload = response.payload;
-        if (payload.size() >= 2 && payload[0] == 0x7F) {
+        if (payload.size() >= 2 && payload[0] == j1979::kNegativeResponse) {
             if (payload[1] != request[0]) {
                 return false;
             }
             continue;
         }
         // An ECU leaves out the PIDs it lacks: its first one is one asked for.
-        if (payload.empty() || payload[0] != (request[0] | 0x40) ||
+        if (payload.empty() || payload[0] != request[0] + j1979::kPositiveResponseOffset ||
             (hasPid && (payload.size() < 2 || std::find(request.begin() + 1, request.end(),
                                                         payload[1]) == request.end()))) {
             return false;
