@@ -415,9 +415,9 @@ int main(int argc, char** argv) {
         ->type_name("N")
         ->needs(watch);
     app.add_option("--ecu", options.ecu,
-                   "Scan only this ECU (all that answered by default): a decimal index (1) or a "
-                   "response address (0x7E9)")
-        ->type_name("N");
+                   "Scan only this ECU (all that answered by default): its response address in "
+                   "hex (7E9, 18DAF110, 10) or its index after @ (@1)")
+        ->type_name("ECU");
     auto* clear =
         app.add_flag("--clear-codes", options.clearCodes,
                      "Clear the trouble codes (needs --yes); shows them before and after");
