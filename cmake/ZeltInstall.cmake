@@ -101,4 +101,41 @@ function(zelt_install_tools)
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_install_tools)
 
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
+
+# A Debian package of everything installed above (libraries, headers, CMake
+# and pkg-config files, tools, the Python module): `cpack -G DEB` in the
+# build folder writes zelt_VERSION_ARCH.deb, installed with
+# `apt install ./zelt_*.deb`. Under /usr the Python module goes where
+# Debian's python3 looks (configure with
+# -DZELT_PYTHON_INSTALL_DIR=lib/python3/dist-packages for the package).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zelt)
+set(CPACK_PACKAGE_VENDOR "The zelt developers")
+set(CPACK_PACKAGE_CONTACT "The zelt developers <zelt@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+# The C++ runtime; the tools' libraries where they were built with them.
+# Decided once every target exists (tools/ comes after this file).
+function(zelt_package_depends)
+  set(depends "libc6, libstdc++6, libgcc-s1")
+  if(TARGET zelt_publish)
+    string(APPEND depends ", libmosquitto1")
+  endif()
+  if(TARGET zelt_serve)
+    # Debian names cpp-httplib's library package after its version.
+    execute_process(COMMAND dpkg-query -W -f=\${Package} "libcpp-httplib[0-9]*"
+                    OUTPUT_VARIABLE httplib OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(httplib)
+      string(APPEND depends ", ${httplib}")
+    endif()
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${depends}")
+  # The Python module's interpreter, and the headers zelt_app's use.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, nlohmann-json3-dev")
+  include(CPack)
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_package_depends)

@@ -106,6 +106,24 @@ timeout --signal=INT --kill-after=5 --preserve-status 3 \
 # A header and at least two readings, every row with the time and both sensors.
 awk -F, 'END { exit !(NR >= 3) } NF != 3 { exit 1 }' build/examples/live-data.csv
 
+step "python: pip install . into a virtual environment, offline"
+rm -rf build/venv build/python-package
+/usr/bin/python3 -m venv --system-site-packages build/venv
+build/venv/bin/pip install --no-build-isolation --no-index --quiet .
+(cd /tmp && "$root/build/venv/bin/python" -c \
+  'import zelt; v = zelt.simulate(); assert v.vin and "/build/venv/" in zelt.__file__')
+
+step "package: the Debian package, installed with apt, scans the simulated vehicle"
+# Under /usr the module belongs where Debian's python3 looks.
+cmake build/release -DZELT_PYTHON_INSTALL_DIR=lib/python3/dist-packages >/dev/null
+rm -f build/release/zelt_*.deb
+(cd build/release && cpack -G DEB >/dev/null)
+apt-get install -y --no-install-recommends ./build/release/zelt_*.deb >/dev/null
+(cd /tmp && zelt-scan --json | /usr/bin/python3 -c 'import json, sys; assert json.load(sys.stdin)["ecus"]' &&
+  /usr/bin/python3 -c 'import zelt; assert zelt.simulate().vin' &&
+  pkg-config --exists zelt_app && test -e /usr/include/zelt/app/Session.h)
+apt-get remove -y zelt >/dev/null
+
 step "docs: the API reference (an undocumented public name fails)"
 doxygen docs/Doxyfile
 
