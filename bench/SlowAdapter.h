@@ -25,14 +25,14 @@ constexpr std::chrono::milliseconds kLatency{30};
 
 // The adapter on the far end of a data bridge, carried by a thread of its
 // own as an application carries bytes to a serial port. Counts the vehicle
-// requests (not the AT commands) it is sent.
+// requests (not the AT commands) it is sent and the bytes it carries.
 class SlowAdapter {
 public:
     // `latency` per vehicle request and `bytesPerSecond` each way (0: no
-    // limit).
+    // limit); with `answerWait`, the ELM327's wait after the last answer.
     explicit SlowAdapter(std::chrono::milliseconds latency = kLatency,
-                         int bytesPerSecond = kBytesPerSecond)
-        : emulator_(Scenario::builtIn(), Options(latency, bytesPerSecond)) {
+                         int bytesPerSecond = kBytesPerSecond, bool answerWait = false)
+        : emulator_(Scenario::builtIn(), Options(latency, bytesPerSecond, answerWait)) {
         pump_ = std::thread([this] { run(); });
     }
     ~SlowAdapter() {
@@ -44,13 +44,17 @@ public:
 
     const std::shared_ptr<obd::DataBridge>& bridge() const { return bridge_; }
     long requests() const { return requests_; }
+    long bytes() const { return bytes_; }  // both ways
 
 private:
     static obd::sim::EmulatedAdapterOptions Options(std::chrono::milliseconds latency,
-                                                    int bytesPerSecond) {
+                                                    int bytesPerSecond, bool answerWait) {
         obd::sim::EmulatedAdapterOptions options;
         options.latency = latency;
         options.bytesPerSecond = bytesPerSecond;
+        if (answerWait) {
+            options.answerWait.reset();
+        }
         return options;
     }
 
@@ -73,6 +77,7 @@ private:
                 command.clear();
             }
             const std::string answer = emulator_.receive(std::string(data.begin(), data.end()));
+            bytes_ += static_cast<long>(data.size() + answer.size());
             bridge_->set(obd::Bytes(answer.begin(), answer.end()));
         }
     }
@@ -81,14 +86,15 @@ private:
     const std::shared_ptr<obd::DataBridge> bridge_ = std::make_shared<obd::DataBridge>();
     std::atomic<bool> stop_{false};
     std::atomic<long> requests_{0};
+    std::atomic<long> bytes_{0};
     std::thread pump_;
 };
 
 // A root connected through a fresh adapter.
 struct Connected {
     explicit Connected(std::chrono::milliseconds latency = kLatency,
-                       int bytesPerSecond = kBytesPerSecond)
-        : adapter(latency, bytesPerSecond) {
+                       int bytesPerSecond = kBytesPerSecond, bool answerWait = false)
+        : adapter(latency, bytesPerSecond, answerWait) {
         if (!root->getConnectionManager()->openConnection(adapter.bridge(),
                                                           obd::DataLinkProtocol::Automatic, true)) {
             root.reset();

@@ -110,6 +110,10 @@ Reading Read(Session& session, std::vector<Watched>& watched, bool first) {
             ecus.push_back(entry.ecu);
         }
     }
+    // One snapshot for the whole reading: the decoded numbers come from the
+    // same answers as the records, and one functional request answered by
+    // every ECU serves them all.
+    const obd::SnapshotScope snapshot(session.root());
     for (std::uint32_t ecu : ecus) {
         std::vector<std::size_t> at;
         std::vector<Id> pids;
@@ -121,8 +125,6 @@ Reading Read(Session& session, std::vector<Watched>& watched, bool first) {
         }
         session.selectEcu(ecu);  // the repositories forget the previous ECU first
         auto& parameters = session.parameters();
-        // The snapshot lets the decoded numbers come from the same answers.
-        const obd::SnapshotScope snapshot(session.root());
         const auto read = first ? parameters.getParametersOf(pids) : Described{};
         const auto sensors = first ? std::vector<Sensors>{} : parameters.getValuesOf(pids);
         const DecodedNumbers numbers = session.decodedNumbers(pids);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "obd/ServiceBuilders.h"
+#include "obd/VehicleProfile.h"
 #include "zelt/link/BytePump.h"
 
 namespace zelt::app {
@@ -139,8 +140,16 @@ Session::~Session() {
 }
 
 DecodedNumbers Session::decodedNumbers(const std::vector<obd::ParameterIdentifier::Id>& pids) {
+    // A profile parameter's record holds its number as its text; asking its
+    // module again would cost a request and could give another value.
+    std::vector<obd::ParameterIdentifier::Id> decoded;
+    for (const auto pid : pids) {
+        if (static_cast<std::int32_t>(pid) < obd::kFirstProfileParameter) {
+            decoded.push_back(pid);
+        }
+    }
     DecodedNumbers numbers;
-    for (const auto& parameter : sensors_->readParameters(pids)) {
+    for (const auto& parameter : sensors_->readParameters(decoded)) {
         for (const auto& sensor : parameter->sensors) {
             if (sensor->value && sensor->value->number) {
                 numbers[sensor->uid] = *sensor->value->number;

@@ -479,7 +479,10 @@ TEST(Elm327AdapterTest, RemovingANullPhaseListenerReturns) {
 
 }  // namespace
 
-TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
+// The response count digit counts the answer's lines (ELM327 datasheet),
+// one per CAN frame (ISO 15765-2: 7 bytes in a single frame, 6 in a first
+// frame); it is sent where the answer's length is known, not for a VIN.
+TEST(Elm327AdapterTest, AnswerCountIsTheAnswersFramesWhereItsLengthIsKnown) {
     // Adapters differ in whether the count means messages or frames: a
     // count of one on a multi-frame answer could cut it short.
     EmulatedAdapter adapter;
@@ -511,7 +514,7 @@ TEST(Elm327AdapterTest, AnswerCountIsSentOnlyWhereTheAnswerFitsOneFrame) {
             requests.push_back(command);
         }
     }
-    EXPECT_THAT(requests, ::testing::ElementsAre("010C1", "010C0D1", "010C0D05", "0902"));
+    EXPECT_THAT(requests, ::testing::ElementsAre("010C1", "010C0D1", "010C0D052", "0902"));
 }
 
 // A request asked again at once goes as an empty line, which the ELM327
@@ -537,8 +540,8 @@ TEST(Elm327AdapterTest, RequestAskedAgainIsSentAsAnEmptyLineUnlessTheAdapterRefu
         const std::vector<std::string> sent(all.begin() + static_cast<std::ptrdiff_t>(before),
                                             all.end());
         const std::vector<std::string> expected =
-            refuses ? std::vector<std::string>{"010C0D05", "", "010C0D05", "010C0D05"}
-                    : std::vector<std::string>{"010C0D05", "", ""};
+            refuses ? std::vector<std::string>{"010C0D052", "", "010C0D052", "010C0D052"}
+                    : std::vector<std::string>{"010C0D052", "", ""};
         EXPECT_EQ(sent, expected);
     }
 }

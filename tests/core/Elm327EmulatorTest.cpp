@@ -121,11 +121,12 @@ TEST_F(Elm327EmulatorTest, MultiPidRequestGoesOutWholeAndItsLongAnswerInFrames) 
     say("ATE0");
     say("ATH1");
     say("ATSP6");
-    // Six PIDs and the answer count: one answer is waited for.
-    const std::string text = say("010C0D05110F1F 1");
+    // Six PIDs and the answer count, in lines (ELM327 datasheet): the first
+    // frame and the consecutive frame of the first answer are waited for.
+    const std::string text = say("010C0D05110F1F 2");
     EXPECT_EQ(vehicle.lastRequest, Hex("01 0C 0D 05 11 0F 1F"));
     EXPECT_EQ(text, "7E8 10 0D 41 0C 1A F8 0D 32\r7E8 21 05 5A 11 40 1F 00 10\r\r>");
-    const auto parsed = ParseAnswer(text, "010C0D05110F1F1", AnswerFormat{});
+    const auto parsed = ParseAnswer(text, "010C0D05110F1F2", AnswerFormat{});
     ASSERT_EQ(parsed.responses.size(), 1u);
     EXPECT_EQ(parsed.responses[0].payload, vehicle.answers[0].payload);
     // Seven PIDs do not fit one CAN request.

@@ -261,6 +261,7 @@ TEST_F(MultiPidRequestTest, OperationKeepsToTheEcuItStartedWith) {
         connection->setMultiPidRequests(batched);
         for (const auto& [name, operation] : operations) {
             ASSERT_TRUE(connection->selectEcu(kEngine));
+            connection->supportCache().clear();  // each operation asks its bitmaps again
             channel->requests.clear();
             channel->beforeRequest = [this](std::size_t count) {
                 if (count == 1) {
@@ -318,6 +319,10 @@ TEST_F(MultiPidRequestTest, SupportIsAskedOncePerConnectionAndEcu) {
     ASSERT_TRUE(connection->selectEcu(kTransmission));
     askEverySupport();
     EXPECT_NE(bitmapRequests(), 0u);
+    // Back to the first: what it announced is still known.
+    ASSERT_TRUE(connection->selectEcu(kEngine));
+    askEverySupport();
+    EXPECT_EQ(bitmapRequests(), 0u);
     connection->close();
     ASSERT_TRUE(connection->open());
     channel->requests.clear();

@@ -42,9 +42,11 @@ class EmulatorServer {
 public:
     explicit EmulatorServer(const std::string& arguments = "", bool pty = false) {
         const std::string listen = pty ? " --pty" : " --port 0";
-        pipe_ = popen(
-            (std::string(ZELT_ELM327_EMULATOR_PATH) + listen + " --once " + arguments).c_str(),
-            "r");
+        // No wait after the last answer: the scenarios' values move with time.
+        pipe_ = popen((std::string(ZELT_ELM327_EMULATOR_PATH) + listen +
+                       " --once --answer-wait 0 " + arguments)
+                          .c_str(),
+                      "r");
         char line[256] = {};
         if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr) {
             ADD_FAILURE() << "the emulator did not start";
@@ -471,3 +473,86 @@ TEST(ZeltScanAdapterTest, ProfileIsReadAndItsModulesCodesCleared) {
         watch.err,
         HasSubstr("no answer for ABS Coding from ECU 0x7B8: security access denied (0x33)"));
 }
+
+namespace {
+
+// The built-in vehicle with `ecus` OBD ECUs: its engine ECU alone, or it and
+// copies of its transmission ECU at the next response addresses.
+std::string VehicleWithEcus(int ecus) {
+    std::ifstream in(std::string(ZELT_SCENARIO_DIR) + "/default.json");
+    nlohmann::json scenario = nlohmann::json::parse(in);
+    auto& list = scenario["ecus"];
+    const nlohmann::json transmission = list[1];
+    list.erase(list.begin() + 1, list.end());
+    for (int i = 1; i < ecus; ++i) {
+        list.push_back(transmission);
+        list.back()["address"] = 0x7E8 + i;
+    }
+    const std::string path = ::testing::TempDir() + "zelt-scan-ecus-" + std::to_string(ecus) + "-" +
+                             std::to_string(::getpid()) + ".json";
+    std::ofstream(path) << scenario.dump();
+    return path;
+}
+
+// What `--watch` sends in the adapter dialogue: vehicle requests and adapter
+// (AT) commands.
+struct Dialogue {
+    int requests = 0;
+    int commands = 0;
+};
+
+Dialogue WatchDialogue(const std::string& scenario, const std::string& options, int count) {
+    EmulatorServer server("--scenario " + scenario);
+    const Outcome run =
+        Execute(std::string(ZELT_SCAN_PATH) + " --trace --adapter " + server.address() + " " +
+                options + " --interval 0 --count " + std::to_string(count));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    Dialogue dialogue;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(">> ", 0) == 0) {
+            ++(line.rfind(">> AT", 0) == 0 ? dialogue.commands : dialogue.requests);
+        }
+    }
+    return dialogue;
+}
+
+// What one reading costs once the first has read the support bitmaps and
+// named the parameters. One functional request of up to six PIDs is heard
+// and answered by every ECU (ISO 15765-4, SAE J1979), so the count must not
+// grow with the ECUs; a profile parameter of a module outside the emissions
+// set (ABS, 7B0) needs one physical request of its own.
+struct ReadingCost {
+    const char* vehicle;
+    int ecus;  // 0: the profile example's vehicle, with its profile
+    const char* watch;
+    int requests;  // the most per reading
+    int commands;  // the most per reading
+};
+
+class ZeltScanReadingCostTest : public ::testing::TestWithParam<ReadingCost> {};
+
+TEST_P(ZeltScanReadingCostTest, StaysWithinTheLinksLimit) {
+    const ReadingCost& c = GetParam();
+    const std::string scenario = c.ecus > 0
+                                     ? VehicleWithEcus(c.ecus)
+                                     : std::string(ZELT_SCENARIO_DIR) + "/profile-example.json";
+    const std::string options =
+        (c.ecus > 0 ? std::string()
+                    : " --profile " + std::string(ZELT_SCENARIO_DIR) + "/profiles/example.json") +
+        " --watch '" + c.watch + "'";
+    constexpr int kReadings = 10;
+    const Dialogue first = WatchDialogue(scenario, options, 1);
+    const Dialogue more = WatchDialogue(scenario, options, 1 + kReadings);
+    EXPECT_LE(more.requests - first.requests, c.requests * kReadings) << c.vehicle;
+    EXPECT_LE(more.commands - first.commands, c.commands * kReadings) << c.vehicle;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ZeltScanReadingCostTest,
+                         ::testing::Values(ReadingCost{"one ECU", 1, "0C,0D,05,0B", 1, 0},
+                                           ReadingCost{"two ECUs", 2, "0C,0D,05,0B", 1, 0},
+                                           ReadingCost{"four ECUs", 4, "0C,0D,05,0B", 1, 0},
+                                           ReadingCost{"ABS profile parameter", 0,
+                                                       "0C,0D,Brake Fluid Pressure", 2, 4}));
+
+}  // namespace

@@ -36,6 +36,7 @@ struct Options {
     int port = 35000;
     std::string scenario;
     int latencyMs = 0;
+    int answerWaitMs = -1;  // -1: the ELM327's own
     int bytesPerSecond = 0;
     bool once = false;
     int dropAfter = 0;
@@ -186,6 +187,10 @@ bool Serve(int fd, int listener, obd::sim::EmulatedAdapter& emulator, const Opti
 obd::sim::EmulatedAdapterOptions Emulated(const Options& options) {
     obd::sim::EmulatedAdapterOptions emulated;
     emulated.latency = std::chrono::milliseconds(options.latencyMs);
+    emulated.answerWait.reset();
+    if (options.answerWaitMs >= 0) {
+        emulated.answerWait = std::chrono::milliseconds(options.answerWaitMs);
+    }
     // Paced by Serve, which stops as soon as the client goes.
     emulated.bytesPerSecond = 0;
     emulated.protocol = options.protocol;
@@ -332,6 +337,12 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--latency", options.latencyMs,
                    "Milliseconds the adapter takes per vehicle request")
+        ->check(CLI::Range(0, 60000))
+        ->type_name("MS");
+    app.add_option("--answer-wait", options.answerWaitMs,
+                   "Milliseconds the adapter waits after the last answer for more, unless the "
+                   "request's response count digit was reached; by default the ELM327's own "
+                   "(ATST, 200 ms, shortened by adaptive timing ATAT1/ATAT2)")
         ->check(CLI::Range(0, 60000))
         ->type_name("MS");
     app.add_option("--bytes-per-second", options.bytesPerSecond,

@@ -20,6 +20,13 @@ CanFrame Blank(std::uint32_t id, std::uint8_t padding) {
 
 }  // namespace
 
+std::size_t FrameCount(std::size_t bytes) {
+    constexpr std::size_t kSingle = 7;
+    constexpr std::size_t kFirst = 6;
+    constexpr std::size_t kConsecutive = 7;
+    return bytes <= kSingle ? 1 : 1 + (bytes - kFirst + kConsecutive - 1) / kConsecutive;
+}
+
 std::vector<CanFrame> Segment(std::uint32_t id, const Bytes& message, std::uint8_t padding) {
     if (message.empty() || message.size() > kMaxIsoTpMessage) {
         throw IsoTpError("ISO-TP message of " + std::to_string(message.size()) +

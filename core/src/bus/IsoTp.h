@@ -38,6 +38,10 @@ constexpr std::size_t kMaxIsoTpMessage = 4095;
 // `padding`. Throws IsoTpError for an empty message or one over 4095 bytes.
 std::vector<CanFrame> Segment(std::uint32_t id, const Bytes& message, std::uint8_t padding);
 
+// How many frames Segment() makes of a message of `bytes` bytes: one single
+// frame up to 7, else a first frame of 6 and consecutive frames of 7.
+std::size_t FrameCount(std::size_t bytes);
+
 // The flow control frame a receiver sends after a first frame: continue to
 // send, no block limit, no separation time.
 CanFrame FlowControl(std::uint32_t id, std::uint8_t padding);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -29,6 +30,15 @@ public:
     // with kAllEcus; returns every answer in ECU address order, empty when
     // nobody answered.
     virtual std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu) = 0;
+
+    // transact(), told how many frames the answers take in all (0: not
+    // known), so that an adapter need not wait for more after the last. A
+    // channel without such a wait ignores it.
+    virtual std::vector<EcuResponse> transactExpecting(const Bytes& request, std::uint32_t ecu,
+                                                       std::size_t frames) {
+        (void)frames;
+        return transact(request, ecu);
+    }
 
     // Whether the calling thread's last transact() failed (an adapter error,
     // an answer that did not belong, no answer in time) rather than being

@@ -42,27 +42,18 @@ std::string RequestText(const detail::Bytes& request) {
     return text;
 }
 
-// Whether one ECU's answer to `request` is known to fit into one CAN frame
-// (seven bytes: the service byte and the PID records). Only then is the
-// expected-answer count sent: adapters differ in whether they count
-// messages or frames, and a count of one would cut a multi-frame answer
-// (a VIN, a list of codes, several PIDs at once) short on those that count
-// frames.
-bool AnswerFitsOneFrame(const detail::Bytes& request) {
-    constexpr std::size_t kSingleFrameBytes = 7;
+// The CAN frames one ECU's answer to `request` takes, when known: for
+// service 01 PIDs of known length.
+std::size_t AnswerFrames(const detail::Bytes& request) {
     if (request.size() < 2 || request[0] != 0x01) {
-        return false;
+        return 0;
     }
-    std::size_t answerBytes = 1;  // 41
-    for (std::size_t i = 1; i < request.size(); ++i) {
-        const std::size_t length = j1979::CurrentDataLength(request[i]);
-        if (length == 0) {
-            return false;
-        }
-        answerBytes += 1 + length;
-    }
-    return answerBytes <= kSingleFrameBytes;
+    const std::size_t length = j1979::CurrentDataAnswerLength({request.begin() + 1, request.end()});
+    return length == 0 ? 0 : bus::FrameCount(length);
 }
+
+// The response count digit is one hex digit.
+constexpr std::size_t kMostCountedFrames = 15;
 
 // The first line of an answer that is not the command's echo.
 std::string FirstLine(const std::string& answer, const std::string& command) {
@@ -329,6 +320,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     physicalModule_.clear();
     lastCommand_.clear();
     repeatRefused_ = false;
+    countRefused_ = false;
     protocol_ = DataLinkProtocol::Automatic;
     if (!connection_) {
         setError("no data connection to the adapter");
@@ -566,6 +558,13 @@ bool AdapterChannel::lastRequestFailed() const {
 
 std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& request,
                                                           std::uint32_t ecu) {
+    // One ECU answers a physical request.
+    return transactExpecting(request, ecu, ecu == detail::kAllEcus ? 0 : AnswerFrames(request));
+}
+
+std::vector<detail::EcuResponse> AdapterChannel::transactExpecting(const detail::Bytes& request,
+                                                                   std::uint32_t ecu,
+                                                                   std::size_t frames) {
     orvane::MutexLock exchange(exchangeMutex_);
     tLastRequestFailed = true;
     if (!usable() || request.empty() || request.size() > 7) {
@@ -587,10 +586,11 @@ std::vector<detail::EcuResponse> AdapterChannel::transact(const detail::Bytes& r
         return {};
     }
     std::string text = RequestText(request);
-    if (!legacy && ecu != detail::kAllEcus && AnswerFitsOneFrame(request)) {
-        // One ECU answers a physical request: the adapter need not wait for
-        // more once it has come.
-        text += '1';
+    if (!legacy && !countRefused_ && frames >= 1 && frames <= kMostCountedFrames) {
+        // The adapter need not wait for more once the last has come. A count
+        // too high for an adapter that counts messages rather than frames
+        // only costs the wait it would have had anyway.
+        text += "0123456789ABCDEF"[frames];
     }
     auto parsed = exchangeRequest(request, text, legacy ? detail::kAllEcus : ecu);
     if (!parsed) {
@@ -687,6 +687,13 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
                                     : "the adapter's answer does not belong to request " + text);
             return std::nullopt;
         }
+    }
+    if (parsed.status == AnswerStatus::Error && parsed.message == "?" && text.size() % 2 != 0 &&
+        !countRefused_) {
+        // A clone without the response count digit: asked without it, now
+        // and from now on.
+        countRefused_ = true;
+        return exchangeRequest(request, text.substr(0, text.size() - 1), ecu);
     }
     if (parsed.status == AnswerStatus::Error) {
         setError(parsed.message);

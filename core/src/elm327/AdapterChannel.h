@@ -94,8 +94,17 @@ public:
     // the next start.
     bool dropped() const;
 
+    // A physical request of service 01 PIDs of known length is sent with the
+    // response count digit on its own.
     std::vector<detail::EcuResponse> transact(const detail::Bytes& request,
                                               std::uint32_t ecu) override;
+    // Sends the response count digit (the answers' frames, as the ELM327
+    // counts its answer lines) when `frames` is 1 to 15; an adapter that
+    // refuses the digit is asked without it from then on, until the next
+    // start.
+    std::vector<detail::EcuResponse> transactExpecting(const detail::Bytes& request,
+                                                       std::uint32_t ecu,
+                                                       std::size_t frames) override;
     bool lastRequestFailed() const override;
     std::optional<double> readBatteryVoltage() override;
     void restartClock() override {}
@@ -199,6 +208,9 @@ private:
     // The adapter did not repeat a request when asked to (a clone without
     // the feature): requests are sent in full until the next start.
     bool repeatRefused_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
+    // The adapter answered "?" to a request ended by the response count
+    // digit (a clone without the feature): none is sent until the next start.
+    bool countRefused_ ORVANE_GUARDED_BY(exchangeMutex_) = false;
 
     mutable orvane::Mutex mutex_ ORVANE_ACQUIRED_AFTER(exchangeMutex_);
     std::int32_t timeout_ ORVANE_GUARDED_BY(mutex_) = 1000;

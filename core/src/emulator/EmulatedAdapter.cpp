@@ -29,6 +29,7 @@ elm327::EmulatorOptions Emulated(const VehicleModel& model, const EmulatedAdapte
     }
     emulated.latency = options.latency;
     emulated.bytesPerSecond = options.bytesPerSecond;
+    emulated.answerWait = options.answerWait;
     emulated.errorFrom = options.errorFrom;
     emulated.errorText = options.errorText;
     return emulated;

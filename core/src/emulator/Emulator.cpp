@@ -1,6 +1,8 @@
 #include "emulator/Emulator.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -71,6 +73,7 @@ bool ApplyCloneProfile(std::string_view name, EmulatorOptions& options) {
         options.quirks.refusesRepeat = true;
         options.quirks.extraBlankLines = true;
         options.quirks.firstPromptDelay = std::chrono::milliseconds(1500);
+        options.quirks.refusesResponseCount = true;
         return true;
     }
     if (name == "bluetooth") {
@@ -257,6 +260,16 @@ std::string Emulator::atCommand(const std::string& c) {
         settings_.header = header;
         return "OK\r";
     }
+    if (StartsWith(c, "ST") && c.size() == 4 &&
+        c.find_first_not_of("0123456789ABCDEF", 2) == std::string::npos) {
+        const int steps = std::stoi(c.substr(2), nullptr, 16);
+        settings_.timeoutSteps = steps == 0 ? Settings{}.timeoutSteps : steps;
+        return "OK\r";
+    }
+    if (c == "AT0" || c == "AT1" || c == "AT2") {
+        settings_.adaptiveTiming = c.back() - '0';
+        return "OK\r";
+    }
     if (c == "PC") {
         settings_.initialised = false;  // the bus goes to sleep
         return "OK\r";
@@ -339,7 +352,7 @@ std::uint32_t Emulator::addressee() const {
     return detail::kAllEcus;
 }
 
-std::string Emulator::canLines(const detail::EcuResponse& response) const {
+std::string Emulator::canLines(const detail::EcuResponse& response, std::size_t& limit) const {
     std::uint32_t id = response.ecu;
     if (extended()) {
         id = kExtendedResponseBase + EcuAddress(response.ecu);
@@ -350,7 +363,14 @@ std::string Emulator::canLines(const detail::EcuResponse& response) const {
     } catch (const bus::IsoTpError&) {
         return {};
     }
+    if (frames.size() > limit) {
+        frames.resize(limit);  // the adapter stopped listening
+    }
+    limit -= frames.size();
     std::string out;
+    if (frames.empty()) {
+        return out;
+    }
     if (settings_.headers || !settings_.autoFormat) {
         for (const auto& frame : frames) {
             const Bytes data(frame.data.begin(), frame.data.end());
@@ -362,7 +382,7 @@ std::string Emulator::canLines(const detail::EcuResponse& response) const {
         }
         return out;
     }
-    if (frames.size() == 1) {
+    if (frames.size() == 1 && response.payload.size() <= 7) {
         return hexBytes(response.payload, 0, response.payload.size()) + "\r";
     }
     char length[8];
@@ -377,14 +397,18 @@ std::string Emulator::canLines(const detail::EcuResponse& response) const {
     return out;
 }
 
-std::string Emulator::legacyLines(const detail::EcuResponse& response) const {
+std::string Emulator::legacyLines(const detail::EcuResponse& response, std::size_t& limit) const {
     const ProtocolInfo& protocol = *FindProtocol(settings_.active);
-    const std::vector<Bytes> messages = ToLegacyMessages(response.payload);
+    std::vector<Bytes> messages = ToLegacyMessages(response.payload);
     for (const Bytes& message : messages) {
         if (message.size() > kMaxLegacyData) {
             return {};  // the bus cannot carry it: the ECU stays silent
         }
     }
+    if (messages.size() > limit) {
+        messages.resize(limit);  // the adapter stopped listening
+    }
+    limit -= messages.size();
     std::string out;
     for (const Bytes& data : messages) {
         if (!settings_.headers) {
@@ -404,9 +428,11 @@ std::string Emulator::request(const std::string& command) {
         return "?\r";
     }
     std::string digits = command;
-    std::size_t expected = 0;  // answers to wait for; 0 = as many as come
+    // The response count digit: how many answer lines (frames) to wait for;
+    // 0 = as many as come.
+    std::size_t expected = 0;
     if (digits.size() % 2 != 0) {
-        if (digits.size() < 3) {
+        if (digits.size() < 3 || options_.quirks.refusesResponseCount) {
             return "?\r";
         }
         expected =
@@ -461,14 +487,32 @@ std::string Emulator::request(const std::string& command) {
     if (IsLegacy(active->protocol)) {
         KeepToWhatOlderBusesCarry(request, responses);
     }
-    if (expected != 0 && responses.size() > expected) {
-        responses.resize(expected);
-    }
+    std::size_t left = expected != 0 ? expected : std::numeric_limits<std::size_t>::max();
     std::string lines;
     for (const auto& response : responses) {
-        lines += IsLegacy(active->protocol) ? legacyLines(response) : canLines(response);
+        lines +=
+            IsLegacy(active->protocol) ? legacyLines(response, left) : canLines(response, left);
+    }
+    if (expected == 0 || left != 0) {
+        // Nothing told the adapter that the last answer came.
+        std::this_thread::sleep_for(endOfAnswerWait());
     }
     return out + (lines.empty() ? "NO DATA\r" : lines);
+}
+
+std::chrono::milliseconds Emulator::endOfAnswerWait() const {
+    if (options_.answerWait) {
+        return *options_.answerWait;
+    }
+    const std::chrono::milliseconds timeout(settings_.timeoutSteps * 4);
+    switch (settings_.adaptiveTiming) {
+        case 1:
+            return std::min(timeout, 2 * options_.latency + std::chrono::milliseconds(20));
+        case 2:
+            return std::min(timeout, options_.latency + std::chrono::milliseconds(8));
+        default:
+            return timeout;
+    }
 }
 
 }  // namespace obd::elm327

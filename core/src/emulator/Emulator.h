@@ -30,6 +30,8 @@ struct CloneQuirks {
     // The automatic search ends in "UNABLE TO CONNECT" though the vehicle
     // answers its protocol when chosen (a search that gives up too soon).
     bool searchFindsNothing = false;
+    // "?" to a request ended by the response count digit ("010C1").
+    bool refusesResponseCount = false;
 };
 
 struct EmulatorOptions {
@@ -41,6 +43,11 @@ struct EmulatorOptions {
     // (what the tester writes and what the adapter prints); 0 for no limit.
     // 38400 baud carries about 3840 bytes per second.
     int bytesPerSecond = 0;
+    // The wait after the last answer to a vehicle request, for answers that
+    // may still come. Unset: the ELM327's own (see endOfAnswerWait()); a
+    // fixed time otherwise, none by default in process. No wait follows a
+    // request whose response count digit the answers reached.
+    std::optional<std::chrono::milliseconds> answerWait{0};
     std::string identification = "ELM327 v1.5";
     std::string description = "OBDII to RS232 Interpreter";
     // From the `errorFrom`th vehicle request on (1: the first, which also
@@ -96,8 +103,17 @@ private:
         int active = 0;            // the protocol found; 0 before the first search
         bool initialised = false;  // the bus of the older protocols is awake
         std::string header;        // ATSH; empty = functional
+        int timeoutSteps = 0x32;   // ATST, in steps of 4 ms
+        int adaptiveTiming = 1;    // ATAT0, ATAT1 or ATAT2
     };
 
+    // The ELM327's wait for more answers after the last (datasheet): the
+    // ATST time (0x32 steps of 4 ms, 200 ms, by default) with adaptive
+    // timing off (ATAT0). Adaptive timing learns how soon the ECUs answer
+    // and waits less; modelled simply, ATAT1 (the default) waits twice the
+    // answer time plus 20 ms, ATAT2 the answer time plus 8 ms, never more
+    // than the ATST time.
+    std::chrono::milliseconds endOfAnswerWait() const ORVANE_REQUIRES(mutex_);
     std::string execute(const std::string& command) ORVANE_REQUIRES(mutex_);
     std::string atCommand(const std::string& command) ORVANE_REQUIRES(mutex_);
     std::string request(const std::string& command) ORVANE_REQUIRES(mutex_);
@@ -108,9 +124,12 @@ private:
     bool extended() const ORVANE_REQUIRES(mutex_);
     // Whom a request goes to: every ECU or one, by the header set with ATSH.
     std::uint32_t addressee() const ORVANE_REQUIRES(mutex_);
-    // The lines an ECU's answer takes on the active protocol.
-    std::string canLines(const detail::EcuResponse& response) const ORVANE_REQUIRES(mutex_);
-    std::string legacyLines(const detail::EcuResponse& response) const ORVANE_REQUIRES(mutex_);
+    // The lines an ECU's answer takes on the active protocol, at most
+    // `frames` of its frames; `frames` is lowered by the frames printed.
+    std::string canLines(const detail::EcuResponse& response, std::size_t& frames) const
+        ORVANE_REQUIRES(mutex_);
+    std::string legacyLines(const detail::EcuResponse& response, std::size_t& frames) const
+        ORVANE_REQUIRES(mutex_);
     bool refused(const std::string& command) const ORVANE_REQUIRES(mutex_);
 
     detail::IRequestChannel& vehicle_;

@@ -69,6 +69,10 @@ const PidDefinition* FindPid(std::uint8_t pid);
 // multi-PID answer).
 std::size_t CurrentDataLength(std::uint8_t pid);
 
+// The length of one ECU's service 01 answer to all of `pids` (41, then each
+// PID with its data bytes); 0 when the length of one of them is unknown.
+std::size_t CurrentDataAnswerLength(const std::vector<std::uint8_t>& pids);
+
 // Decodes the data bytes of `pid` (without service and PID bytes) into one
 // value per sensor of its definition, in the same order.
 // Throws CodecError for an unknown PID or a data length that does not match.

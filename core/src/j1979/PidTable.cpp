@@ -562,6 +562,18 @@ std::size_t CurrentDataLength(std::uint8_t pid) {
     return definition != nullptr ? definition->dataBytes : 0;
 }
 
+std::size_t CurrentDataAnswerLength(const std::vector<std::uint8_t>& pids) {
+    std::size_t length = 1;
+    for (std::uint8_t pid : pids) {
+        const std::size_t data = CurrentDataLength(pid);
+        if (data == 0) {
+            return 0;
+        }
+        length += 1 + data;
+    }
+    return length;
+}
+
 std::vector<DecodedSensor> DecodePid(std::uint8_t pid, const Bytes& data) {
     const PidEntry& entry = Require(pid);
     RequireLength(entry, data.size());

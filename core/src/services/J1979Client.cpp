@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "bus/IsoTp.h"
 #include "j1979/Codec.h"
 #include "j1979/Responses.h"
 #include "j1979/TroubleCodeCatalogue.h"
@@ -233,9 +234,18 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
     // A batch holds distinct PIDs of known length, in the caller's order;
     // one the vehicle will not take together is asked for PID by PID, so
     // that the refusal costs no data.
+    // Within a snapshot every ECU's answer to a functional request is kept,
+    // so one request serves a reading of them all, once every ECU's bitmaps
+    // were read (a reader of one ECU never reads the others'): the adapter
+    // is then told how many answers to wait for. One whose answer of this
+    // ECU failed is asked again of this ECU alone.
+    const bool ofAll = connection_->answerMemo().held() && connection_->ecus().size() > 1;
     auto flush = [&](std::vector<std::uint8_t>& batch) {
         std::optional<std::map<std::uint8_t, Bytes>> together;
-        if (batch.size() > 1 && connection_->multiPidRequests()) {
+        if (ofAll && !batch.empty() && answerFrames(batch) != 0) {
+            together = currentDataOfAll(ecu, batch);
+        }
+        if (!together && batch.size() > 1 && connection_->multiPidRequests()) {
             together = dataTogether(ecu, 0x01, batch, generation);
         }
         if (together) {
@@ -270,6 +280,63 @@ std::map<std::uint8_t, Bytes> J1979Client::currentData(std::uint32_t ecu,
     }
     flush(batch);
     return data;
+}
+
+std::optional<std::map<std::uint8_t, Bytes>> J1979Client::currentDataOfAll(
+    std::uint32_t ecu, const std::vector<std::uint8_t>& pids) {
+    Bytes request{0x01};
+    request.insert(request.end(), pids.begin(), pids.end());
+    AnswerMemo& memo = connection_->answerMemo();
+    const std::uint64_t generation = memo.generation();
+    std::optional<std::map<std::uint8_t, Bytes>> own;
+    for (const EcuResponse& response :
+         connection_->transact(request, kAllEcus, answerFrames(pids))) {
+        const Bytes& payload = response.payload;
+        if (payload.empty() || payload[0] != 0x41) {
+            continue;
+        }
+        auto split = SplitCurrentData(Bytes(payload.begin() + 1, payload.end()), pids);
+        if (!split) {
+            continue;
+        }
+        // Kept as answers to a request of each PID's own, as dataTogether
+        // keeps them.
+        for (const auto& [pid, data] : *split) {
+            Bytes single{0x41, pid};
+            single.insert(single.end(), data.begin(), data.end());
+            memo.store(generation, response.ecu, {0x01, pid}, std::move(single));
+        }
+        if (response.ecu == ecu) {
+            own = std::move(split);
+        }
+    }
+    return own;
+}
+
+std::size_t J1979Client::answerFrames(const std::vector<std::uint8_t>& pids) const {
+    const SupportCache& support = connection_->supportCache();
+    std::size_t frames = 0;
+    for (std::uint32_t each : connection_->ecus()) {
+        const auto announced = support.find(each, 0x01, SupportCache::kNoFrame);
+        if (!announced) {
+            return 0;
+        }
+        std::vector<std::uint8_t> answered;
+        for (std::uint8_t pid : pids) {
+            if (announced->count(pid) != 0) {
+                answered.push_back(pid);
+            }
+        }
+        // An ECU that supports none of them stays silent (SAE J1979).
+        if (!answered.empty()) {
+            const std::size_t length = j1979::CurrentDataAnswerLength(answered);
+            if (length == 0) {
+                return 0;
+            }
+            frames += bus::FrameCount(length);
+        }
+    }
+    return frames;
 }
 
 std::optional<Bytes> J1979Client::freezeFrameData(std::uint32_t ecu, std::uint8_t pid,

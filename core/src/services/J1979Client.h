@@ -58,7 +58,9 @@ public:
     // kMaxPidsPerRequest PIDs of known length travel in one request; the
     // result is the same as that of one request per PID. A vehicle that
     // refuses such a request is asked one PID at a time from then on, for
-    // the rest of the connection.
+    // the rest of the connection. Within a snapshot of a vehicle with several
+    // ECUs the request goes to all of them: each one's answer is kept in the
+    // snapshot, so that reading the others' PIDs next asks nothing more.
     std::map<std::uint8_t, Bytes> currentData(std::uint32_t ecu,
                                               const std::vector<std::uint8_t>& pids);
     // Service 02: the data bytes of `pid` in `frame`. Within a snapshot, the
@@ -86,6 +88,14 @@ private:
     // request: asks for `pid` of `frame` with up to two more of the frame's
     // PIDs that are not known yet, and keeps their answers in the snapshot.
     void readFreezeFrameAhead(std::uint32_t ecu, std::uint8_t pid, std::uint8_t frame);
+    // Service 01 `pids` asked of every ECU at once, each answer kept in the
+    // snapshot for its ECU; the answer of `ecu`, nothing when it did not
+    // answer or its answer does not split cleanly.
+    std::optional<std::map<std::uint8_t, Bytes>> currentDataOfAll(
+        std::uint32_t ecu, const std::vector<std::uint8_t>& pids);
+    // The frames every ECU's answer to service 01 `pids` takes in all, from
+    // the support bitmaps; 0 while some ECU's bitmaps are not known.
+    std::size_t answerFrames(const std::vector<std::uint8_t>& pids) const;
     // `pids` (distinct, of known length: service 01 PIDs, or support
     // bitmaps of services 06, 08 and 09) in one request of `service`;
     // nothing when the answer is missing, a refusal or does not split

@@ -39,13 +39,11 @@ void SupportCache::refuseMultiPid(std::uint64_t generation, std::uint8_t service
     }
 }
 
-void SupportCache::clear(bool refusal) {
+void SupportCache::clear() {
     orvane::MutexLock lock(mutex_);
     ++generation_;
     announced_.clear();
-    if (refusal) {
-        multiPidRefused_.clear();
-    }
+    multiPidRefused_.clear();
 }
 
 }  // namespace obd::detail

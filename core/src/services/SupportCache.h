@@ -43,9 +43,9 @@ public:
     bool multiPidRefused(std::uint8_t service) const;
     void refuseMultiPid(std::uint64_t generation, std::uint8_t service);
 
-    // Forgets the bitmaps (the selected ECU changed); with `refusal`, also
-    // the refusal (the connection opened or closed).
-    void clear(bool refusal);
+    // Forgets the bitmaps and the refusals (the connection opened or
+    // closed).
+    void clear();
 
 private:
     using Key = std::tuple<std::uint32_t, std::uint8_t, int>;

@@ -74,7 +74,7 @@ bool VehicleConnection::open() {
         return false;
     }
     statistics_.reset();
-    supportCache_.clear(true);
+    supportCache_.clear();
     answerMemo_.forget();
     {
         orvane::MutexLock state(stateMutex_);
@@ -99,7 +99,7 @@ void VehicleConnection::close() {
             return;
         }
         open_ = false;
-        supportCache_.clear(true);
+        supportCache_.clear();
         answerMemo_.forget();
         ecus_.clear();
         selected_ = 0;
@@ -117,8 +117,10 @@ bool VehicleConnection::selectEcu(std::uint32_t ecu) {
         if (selected_ == ecu) {
             return true;
         }
+        // What each ECU announced stays known: it is kept per ECU, and asking
+        // again on every switch would cost a reading of several ECUs its
+        // bitmaps each time.
         selected_ = ecu;
-        supportCache_.clear(false);
         log(MessageDirection::Info, "ECU " + AddressText(ecu) + " selected");
         post(Event::EcuChanged);
     }
@@ -144,22 +146,26 @@ std::shared_ptr<IAdapter> VehicleConnection::adapter() const {
     return isOpen() ? adapter_ : nullptr;
 }
 
-std::vector<EcuResponse> VehicleConnection::transact(const Bytes& request, std::uint32_t ecu) {
+std::vector<EcuResponse> VehicleConnection::transact(const Bytes& request, std::uint32_t ecu,
+                                                     std::size_t frames) {
     orvane::MutexLock bus(busMutex_);
     if (!isOpen()) {
         return {};
     }
-    return exchange(request, ecu);
+    return exchange(request, ecu, frames);
 }
 
-std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::uint32_t ecu) {
+std::vector<EcuResponse> VehicleConnection::exchange(const Bytes& request, std::uint32_t ecu,
+                                                     std::size_t frames) {
     if (ChangesVehicle(request)) {
         answerMemo_.forget();
     }
     log(MessageDirection::Request,
         ecu == kAllEcus ? bus::ToHex(request)
                         : AddressText(bus::RequestIdFor(ecu)) + " " + bus::ToHex(request));
-    std::vector<EcuResponse> responses = channel_->transact(request, ecu);
+    std::vector<EcuResponse> responses = frames != 0
+                                             ? channel_->transactExpecting(request, ecu, frames)
+                                             : channel_->transact(request, ecu);
     if (responses.empty()) {
         log(MessageDirection::Response, "NO DATA");
     }

@@ -62,9 +62,10 @@ public:
     DataLinkProtocol protocol() const { return adapter_ ? adapter_->getProtocol() : protocol_; }
 
     // Sends a request to `ecu` (kAllEcus: every ECU); nothing is sent while
-    // the connection is closed.
-    std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu)
-        ORVANE_EXCLUDES(busMutex_);
+    // the connection is closed. `frames`: how many frames the answers take
+    // in all, when known (see IRequestChannel::transactExpecting).
+    std::vector<EcuResponse> transact(const Bytes& request, std::uint32_t ecu,
+                                      std::size_t frames = 0) ORVANE_EXCLUDES(busMutex_);
     // The answer of `ecu`, if it sent one; nothing when `ecu` is 0 (no ECU
     // selected) or the connection is closed.
     std::optional<Bytes> request(const Bytes& request, std::uint32_t ecu)
@@ -89,8 +90,8 @@ public:
     void addDataLog(const std::shared_ptr<DataLog>& log);
 
     SensorStatistics& statistics() { return statistics_; }
-    // Emptied when the connection opens or closes and when another ECU is
-    // selected.
+    // Emptied when the connection opens or closes; kept per ECU, so
+    // selecting another ECU leaves it as it is.
     SupportCache& supportCache() { return supportCache_; }
     // Emptied when the connection opens or closes and after a request that
     // changes what the vehicle reports (clearing codes, running a routine).
@@ -108,8 +109,8 @@ private:
     void post(Event event) ORVANE_REQUIRES(stateMutex_);
     // Adds an entry to every enabled data log; may run with stateMutex_ held.
     void log(MessageDirection direction, const std::string& text) ORVANE_EXCLUDES(logsMutex_);
-    std::vector<EcuResponse> exchange(const Bytes& request, std::uint32_t ecu)
-        ORVANE_REQUIRES(busMutex_);
+    std::vector<EcuResponse> exchange(const Bytes& request, std::uint32_t ecu,
+                                      std::size_t frames = 0) ORVANE_REQUIRES(busMutex_);
 
     // Constant after construction.
     const std::shared_ptr<IRequestChannel> channel_;

@@ -44,8 +44,9 @@ ZELT_APP_API std::vector<Watched> Plan(Session& session,
                                        const std::vector<obd::ParameterIdentifier::Id>& pids,
                                        const std::vector<std::uint32_t>& ecus);
 
-// Reads every watched parameter now, each ECU's together (on CAN up to six
-// PIDs to a request). The first reading also describes the parameters.
+// Reads every watched parameter now: on CAN up to six PIDs to a request,
+// asked of every ECU at once, so that one request serves them all. The
+// first reading also describes the parameters.
 ZELT_APP_API Reading Read(Session& session, std::vector<Watched>& watched, bool first);
 
 // Whether any sensor of a parameter has a value.

@@ -79,7 +79,8 @@ public:
     // The decoded values of the selected ECU's sensors of `pids`, by sensor
     // uid: exact, where the records hold texts rounded for display. Read
     // inside an answer snapshot right after the repositories read the same
-    // PIDs, it asks the vehicle nothing.
+    // PIDs, it asks the vehicle nothing. Profile parameters are left out:
+    // their records hold their numbers exactly.
     DecodedNumbers decodedNumbers(const std::vector<obd::ParameterIdentifier::Id>& pids);
 
     // Why the link to the adapter was lost; empty while it is up (and for

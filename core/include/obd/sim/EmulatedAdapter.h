@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,12 @@ struct OBD_API EmulatedAdapterOptions {
     // Bytes per second the link to the adapter carries, in each direction;
     // 0 for no limit. 38400 baud carries about 3840 bytes per second.
     int bytesPerSecond = 0;
+    // The adapter's wait after the last answer to a vehicle request, for
+    // answers that may still come, unless the request's response count digit
+    // was reached. Unset: the ELM327's own (its ATST time, 200 ms by default,
+    // shortened by adaptive timing: ATAT1 waits twice `latency` plus 20 ms,
+    // ATAT2 `latency` plus 8 ms); otherwise this time, none by default.
+    std::optional<std::chrono::milliseconds> answerWait{0};
     // From the `errorFrom`th vehicle request on (1: the first, which also
     // searches the protocol), every vehicle request is answered with
     // `errorText` (e.g. "UNABLE TO CONNECT", "CAN ERROR"), as an adapter
