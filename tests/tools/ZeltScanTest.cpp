@@ -425,6 +425,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"--watch 0C --interval 3600001", 2, "invalid value '3600001' for --interval"},
         // An ECU is a hex address or "@" and an index: "08" is address 0x08, not octal.
         BadInput{"--ecu 08", 2, "unknown ECU '08'"}, BadInput{"--ecu 0o1", 2, "invalid ECU '0o1'"},
+        // A 29-bit CAN address (ISO 15765-4) reads as one; past 32 bits, or
+        // an index that is no number, is refused.
+        BadInput{"--ecu 18DAF110", 2, "unknown ECU '18DAF110'; the vehicle has @0=0x7E8"},
+        BadInput{"--ecu 100000000", 2, "invalid ECU '100000000'"},
+        BadInput{"--ecu @x", 2, "invalid ECU '@x'"}, BadInput{"--ecu @9", 2, "unknown ECU '@9'"},
         // Options that only mean something with another one.
         BadInput{"--interval 5", 2, "--interval requires --watch"},
         BadInput{"--count 5", 2, "--count requires --watch"},
