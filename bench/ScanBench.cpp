@@ -3,17 +3,17 @@
 
 #include <benchmark/benchmark.h>
 
-#include "JsonReport.h"
-#include "Scanner.h"
-#include "Session.h"
+#include "zelt/app/JsonReport.h"
+#include "zelt/app/Scanner.h"
+#include "zelt/app/Session.h"
 
 namespace {
 
 void BM_ScanJson_DefaultVehicle(benchmark::State& state) {
     const auto scenario = obd::sim::Scenario::builtIn();
     for (auto _ : state) {
-        zelt::scan::Session session(scenario);
-        const std::string json = zelt::scan::ToJson(zelt::scan::Scan(session)).dump(2);
+        zelt::app::Session session(scenario);
+        const std::string json = zelt::app::ToJson(zelt::app::Scan(session)).dump(2);
         benchmark::DoNotOptimize(json.data());
     }
 }

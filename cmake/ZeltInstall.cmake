@@ -1,12 +1,14 @@
-# Installs the four libraries (orvane, the core obdcore, zelt and zelt_link),
-# their headers, a CMake package and a pkg-config file for each: a consumer
-# writes find_package(zelt CONFIG REQUIRED) and links zelt::zelt (and
-# zelt::obdcore for the core's roots, zelt::link for the transports to a real
-# adapter), or asks pkg-config for zelt (and zelt_link).
+# Installs the five libraries (orvane, the core obdcore, zelt, zelt_link and
+# the application library zelt_app), their headers, a CMake package and a
+# pkg-config file for each: a consumer writes find_package(zelt CONFIG
+# REQUIRED) and links zelt::zelt (and zelt::obdcore for the core's roots,
+# zelt::link for the transports to a real adapter, zelt::app -- the
+# component `app` -- for the session, scan and reports every front end
+# shares), or asks pkg-config for zelt (and zelt_link, zelt_app).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS zelt obd_core orvane zelt_link
+install(TARGETS zelt obd_core orvane zelt_link zelt_app
   EXPORT zeltTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -18,6 +20,7 @@ install(DIRECTORY
     ${PROJECT_SOURCE_DIR}/framework/include/
     ${PROJECT_SOURCE_DIR}/core/include/
     ${PROJECT_SOURCE_DIR}/link/include/
+    ${PROJECT_SOURCE_DIR}/app/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(ZELT_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zelt)
@@ -71,12 +74,16 @@ zelt_install_pkgconfig(obdcore "The OBD core: interfaces, simulated vehicle, ELM
 zelt_install_pkgconfig(zelt "${PROJECT_DESCRIPTION}" "obdcore;orvane" zelt ZELT_SHARED)
 zelt_install_pkgconfig(zelt_link "Transports to OBD adapters (TCP, serial) and the byte pump"
   zelt zelt_link ZELT_LINK_SHARED)
+# zelt_app's headers also use nlohmann-json's (header only; Debian's
+# nlohmann-json3-dev puts them on the default include path).
+zelt_install_pkgconfig(zelt_app "The application layer: session, scan, readings, reports, units, watch"
+  "zelt_link;zelt;obdcore" zelt_app ZELT_APP_SHARED)
 
 # Installed binaries find the libraries beside them or in ../lib, wherever
 # the tree lands (Windows finds the DLLs next to the executables in bin).
 if(NOT WIN32 AND NOT APPLE)
   file(RELATIVE_PATH ZELT_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(zelt obd_core zelt_link PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(zelt obd_core zelt_link zelt_app PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
 # The command-line tools zelt-scan and elm327-emulator. They are defined
@@ -94,4 +101,41 @@ function(zelt_install_tools)
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_install_tools)
 
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
+
+# A Debian package of everything installed above (libraries, headers, CMake
+# and pkg-config files, tools, the Python module): `cpack -G DEB` in the
+# build folder writes zelt_VERSION_ARCH.deb, installed with
+# `apt install ./zelt_*.deb`. Under /usr the Python module goes where
+# Debian's python3 looks (configure with
+# -DZELT_PYTHON_INSTALL_DIR=lib/python3/dist-packages for the package).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zelt)
+set(CPACK_PACKAGE_VENDOR "The zelt developers")
+set(CPACK_PACKAGE_CONTACT "The zelt developers <zelt@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+# The C++ runtime; the tools' libraries where they were built with them.
+# Decided once every target exists (tools/ comes after this file).
+function(zelt_package_depends)
+  set(depends "libc6, libstdc++6, libgcc-s1")
+  if(TARGET zelt_publish)
+    string(APPEND depends ", libmosquitto1")
+  endif()
+  if(TARGET zelt_serve)
+    # Debian names cpp-httplib's library package after its version.
+    execute_process(COMMAND dpkg-query -W -f=\${Package} "libcpp-httplib[0-9]*"
+                    OUTPUT_VARIABLE httplib OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(httplib)
+      string(APPEND depends ", ${httplib}")
+    endif()
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${depends}")
+  # The Python module's interpreter, and the headers zelt_app's use.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, nlohmann-json3-dev")
+  include(CPack)
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_package_depends)

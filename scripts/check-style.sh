@@ -21,7 +21,7 @@ fi
 # Only sources the build compiles here: the Windows-only ones are not in the
 # compilation database.
 mapfile -t sources < <(
-  git ls-files -- 'core/src/*.cpp' 'libzelt/src/*.cpp' 'framework/src/*.cpp' 'link/src/*.cpp' 'publish/src/*.cpp' 'tools/*.cpp' |
+  git ls-files -- 'core/src/*.cpp' 'libzelt/src/*.cpp' 'framework/src/*.cpp' 'link/src/*.cpp' 'publish/src/*.cpp' 'app/src/*.cpp' 'tools/*.cpp' |
     while read -r file; do
       if grep -q "\"$root/$file\"" "$build/compile_commands.json"; then
         echo "$file"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
           nlohmann-json3-dev libcli11-dev libsystemd-dev libbenchmark-dev python3 doxygen
           libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl
-          pybind11-dev python3-dev python3-pytest
+          pybind11-dev python3-dev python3-pytest python3-venv python3-pip python3-setuptools
           libcpp-httplib-dev libjs-dygraphs
           dbus-daemon python3-dbus python3-gi "$@")
 

@@ -31,7 +31,7 @@ ctest --preset release -j "$jobs"
 
 step "release: exported symbols"
 scripts/check-exports.sh build/release/lib/libobdcore.so build/release/lib/libzelt.so \
-  build/release/lib/libzelt_link.so
+  build/release/lib/libzelt_link.so build/release/lib/libzelt_app.so
 
 run_preset asan
 step "asan: tests"
@@ -68,13 +68,15 @@ trap 'wineserver --kill 2>/dev/null || true' EXIT
 wineboot --init >/dev/null 2>&1
 # A test that failed at start with no output is run once more (see the script).
 scripts/run-wine-tests.py "$jobs"
-scripts/check-exports.sh build/mingw/bin/obdcore.dll build/mingw/bin/zelt.dll build/mingw/bin/zelt_link.dll
+scripts/check-exports.sh build/mingw/bin/obdcore.dll build/mingw/bin/zelt.dll build/mingw/bin/zelt_link.dll \
+  build/mingw/bin/zelt_app.dll
 
 step "package: install, then build consumers and the examples against the install tree"
 rm -rf build/install build/consumer build/consumer-subdirectory build/consumer-pkg-config build/examples
 cmake --install build/release --prefix build/install >/dev/null
-for installed in lib/libobdcore.so lib/libzelt.so lib/libzelt_link.so lib/pkgconfig/orvane.pc \
-                 lib/pkgconfig/obdcore.pc lib/pkgconfig/zelt.pc lib/pkgconfig/zelt_link.pc \
+for installed in lib/libobdcore.so lib/libzelt.so lib/libzelt_link.so lib/libzelt_app.so \
+                 lib/pkgconfig/orvane.pc lib/pkgconfig/obdcore.pc lib/pkgconfig/zelt.pc \
+                 lib/pkgconfig/zelt_link.pc lib/pkgconfig/zelt_app.pc include/zelt/app/Session.h \
                  lib/cmake/zelt/zeltConfig.cmake include/orvane/Observer.h include/obd/IQuorvix.h \
                  include/zelt/EcuRepository.h include/zelt/link/BytePump.h bin/zelt-scan \
                  bin/elm327-emulator; do
@@ -104,6 +106,24 @@ timeout --signal=INT --kill-after=5 --preserve-status 3 \
   build/examples/log-live-data/log-live-data --interval 200 0C 0D >build/examples/live-data.csv
 # A header and at least two readings, every row with the time and both sensors.
 awk -F, 'END { exit !(NR >= 3) } NF != 3 { exit 1 }' build/examples/live-data.csv
+
+step "python: pip install . into a virtual environment, offline"
+rm -rf build/venv build/python-package
+/usr/bin/python3 -m venv --system-site-packages build/venv
+build/venv/bin/pip install --no-build-isolation --no-index --quiet .
+(cd /tmp && "$root/build/venv/bin/python" -c \
+  'import zelt; v = zelt.simulate(); assert v.vin and "/build/venv/" in zelt.__file__')
+
+step "package: the Debian package, installed with apt, scans the simulated vehicle"
+# Under /usr the module belongs where Debian's python3 looks.
+cmake build/release -DZELT_PYTHON_INSTALL_DIR=lib/python3/dist-packages >/dev/null
+rm -f build/release/zelt_*.deb
+(cd build/release && cpack -G DEB >/dev/null)
+apt-get install -y --no-install-recommends ./build/release/zelt_*.deb >/dev/null
+(cd /tmp && zelt-scan --json | /usr/bin/python3 -c 'import json, sys; assert json.load(sys.stdin)["ecus"]' &&
+  /usr/bin/python3 -c 'import zelt; assert zelt.simulate().vin' &&
+  pkg-config --exists zelt_app && test -e /usr/include/zelt/app/Session.h)
+apt-get remove -y zelt >/dev/null
 
 step "docs: the API reference (an undocumented public name fails)"
 doxygen docs/Doxyfile

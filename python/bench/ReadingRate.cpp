@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "Session.h"
+#include "zelt/app/Session.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
         const std::string address = argv[1];
         const auto session =
             address == "simulated"
-                ? std::make_unique<zelt::scan::Session>(obd::sim::Scenario::builtIn())
-                : std::make_unique<zelt::scan::Session>(address, zelt::scan::AdapterSettings{});
+                ? std::make_unique<zelt::app::Session>(obd::sim::Scenario::builtIn())
+                : std::make_unique<zelt::app::Session>(address, zelt::app::AdapterSettings{});
         auto& parameters = session->parameters();
         parameters.getValuesOf(pids);
         const auto first = std::chrono::steady_clock::now();

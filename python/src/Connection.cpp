@@ -7,8 +7,8 @@
 #include <unistd.h>
 #endif
 
-#include "AdapterStatus.h"
 #include "Errors.h"
+#include "zelt/app/AdapterStatus.h"
 
 namespace zelt::python {
 
@@ -41,7 +41,7 @@ std::string WithAdvice(const std::string& message) {
         {"--timeout (up to 60000 ms)", "timeout (up to 60 seconds)"},
         {"--protocol 1 to 9", "protocol=1 to 9"},
     };
-    std::string advice = scan::AdapterAdvice(message);
+    std::string advice = app::AdapterAdvice(message);
     for (const auto& [option, argument] : kOwnWords) {
         const auto at = advice.find(option);
         if (at != std::string::npos) {
@@ -56,9 +56,9 @@ std::string WithAdvice(const std::string& message) {
 std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string>& path) {
     const obd::sim::Scenario scenario =
         path ? obd::sim::Scenario::loadFile(*path) : obd::sim::Scenario::builtIn();
-    std::unique_ptr<scan::Session> session;
+    std::unique_ptr<app::Session> session;
     try {
-        session = std::make_unique<scan::Session>(scenario);
+        session = std::make_unique<app::Session>(scenario);
     } catch (const std::runtime_error& error) {
         throw ConnectionFailed(error.what());
     }
@@ -67,7 +67,7 @@ std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string
 }
 
 std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
-    scan::AdapterSettings settings;
+    app::AdapterSettings settings;
     const auto protocol = obd::elm327::AdapterQuorvix::parseProtocol(options.protocol);
     if (!protocol) {
         throw BadInput("invalid protocol '" + options.protocol +
@@ -80,10 +80,10 @@ std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
     // Told while the session opens, on this thread.
     std::vector<std::string> notices;
     settings.notice = [&notices](const std::string& notice) { notices.push_back(notice); };
-    std::unique_ptr<scan::Session> session;
+    std::unique_ptr<app::Session> session;
     try {
-        session = std::make_unique<scan::Session>(options.address, settings);
-    } catch (const scan::UsageError&) {
+        session = std::make_unique<app::Session>(options.address, settings);
+    } catch (const app::InputError&) {
         throw;  // a malformed address
     } catch (const std::runtime_error& error) {
         throw ConnectionFailed(WithAdvice(error.what()));
@@ -92,7 +92,7 @@ std::shared_ptr<Connection> Connection::Connect(const AdapterOptions& options) {
                                         true);
 }
 
-Connection::Connection(std::unique_ptr<scan::Session> session, std::string name,
+Connection::Connection(std::unique_ptr<app::Session> session, std::string name,
                        std::vector<std::string> notices, bool overAdapter)
     : openedBy_(ProcessId()),
       name_(std::move(name)),
@@ -113,10 +113,10 @@ bool Connection::inOpeningProcess() const {
 void Connection::abandonInChild() {
     // Not under mutex_: a thread of the parent may have held it at the fork,
     // and no other thread of this child knows the session.
-    new std::shared_ptr<scan::Session>(std::move(session_));  // NOLINT: left unfreed on purpose
+    new std::shared_ptr<app::Session>(std::move(session_));  // NOLINT: left unfreed on purpose
 }
 
-std::shared_ptr<scan::Session> Connection::session() const {
+std::shared_ptr<app::Session> Connection::session() const {
     if (!inOpeningProcess()) {
         throw Error(
             "this vehicle was opened by the parent process before a fork; open it anew "
@@ -134,7 +134,7 @@ void Connection::close() {
         abandonInChild();
         return;
     }
-    std::shared_ptr<scan::Session> closing;
+    std::shared_ptr<app::Session> closing;
     {
         orvane::MutexLock lock(mutex_);
         closing.swap(session_);
@@ -151,8 +151,8 @@ bool Connection::closed() const {
     return !session_;
 }
 
-void Connection::ThrowIfAdapterGone(const scan::Session& session) {
-    const std::string gone = scan::AdapterGone(session);
+void Connection::ThrowIfAdapterGone(const app::Session& session) {
+    const std::string gone = app::AdapterGone(session);
     if (!gone.empty()) {
         throw AdapterLost(WithAdvice(gone));
     }

@@ -7,8 +7,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "Session.h"
 #include "orvane/Mutex.h"
+#include "zelt/app/Session.h"
 
 namespace zelt::python {
 
@@ -44,14 +44,14 @@ public:
 
     // `name` says what was opened: the scenario's name, or the adapter's
     // address.
-    Connection(std::unique_ptr<scan::Session> session, std::string name,
+    Connection(std::unique_ptr<app::Session> session, std::string name,
                std::vector<std::string> notices, bool overAdapter);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     // The open session. Throws Error when the vehicle was closed.
-    std::shared_ptr<scan::Session> session() const;
+    std::shared_ptr<app::Session> session() const;
 
     // Runs `read` on the session and returns what it returns. Throws
     // AdapterLost, with the reason and what to do about it, when the adapter
@@ -81,7 +81,7 @@ public:
     bool overAdapter() const { return overAdapter_; }
 
 private:
-    static void ThrowIfAdapterGone(const scan::Session& session);
+    static void ThrowIfAdapterGone(const app::Session& session);
 
     // True in the process that opened the connection, false in a child of it.
     bool inOpeningProcess() const;
@@ -96,7 +96,7 @@ private:
     const bool overAdapter_;
 
     mutable orvane::Mutex mutex_;
-    std::shared_ptr<scan::Session> session_ ORVANE_GUARDED_BY(mutex_);
+    std::shared_ptr<app::Session> session_ ORVANE_GUARDED_BY(mutex_);
 };
 
 }  // namespace zelt::python

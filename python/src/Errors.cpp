@@ -1,8 +1,8 @@
 #include "Errors.h"
 
-#include "Session.h"
 #include "Text.h"
 #include "obd/sim/Scenario.h"
+#include "zelt/app/Session.h"
 #include "zelt/link/Address.h"
 
 namespace zelt::python {
@@ -69,7 +69,7 @@ void RegisterErrors(py::module_& module) {
             Raise(adapterLost, e);
         } catch (const Unsupported& e) {
             Raise(unsupported, e);
-        } catch (const scan::UsageError& e) {
+        } catch (const app::InputError& e) {
             Raise(badInput, e);
         } catch (const obd::sim::ScenarioError& e) {
             Raise(badInput, e);

@@ -2,15 +2,15 @@
 
 #include <pybind11/stl.h>
 
-#include "Report.h"
 #include "Text.h"
-#include "Units.h"
 #include "obd/DiagnosticsDataModels.h"
 #include "obd/DtcDataModel.h"
 #include "obd/MessageDataModel.h"
 #include "obd/TestRoutineDataModel.h"
 #include "zelt/MeasurementUnitNames.h"
 #include "zelt/Models.h"
+#include "zelt/app/Report.h"
+#include "zelt/app/Units.h"
 
 namespace zelt::python {
 
@@ -27,7 +27,7 @@ py::str Repr(const char* kind, const py::str& details) {
 }
 
 std::string Hex(std::uint32_t value) {
-    return scan::EcuAddressText(value);
+    return app::EcuAddressText(value);
 }
 
 const char* StatusName(obd::DtcStatus status) {
@@ -70,7 +70,7 @@ py::str UnitName(MeasurementUnit unit) {
 
 // "0.45 V": a test value with the unit, as the reports show it.
 py::str Measured(double value, MeasurementUnit unit) {
-    return Text(scan::Present(value, unit, scan::UnitSystem::Metric).text);
+    return Text(app::Present(value, unit, app::UnitSystem::Metric).text);
 }
 
 // Item ids up to this one are the library's and the adapter's own; above it
@@ -111,9 +111,7 @@ void BindSensor(py::module_& m) {
             "name", [](const Sensor& s) { return Text(s.name); }, "e.g. 'Engine Speed'.")
         .def_property_readonly(
             "value",
-            [](const Sensor& s) {
-                return Number(scan::Present(s, scan::UnitSystem::Metric).number);
-            },
+            [](const Sensor& s) { return Number(app::Present(s, app::UnitSystem::Metric).number); },
             "The value as a float in `unit`; None when there is none or it is not a number.")
         .def_property_readonly(
             "unit", [](const Sensor& s) { return UnitName(s.unit); },
@@ -151,7 +149,7 @@ void BindParameter(py::module_& m) {
         .def("__repr__", [](const Parameter& p) {
             return Repr("Parameter",
                         py::str("{} {!r}, {} sensor(s)")
-                            .format(scan::PidText(p.pid), Text(p.name), p.sensors.size()));
+                            .format(app::PidText(p.pid), Text(p.name), p.sensors.size()));
         });
 }
 
@@ -202,18 +200,18 @@ void BindDiagnostics(py::module_& m) {
         .def_property_readonly(
             "passed", [](const Test& t) { return t.passed; }, "minimum <= value <= maximum.")
         .def("__repr__", [](const Test& t) {
-            return Repr("MonitorTest",
-                        py::str("{} {} {}: {} in [{}, {}] {}")
-                            .format(scan::EcuAddressText(t.monitorId), Text(t.monitorName),
-                                    Text(t.testName), Measured(t.value, t.unit),
-                                    Measured(t.minimum, t.unit), Measured(t.maximum, t.unit),
-                                    t.passed ? "pass" : "FAIL"));
+            return Repr(
+                "MonitorTest",
+                py::str("{} {} {}: {} in [{}, {}] {}")
+                    .format(app::EcuAddressText(t.monitorId), Text(t.monitorName), Text(t.testName),
+                            Measured(t.value, t.unit), Measured(t.minimum, t.unit),
+                            Measured(t.maximum, t.unit), t.passed ? "pass" : "FAIL"));
         });
 
     using OxygenTest = obd::OxygenSensorMonitorDataModel;
     RecordClass<OxygenTest>(m, "OxygenSensorTest", "An oxygen sensor monitor test result.")
         .def_property_readonly(
-            "location", [](const OxygenTest& t) { return scan::LocationText(t.location); },
+            "location", [](const OxygenTest& t) { return app::LocationText(t.location); },
             "e.g. 'Bank 1 Sensor 1'.")
         .def_property_readonly("test_id", [](const OxygenTest& t) { return t.testId; })
         .def_property_readonly("name", [](const OxygenTest& t) { return Text(t.name); })
@@ -225,7 +223,7 @@ void BindDiagnostics(py::module_& m) {
         .def("__repr__", [](const OxygenTest& t) {
             return Repr("OxygenSensorTest",
                         py::str("{} {}: {} {}")
-                            .format(scan::LocationText(t.location), Text(t.name),
+                            .format(app::LocationText(t.location), Text(t.name),
                                     Measured(t.value, t.unit), t.passed ? "pass" : "FAIL"));
         });
 
@@ -268,15 +266,15 @@ void BindRoutine(py::module_& m) {
         .def_property_readonly("name", [](const Routine& r) { return Text(r.name); })
         .def_property_readonly("description", [](const Routine& r) { return Text(r.description); })
         .def_property_readonly(
-            "status", [](const Routine& r) { return scan::RoutineStatusText(r.status); },
+            "status", [](const Routine& r) { return app::RoutineStatusText(r.status); },
             "'available', 'completed' or 'failed'.")
         .def_property_readonly(
             "result", [](const Routine& r) { return TextOrNone(r.result); },
             "The vehicle's answer to the last activation; None before.")
         .def("__repr__", [](const Routine& r) {
-            return Repr("Routine",
-                        py::str("{} {!r} {}")
-                            .format(r.id, Text(r.name), scan::RoutineStatusText(r.status)));
+            return Repr(
+                "Routine",
+                py::str("{} {!r} {}").format(r.id, Text(r.name), app::RoutineStatusText(r.status)));
         });
 }
 

@@ -3,8 +3,8 @@
 #include <pybind11/stl.h>
 
 #include "Errors.h"
-#include "Report.h"
 #include "Text.h"
+#include "zelt/app/Report.h"
 
 namespace zelt::python {
 
@@ -16,29 +16,29 @@ using Id = obd::ParameterIdentifier::Id;
 using Released = py::call_guard<py::gil_scoped_release>;
 
 template <typename Repository>
-Repository& RepositoryOf(scan::Session& session);
+Repository& RepositoryOf(app::Session& session);
 template <>
-EcuRepository& RepositoryOf(scan::Session& session) {
+EcuRepository& RepositoryOf(app::Session& session) {
     return session.ecu();
 }
 template <>
-ParameterRepository& RepositoryOf(scan::Session& session) {
+ParameterRepository& RepositoryOf(app::Session& session) {
     return session.parameters();
 }
 template <>
-TroubleCodeRepository& RepositoryOf(scan::Session& session) {
+TroubleCodeRepository& RepositoryOf(app::Session& session) {
     return session.troubleCodes();
 }
 template <>
-DiagnosticsRepository& RepositoryOf(scan::Session& session) {
+DiagnosticsRepository& RepositoryOf(app::Session& session) {
     return session.diagnostics();
 }
 template <>
-RoutineRepository& RepositoryOf(scan::Session& session) {
+RoutineRepository& RepositoryOf(app::Session& session) {
     return session.routines();
 }
 template <>
-DongleRepository& RepositoryOf(scan::Session& session) {
+DongleRepository& RepositoryOf(app::Session& session) {
     return session.dongle();
 }
 
@@ -46,7 +46,7 @@ DongleRepository& RepositoryOf(scan::Session& session) {
 template <typename Repository, typename Use>
 auto With(const RepositoryView<Repository>& view, Use&& use) {
     return view.connection->read(
-        [&](scan::Session& session) { return use(RepositoryOf<Repository>(session)); });
+        [&](app::Session& session) { return use(RepositoryOf<Repository>(session)); });
 }
 
 // What a method returns, ready for Python: a text from the vehicle decoded
@@ -123,7 +123,7 @@ obd::OxygenSensorLocation Location(const std::string& text) {
     constexpr int kLocations = 16;
     for (int value = 0; value < kLocations; ++value) {
         const auto location = static_cast<obd::OxygenSensorLocation>(value);
-        if (scan::LocationText(location) == text) {
+        if (app::LocationText(location) == text) {
             return location;
         }
     }
@@ -299,7 +299,7 @@ void BindDiagnostics(py::module_& m) {
                 for (auto location : With(view, [&](Repository& r) {
                          return r.getOxygenSensorLocations(refresh);
                      })) {
-                    names.push_back(scan::LocationText(location));
+                    names.push_back(app::LocationText(location));
                 }
                 return names;
             },

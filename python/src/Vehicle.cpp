@@ -9,10 +9,10 @@
 #include <variant>
 
 #include "Errors.h"
-#include "JsonReport.h"
 #include "Repositories.h"
-#include "Scanner.h"
 #include "Text.h"
+#include "zelt/app/JsonReport.h"
+#include "zelt/app/Scanner.h"
 
 namespace zelt::python {
 
@@ -26,20 +26,20 @@ using Handle = std::shared_ptr<Connection>;
 std::string EcuList(const std::vector<std::uint32_t>& addresses) {
     std::string list;
     for (auto address : addresses) {
-        list += (list.empty() ? "" : ", ") + scan::EcuAddressText(address);
+        list += (list.empty() ? "" : ", ") + app::EcuAddressText(address);
     }
     return list;
 }
 
 // The scan's report of every ECU as JSON text (schema 1), values in `units`.
 // The ECU selected before stays selected.
-std::string ReportJson(const Connection& connection, scan::UnitSystem units) {
-    return connection.read([&](scan::Session& session) {
+std::string ReportJson(const Connection& connection, app::UnitSystem units) {
+    return connection.read([&](app::Session& session) {
         const auto selected = session.selectedEcu();
-        const scan::Report report = scan::Scan(session, {}, connection.overAdapter());
+        const app::Report report = app::Scan(session, {}, connection.overAdapter());
         session.selectEcu(selected);
         std::ostringstream text;
-        scan::WriteJson(scan::ToJson(report, units), text, -1);
+        app::WriteJson(app::ToJson(report, units), text, -1);
         return text.str();
     });
 }
@@ -87,21 +87,21 @@ void BindVehicle(py::module_& m) {
             "What was learnt while connecting: the serial rate found, the protocol that answered.")
         .def_property_readonly(
             "ecus", Property([](const Connection& vehicle) {
-                return vehicle.read([](scan::Session& s) { return s.ecuAddresses(); });
+                return vehicle.read([](app::Session& s) { return s.ecuAddresses(); });
             }),
             "The response addresses of the ECUs that answered, e.g. [0x7E8, 0x7E9].")
         .def_property_readonly(
             "selected_ecu", Property([](const Connection& vehicle) {
-                return vehicle.read([](scan::Session& s) { return s.selectedEcu(); });
+                return vehicle.read([](app::Session& s) { return s.selectedEcu(); });
             }),
             "The response address of the ECU the repositories read from.")
         .def(
             "select",
             [](const Connection& vehicle, std::uint32_t address) {
-                vehicle.read([&](scan::Session& session) {
+                vehicle.read([&](app::Session& session) {
                     const auto answering = session.ecuAddresses();
                     if (std::find(answering.begin(), answering.end(), address) == answering.end()) {
-                        throw BadInput("no ECU " + scan::EcuAddressText(address) +
+                        throw BadInput("no ECU " + app::EcuAddressText(address) +
                                        " answered; the ECUs that did: " + EcuList(answering));
                     }
                     session.selectEcu(address);
@@ -120,7 +120,7 @@ void BindVehicle(py::module_& m) {
             "The last failure the adapter reported instead of an answer (e.g. 'CAN ERROR'); "
             "None when there was none. What it concerns is missing from the answers.")
         .def_property_readonly("vin", Property([](const Connection& vehicle) {
-                                   return Foreign(vehicle.read([](scan::Session& s) {
+                                   return Foreign(vehicle.read([](app::Session& s) {
                                        return s.ecu().getIdentificationNumber(false);
                                    }));
                                }),
@@ -139,7 +139,7 @@ void BindVehicle(py::module_& m) {
                 if (units != "metric" && units != "imperial") {
                     throw BadInput("invalid units '" + units + "': give 'metric' or 'imperial'");
                 }
-                const scan::UnitSystem system = scan::ParseUnitSystem(units);
+                const app::UnitSystem system = app::ParseUnitSystem(units);
                 std::string json;
                 {
                     py::gil_scoped_release released;

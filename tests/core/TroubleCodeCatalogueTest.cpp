@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "TroubleCodeCatalogue.h"
 #include "j1979/Codec.h"
+#include "j1979/TroubleCodeCatalogue.h"
 
 namespace {
 

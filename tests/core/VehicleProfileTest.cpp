@@ -104,9 +104,17 @@ TEST_P(VehicleProfileBadTest, IsRefusedWithItsPath) {
     }
 }
 
+// A profile of one parameter: `keys`, and a valid name, ECU, service and id
+// where `keys` gives none (a key given twice is refused on its own).
 std::string Parameter(const std::string& keys) {
-    return R"({"parameters": [{"name": "X", "ecu": "7E0", "service": "22", "id": "1310", )" + keys +
-           "}]}";
+    std::string object = keys;
+    for (const std::string base :
+         {R"("name": "X")", R"("ecu": "7E0")", R"("service": "22")", R"("id": "1310")"}) {
+        if (keys.find(base.substr(0, base.find(':'))) == std::string::npos) {
+            object = base + ", " + object;
+        }
+    }
+    return R"({"parameters": [{)" + object + "}]}";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -114,6 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadProfile{"{", "/: invalid JSON"}, BadProfile{"[]", "/: expected an object"},
         BadProfile{R"({"ecu": []})", "/ecu: unknown key"},
+        BadProfile{Parameter(R"("formula": "A", "formula": "B")"),
+                   "/parameters/0/formula: key given twice"},
         BadProfile{Parameter(R"("formula": "A+")"), "/parameters/0/formula: the formula ends"},
         BadProfile{R"({"parameters": [{"name": "X"}]})", "/parameters/0: missing key \"ecu\""},
         BadProfile{Parameter(R"("formula": "A", "service": "23")"),

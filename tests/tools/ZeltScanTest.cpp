@@ -257,7 +257,7 @@ TEST(ZeltScanTest, ClearCodesWithYesLeavesNoCodes) {
 }
 
 TEST(ZeltScanTest, EcuOptionNarrowsTheReportToOneEcu) {
-    for (const char* ecu : {"1", "0x7E9", "0x7e9"}) {
+    for (const char* ecu : {"@1", "7E9", "0x7E9", "0x7e9"}) {
         const Outcome run = Scan(std::string("--json --ecu ") + ecu);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const auto json = nlohmann::json::parse(run.out);
@@ -269,8 +269,8 @@ TEST(ZeltScanTest, EcuOptionNarrowsTheReportToOneEcu) {
 
 // Conversions from NIST SP 811: 1 mile = 1.609344 km, °F = °C * 1.8 + 32.
 TEST(ZeltScanTest, ImperialUnitsConvertTheShownValues) {
-    const Outcome metric = Scan("--json --ecu 0");
-    const Outcome imperial = Scan("--json --ecu 0 --units imperial");
+    const Outcome metric = Scan("--json --ecu @0");
+    const Outcome imperial = Scan("--json --ecu @0 --units imperial");
     ASSERT_EQ(imperial.exitCode, 0) << imperial.err;
     const auto before = nlohmann::json::parse(metric.out)["ecus"][0]["mil"]["distanceSince"];
     const auto after = nlohmann::json::parse(imperial.out)["ecus"][0]["mil"]["distanceSince"];
@@ -423,8 +423,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"--watch 0C --count 4294967297", 2, "invalid value '4294967297' for --count"},
         BadInput{"--watch 0C --interval -1", 2, "--interval"},
         BadInput{"--watch 0C --interval 3600001", 2, "invalid value '3600001' for --interval"},
-        // An ECU is a decimal index or a 0x address: "08" is index 8, not bad octal.
+        // An ECU is a hex address or "@" and an index: "08" is address 0x08, not octal.
         BadInput{"--ecu 08", 2, "unknown ECU '08'"}, BadInput{"--ecu 0o1", 2, "invalid ECU '0o1'"},
+        // A 29-bit CAN address (ISO 15765-4) reads as one; past 32 bits, or
+        // an index that is no number, is refused.
+        BadInput{"--ecu 18DAF110", 2, "unknown ECU '18DAF110'; the vehicle has @0=0x7E8"},
+        BadInput{"--ecu 100000000", 2, "invalid ECU '100000000'"},
+        BadInput{"--ecu @x", 2, "invalid ECU '@x'"}, BadInput{"--ecu @9", 2, "unknown ECU '@9'"},
         // Options that only mean something with another one.
         BadInput{"--interval 5", 2, "--interval requires --watch"},
         BadInput{"--count 5", 2, "--count requires --watch"},

@@ -3,11 +3,15 @@
 #include <fstream>
 #include <streambuf>
 
-#include "Printable.h"
-#include "Session.h"
+#include "OptionValues.h"
 #include "orvane/Logging.h"
+#include "zelt/app/Printable.h"
+#include "zelt/app/Session.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 namespace {
 

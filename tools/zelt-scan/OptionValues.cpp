@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cctype>
 
-#include "Printable.h"
-#include "Report.h"
-#include "Session.h"
+#include "zelt/app/Printable.h"
+#include "zelt/app/Report.h"
+#include "zelt/app/Session.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 namespace {
 
@@ -51,15 +54,20 @@ EcuChoice ParseEcu(const std::string& text) {
     constexpr unsigned long long kMaxAddress = 0xFFFFFFFF;
     constexpr unsigned long long kMaxIndex = 255;
     EcuChoice choice;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    const unsigned long long limit = hex ? kMaxAddress : kMaxIndex;
-    if (!AllDigits(digits, hex) || Value(digits, hex ? 16 : 10, limit) > limit) {
+    // "@1" is an index; anything else is a response address in hex, as
+    // users write it ("7E9", "18DAF110", the K-line's "10"), 0x allowed.
+    choice.byAddress = text.empty() || text[0] != '@';
+    const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = !choice.byAddress ? text.substr(1)
+                               : prefixed        ? text.substr(2)
+                                                 : text;
+    const unsigned long long limit = choice.byAddress ? kMaxAddress : kMaxIndex;
+    const int base = choice.byAddress ? 16 : 10;
+    if (!AllDigits(digits, choice.byAddress) || Value(digits, base, limit) > limit) {
         throw UsageError("invalid ECU " + Quoted(text) +
-                         ": give an index such as 1 or an address such as 0x7E9");
+                         ": give an address such as 7E9 or an index such as @1");
     }
-    choice.byAddress = hex;
-    choice.value = static_cast<std::uint32_t>(Value(digits, hex ? 16 : 10, limit));
+    choice.value = static_cast<std::uint32_t>(Value(digits, base, limit));
     return choice;
 }
 
@@ -74,7 +82,7 @@ std::uint32_t ResolveEcu(const EcuChoice& choice, const std::string& text,
     }
     std::string known;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        known += (i ? ", " : "") + std::to_string(i) + "=" + EcuAddressText(addresses[i]);
+        known += (i ? ", " : "") + ("@" + std::to_string(i)) + "=" + EcuAddressText(addresses[i]);
     }
     throw UsageError("unknown ECU " + Quoted(text) + "; the vehicle has " +
                      (known.empty() ? "no answering ECU" : known));

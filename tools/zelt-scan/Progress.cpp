@@ -15,6 +15,9 @@
 
 namespace zelt::scan {
 
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
+
 namespace {
 
 bool StandardErrorIsTerminal() {

@@ -7,11 +7,11 @@
 #include <memory>
 #include <ostream>
 
-#include "Session.h"
 #include "obd/ITroubleshootingService.h"
 #include "orvane/Mutex.h"
 #include "orvane/Observer.h"
 #include "orvane/ThreadAnnotations.h"
+#include "zelt/app/Session.h"
 
 namespace zelt::scan {
 
@@ -30,13 +30,13 @@ bool ShowsProgress(bool json, bool trace);
 // is written under mutex_. Not copyable: it is attached to the core.
 class ScanProgress : public orvane::Observer<obd::ITroubleshootingServiceObserver> {
 public:
-    ScanProgress(Session& session, std::ostream& out);
+    ScanProgress(app::Session& session, std::ostream& out);
     ~ScanProgress() override;
 
     void onLogEntryAdded(const std::shared_ptr<obd::MessageDataModel>& entry) override;
 
 private:
-    Session& session_;
+    app::Session& session_;
     const std::shared_ptr<obd::ITroubleshootingService> dataLog_;
 
     orvane::Mutex mutex_;

@@ -8,11 +8,14 @@
 #include <sstream>
 #include <streambuf>
 
-#include "JsonReport.h"
 #include "OptionValues.h"
+#include "zelt/app/JsonReport.h"
 #include "zelt/publish/Publisher.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 namespace {
 

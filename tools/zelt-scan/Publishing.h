@@ -9,8 +9,8 @@
 #include <ostream>
 #include <string>
 
-#include "Session.h"
 #include "nlohmann/json.hpp"
+#include "zelt/app/Session.h"
 
 namespace zelt::scan {
 
@@ -42,7 +42,7 @@ public:
     // Connects as the client id given or derived from the VIN; throws
     // std::runtime_error when the broker refused the login. An unreachable
     // broker is no error: messages wait for it.
-    virtual void connect(Session& session) = 0;
+    virtual void connect(app::Session& session) = 0;
     // A stream whose lines are published, one message each, on TOPIC, and
     // written to `echo` as well.
     virtual std::ostream& readings(std::ostream& echo) = 0;

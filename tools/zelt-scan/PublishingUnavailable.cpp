@@ -1,6 +1,7 @@
 // A build without libmosquitto (the Windows cross build): --publish is
 // refused with the reason.
 
+#include "OptionValues.h"
 #include "Publishing.h"
 
 namespace zelt::scan {

@@ -4,15 +4,17 @@
 #include <cstdio>
 #include <string>
 
-#include "JsonReport.h"
 #include "obd/NegativeResponse.h"
 #include "obd/ParameterIdentifier.h"
+#include "zelt/app/JsonReport.h"
 
 namespace zelt::scan {
 
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
+
 namespace {
 
-constexpr std::uint8_t kNegativeResponse = 0x7F;
 constexpr std::uint8_t kTestsOnBoardSystem = 0x08;
 constexpr std::uint8_t kSessionControl = 0x10;
 constexpr std::uint8_t kDefaultSession = 0x01;
@@ -28,7 +30,7 @@ bool IsReadingService(std::uint8_t service) {
 }
 
 bool IsNegative(const std::vector<std::uint8_t>& bytes) {
-    return bytes.size() >= 3 && bytes[0] == kNegativeResponse;
+    return bytes.size() >= 3 && bytes[0] == obd::kNegativeResponse;
 }
 
 }  // namespace

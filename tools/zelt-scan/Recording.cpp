@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Session.h"
+#include "OptionValues.h"
 
 namespace zelt::scan {
 

@@ -26,21 +26,21 @@
 #include <string>
 #include <vector>
 
-#include "AdapterStatus.h"
 #include "DebugLog.h"
 #include "Discover.h"
-#include "JsonReport.h"
 #include "OptionValues.h"
-#include "Printable.h"
-#include "Profiles.h"
 #include "Progress.h"
 #include "Publishing.h"
 #include "RawRequest.h"
 #include "Recording.h"
-#include "Scanner.h"
-#include "Session.h"
-#include "TextReport.h"
-#include "Watch.h"
+#include "zelt/app/AdapterStatus.h"
+#include "zelt/app/JsonReport.h"
+#include "zelt/app/Printable.h"
+#include "zelt/app/Profiles.h"
+#include "zelt/app/Scanner.h"
+#include "zelt/app/Session.h"
+#include "zelt/app/TextReport.h"
+#include "zelt/app/Watch.h"
 #ifdef ZELT_SERVE
 #include "Dashboard.h"
 #endif
@@ -80,11 +80,11 @@ struct Options {
 constexpr long long kMaxTimeoutMs = 60000;
 
 // The connection settings the adapter options ask for.
-zelt::scan::AdapterSettings ReadAdapterSettings(const Options& options, std::ostream* dialogue) {
-    zelt::scan::AdapterSettings settings;
+zelt::app::AdapterSettings ReadAdapterSettings(const Options& options, std::ostream* dialogue) {
+    zelt::app::AdapterSettings settings;
     const auto protocol = obd::elm327::AdapterQuorvix::parseProtocol(options.protocol);
     if (!protocol) {
-        throw zelt::scan::UsageError("invalid --protocol " + zelt::scan::Quoted(options.protocol) +
+        throw zelt::scan::UsageError("invalid --protocol " + zelt::app::Quoted(options.protocol) +
                                      ": give auto or an ELM327 protocol number from 1 to 9");
     }
     settings.protocol = *protocol;
@@ -93,9 +93,10 @@ zelt::scan::AdapterSettings ReadAdapterSettings(const Options& options, std::ost
             zelt::scan::ParseDecimal("--timeout", options.timeout, 1, kMaxTimeoutMs));
     }
     settings.trace = dialogue;
+    settings.debug = [](const std::string& line) { zelt::scan::LogInfo(line); };
     settings.notice = [](const std::string& notice) {
         zelt::scan::LogInfo(notice);
-        std::cerr << "zelt-scan: " << zelt::scan::Printable(notice) << '\n';
+        std::cerr << "zelt-scan: " << zelt::app::Printable(notice) << '\n';
     };
     return settings;
 }
@@ -110,12 +111,12 @@ bool UseColour() {
 
 int Fail(int code, const std::string& message) {
     zelt::scan::LogError(message);
-    std::cerr << "zelt-scan: error: " << zelt::scan::Printable(message) << '\n';
+    std::cerr << "zelt-scan: error: " << zelt::app::Printable(message) << '\n';
     return code;
 }
 
 std::string WithAdvice(const std::string& message) {
-    const std::string advice = zelt::scan::AdapterAdvice(message);
+    const std::string advice = zelt::app::AdapterAdvice(message);
     return advice.empty() ? message : message + "; " + advice;
 }
 
@@ -127,7 +128,7 @@ void WriteReport(std::ostream& out, const Write& write) {
     write();
     out.flush();
     if (!out && errno == EPIPE) {
-        throw zelt::scan::ReaderGone("the reader of the report went away");
+        throw zelt::app::ReaderGone("the reader of the report went away");
     }
     if (!out) {
         throw std::runtime_error(std::string("cannot write the report") +
@@ -139,19 +140,19 @@ void WriteReport(std::ostream& out, const Write& write) {
 // loss is then the outcome. Errors the adapter answered (a bus fault, a
 // refused request) leave gaps in the report: one line says why, and the scan
 // still counts as done.
-int LinkState(const zelt::scan::Session& session) {
-    const std::string gone = zelt::scan::AdapterGone(session);
+int LinkState(const zelt::app::Session& session) {
+    const std::string gone = zelt::app::AdapterGone(session);
     if (!gone.empty()) {
         return Fail(kFailure, WithAdvice(gone + "; what was read before is shown"));
     }
     const std::string adapterError = session.adapterError();
     if (!adapterError.empty()) {
-        const std::string advice = zelt::scan::AdapterAdvice(adapterError);
+        const std::string advice = zelt::app::AdapterAdvice(adapterError);
         const std::string warning = "the adapter reported an error: " + adapterError +
                                     (advice.empty() ? "" : " (" + advice + ")") +
                                     "; what it could not read is missing";
         zelt::scan::LogError(warning);
-        std::cerr << "zelt-scan: warning: " << zelt::scan::Printable(warning) << '\n';
+        std::cerr << "zelt-scan: warning: " << zelt::app::Printable(warning) << '\n';
     }
     return 0;
 }
@@ -162,19 +163,20 @@ void CheckLogPath(const Options& options) {
     std::error_code error;
     if (!options.log.empty() && !options.scenario.empty() &&
         std::filesystem::equivalent(options.log, options.scenario, error)) {
-        throw zelt::scan::UsageError("the log file " + zelt::scan::Quoted(options.log) +
+        throw zelt::scan::UsageError("the log file " + zelt::app::Quoted(options.log) +
                                      " is the scenario file; give the log another path");
     }
 }
 
 // The run's outcome: the link's, and what publishing lost.
-int Finish(const zelt::scan::Session& session, zelt::scan::Publishing* publishing) {
+int Finish(const zelt::app::Session& session, zelt::scan::Publishing* publishing) {
     const int link = LinkState(session);
     return publishing != nullptr ? std::max(link, publishing->finish()) : link;
 }
 
 int Run(const Options& options) {
     using namespace zelt::scan;
+    using namespace zelt::app;
     std::optional<EcuChoice> ecu;
     if (!options.ecu.empty()) {
         ecu = ParseEcu(options.ecu);
@@ -258,7 +260,7 @@ int Run(const Options& options) {
         }
         try {
             opened = std::make_unique<Session>(options.adapter, settings);
-        } catch (const UsageError&) {
+        } catch (const InputError&) {
             throw;
         } catch (const std::runtime_error& error) {
             if (settings.protocol == obd::DataLinkProtocol::Automatic) {
@@ -366,7 +368,7 @@ std::string ShortenArguments(const std::string& message) {
     std::string shortened;
     for (std::string word; words >> word;) {
         shortened +=
-            (shortened.empty() ? "" : " ") + (word.size() > 80 ? zelt::scan::Quoted(word) : word);
+            (shortened.empty() ? "" : " ") + (word.size() > 80 ? zelt::app::Quoted(word) : word);
     }
     return shortened;
 }
@@ -432,9 +434,9 @@ int main(int argc, char** argv) {
         ->type_name("N")
         ->needs(watch);
     app.add_option("--ecu", options.ecu,
-                   "Scan only this ECU (all that answered by default): a decimal index (1) or a "
-                   "response address (0x7E9)")
-        ->type_name("N");
+                   "Scan only this ECU (all that answered by default): its response address in "
+                   "hex (7E9, 18DAF110, 10) or its index after @ (@1)")
+        ->type_name("ECU");
     auto* clear =
         app.add_flag("--clear-codes", options.clearCodes,
                      "Clear the trouble codes (needs --yes); shows them before and after");
@@ -518,9 +520,11 @@ int main(int argc, char** argv) {
             return zelt::scan::Discover(std::cout, std::cerr);
         }
         return Run(options);
-    } catch (const zelt::scan::ReaderGone&) {
+    } catch (const zelt::app::ReaderGone&) {
         return 0;  // e.g. `| head`: the reader has what it wanted
     } catch (const zelt::scan::UsageError& error) {
+        return Fail(kUsageError, error.what());
+    } catch (const zelt::app::InputError& error) {
         return Fail(kUsageError, error.what());
     } catch (const obd::sim::ScenarioError& error) {
         return Fail(kUsageError, error.what());

@@ -9,6 +9,7 @@
 #include "bus/Protocols.h"
 #include "j1979/Codec.h"
 #include "obd/NegativeResponse.h"
+#include "j1979/Responses.h"
 
 namespace obd::elm327 {
 
@@ -116,12 +117,12 @@ bool IsExtended(DataLinkProtocol protocol) {
 // out the PIDs it lacks, so its first one is one asked for), or a negative
 // response to its service.
 bool AnswersRequest(const detail::Bytes& payload, const detail::Bytes& request) {
-    if (payload.size() >= 2 && payload[0] == 0x7F) {
+    if (payload.size() >= 2 && payload[0] == j1979::kNegativeResponse) {
         return payload[1] == request[0];
     }
     const bool hasPid = request.size() >= 2 && (request[0] == 0x01 || request[0] == 0x02 ||
                                                 request[0] == 0x09 || request[0] == 0x06);
-    return !payload.empty() && payload[0] == (request[0] | 0x40) &&
+    return !payload.empty() && payload[0] == request[0] + j1979::kPositiveResponseOffset &&
            (!hasPid || (payload.size() >= 2 && std::find(request.begin() + 1, request.end(),
                                                          payload[1]) != request.end()));
 }
@@ -175,7 +176,7 @@ std::string RefusalOfServiceOne(const ParsedAnswer& parsed) {
         return {};
     }
     for (const detail::EcuResponse& response : parsed.responses) {
-        if (response.payload.size() < 3 || response.payload[0] != 0x7F) {
+        if (response.payload.size() < 3 || response.payload[0] != j1979::kNegativeResponse) {
             return {};
         }
     }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "bus/PhysicalChannel.h"
 #include "bus/RequestChannel.h"
 #include "elm327/AnswerParser.h"
 #include "obd/DataBridge.h"
@@ -13,7 +14,6 @@
 #include "obd/IAdapter.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
-#include "uds/PhysicalChannel.h"
 
 namespace obd::elm327 {
 

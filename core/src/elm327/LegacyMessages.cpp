@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "j1979/InfoTypes.h"
+#include "j1979/Responses.h"
+#include "j1979/VehicleOperationData.h"
 #include "obd/ParameterIdentifier.h"
-#include "services/InfoTypes.h"
-#include "services/VehicleOperationData.h"
 
 namespace obd::elm327 {
 
@@ -15,7 +16,7 @@ using bus::ProtocolInfo;
 
 namespace {
 
-constexpr std::uint8_t kNegativeResponse = 0x7F;
+using j1979::kNegativeResponse;
 constexpr std::uint8_t kVehicleInformation = 0x49;
 constexpr std::size_t kCodeBytes = 2;
 constexpr std::size_t kCodesPerMessage = 3;

@@ -2,6 +2,7 @@
 
 #include "elm327/LegacyMessages.h"
 #include "j1979/Codec.h"
+#include "j1979/Responses.h"
 #include "obd/ParameterIdentifier.h"
 
 namespace obd::elm327 {
@@ -34,7 +35,8 @@ void KeepToWhatOlderBusesCarry(const detail::Bytes& request,
         detail::Bytes& answer = response.payload;
         // 41, the bitmap's id and its four bytes: bit 0x80 of the first
         // byte stands for the id after the bitmap's.
-        if (answer.size() != 6 || answer[0] != (kCurrentData | 0x40) || !IsSupportId(answer[1])) {
+        if (answer.size() != 6 || answer[0] != kCurrentData + j1979::kPositiveResponseOffset ||
+            !IsSupportId(answer[1])) {
             continue;
         }
         for (int bit = 0; bit < 32 && answer[1] + bit + 1 <= 0xFF; ++bit) {

@@ -1,14 +1,17 @@
 #pragma once
 
-// What the JSON files the core reads (scenarios, vehicle profiles) share: a
-// fault names the file and the JSON path, an object takes only the keys it
-// knows, and a key is required or optional.
+// What the JSON files the core reads (scenarios, vehicle profiles) share: one
+// parse that refuses duplicate keys, a fault names the file and the JSON
+// path, an object takes only the keys it knows, and a key is required or
+// optional.
 
 #include <algorithm>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
+
+#include "json/Parse.h"
 
 namespace obd::detail {
 
@@ -23,6 +26,16 @@ public:
     // Throws "SOURCE: PATH: WHAT".
     [[noreturn]] void fail(const std::string& path, const std::string& what) const {
         throw Error(source_ + ": " + (path.empty() ? "/" : path) + ": " + what);
+    }
+
+    // The document `text`; fails on invalid JSON and on a key an object
+    // holds twice.
+    Json parse(const std::string& text) const {
+        Json root;
+        if (const auto fault = ParseJson(text, root)) {
+            fail(fault->first, fault->second);
+        }
+        return root;
     }
 
     // Fails on the first key of `object` that is not among `allowed`.

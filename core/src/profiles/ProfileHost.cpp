@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "TroubleCodeCatalogue.h"
 #include "j1979/Numbers.h"
+#include "j1979/TroubleCodeCatalogue.h"
 #include "profiles/ProfileUnits.h"
 #include "uds/UdsClient.h"
 
@@ -50,10 +50,6 @@ void ProfileHost::setReason(ParameterIdentifier::Id pid, std::string why) {
     } else {
         reasons_[pid] = std::move(why);
     }
-}
-
-bool ProfileHost::IsProfileId(ParameterIdentifier::Id pid) {
-    return static_cast<std::int32_t>(pid) >= kFirstProfileParameter;
 }
 
 bool ProfileHost::usable(std::string& why) const {

@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "bus/PhysicalChannel.h"
 #include "obd/IProfileHost.h"
 #include "obd/ParameterDataModel.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
+#include "services/ProfileParameters.h"
 #include "services/VehicleConnection.h"
-#include "uds/PhysicalChannel.h"
 
 namespace obd::detail {
 
@@ -23,7 +24,7 @@ namespace obd::detail {
 // addressing, only while the connection is open.
 //
 // Thread safety: every operation may be called from any thread.
-class ProfileHost : public IProfileHost {
+class ProfileHost : public IProfileHost, public ProfileParameters {
 public:
     // `channel` null: the root cannot address one module (profiles read as
     // missing, with that reason).
@@ -37,12 +38,10 @@ public:
     ModuleCodes readModuleCodes(std::size_t ecu) override;
     ModuleClearing clearModuleCodes(std::size_t ecu) override;
 
-    // For the sensor service: whether `pid` is a profile parameter's id.
-    static bool IsProfileId(ParameterIdentifier::Id pid);
     // The profile parameters among `pids` read now, in the order asked;
     // those without a value are left out (getMissingReason says why).
     std::vector<std::shared_ptr<ParameterDataModel>> read(
-        const std::vector<ParameterIdentifier::Id>& pids) ORVANE_EXCLUDES(mutex_);
+        const std::vector<ParameterIdentifier::Id>& pids) override ORVANE_EXCLUDES(mutex_);
     // The profile's parameter ids; empty without a profile.
     std::vector<ParameterIdentifier::Id> ids() const ORVANE_EXCLUDES(mutex_);
 

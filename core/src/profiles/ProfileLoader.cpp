@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -12,6 +11,7 @@
 #include "bus/Addressing.h"
 #include "bus/Hex.h"
 #include "j1979/Codec.h"
+#include "json/BoundedFile.h"
 #include "json/PathReader.h"
 #include "obd/VehicleProfile.h"
 #include "profiles/Formula.h"
@@ -329,15 +329,7 @@ VehicleProfile::~VehicleProfile() = default;
 std::shared_ptr<const VehicleProfile> VehicleProfile::parse(const std::string& text,
                                                             const std::string& source) {
     const Reader reader(source);
-    Json root;
-    try {
-        root = Json::parse(text);
-    } catch (const Json::exception& error) {
-        std::string what = error.what();
-        const std::size_t end = what.find("] ");
-        reader.fail("",
-                    "invalid JSON: " + (end == std::string::npos ? what : what.substr(end + 2)));
-    }
+    const Json root = reader.parse(text);
     auto impl = std::make_unique<Impl>();
     impl->source = source;
     Loader(reader).profile(root, *impl);
@@ -345,20 +337,15 @@ std::shared_ptr<const VehicleProfile> VehicleProfile::parse(const std::string& t
 }
 
 std::shared_ptr<const VehicleProfile> VehicleProfile::loadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw ProfileError(path + ": cannot be read");
-    }
     std::string text;
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(file.gcount()));
-        if (text.size() > kMaxFileSize) {
+    switch (detail::ReadBoundedFile(path, kMaxFileSize, text)) {
+        case detail::FileRead::Read:
+            break;
+        case detail::FileRead::TooLarge:
             throw ProfileError(path + ": larger than 4 MiB");
-        }
-    }
-    if (file.bad()) {
-        throw ProfileError(path + ": cannot be read");
+        case detail::FileRead::CannotOpen:
+        case detail::FileRead::CannotRead:
+            throw ProfileError(path + ": cannot be read");
     }
     return parse(text, path);
 }

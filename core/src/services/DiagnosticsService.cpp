@@ -1,11 +1,11 @@
 #include <array>
 
 #include "j1979/Codec.h"
+#include "j1979/InfoTypes.h"
 #include "j1979/ReadinessMonitors.h"
-#include "services/InfoTypes.h"
+#include "j1979/VehicleOperationData.h"
 #include "services/SensorStatistics.h"
 #include "services/Services.h"
-#include "services/VehicleOperationData.h"
 
 namespace obd::detail {
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "bus/Protocols.h"
-#include "services/InfoTypes.h"
+#include "j1979/InfoTypes.h"
 #include "services/Services.h"
 
 namespace obd::detail {

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <iterator>
 
-#include "TroubleCodeCatalogue.h"
 #include "bus/IsoTp.h"
 #include "j1979/Codec.h"
+#include "j1979/Responses.h"
+#include "j1979/TroubleCodeCatalogue.h"
 
 namespace obd::detail {
 
@@ -60,7 +61,7 @@ std::optional<Bytes> J1979Client::query(std::uint32_t ecu, const Bytes& request,
         }
     }
     if (!answer || answer->empty() ||
-        (*answer)[0] != static_cast<std::uint8_t>(request[0] + 0x40)) {
+        (*answer)[0] != static_cast<std::uint8_t>(request[0] + j1979::kPositiveResponseOffset)) {
         return std::nullopt;
     }
     if (answer->size() < 1 + echo ||
@@ -203,7 +204,7 @@ std::optional<std::map<std::uint8_t, Bytes>> J1979Client::dataTogether(
         // Each PID is kept as the answer to a request of its own, which is
         // how every other reader asks for it.
         for (const auto& [pid, data] : *split) {
-            Bytes single{static_cast<std::uint8_t>(service + 0x40), pid};
+            Bytes single{static_cast<std::uint8_t>(service + j1979::kPositiveResponseOffset), pid};
             single.insert(single.end(), data.begin(), data.end());
             memo.store(memoGeneration, ecu, {service, pid}, std::move(single));
         }

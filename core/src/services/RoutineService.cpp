@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "bus/Hex.h"
+#include "j1979/Responses.h"
 #include "services/Services.h"
 
 namespace obd::detail {
@@ -18,21 +19,6 @@ RoutineName NameOf(int id) {
                 "Closes the evaporative emission system and checks it for leaks"};
     }
     return {nullptr, "Manufacturer test routine"};
-}
-
-std::string NegativeText(std::uint8_t code) {
-    switch (code) {
-        case 0x11:
-            return "service not supported";
-        case 0x12:
-            return "sub-function not supported";
-        case 0x22:
-            return "conditions not correct";
-        case 0x31:
-            return "request out of range";
-        default:
-            return "refused";
-    }
 }
 
 std::shared_ptr<TestRoutineDataModel> Available(int id) {
@@ -82,12 +68,13 @@ std::shared_ptr<TestRoutineDataModel> RoutineService::activateTestRoutine(int id
     const Bytes request{0x08, static_cast<std::uint8_t>(id), 0, 0, 0, 0, 0};
     const std::optional<Bytes> answer = client_.connection().request(request, ecu);
     auto record = Available(id);
-    if (answer && answer->size() >= 2 && (*answer)[0] == 0x48 && (*answer)[1] == id) {
+    if (answer && answer->size() >= 2 && (*answer)[0] == 0x08 + j1979::kPositiveResponseOffset &&
+        (*answer)[1] == id) {
         record->status = TestRoutineStatus::Completed;
         record->result = bus::ToHex(*answer);
-    } else if (answer && answer->size() == 3 && (*answer)[0] == 0x7F) {
+    } else if (answer && answer->size() == 3 && (*answer)[0] == j1979::kNegativeResponse) {
         record->status = TestRoutineStatus::Failed;
-        record->result = bus::ToHex(*answer) + " (" + NegativeText((*answer)[2]) + ")";
+        record->result = bus::ToHex(*answer) + " (" + NegativeResponseName((*answer)[2]) + ")";
     } else {
         record->status = TestRoutineStatus::Failed;
         record->result = "NO DATA";

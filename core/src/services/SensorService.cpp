@@ -15,7 +15,7 @@ constexpr std::uint32_t kAdapterAddress = 0;
 }  // namespace
 
 SensorService::SensorService(std::shared_ptr<VehicleConnection> connection,
-                             std::shared_ptr<ProfileHost> profiles)
+                             std::shared_ptr<ProfileParameters> profiles)
     : client_(std::move(connection)), profiles_(std::move(profiles)) {}
 
 std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
@@ -41,7 +41,7 @@ std::vector<std::shared_ptr<ParameterDataModel>> SensorService::readParameters(
     for (ParameterIdentifier::Id pid : pids) {
         const int number = static_cast<int>(pid);
         std::shared_ptr<ParameterDataModel> parameter;
-        if (ProfileHost::IsProfileId(pid)) {
+        if (IsProfileId(pid)) {
             const auto found = fromProfile.find(pid);
             parameter = found != fromProfile.end() ? found->second : nullptr;
         } else if (number == kBatteryVoltage) {
@@ -73,7 +73,7 @@ std::shared_ptr<ParameterDataModel> SensorService::getParameter(ParameterIdentif
     if (number == kBatteryVoltage) {
         return batteryVoltage();
     }
-    if (ProfileHost::IsProfileId(pid)) {
+    if (IsProfileId(pid)) {
         auto read = profiles_ ? profiles_->read({pid}) : decltype(profiles_->read({pid})){};
         return read.empty() ? nullptr : read.front();
     }
@@ -120,7 +120,7 @@ std::vector<std::vector<std::shared_ptr<SensorDataModel>>> SensorService::readSe
 }
 
 bool SensorService::isSupported(ParameterIdentifier::Id pid) {
-    if (ProfileHost::IsProfileId(pid)) {
+    if (IsProfileId(pid)) {
         const auto profile = profiles_ ? profiles_->getProfile() : nullptr;
         return profile && profile->find(pid) != nullptr;
     }

@@ -20,9 +20,9 @@
 #include "obd/ITroubleshootingService.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
-#include "profiles/ProfileHost.h"
 #include "services/DataLog.h"
 #include "services/J1979Client.h"
+#include "services/ProfileParameters.h"
 #include "services/VehicleConnection.h"
 
 namespace obd::detail {
@@ -95,7 +95,7 @@ private:
 class SensorService : public ISensorService, public ISensorBatchReader {
 public:
     explicit SensorService(std::shared_ptr<VehicleConnection> connection,
-                           std::shared_ptr<ProfileHost> profiles = nullptr);
+                           std::shared_ptr<ProfileParameters> profiles = nullptr);
 
     std::vector<std::shared_ptr<ParameterDataModel>> readParameters(
         const std::vector<ParameterIdentifier::Id>& pids) override;
@@ -111,7 +111,7 @@ private:
     std::shared_ptr<ParameterDataModel> batteryVoltage();
 
     J1979Client client_;
-    const std::shared_ptr<ProfileHost> profiles_;
+    const std::shared_ptr<ProfileParameters> profiles_;
 };
 
 class TroubleCodeService : public ITroubleCodeService {

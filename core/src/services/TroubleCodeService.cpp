@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "TroubleCodeCatalogue.h"
+#include "j1979/TroubleCodeCatalogue.h"
 #include "services/Services.h"
 
 namespace obd::detail {

@@ -1,8 +1,8 @@
 #include "obd/sim/Scenario.h"
 
-#include <fstream>
 #include <string>
 
+#include "json/BoundedFile.h"
 #include "sim/ScenarioLoader.h"
 #include "sim/VehicleModel.h"
 
@@ -14,24 +14,18 @@ const std::string& DefaultScenarioText();
 Scenario::Scenario(std::shared_ptr<const VehicleModel> model) : model_(std::move(model)) {}
 
 Scenario Scenario::loadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw ScenarioError(path + ": cannot open the file");
-    }
-    // Read in pieces up to the bound, so that a huge file or an endless
-    // device (/dev/zero) is refused before it fills memory.
     std::string text;
-    char piece[64 * 1024];
-    while (file.read(piece, sizeof piece) || file.gcount() > 0) {
-        text.append(piece, static_cast<std::size_t>(file.gcount()));
-        if (text.size() > kMaxFileBytes) {
+    switch (detail::ReadBoundedFile(path, kMaxFileBytes, text)) {
+        case detail::FileRead::Read:
+            break;
+        case detail::FileRead::CannotOpen:
+            throw ScenarioError(path + ": cannot open the file");
+        case detail::FileRead::TooLarge:
             throw ScenarioError(path + ": the file is larger than " +
                                 std::to_string(kMaxFileBytes / (std::size_t{1024} * 1024)) +
                                 " MiB, more than any scenario needs");
-        }
-    }
-    if (file.bad()) {
-        throw ScenarioError(path + ": cannot read the file");
+        case detail::FileRead::CannotRead:
+            throw ScenarioError(path + ": cannot read the file");
     }
     return Scenario(LoadScenario(text, path));
 }

@@ -120,7 +120,8 @@ std::optional<std::vector<Bytes>> SimulatedBus::profileAnswer(const Bytes& reque
         answers = module->answer(request, elapsed());
     }
     for (Bytes& answer : answers) {
-        if (answer.size() == 3 && answer[0] == kNegativeResponse && answer[2] == 0x78) {
+        if (answer.size() == 3 && answer[0] == kNegativeResponse &&
+            answer[2] == j1979::kResponsePending) {
             // The module works on the request before its next word.
             std::this_thread::sleep_for(std::chrono::duration<double>(module->pendingSeconds()));
         }

@@ -5,13 +5,13 @@
 #include <memory>
 #include <vector>
 
+#include "bus/PhysicalChannel.h"
 #include "bus/RequestChannel.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
 #include "sim/SimulatedEcu.h"
 #include "sim/SimulatedProfileEcu.h"
 #include "sim/VehicleModel.h"
-#include "uds/PhysicalChannel.h"
 
 namespace obd::sim {
 

@@ -4,21 +4,17 @@
 #include <optional>
 #include <set>
 
+#include "j1979/Responses.h"
 #include "orvane/Mutex.h"
 #include "orvane/ThreadAnnotations.h"
 #include "sim/VehicleModel.h"
 
 namespace obd::sim {
 
-// SAE J1979 negative response codes.
-namespace nrc {
-constexpr std::uint8_t kServiceNotSupported = 0x11;
-constexpr std::uint8_t kSubFunctionNotSupported = 0x12;  // also: invalid format
-constexpr std::uint8_t kConditionsNotCorrect = 0x22;
-}  // namespace nrc
+namespace nrc = j1979::nrc;
 
-constexpr std::uint8_t kNegativeResponse = 0x7F;
-constexpr std::uint8_t kPositiveResponseOffset = 0x40;
+using j1979::kNegativeResponse;
+using j1979::kPositiveResponseOffset;
 
 // One ECU of the simulated vehicle. It takes a J1979 request as bytes
 // (service id and its parameters, without transport framing) and answers the

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "j1979/Responses.h"
+
 namespace obd::uds {
 
-constexpr std::uint8_t kNegativeResponse = 0x7F;
-constexpr std::uint8_t kPositiveOffset = 0x40;
-constexpr std::uint8_t kResponsePending = 0x78;
+using j1979::kNegativeResponse;
+using j1979::kPositiveResponseOffset;
+using j1979::kResponsePending;
 
 // The ISO 14229-1 name of a negative response code with the code, e.g.
 // "request out of range (0x31)"; reserved and manufacturer codes are named

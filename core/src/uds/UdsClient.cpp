@@ -64,7 +64,7 @@ Reply UdsClient::request(const PhysicalAddress& address, const Bytes& request) {
             reply.refusal = message[2];
             return reply;
         }
-        if (message[0] == request[0] + kPositiveOffset) {
+        if (message[0] == request[0] + kPositiveResponseOffset) {
             Reply reply;
             reply.data = Bytes(message.begin() + 1, message.end());
             return reply;

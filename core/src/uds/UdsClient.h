@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "uds/PhysicalChannel.h"
+#include "bus/PhysicalChannel.h"
 
 namespace obd::uds {
 

@@ -10,11 +10,14 @@
 #include "Assets.h"
 #include "BoundedServer.h"
 #include "Door.h"
-#include "JsonReport.h"
 #include "OptionValues.h"
-#include "Printable.h"
+#include "zelt/app/JsonReport.h"
+#include "zelt/app/Printable.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 namespace {
 
@@ -72,7 +75,7 @@ std::optional<UnitSystem> UnitsOf(const httplib::Request& request) {
     const std::string units = request.get_param_value("units");
     try {
         return ParseUnitSystem(units.empty() ? "metric" : units);
-    } catch (const UsageError&) {
+    } catch (const InputError&) {
         return std::nullopt;
     }
 }

@@ -33,6 +33,6 @@ struct ServeSettings {
 //
 // Throws UsageError for an unknown watched PID, std::runtime_error when it
 // cannot listen at the address.
-void ServeDashboard(Session& session, const ServeSettings& settings, std::ostream& out);
+void ServeDashboard(app::Session& session, const ServeSettings& settings, std::ostream& out);
 
 }  // namespace zelt::scan

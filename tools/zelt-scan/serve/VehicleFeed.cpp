@@ -4,11 +4,14 @@
 #include <stdexcept>
 #include <utility>
 
-#include "AdapterStatus.h"
-#include "Profiles.h"
-#include "Scanner.h"
+#include "zelt/app/AdapterStatus.h"
+#include "zelt/app/Profiles.h"
+#include "zelt/app/Scanner.h"
 
 namespace zelt::scan {
+
+// The command line is an application of the application library.
+using namespace app;  // NOLINT(google-build-using-namespace)
 
 VehicleFeed::VehicleFeed(Session& session, FeedSettings settings)
     : session_(session), settings_(std::move(settings)) {

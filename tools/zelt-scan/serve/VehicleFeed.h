@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "Readings.h"
-#include "Report.h"
-#include "Session.h"
 #include "orvane/Mutex.h"
+#include "zelt/app/Readings.h"
+#include "zelt/app/Report.h"
+#include "zelt/app/Session.h"
 
 namespace zelt::scan {
 
@@ -36,7 +36,7 @@ struct FeedSettings {
 struct FeedReading {
     int number = 0;    // from 1, one more per reading
     std::string time;  // ISO 8601, UTC, milliseconds
-    Reading values;
+    app::Reading values;
 };
 
 // The one reader of the vehicle for the dashboard: a thread that reads the
@@ -51,14 +51,14 @@ public:
     // Scans the report and describes the watched parameters on the calling
     // thread (so that an unknown PID is refused before anything is served),
     // then starts the reader. Throws like Plan() and Scan().
-    VehicleFeed(Session& session, FeedSettings settings);
+    VehicleFeed(app::Session& session, FeedSettings settings);
     // Stops the reader and wakes every waiting viewer.
     ~VehicleFeed();
 
     VehicleFeed(const VehicleFeed&) = delete;
     VehicleFeed& operator=(const VehicleFeed&) = delete;
 
-    const std::vector<Watched>& watched() const { return watched_; }
+    const std::vector<app::Watched>& watched() const { return watched_; }
 
     // Ends the reader; waiting viewers return at once.
     void stop();
@@ -75,11 +75,11 @@ public:
 
     // A report no older than the settings allow: scanned anew by the reader
     // when the last one is older (at most `wait` is waited for it).
-    std::shared_ptr<const Report> report(std::chrono::milliseconds wait);
+    std::shared_ptr<const app::Report> report(std::chrono::milliseconds wait);
     // Has the reader clear the trouble codes of the report's ECUs and
     // returns the report with the codes before and after; null when the
     // feed ended first or it took longer than `wait`.
-    std::shared_ptr<const Report> clearCodes(std::chrono::milliseconds wait);
+    std::shared_ptr<const app::Report> clearCodes(std::chrono::milliseconds wait);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -88,23 +88,23 @@ private:
     void scan(bool clearCodes);
     void read();
 
-    Session& session_;
+    app::Session& session_;
     const FeedSettings settings_;
     // Constant after construction.
     std::uint32_t watchedEcu_ = 0;
-    std::vector<Watched> watched_;  // described in the constructor, constant after
+    std::vector<app::Watched> watched_;  // described in the constructor, constant after
 
     mutable orvane::Mutex mutex_;
     std::condition_variable changed_;  // a reading, a report, a request or the end
     std::deque<std::shared_ptr<const FeedReading>> history_ ORVANE_GUARDED_BY(mutex_);
     int readings_ ORVANE_GUARDED_BY(mutex_) = 0;
-    std::shared_ptr<const Report> report_ ORVANE_GUARDED_BY(mutex_);
+    std::shared_ptr<const app::Report> report_ ORVANE_GUARDED_BY(mutex_);
     Clock::time_point reportTime_ ORVANE_GUARDED_BY(mutex_);
     long long reports_ ORVANE_GUARDED_BY(mutex_) = 0;
     bool reportWanted_ ORVANE_GUARDED_BY(mutex_) = false;
     bool clearWanted_ ORVANE_GUARDED_BY(mutex_) = false;
     long long clears_ ORVANE_GUARDED_BY(mutex_) = 0;
-    std::shared_ptr<const Report> cleared_ ORVANE_GUARDED_BY(mutex_);
+    std::shared_ptr<const app::Report> cleared_ ORVANE_GUARDED_BY(mutex_);
     std::string ended_ ORVANE_GUARDED_BY(mutex_);
 
     std::thread reader_;  // last: starts once everything above is set
