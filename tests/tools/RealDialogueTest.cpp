@@ -58,10 +58,10 @@ class RealDialogueTest : public ::testing::TestWithParam<RealCar> {};
 TEST_P(RealDialogueTest, ReportsWhatTheCarSaid) {
     const RealCar& car = GetParam();
     // The emulator prints its port, then serves one client and exits.
-    const std::string command = std::string(ZELT_ELM327_EMULATOR_PATH) + " --replay " +
-                                ZELT_SCAN_TEST_DIR + "/../data/real/" + car.id +
-                                ".json --port 0 --once --answer-wait 0 | { read -r line; " + ZELT_SCAN_PATH +
-                                " --json --timeout 2000 --adapter tcp://127.0.0.1:${line##*:}; }";
+    const std::string command =
+        std::string(ZELT_ELM327_EMULATOR_PATH) + " --replay " + ZELT_SCAN_TEST_DIR +
+        "/../data/real/" + car.id + ".json --port 0 --once --answer-wait 0 | { read -r line; " +
+        ZELT_SCAN_PATH + " --json --timeout 2000 --adapter tcp://127.0.0.1:${line##*:}; }";
     const auto run = zelt::testing::RunShell(command);
     ASSERT_FALSE(run.timedOut);
     if (*car.refusal != '\0') {
@@ -185,8 +185,8 @@ TEST_P(RecordedScanTest, ReplaysAsTheSameReport) {
         ::testing::TempDir() + "/scan-" + std::to_string(GetParam()) + ".jsonl";
     auto scan = [](const std::string& emulator, const std::string& extra) {
         return zelt::testing::RunShell(
-            std::string(ZELT_ELM327_EMULATOR_PATH) + " --port 0 --once --answer-wait 0 " + emulator +
-            " | { read -r line; " + ZELT_SCAN_PATH +
+            std::string(ZELT_ELM327_EMULATOR_PATH) + " --port 0 --once --answer-wait 0 " +
+            emulator + " | { read -r line; " + ZELT_SCAN_PATH +
             " --json --adapter tcp://127.0.0.1:${line##*:} " + extra + "; }");
     };
     const auto original = scan("--protocol " + std::to_string(GetParam()), "--record " + recording);

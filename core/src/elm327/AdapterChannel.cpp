@@ -8,8 +8,8 @@
 #include "bus/IsoTp.h"
 #include "bus/Protocols.h"
 #include "j1979/Codec.h"
-#include "obd/NegativeResponse.h"
 #include "j1979/Responses.h"
+#include "obd/NegativeResponse.h"
 
 namespace obd::elm327 {
 
