@@ -24,16 +24,16 @@ using Sensors = std::vector<std::shared_ptr<SensorModel>>;
 // One watched parameter of one ECU: what its first reading named it (a
 // placeholder without sensors when that reading had no answer).
 struct Watched {
-    obd::ParameterIdentifier::Id pid;
-    std::uint32_t ecu;
-    std::shared_ptr<ParameterModel> description;
+    obd::ParameterIdentifier::Id pid;             // the parameter
+    std::uint32_t ecu;                            // the ECU it is read from
+    std::shared_ptr<ParameterModel> description;  // its name and sensors
 };
 
 // One reading of every watched parameter (values[i] of watched[i]), and
 // the exact decoded numbers of each by sensor id, from the same answers.
 struct Reading {
-    std::vector<Sensors> values;
-    std::vector<DecodedNumbers> numbers;
+    std::vector<Sensors> values;          // values[i]: watched[i]'s sensors
+    std::vector<DecodedNumbers> numbers;  // numbers[i]: their exact values
 };
 
 // Which of `pids` each of `ecus` offers, in the order of `pids`: every PID
@@ -60,11 +60,13 @@ ZELT_APP_API std::string IsoTime();
 // reads several. Empty when the name alone is clear.
 class ZELT_APP_API Labels {
 public:
+    // The labels of the parameters in `watched`.
     explicit Labels(const std::vector<Watched>& watched);
 
     // " [PID 0x24; ECU 0x7E9]", or empty.
     std::string qualifier(const Watched& entry, const std::string& name) const;
 
+    // Whether the watch reads more than one ECU.
     bool severalEcus() const { return severalEcus_; }
 
 private:
@@ -82,6 +84,7 @@ ZELT_APP_API nlohmann::ordered_json ReadingJson(int number, const std::string& t
 // and one row per reading, each ending in a line break. Numbers are the
 // decoded values, not the display text.
 ZELT_APP_API std::string CsvHeader(const std::vector<Watched>& watched, UnitSystem units);
+// One CSV row, numbered `number` and stamped `time`; see CsvHeader().
 ZELT_APP_API std::string CsvRow(int number, const std::string& time,
                                 const std::vector<Watched>& watched, const Reading& reading,
                                 UnitSystem units);

@@ -71,15 +71,23 @@ public:
     const std::string& vehicleName() const { return vehicleName_; }
     // The response addresses of the ECUs that answered.
     std::vector<std::uint32_t> ecuAddresses() const;
+    // The response address of the ECU the repositories answer for.
     std::uint32_t selectedEcu() const;
 
     // The core's root the repositories were built over.
     const std::shared_ptr<obd::VehicleRoot>& root() const { return root_; }
+    // The ECU repository over root(); every repository answers for the
+    // selected ECU.
     EcuRepository& ecu() { return ecu_; }
+    // The parameter repository over root().
     ParameterRepository& parameters() { return parameters_; }
+    // The trouble code repository over root().
     TroubleCodeRepository& troubleCodes() { return troubleCodes_; }
+    // The diagnostics repository over root().
     DiagnosticsRepository& diagnostics() { return diagnostics_; }
+    // The routine repository over root().
     RoutineRepository& routines() { return routines_; }
+    // The dongle repository over root().
     DongleRepository& dongle() { return dongle_; }
 
     // The decoded values of the selected ECU's sensors of `pids`, by sensor

@@ -20,9 +20,9 @@ ZELT_APP_API UnitSystem ParseUnitSystem(const std::string& text);
 // A value as shown: the number (none when the value is not a number, e.g.
 // "Spark ignition"), its unit's name and the text a reader sees.
 struct Quantity {
-    std::optional<double> number;
-    std::string unit;
-    std::string text;  // empty when there is no value
+    std::optional<double> number;  // none when the value is not a number
+    std::string unit;              // the unit's name in the chosen system
+    std::string text;              // empty when there is no value
 };
 
 // The exact values of sensors, by sensor uid, where the records hold texts

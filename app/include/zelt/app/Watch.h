@@ -19,12 +19,13 @@ constexpr long long kMaxCount = 1000000;
 
 enum class WatchFormat { Text, Json, Csv };
 
+// What to watch and how to print it.
 struct WatchOptions {
-    std::vector<obd::ParameterIdentifier::Id> pids;
-    std::chrono::milliseconds interval{1000};
-    int count = 10;  // 0: until interrupted (Ctrl-C)
-    WatchFormat format = WatchFormat::Text;
-    UnitSystem units = UnitSystem::Metric;
+    std::vector<obd::ParameterIdentifier::Id> pids;  // the parameters, in this order
+    std::chrono::milliseconds interval{1000};        // between the starts of readings
+    int count = 10;                                  // 0: until interrupted (Ctrl-C)
+    WatchFormat format = WatchFormat::Text;          // text lines, JSON lines or CSV
+    UnitSystem units = UnitSystem::Metric;           // of the values printed
     // The ECUs to read; empty: every ECU that answered.
     std::vector<std::uint32_t> ecus;
 };
