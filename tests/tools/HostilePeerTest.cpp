@@ -68,8 +68,8 @@ std::string PlausibleAnswer(const std::string& command) {
         {"0900", "7E8 06 49 00 40 00 00 00"},
         {"0902",
          "7E8 10 14 49 02 01 31 47 31\r7E8 21 4A 43 35 34 34 34 52\r7E8 22 37 32 35 32 33 36 37"},
-        // Asked only where a row announces them: PID 8B, which this tool
-        // has no layout for, and a calibration id padded with FF.
+        // Asked only where a row's bitmaps announce them (PID 80, InfoType 00):
+        // PID 8B, which this tool has no layout for; a calibration id padded with FF.
         {"018B", "7E8 05 41 8B 12 34 56"},
         {"0904",
          "7E8 10 13 49 04 01 4A 4D 42\r7E8 21 2A 33 36 37 38 31 FF\r7E8 22 FF FF FF FF FF FF"},
@@ -520,7 +520,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Cut within a byte: missing, then asked PID by PID.
         Survived("odd_length_frame", {"010C0D", 1, Fault::Answer, "7E8 06 41 0C 0B B8 0D 3"},
                  {"750 RPM", "50 km/h"}),
-        // InfoType 00 announcing 02 and 04.
         Survived("calibration_id_padded_with_ff",
                  {"0900", 1, Fault::Answer, "7E8 06 49 00 50 00 00 00"}, {"JMB*36781\n"})),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
