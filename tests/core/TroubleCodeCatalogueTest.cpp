@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "j1979/Codec.h"
@@ -9,7 +11,9 @@
 namespace {
 
 using obd::detail::DescribeTroubleCode;
+using obd::detail::SetTroubleCodeTitleFile;
 using obd::detail::TroubleCodeCatalogue;
+using obd::detail::TroubleCodeTitleProblem;
 
 // Titles as the SAE J2012 code list gives them: a typo, a code filed under
 // the wrong number or a missing common code shows here.
@@ -70,7 +74,8 @@ TEST(TroubleCodeCatalogueTest, UntitledCodesAreDescribedByTheirSystemGroup) {
 // printable trimmed title; at least 95 % of the 2279 codes the sources name.
 TEST(TroubleCodeCatalogueTest, EveryRowIsAGenericCodeInOrderWithACleanTitle) {
     std::string previous;
-    for (const auto& [code, title] : TroubleCodeCatalogue()) {
+    const auto titles = TroubleCodeCatalogue();
+    for (const auto& [code, title] : titles->rows) {
         const std::string text(code);
         EXPECT_EQ(obd::j1979::DecodeTroubleCode(obd::j1979::EncodeTroubleCode(text)), text);
         EXPECT_NE(DescribeTroubleCode(text.substr(0, 3) + "FF"), "") << text;  // a generic group
@@ -80,7 +85,53 @@ TEST(TroubleCodeCatalogueTest, EveryRowIsAGenericCodeInOrderWithACleanTitle) {
                     std::all_of(title.begin(), title.end(), printable))
             << text;
     }
-    EXPECT_GE(TroubleCodeCatalogue().size(), 2166U);
+    EXPECT_GE(titles->rows.size(), 2166U);
+}
+
+// The titles are a file of their own that may be missing, damaged or short
+// of a code: a code is then described by its J2012 group, a file that
+// cannot be used says why, and nothing of a damaged file is used.
+TEST(TroubleCodeCatalogueTest, WithoutAUsableTitleFileCodesAreDescribedByTheirGroup) {
+    const struct {
+        const char* file;  // null: no such file
+        const char* code;
+        const char* description;
+        const char* problem;  // why the file gave no titles; '@' stands for its path
+    } cases[] = {
+        {nullptr, "P0301", "Ignition System or Misfire (P03xx)", "cannot open @"},
+        {"P0300\tRandom/Multiple Cylinder Misfire Detected\n", "P0171",
+         "Fuel and Air Metering (P01xx)", ""},
+        {"# titles\r\nP0300\tRandom/Multiple Cylinder Misfire Detected\r\n", "P0300",
+         "Random/Multiple Cylinder Misfire Detected", ""},
+        {"P0300\tRandom\nP0301 Cylinder 1 Misfire Detected\n", "P0300",
+         "Ignition System or Misfire (P03xx)", "@: line 2: not a trouble code, a tab and a title"},
+        {"P0301\tCylinder 1\nP0300\tRandom\n", "P0301", "Ignition System or Misfire (P03xx)",
+         "@: line 2: P0300 is out of order (rows are sorted by code)"},
+        {"P0300\t\n", "P0300", "Ignition System or Misfire (P03xx)",
+         "@: line 1: not a trouble code, a tab and a title"},
+        {"", "U0100", "Network Communication (U01xx)", ""},
+    };
+    const std::string path = ::testing::TempDir() + "zelt-titles.tsv";
+    for (const auto& c : cases) {
+        std::remove(path.c_str());
+        if (c.file != nullptr) {
+            std::ofstream(path, std::ios::binary) << c.file;
+        }
+        SetTroubleCodeTitleFile(path);
+        EXPECT_EQ(DescribeTroubleCode(c.code), c.description) << c.code;
+        std::string problem = c.problem;
+        if (const auto at = problem.find('@'); at != std::string::npos) {
+            problem.replace(at, 1, path);
+        }
+        EXPECT_EQ(TroubleCodeTitleProblem(), problem) << c.code;
+    }
+    // A file that is not a title file is refused before it is read whole.
+    std::ofstream(path, std::ios::binary) << std::string(2 * 1024 * 1024, 'P');
+    SetTroubleCodeTitleFile(path);
+    EXPECT_EQ(TroubleCodeTitleProblem(), path + " is larger than 1 MiB");
+    EXPECT_TRUE(TroubleCodeCatalogue()->rows.empty());
+    std::remove(path.c_str());
+    SetTroubleCodeTitleFile("");  // back to the file the environment names
 }
 
 }  // namespace
