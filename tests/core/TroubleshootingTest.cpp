@@ -115,20 +115,16 @@ TEST_F(TroubleshootingTest, DataLogReportsEveryRequestAndAnswerInSequence) {
 }
 
 // Holds the event thread in its first log entry until released.
-class BlockingLog : public obd::ITroubleshootingServiceObserver {
-public:
+struct BlockingLog : obd::ITroubleshootingServiceObserver {
     void onLogEntryAdded(const std::shared_ptr<obd::MessageDataModel>&) override {
-        if (!held_.exchange(true)) {
+        if (!held.exchange(true)) {
             entered.set_value();
         }
         released.wait();
     }
-    std::promise<void> entered;
-    std::promise<void> release;
+    std::atomic<bool> held{false};
+    std::promise<void> entered, release;
     std::shared_future<void> released = release.get_future().share();
-
-private:
-    std::atomic<bool> held_{false};
 };
 
 // Selecting the selected ECU changes nothing, so it must not wait for the

@@ -94,7 +94,7 @@ std::string DescribeGroup(const std::string& code) {
 
 // The file holds some 2,300 titles in about 120 KiB; anything far larger is
 // not a title file.
-constexpr std::size_t kMaxTitleFileBytes = 1024 * 1024;
+constexpr std::size_t kMaxTitleFileBytes = std::size_t{1} << 20;
 
 bool IsCleanTitle(std::string_view title) {
     return !title.empty() && title.front() != ' ' && title.back() != ' ' &&
