@@ -136,6 +136,18 @@ Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbe
     return quantity;
 }
 
+Quantity Present(const SensorModel& sensor, const std::string& ownUnit, UnitSystem units,
+                 const DecodedNumbers& numbers) {
+    Quantity quantity = Present(sensor, units, numbers);
+    if (quantity.unit.empty() && !ownUnit.empty()) {
+        quantity.unit = ownUnit;
+        if (!quantity.text.empty()) {
+            quantity.text += ' ' + ownUnit;
+        }
+    }
+    return quantity;
+}
+
 Quantity Present(double value, MeasurementUnit unit, UnitSystem units) {
     Quantity quantity{value, ConvertMeasurementUnitToString(unit), {}};
     double converted = 0;

@@ -80,7 +80,7 @@ std::string Line(const WatchOptions& options, int reading, const std::string& ti
         }
         for (const auto& sensor : values[i]) {
             line += "  " + Printable(sensor->name) + labels.qualifier(watched[i], sensor->name) +
-                    ": " + Printable(SensorValueText(*sensor, options.units));
+                    ": " + Printable(SensorValueText(*sensor, options.units, watched[i].unit));
         }
     }
     return line + "\n";

@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -9,6 +10,7 @@
 
 #include "Errors.h"
 #include "zelt/app/AdapterStatus.h"
+#include "zelt/app/Report.h"
 
 namespace zelt::python {
 
@@ -52,6 +54,32 @@ std::string WithAdvice(const std::string& message) {
 }
 
 }  // namespace
+
+std::string EcuList(const std::vector<std::uint32_t>& addresses) {
+    std::string list;
+    for (auto address : addresses) {
+        list += (list.empty() ? "" : ", ") + app::EcuAddressText(address);
+    }
+    return list;
+}
+
+std::uint32_t Connection::Checked(const app::Session& session, std::int64_t address) {
+    const auto answering = session.ecuAddresses();
+    const auto found = std::find(answering.begin(), answering.end(), address);
+    if (found == answering.end()) {
+        throw BadInput("no ECU " +
+                       (address >= 0 && address <= 0xFFFFFFFF
+                            ? app::EcuAddressText(static_cast<std::uint32_t>(address))
+                            : std::to_string(address)) +
+                       " answered; the ECUs that did: " + EcuList(answering));
+    }
+    return *found;
+}
+
+void Connection::select(std::int64_t address) const {
+    orvane::MutexLock lock(selection_);
+    read([&](app::Session& session) { session.selectEcu(Checked(session, address)); });
+}
 
 std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string>& path) {
     const obd::sim::Scenario scenario =

@@ -11,9 +11,11 @@ namespace zelt::app {
 // answering); empty while it can, and always for the in-process vehicle.
 ZELT_APP_API std::string AdapterGone(const Session& session);
 
-// What the user can do about `message`, an adapter's error text or a
-// message that contains one ("UNABLE TO CONNECT": is the ignition on...);
-// empty when there is no advice for it.
+// What `message`, an adapter's status word (the ELM327's "BUSY", "CAN
+// ERROR", "LV RESET", "ERR94", ...) or a message that contains one, means
+// and what the user can do about it ("CAN ERROR": the adapter could not
+// send or receive on the CAN bus: check that ...); empty when there is
+// no advice for it.
 ZELT_APP_API std::string AdapterAdvice(const std::string& message);
 
 }  // namespace zelt::app
