@@ -1,5 +1,7 @@
 #include "zelt/app/AdapterStatus.h"
 
+#include <utility>
+
 namespace zelt::app {
 
 std::string AdapterGone(const Session& session) {
@@ -16,7 +18,24 @@ std::string AdapterGone(const Session& session) {
     return {};
 }
 
-std::string AdapterAdvice(const std::string& message) {
+namespace {
+
+// `advice` with {timeout} and {protocol} in the front end's words.
+std::string Named(std::string advice, const SettingNames& names) {
+    const std::pair<const char*, const std::string*> marks[] = {{"{timeout}", &names.timeout},
+                                                                {"{protocol}", &names.protocol}};
+    for (const auto& [mark, name] : marks) {
+        const std::size_t at = advice.find(mark);
+        if (at != std::string::npos) {
+            advice.replace(at, std::string(mark).size(), *name);
+        }
+    }
+    return advice;
+}
+
+}  // namespace
+
+std::string AdapterAdvice(const std::string& message, const SettingNames& names) {
     // The texts an ELM327 prints instead of an answer (its datasheet lists
     // them), and the tool's own words for a link that went.
     struct Advice {
@@ -26,11 +45,11 @@ std::string AdapterAdvice(const std::string& message) {
     // The first entry that matches gives the advice.
     static const Advice kAdvice[] = {
         {"no prompt within",
-         "give a slow adapter more time with a larger --timeout (up to 60000 ms), or check that "
-         "it has power and is within reach of its link"},
+         "give a slow adapter more time with a larger {timeout}, or check that it has power and "
+         "is within reach of its link"},
         {"UNABLE TO CONNECT",
          "check that the ignition is on and that the adapter sits firmly in the OBD-II socket; "
-         "if it still fails, name the protocol with --protocol 1 to 9"},
+         "if it still fails, name the protocol with {protocol}"},
         {"BUS INIT", "switch the ignition on (the engine may stay off) and scan again"},
         {"CAN ERROR",
          "check that the adapter sits firmly in the OBD-II socket and that the ignition is on"},
@@ -60,7 +79,7 @@ std::string AdapterAdvice(const std::string& message) {
     }
     for (const auto& entry : kAdvice) {
         if (message.find(entry.text) != std::string::npos) {
-            return entry.advice;
+            return Named(entry.advice, names);
         }
     }
     return {};
