@@ -2,8 +2,8 @@
 
 The pybind11 module and the four shared libraries it links (zelt_app, zelt,
 zelt_link, obdcore) are built in build/python-package and placed inside the
-package, each finding the others beside it ($ORIGIN), so the installed
-package needs nothing else of the source tree.
+package, each finding the others beside it ($ORIGIN), with the trouble code
+titles, so the installed package needs nothing else of the source tree.
 """
 
 import glob
@@ -40,6 +40,14 @@ class BuildWithCMake(build_py):
         built += glob.glob(os.path.join(BUILD, "lib", "lib*.so.[0-9]"))
         for path in built:
             shutil.copyfile(path, os.path.join(package, os.path.basename(path)))
+        # The trouble code titles, under their own licence (its text beside
+        # them); the package points the core at them on import.
+        titles = os.path.join(ROOT, "data", "trouble-codes")
+        shutil.copyfile(os.path.join(titles, "generic-trouble-codes.tsv"),
+                        os.path.join(package, "generic-trouble-codes.tsv"))
+        for name in ("COPYING", "GPL-2"):
+            shutil.copyfile(os.path.join(titles, name),
+                            os.path.join(package, "generic-trouble-codes." + name))
 
 
 class BinaryDistribution(Distribution):

@@ -103,6 +103,15 @@ cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL zelt_install_tools)
 
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/zelt)
 
+# The trouble code titles, under their own licence (GPL-2.0-or-later), with
+# the text that says so beside them; the core looks for them here (see
+# core/CMakeLists.txt).
+install(FILES
+    ${PROJECT_SOURCE_DIR}/data/trouble-codes/generic-trouble-codes.tsv
+    ${PROJECT_SOURCE_DIR}/data/trouble-codes/COPYING
+    ${PROJECT_SOURCE_DIR}/data/trouble-codes/GPL-2
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/zelt)
+
 # A Debian package of everything installed above (libraries, headers, CMake
 # and pkg-config files, tools, the Python module): `cpack -G DEB` in the
 # build folder writes zelt_VERSION_ARCH.deb, installed with

@@ -111,16 +111,23 @@ step "python: pip install . into a virtual environment, offline"
 rm -rf build/venv build/python-package
 /usr/bin/python3 -m venv --system-site-packages build/venv
 build/venv/bin/pip install --no-build-isolation --no-index --quiet .
-(cd /tmp && "$root/build/venv/bin/python" -c \
-  'import zelt; v = zelt.simulate(); assert v.vin and "/build/venv/" in zelt.__file__')
+# The package carries the trouble code titles and finds them.
+(cd /tmp && env -u ZELT_TROUBLE_CODES "$root/build/venv/bin/python" -c \
+  'import zelt; v = zelt.simulate(); assert v.vin and "/build/venv/" in zelt.__file__
+assert v.trouble_codes.confirmed()[0].description == "Cylinder 1 Misfire Detected"')
 
 step "package: the Debian package, installed with apt, scans the simulated vehicle"
 # Under /usr the module belongs where Debian's python3 looks.
-cmake build/release -DZELT_PYTHON_INSTALL_DIR=lib/python3/dist-packages >/dev/null
+# The core looks for the trouble code titles under the prefix it is built for.
+cmake build/release -DZELT_PYTHON_INSTALL_DIR=lib/python3/dist-packages \
+  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake --build build/release -j "$jobs" >/dev/null
 rm -f build/release/zelt_*.deb
 (cd build/release && cpack -G DEB >/dev/null)
 apt-get install -y --no-install-recommends ./build/release/zelt_*.deb >/dev/null
-(cd /tmp && zelt-scan --json | /usr/bin/python3 -c 'import json, sys; assert json.load(sys.stdin)["ecus"]' &&
+(cd /tmp && unset ZELT_TROUBLE_CODES &&
+  zelt-scan --json | /usr/bin/python3 -c 'import json, sys; assert json.load(sys.stdin)["ecus"]' &&
+  zelt-scan | grep -q "Cylinder 1 Misfire Detected" && test -e /usr/share/zelt/COPYING &&
   /usr/bin/python3 -c 'import zelt; assert zelt.simulate().vin' &&
   pkg-config --exists zelt_app && test -e /usr/include/zelt/app/Session.h)
 apt-get remove -y zelt >/dev/null

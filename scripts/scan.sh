@@ -8,4 +8,6 @@ cd "$root"
 scripts/install-deps.sh >&2
 cmake --preset release >/dev/null
 cmake --build --preset release --target zelt-scan -j "$(nproc 2>/dev/null || echo 2)" >&2
+# The build tree's tool reads the trouble-code titles from the source tree.
+export ZELT_TROUBLE_CODES="${ZELT_TROUBLE_CODES:-$root/data/trouble-codes/generic-trouble-codes.tsv}"
 exec build/release/bin/zelt-scan "$@"

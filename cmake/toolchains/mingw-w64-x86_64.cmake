@@ -23,5 +23,8 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 find_program(ZELT_WINE wine)
 if(ZELT_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELT_WINE})
+  # Through a launcher that keeps ctest's pipe away from Wine's own services
+  # (the script says why).
+  get_filename_component(ZELT_WINE_LAUNCHER ${CMAKE_CURRENT_LIST_DIR}/../../scripts/run-under-wine.sh ABSOLUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELT_WINE_LAUNCHER} ${ZELT_WINE})
 endif()

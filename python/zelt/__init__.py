@@ -13,8 +13,18 @@ Every call that talks to the vehicle releases the GIL, so several Python
 threads may read at once. Errors are zelt.Error or one of its subclasses.
 """
 
-from ._watch import Reading
-from ._zelt import (
+import os as _os
+
+# A package built by `pip install .` carries the trouble code titles (a
+# data file under its own licence) beside its libraries; the core reads the
+# file this names at first use. An install under /usr finds its own.
+_titles = _os.path.join(_os.path.dirname(__file__), "generic-trouble-codes.tsv")
+if _os.path.exists(_titles):
+    _os.environ.setdefault("ZELT_TROUBLE_CODES", _titles)
+del _titles
+
+from ._watch import Reading  # noqa: E402
+from ._zelt import (  # noqa: E402
     Adapter,
     AdapterLost,
     BadInput,

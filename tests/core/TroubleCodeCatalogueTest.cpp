@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <optional>
 #include <string>
 
 #include "j1979/Codec.h"
@@ -9,7 +12,9 @@
 namespace {
 
 using obd::detail::DescribeTroubleCode;
+using obd::detail::SetTroubleCodeTitleFile;
 using obd::detail::TroubleCodeCatalogue;
+using obd::detail::TroubleCodeTitleProblem;
 
 // Titles as the SAE J2012 code list gives them: a typo, a code filed under
 // the wrong number or a missing common code shows here.
@@ -70,7 +75,8 @@ TEST(TroubleCodeCatalogueTest, UntitledCodesAreDescribedByTheirSystemGroup) {
 // printable trimmed title; at least 95 % of the 2279 codes the sources name.
 TEST(TroubleCodeCatalogueTest, EveryRowIsAGenericCodeInOrderWithACleanTitle) {
     std::string previous;
-    for (const auto& [code, title] : TroubleCodeCatalogue()) {
+    const auto titles = TroubleCodeCatalogue();
+    for (const auto& [code, title] : titles->rows) {
         const std::string text(code);
         EXPECT_EQ(obd::j1979::DecodeTroubleCode(obd::j1979::EncodeTroubleCode(text)), text);
         EXPECT_NE(DescribeTroubleCode(text.substr(0, 3) + "FF"), "") << text;  // a generic group
@@ -80,7 +86,44 @@ TEST(TroubleCodeCatalogueTest, EveryRowIsAGenericCodeInOrderWithACleanTitle) {
                     std::all_of(title.begin(), title.end(), printable))
             << text;
     }
-    EXPECT_GE(TroubleCodeCatalogue().size(), 2166U);
+    EXPECT_GE(titles->rows.size(), 2166U);
+}
+
+// A title file missing, damaged or short of a code: the code is described by
+// its J2012 group, and a file that cannot be used says why and gives nothing.
+TEST(TroubleCodeCatalogueTest, WithoutAUsableTitleFileCodesAreDescribedByTheirGroup) {
+    const struct {
+        std::optional<std::string> file;  // none: no such file
+        const char* code;
+        const char* description;
+        const char* problem;  // why the file gave no titles; '@' stands for its path
+    } cases[] = {
+        {std::nullopt, "P0301", "Ignition System or Misfire (P03xx)", "cannot open @"},
+        {"# titles\r\nP0300\tRandom/Multiple Cylinder Misfire Detected\r\n", "P0171",
+         "Fuel and Air Metering (P01xx)", ""},
+        {"P0300\tRandom\nP0301 Cylinder 1 Misfire Detected\n", "P0300",
+         "Ignition System or Misfire (P03xx)", "@: line 2: not a trouble code, a tab and a title"},
+        {"P0301\tCylinder 1\nP0300\tRandom\n", "P0301", "Ignition System or Misfire (P03xx)",
+         "@: line 2: P0300 is out of order (rows are sorted by code)"},
+        {std::string(2 << 20, 'P'), "P0300", "Ignition System or Misfire (P03xx)",
+         "@ is larger than 1 MiB"},
+    };
+    const std::string path = ::testing::TempDir() + "zelt-titles.tsv";
+    for (const auto& c : cases) {
+        std::remove(path.c_str());
+        if (c.file) {
+            std::ofstream(path, std::ios::binary) << *c.file;
+        }
+        SetTroubleCodeTitleFile(path);
+        EXPECT_EQ(DescribeTroubleCode(c.code), c.description) << c.code;
+        std::string problem = c.problem;
+        if (const auto at = problem.find('@'); at != std::string::npos) {
+            problem.replace(at, 1, path);
+        }
+        EXPECT_EQ(TroubleCodeTitleProblem(), problem) << c.code;
+    }
+    std::remove(path.c_str());
+    SetTroubleCodeTitleFile("");  // back to the file the environment names
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -109,6 +112,33 @@ TEST_F(TroubleshootingTest, DataLogReportsEveryRequestAndAnswerInSequence) {
     for (std::thread::id thread : log_.threads()) {
         EXPECT_NE(thread, std::this_thread::get_id());
     }
+}
+
+// Holds the event thread in its first log entry until released.
+struct BlockingLog : obd::ITroubleshootingServiceObserver {
+    void onLogEntryAdded(const std::shared_ptr<obd::MessageDataModel>&) override {
+        if (!held.exchange(true)) {
+            entered.set_value();
+        }
+        released.wait();
+    }
+    std::atomic<bool> held{false};
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+};
+
+// Selecting the selected ECU changes nothing: no wait for the event thread.
+TEST_F(TroubleshootingTest, SelectingTheSelectedEcuAgainWaitsForNoEvent) {
+    BlockingLog busy;
+    service_->attach(&busy);
+    service_->enableDataLog();
+    service_->sendMessage("ATI", 100);
+    busy.entered.get_future().wait();
+    auto again = std::async(std::launch::async, [&] { return root_->selectEcu(0x7E8); });
+    const bool returned = again.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    busy.release.set_value();
+    EXPECT_TRUE(returned && again.get());
+    service_->detach(&busy);
 }
 
 }  // namespace

@@ -68,6 +68,11 @@ std::string PlausibleAnswer(const std::string& command) {
         {"0900", "7E8 06 49 00 40 00 00 00"},
         {"0902",
          "7E8 10 14 49 02 01 31 47 31\r7E8 21 4A 43 35 34 34 34 52\r7E8 22 37 32 35 32 33 36 37"},
+        // Asked only where a row's bitmaps announce them (PID 80, InfoType 00):
+        // PID 8B, which this tool has no layout for; a calibration id padded with FF.
+        {"018B", "7E8 05 41 8B 12 34 56"},
+        {"0904",
+         "7E8 10 13 49 04 01 4A 4D 42\r7E8 21 2A 33 36 37 38 31 FF\r7E8 22 FF FF FF FF FF FF"},
     };
     const auto found = kAnswers.find(command);
     if (found != kAnswers.end()) {
@@ -269,6 +274,12 @@ struct HostileCase {
     std::vector<std::string> shown;     // fragments stdout holds
     std::vector<std::string> notShown;  // and does not
 };
+
+// A case the scan survives without a word on stderr, showing `shown`.
+HostileCase Survived(const char* name, Misbehaviour peer, std::vector<std::string> shown,
+                     std::vector<std::string> arguments = {}) {
+    return {name, std::move(peer), std::move(arguments), 0, "", std::move(shown), {}};
+}
 
 void PrintTo(const HostileCase& row, std::ostream* out) {
     *out << row.name;
@@ -490,6 +501,27 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"1G1JC544\\u001b[2J\xEF\xBF\xBD"
                                    "2367"},
                                   {}}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    RealCars, HostilePeerTest,
+    ::testing::Values(
+        // Shown though not decoded: PID 8B (bit 11 of PID 80's bitmap), 0C with one byte.
+        Survived("undecodable_pid",
+                 {"010020406080A0", 1, Fault::Answer,
+                  "7E8 10 1A 41 00 00 18 00 01\r7E8 21 20 00 00 00 01 40 00\r"
+                  "7E8 22 00 00 01 60 00 00 00\r7E8 23 01 80 00 20 00 00"},
+                 {"\"text\": \"12 34 56\""}, {"--json"}),
+        Survived("wrong_length", {"010C", 1, Fault::Answer, "7E8 03 41 0C 0B"},
+                 {"Raw data bytes: 0B"}, {"--watch", "0C", "--count", "1"}),
+        Survived("echo_in_lowercase", {"ATH1", 1, Fault::Answer, "ath1\rOK"}, {"750 RPM"}),
+        Survived("search_overprinted_on_data",
+                 {"0100", 1, Fault::Answer, "SEARCHING...7E8 06 41 00 00 18 00 00"}, {"750 RPM"}),
+        // Cut within a byte: missing, then asked PID by PID.
+        Survived("odd_length_frame", {"010C0D", 1, Fault::Answer, "7E8 06 41 0C 0B B8 0D 3"},
+                 {"750 RPM", "50 km/h"}),
+        Survived("calibration_id_padded_with_ff",
+                 {"0900", 1, Fault::Answer, "7E8 06 49 00 50 00 00 00"}, {"JMB*36781\n"})),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

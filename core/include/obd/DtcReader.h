@@ -2,8 +2,14 @@
 
 // The core's catalogue of trouble codes, independent of any vehicle.
 //
+// The titles are data under a licence of their own, read on first use from
+// the file the environment variable ZELT_TROUBLE_CODES names, else from
+// share/zelt/generic-trouble-codes.tsv of the install; without that file
+// the catalogue is empty and a vehicle's codes are described by their SAE
+// J2012 group ("Fuel and Air Metering (P01xx)").
+//
 // Thread safety: getTroubleCodes() may be called from any thread; the
-// catalogue is a constant table. Ownership: every call returns new records
+// catalogue does not change once read. Ownership: every call returns new records
 // that belong to the caller.
 
 #include <memory>

@@ -1,6 +1,7 @@
 #include "elm327/AdapterChannel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "bus/Addressing.h"
@@ -56,10 +57,18 @@ std::size_t AnswerFrames(const detail::Bytes& request) {
 // The response count digit is one hex digit.
 constexpr std::size_t kMostCountedFrames = 15;
 
-// The first line of an answer that is not the command's echo.
+// The first line of an answer that is not the command's echo, which some
+// adapters print in lowercase.
 std::string FirstLine(const std::string& answer, const std::string& command) {
+    auto echoes = [&command](const std::string& line) {
+        return std::equal(line.begin(), line.end(), command.begin(), command.end(),
+                          [](char a, char b) {
+                              return std::toupper(static_cast<unsigned char>(a)) ==
+                                     std::toupper(static_cast<unsigned char>(b));
+                          });
+    };
     for (const std::string& line : SplitLines(answer)) {
-        if (line != command) {
+        if (!echoes(line)) {
             return line;
         }
     }
@@ -439,7 +448,7 @@ bool AdapterChannel::start(std::shared_ptr<IDataConnection> connection, DataLink
     if (const auto described = query("ATDPN", timeout)) {
         // "A6" after a search, "6" when chosen.
         std::string digits = *described;
-        if (!digits.empty() && digits[0] == 'A') {
+        if (!digits.empty() && std::toupper(static_cast<unsigned char>(digits[0])) == 'A') {
             digits.erase(0, 1);
         }
         if (digits.size() == 1 && FindProtocol(digits[0] - '0') != nullptr) {

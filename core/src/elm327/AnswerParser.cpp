@@ -91,6 +91,28 @@ Remark Classify(const std::string& compact) {
     return Remark::None;
 }
 
+// Progress texts an adapter overprints on the line of the data that follows
+// (a lone carriage return moves back to the line's start only).
+std::string WithoutProgress(std::string line) {
+    static constexpr std::string_view kProgress[] = {"SEARCHING...", "BUS INIT: ...OK",
+                                                     "BUS INIT:...OK", "STOPPED"};
+    for (bool again = true; again;) {
+        again = false;
+        for (std::string_view text : kProgress) {
+            std::string head = line.substr(0, text.size());
+            std::transform(head.begin(), head.end(), head.begin(), [](char c) {
+                return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            });
+            const auto rest = line.find_first_not_of(" \t", text.size());
+            if (head == text && rest != std::string::npos) {
+                line.erase(0, rest);
+                again = true;
+            }
+        }
+    }
+    return line;
+}
+
 ParsedAnswer Failure(std::string message) {
     ParsedAnswer answer;
     answer.status = AnswerStatus::Error;
@@ -160,7 +182,7 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
     };
 
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
+        const std::string line = WithoutProgress(lines[i]);
         const std::string compact = Upper(line);
         if (i == 0 && !echo.empty() && compact == echo) {
             continue;  // echo left on
@@ -250,7 +272,7 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
                 continue;
             }
             if (digits->size() % 2 != 0) {
-                return Failure("malformed answer: " + line);
+                continue;  // a line cut short: its value is missing, not misread
             }
             if (!finishNumbered()) {
                 return Failure("incomplete multi-frame answer");
@@ -259,9 +281,18 @@ ParsedAnswer ParseAnswer(std::string_view text, std::string_view command,
             continue;
         }
 
-        // Headers on: an odd count of digits means a 3-digit 11-bit identifier,
-        // an even count an 8-digit 29-bit one. The rest is the raw frame.
-        const std::size_t idLength = digits->size() % 2 != 0 ? 3 : 8;
+        // Headers on: the identifier has 3 digits on 11-bit CAN, 8 on 29-bit;
+        // where the protocol is not known yet, an odd count of digits means
+        // a 3-digit identifier. The rest is the raw frame.
+        const ProtocolInfo* can = FindProtocol(format.protocol);
+        std::size_t idLength = digits->size() % 2 != 0 ? 3 : 8;
+        if (can != nullptr &&
+            (can->framing == bus::Framing::Can11 || can->framing == bus::Framing::Can29)) {
+            idLength = can->framing == bus::Framing::Can11 ? 3 : 8;
+        }
+        if (digits->size() > idLength && (digits->size() - idLength) % 2 != 0) {
+            continue;  // a line cut short: its value is missing, not misread
+        }
         if (digits->size() < idLength + 2 || digits->size() > idLength + 16) {
             return Failure("malformed answer: " + line);
         }

@@ -6,7 +6,8 @@ namespace obd {
 
 std::vector<std::shared_ptr<DtcDataModel>> DtcReader::getTroubleCodes() {
     std::vector<std::shared_ptr<DtcDataModel>> codes;
-    for (const auto& entry : detail::TroubleCodeCatalogue()) {
+    const auto titles = detail::TroubleCodeCatalogue();
+    for (const auto& entry : titles->rows) {
         auto code = std::make_shared<DtcDataModel>();
         code->code = std::string(entry.code);
         code->description = std::string(entry.title);

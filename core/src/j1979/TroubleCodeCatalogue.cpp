@@ -1,7 +1,7 @@
 // Trouble code texts. Titles are those of the SAE J2012 code list, kept as
-// data in src/data/generic-trouble-codes.tsv; a code without a title is
-// described by the system group J2012's structure files it under: the
-// letter names the system, the first digit tells generic (ISO/SAE
+// data in a file of their own (see TroubleCodeCatalogue.h); a code without a
+// title is described by the system group J2012's structure files it under:
+// the letter names the system, the first digit tells generic (ISO/SAE
 // controlled) codes from manufacturer-controlled ones, and for generic codes
 // the next digit names the group.
 
@@ -9,6 +9,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <iostream>
+
+#include "json/BoundedFile.h"
+#include "orvane/Mutex.h"
+#include "orvane/ThreadAnnotations.h"
 
 namespace obd::detail {
 
@@ -86,39 +92,133 @@ std::string DescribeGroup(const std::string& code) {
     return {};
 }
 
-// The rows of the table: "code<TAB>title" lines, kept in the order the file
-// gives them (sorted by code); lines starting with '#' are comments.
-std::vector<TroubleCodeTitle> ReadTable(std::string_view text) {
-    std::vector<TroubleCodeTitle> rows;
-    while (!text.empty()) {
+// The file holds some 2,300 titles in about 120 KiB; anything far larger is
+// not a title file.
+constexpr std::size_t kMaxTitleFileBytes = std::size_t{1} << 20;
+
+bool IsCleanTitle(std::string_view title) {
+    return !title.empty() && title.front() != ' ' && title.back() != ' ' &&
+           std::all_of(title.begin(), title.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+// The rows of `titles.text`: "code<TAB>title" lines sorted by code; lines
+// starting with '#' are comments. Empty rows and the reason when a line is
+// not such a row.
+std::string ReadRows(TroubleCodeTitles& titles) {
+    std::string_view text = titles.text;
+    for (std::size_t number = 1; !text.empty(); ++number) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         std::string_view line = text.substr(0, end);
         if (!line.empty() && line.back() == '\r') {  // a checkout with CRLF line ends
             line.remove_suffix(1);
         }
         text.remove_prefix(std::min(end + 1, text.size()));
-        const std::size_t tab = line.find('\t');
-        if (line.empty() || line.front() == '#' || tab == std::string_view::npos) {
+        if (line.empty() || line.front() == '#') {
             continue;
         }
-        rows.push_back({line.substr(0, tab), line.substr(tab + 1)});
+        const std::size_t tab = line.find('\t');
+        const std::string_view code = line.substr(0, tab);
+        const std::string_view title =
+            tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
+        const std::string where = "line " + std::to_string(number) + ": ";
+        if (!IsWellFormed(std::string(code)) || !IsCleanTitle(title)) {
+            titles.rows.clear();
+            return where + "not a trouble code, a tab and a title";
+        }
+        if (!titles.rows.empty() && titles.rows.back().code >= code) {
+            titles.rows.clear();
+            return where + std::string(code) + " is out of order (rows are sorted by code)";
+        }
+        titles.rows.push_back({code, title});
     }
-    return rows;
+    return {};
+}
+
+// The title file in use and what reading it gave, once read.
+struct Catalogue {
+    orvane::Mutex mutex;
+    std::string path ORVANE_GUARDED_BY(mutex);  // set by SetTroubleCodeTitleFile
+    std::shared_ptr<const TroubleCodeTitles> titles ORVANE_GUARDED_BY(mutex);
+    std::string problem ORVANE_GUARDED_BY(mutex);
+};
+
+Catalogue& TheCatalogue() {
+    static Catalogue catalogue;
+    return catalogue;
+}
+
+// Reads the file at `path` into `titles`; the reason when it gave none.
+// `named`: the user named the file, so its absence is a problem too.
+std::string ReadTitleFile(const std::string& path, bool named, TroubleCodeTitles& titles) {
+    switch (ReadBoundedFile(path, kMaxTitleFileBytes, titles.text)) {
+        case FileRead::Read:
+            break;
+        case FileRead::CannotOpen:
+            return named ? "cannot open " + path : std::string();
+        case FileRead::TooLarge:
+            return path + " is larger than 1 MiB";
+        case FileRead::CannotRead:
+            return "cannot read " + path;
+    }
+    const std::string problem = ReadRows(titles);
+    return problem.empty() ? problem : path + ": " + problem;
+}
+
+// Reads the titles if nobody has since the file was named.
+std::shared_ptr<const TroubleCodeTitles> LoadedTitles(std::string* problem) {
+    Catalogue& catalogue = TheCatalogue();
+    orvane::MutexLock lock(catalogue.mutex);
+    if (!catalogue.titles) {
+        std::string path = catalogue.path;
+        bool named = !path.empty();
+        if (!named) {
+            const char* variable = std::getenv("ZELT_TROUBLE_CODES");
+            named = variable != nullptr && *variable != '\0';
+            path = named ? variable : ZELT_TROUBLE_CODE_TITLE_FILE;
+        }
+        auto titles = std::make_shared<TroubleCodeTitles>();
+        catalogue.problem = ReadTitleFile(path, named, *titles);
+        if (!catalogue.problem.empty()) {
+            // Told once per file: a title file that cannot be used is a
+            // mistake of the install, not of the vehicle.
+            std::cerr << "zelt: trouble code titles not used: " << catalogue.problem
+                      << "; codes are described by their group\n";
+        }
+        catalogue.titles = std::move(titles);
+    }
+    if (problem != nullptr) {
+        *problem = catalogue.problem;
+    }
+    return catalogue.titles;
 }
 
 }  // namespace
 
-const std::vector<TroubleCodeTitle>& TroubleCodeCatalogue() {
-    static const std::vector<TroubleCodeTitle> catalogue = ReadTable(GenericTroubleCodeTable());
-    return catalogue;
+std::shared_ptr<const TroubleCodeTitles> TroubleCodeCatalogue() {
+    return LoadedTitles(nullptr);
+}
+
+void SetTroubleCodeTitleFile(const std::string& path) {
+    Catalogue& catalogue = TheCatalogue();
+    orvane::MutexLock lock(catalogue.mutex);
+    catalogue.path = path;
+    catalogue.titles.reset();
+    catalogue.problem.clear();
+}
+
+std::string TroubleCodeTitleProblem() {
+    std::string problem;
+    LoadedTitles(&problem);
+    return problem;
 }
 
 std::string DescribeTroubleCode(const std::string& code) {
-    const auto& catalogue = TroubleCodeCatalogue();
+    const auto titles = TroubleCodeCatalogue();
+    const auto& rows = titles->rows;
     auto found = std::lower_bound(
-        catalogue.begin(), catalogue.end(), code,
+        rows.begin(), rows.end(), code,
         [](const TroubleCodeTitle& entry, const std::string& key) { return entry.code < key; });
-    if (found != catalogue.end() && found->code == code) {
+    if (found != rows.end() && found->code == code) {
         return std::string(found->title);
     }
     return IsWellFormed(code) ? DescribeGroup(code) : std::string();

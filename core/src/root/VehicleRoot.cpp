@@ -21,9 +21,14 @@ std::vector<std::uint32_t> VehicleRoot::getEcuAddresses() const {
 }
 
 bool VehicleRoot::selectEcu(std::uint32_t address) {
-    const bool selected = root_->connection()->selectEcu(address);
+    const auto& connection = root_->connection();
+    const bool selected = connection->selectEcu(address);
     // The caches of the previous ECU are emptied before the caller reads.
-    root_->connection()->dispatcher()->flush();
+    // Selecting the selected ECU again changes nothing and waits for nothing,
+    // unless another call's change is still on its way to the observers.
+    if (connection->eventsUnderway()) {
+        connection->dispatcher()->flush();
+    }
     return selected;
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "bus/Hex.h"
 #include "bus/IsoTp.h"
 #include "j1979/Codec.h"
 #include "j1979/Responses.h"
@@ -451,19 +452,37 @@ std::optional<std::map<std::uint8_t, Bytes>> SplitFreezeFrameData(
     return SplitRecords(data, requested, frame);
 }
 
+namespace {
+
+// One text sensor holding the data bytes in hex, e.g. "0B B8 00".
+std::shared_ptr<ParameterDataModel> RawParameter(std::uint8_t pid,
+                                                 const j1979::PidDefinition* definition,
+                                                 const Bytes& data) {
+    auto parameter = std::make_shared<ParameterDataModel>();
+    parameter->pid = static_cast<ParameterIdentifier::Id>(pid);
+    parameter->name = definition != nullptr ? definition->name : kUndecodedParameterName;
+    auto sensor = std::make_shared<SensorDataModel>();
+    sensor->uid = Pid2Uid(parameter->pid);
+    sensor->name = kRawDataSensorName;
+    sensor->value = std::make_shared<SensorValueDataModel>();
+    sensor->value->value = bus::ToHex(data);
+    parameter->sensors.push_back(std::move(sensor));
+    return parameter;
+}
+
+}  // namespace
+
 std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes& data,
                                                    SensorStatistics* statistics,
                                                    std::uint32_t ecu) {
     const j1979::PidDefinition* definition = j1979::FindPid(pid);
-    if (definition == nullptr) {
-        return nullptr;
-    }
     std::vector<j1979::DecodedSensor> decoded;
     try {
         decoded = j1979::DecodePid(pid, data);
     } catch (const j1979::CodecError&) {
-        // A vehicle that sends a wrong length has sent nothing usable.
-        return nullptr;
+        // A PID without a known layout, or one of another length than its
+        // layout: what the vehicle said is shown as it came.
+        return RawParameter(pid, definition, data);
     }
     auto parameter = std::make_shared<ParameterDataModel>();
     parameter->pid = static_cast<ParameterIdentifier::Id>(pid);
@@ -508,8 +527,10 @@ std::shared_ptr<DtcDataModel> BuildTroubleCode(std::uint16_t raw, std::uint32_t 
 
 std::string InfoText(const Bytes& data) {
     auto first = std::find_if(data.begin(), data.end(), [](std::uint8_t b) { return b != 0; });
-    auto last = std::find_if(data.rbegin(), data.rend(), [](std::uint8_t b) { return b != 0; });
-    if (first == data.end()) {
+    // Some ECUs fill an item past its text with 0xFF instead of zeros.
+    auto last = std::find_if(data.rbegin(), data.rend(),
+                             [](std::uint8_t b) { return b != 0 && b != 0xFF; });
+    if (first == data.end() || last.base() <= first) {
         return std::string();
     }
     return std::string(first, last.base());

@@ -126,8 +126,15 @@ std::optional<std::map<std::uint8_t, Bytes>> SplitCurrentData(
 std::optional<std::map<std::uint8_t, Bytes>> SplitFreezeFrameData(
     const Bytes& data, const std::vector<std::uint8_t>& requested, std::uint8_t frame);
 
-// A parameter model from the data bytes of `pid`; null when the codec cannot
-// decode them. With `statistics` the numeric sensors' lowest, highest and
+// The names a parameter the codec cannot decode is shown under: the PID's
+// own name where it has one, and one sensor holding the data bytes in hex.
+inline constexpr char kUndecodedParameterName[] = "Undecoded parameter";
+inline constexpr char kRawDataSensorName[] = "Raw data bytes";
+
+// A parameter model from the data bytes of `pid`. A PID the codec has no
+// layout for, or whose bytes do not fit its layout, gives one text sensor
+// named kRawDataSensorName with the bytes as the vehicle sent them: an
+// answer is never shown as none. With `statistics` the numeric sensors' lowest, highest and
 // average texts summarise the readings of this connection; without (freeze
 // frames) only the value text is set.
 std::shared_ptr<ParameterDataModel> BuildParameter(std::uint8_t pid, const Bytes& data,
@@ -138,7 +145,7 @@ std::shared_ptr<DtcDataModel> BuildTroubleCode(std::uint16_t raw, std::uint32_t 
                                                DtcStatus status);
 
 // Text from service 09 data: the characters up to the padding (zero bytes
-// at either end are padding).
+// at either end, 0xFF bytes at the end are padding).
 std::string InfoText(const Bytes& data);
 
 }  // namespace obd::detail

@@ -237,7 +237,13 @@ void VehicleConnection::addDataLog(const std::shared_ptr<DataLog>& log) {
 void VehicleConnection::post(Event event) {
     // The services alive now hear of the event; one built later does not.
     std::vector<std::weak_ptr<ConnectionObservers>> targets = connectionObservers_;
-    dispatcher_->post([targets = std::move(targets), event] {
+    ++*eventsUnderway_;
+    dispatcher_->post([targets = std::move(targets), event, underway = eventsUnderway_] {
+        // Counted as delivered however the delivery ends.
+        struct Delivered {
+            std::atomic<int>& count;
+            ~Delivered() { --count; }
+        } delivered{*underway};
         for (const auto& weak : targets) {
             std::shared_ptr<ConnectionObservers> observers = weak.lock();
             if (!observers) {

@@ -97,6 +97,10 @@ public:
     // changes what the vehicle reports (clearing codes, running a routine).
     AnswerMemo& answerMemo() { return answerMemo_; }
     const std::shared_ptr<EventDispatcher>& dispatcher() const { return dispatcher_; }
+    // True while a connection event posted earlier has not reached every
+    // observer yet: a caller that promises its readers the state after a
+    // change waits for the dispatcher only then.
+    bool eventsUnderway() const { return *eventsUnderway_ > 0; }
 
     // The routine records of this connection, per ECU and routine id.
     std::shared_ptr<TestRoutineDataModel> routineRecord(std::uint32_t ecu, int id) const;
@@ -122,6 +126,9 @@ private:
     SupportCache supportCache_;
     AnswerMemo answerMemo_;
     std::atomic<bool> multiPidRequests_{true};
+    // Connection events posted and not yet delivered; shared with the posted
+    // tasks, which may run after the connection is gone.
+    const std::shared_ptr<std::atomic<int>> eventsUnderway_ = std::make_shared<std::atomic<int>>(0);
 
     // The three mutexes are taken in this order: bus, state, logs.
 
