@@ -1,6 +1,7 @@
 #include "zelt/app/AdapterStatus.h"
 
 #include <cctype>
+#include <utility>
 
 namespace zelt::app {
 
@@ -22,11 +23,11 @@ struct Status {
 };
 constexpr Status kStatuses[] = {
     {"no prompt within", "",
-     "give a slow adapter more time with a larger --timeout (up to 60000 ms), or check that it "
-     "has power and is within reach of its link"},
+     "give a slow adapter more time with a larger {timeout}, or check that it has power and is "
+     "within reach of its link"},
     {"UNABLE TO CONNECT", "",
      "check that the ignition is on and that the adapter sits firmly in the OBD-II socket; if it "
-     "still fails, name the protocol with --protocol 1 to 9"},
+     "still fails, name the protocol with {protocol}"},
     {"BUS INIT", "", "switch the ignition on (the engine may stay off) and scan again"},
     {"CAN ERROR", "the adapter could not send or receive on the CAN bus",
      "check that the adapter sits firmly in the OBD-II socket and that the ignition is on"},
@@ -69,6 +70,19 @@ bool IsInternalError(const std::string& message) {
     return false;
 }
 
+// `advice` with {timeout} and {protocol} in the front end's words.
+std::string Named(std::string advice, const SettingNames& names) {
+    const std::pair<const char*, const std::string*> marks[] = {{"{timeout}", &names.timeout},
+                                                                {"{protocol}", &names.protocol}};
+    for (const auto& [mark, name] : marks) {
+        const std::size_t at = advice.find(mark);
+        if (at != std::string::npos) {
+            advice.replace(at, std::string(mark).size(), *name);
+        }
+    }
+    return advice;
+}
+
 }  // namespace
 
 std::string AdapterGone(const Session& session) {
@@ -85,7 +99,7 @@ std::string AdapterGone(const Session& session) {
     return {};
 }
 
-std::string AdapterAdvice(const std::string& message) {
+std::string AdapterAdvice(const std::string& message, const SettingNames& names) {
     if (message == "?") {
         return "the adapter did not understand a command; it may be a clone that lacks part of "
                "the ELM327 command set";
@@ -93,7 +107,8 @@ std::string AdapterAdvice(const std::string& message) {
     for (const auto& status : kStatuses) {
         if (message.find(status.word) != std::string::npos) {
             const std::string meaning = status.meaning;
-            return meaning.empty() ? status.advice : meaning + ": " + status.advice;
+            const std::string advice = Named(status.advice, names);
+            return meaning.empty() ? advice : meaning + ": " + advice;
         }
     }
     if (IsInternalError(message)) {

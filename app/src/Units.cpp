@@ -113,7 +113,8 @@ UnitSystem ParseUnitSystem(const std::string& text) {
     if (text == "imperial") {
         return UnitSystem::Imperial;
     }
-    throw InputError("invalid value " + Quoted(text) + " for --units: give metric or imperial");
+    throw InvalidValue("invalid unit system " + Quoted(text) + ": give metric or imperial", text,
+                       "metric or imperial");
 }
 
 Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {

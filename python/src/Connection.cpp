@@ -36,20 +36,11 @@ long ProcessId() {
 #endif
 }
 
-// The message with what the user can do about it, as zelt-scan says it but
-// in this package's words: its options are connect()'s arguments.
+// The message with what the user can do about it, in this package's words:
+// its settings are connect()'s arguments.
 std::string WithAdvice(const std::string& message) {
-    static const std::pair<const char*, const char*> kOwnWords[] = {
-        {"--timeout (up to 60000 ms)", "timeout (up to 60 seconds)"},
-        {"--protocol 1 to 9", "protocol=1 to 9"},
-    };
-    std::string advice = app::AdapterAdvice(message);
-    for (const auto& [option, argument] : kOwnWords) {
-        const auto at = advice.find(option);
-        if (at != std::string::npos) {
-            advice.replace(at, std::string(option).size(), argument);
-        }
-    }
+    const std::string advice =
+        app::AdapterAdvice(message, {"timeout (up to 60 seconds)", "protocol=1 to 9"});
     return advice.empty() ? message : message + "; " + advice;
 }
 

@@ -13,13 +13,20 @@
 #include <vector>
 
 #include "orvane/Mutex.h"
+#include "zelt/app/Export.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
-class Recording {
+// The recording of one run. Feed it from AdapterSettings::listen; lines
+// are flushed as they are complete, so a run that ends abruptly keeps
+// every exchange finished before.
+//
+// Thread safety: bytes() may be called from any thread; the file is
+// written under mutex_.
+class ZELT_APP_API Recording {
 public:
     // Creates (or truncates) `path` and writes the header with `settings`,
-    // a JSON object of the options in force. Throws UsageError when the
+    // a JSON object of the options in force. Throws InputError when the
     // file cannot be written.
     Recording(const std::string& path, const std::string& settingsJson);
 
@@ -37,4 +44,4 @@ private:
     long long sentAt_ ORVANE_GUARDED_BY(mutex_) = 0;  // ms after the start
 };
 
-}  // namespace zelt::scan
+}  // namespace zelt::app
