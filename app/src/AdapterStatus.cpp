@@ -106,9 +106,10 @@ std::string AdapterAdvice(const std::string& message, const SettingNames& names)
     }
     for (const auto& status : kStatuses) {
         if (message.find(status.word) != std::string::npos) {
-            const std::string meaning = status.meaning;
             const std::string advice = Named(status.advice, names);
-            return meaning.empty() ? advice : meaning + ": " + advice;
+            return *status.meaning == '\0'
+                       ? advice
+                       : std::string(status.meaning).append(": ").append(advice);
         }
     }
     if (IsInternalError(message)) {

@@ -111,7 +111,7 @@ std::string Emulator::receive(std::string_view bytes) {
             // datasheet).
             awaitingFinal_ = false;
             const std::string eol = settings_.linefeeds ? "\r\n" : "\r";
-            output += "STOPPED" + eol + eol + ">";
+            output.append("STOPPED").append(eol).append(eol).append(">");
             continue;
         }
         if (c != '\r') {
