@@ -67,6 +67,8 @@ struct Options {
     std::string adapter;
     bool trace = false;
     std::string record;
+    bool anonymise = false;
+    std::vector<std::string> masked;  // --record-mask
     std::string protocol = "auto";
     std::string timeout;
     std::string raw;
@@ -248,11 +250,15 @@ int Run(const Options& options) {
         AdapterSettings settings = ReadAdapterSettings(options, dialogue.get());
         if (!options.record.empty()) {
             recording = std::make_unique<Recording>(
-                options.record, nlohmann::json{{"tool", "zelt-scan " ZELT_VERSION},
-                                               {"adapter", options.adapter},
-                                               {"protocol", options.protocol},
-                                               {"timeout", options.timeout}}
-                                    .dump());
+                options.record,
+                nlohmann::json{{"tool", "zelt-scan " ZELT_VERSION},
+                               {"adapter", options.adapter},
+                               {"protocol", options.protocol},
+                               {"timeout", options.timeout}}
+                    .dump(),
+                options.anonymise
+                    ? std::make_unique<obd::elm327::DialogueAnonymiser>(options.masked)
+                    : nullptr);
             settings.listen = [&recording](const char* direction,
                                            const std::vector<std::uint8_t>& bytes) {
                 recording->bytes(direction, bytes);
@@ -454,11 +460,21 @@ int main(int argc, char** argv) {
             ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")
         ->needs(adapter);
-    app.add_option("--record", options.record,
-                   "Write the adapter dialogue to FILE as it happens, replayable with "
-                   "elm327-emulator --replay (docs/record.md)")
-        ->type_name("FILE")
-        ->needs(adapter);
+    auto* record = app.add_option("--record", options.record,
+                                  "Write the adapter dialogue to FILE as it happens, replayable "
+                                  "with elm327-emulator --replay (docs/record.md)")
+                       ->type_name("FILE")
+                       ->needs(adapter);
+    auto* anonymise =
+        app.add_flag("--record-anonymise", options.anonymise,
+                     "With --record: mask the VIN's serial part (its last six characters) in "
+                     "every frame that carries it")
+            ->needs(record);
+    app.add_option("--record-mask", options.masked,
+                   "With --record-anonymise: mask this text too (a calibration id, an engine "
+                   "serial number) wherever the car sends it; may be given again")
+        ->type_name("TEXT")
+        ->needs(anonymise);
     app.add_option("--protocol", options.protocol,
                    "With --adapter: the ELM327 protocol number (1 to 9) or auto (the default: "
                    "the adapter's search, then each protocol in turn)")
