@@ -460,16 +460,16 @@ int main(int argc, char** argv) {
             ->excludes(app.get_option("--scenario"));
     app.add_flag("--trace", options.trace, "Write the raw adapter dialogue to stderr")
         ->needs(adapter);
-    auto* record = app.add_option("--record", options.record,
-                                  "Write the adapter dialogue to FILE as it happens, replayable "
-                                  "with elm327-emulator --replay (docs/record.md)")
-                       ->type_name("FILE")
-                       ->needs(adapter);
+    app.add_option("--record", options.record,
+                   "Write the adapter dialogue to FILE as it happens, replayable with "
+                   "elm327-emulator --replay (docs/record.md)")
+        ->type_name("FILE")
+        ->needs(adapter);
     auto* anonymise =
         app.add_flag("--record-anonymise", options.anonymise,
                      "With --record: mask the VIN's serial part (its last six characters) in "
                      "every frame that carries it")
-            ->needs(record);
+            ->needs("--record");
     app.add_option("--record-mask", options.masked,
                    "With --record-anonymise: mask this text too (a calibration id, an engine "
                    "serial number) wherever the car sends it; may be given again")

@@ -172,9 +172,11 @@ private:
         if (digits.size() == 3) {  // the length line of a numbered answer
             finishNumbered();
             numbered_ = Message{};
-            numberedLength_ = static_cast<std::size_t>(DigitValue(text_[digits[0]]) * 256 +
-                                                       DigitValue(text_[digits[1]]) * 16 +
-                                                       DigitValue(text_[digits[2]]));
+            numberedLength_ = 0;
+            for (std::size_t digit : digits) {
+                numberedLength_ =
+                    numberedLength_ * 16 + static_cast<std::size_t>(DigitValue(text_[digit]));
+            }
             return;
         }
         if (digits.size() % 2 != 0) {
@@ -220,7 +222,7 @@ private:
                 }
                 message = {{}, (control & 0x0Fu) << 8 | frame[1].value};
                 first = 2;
-                count = 6;
+                count = std::min<std::size_t>(6, message.length);
                 break;
             case 2:  // consecutive frame
                 count = std::min<std::size_t>(7, message.length - message.data.data.size());
