@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "bus/Hex.h"
 #include "bus/Protocols.h"
 #include "elm327/LegacyMessages.h"
 
@@ -28,26 +29,13 @@ struct PrintedByte {
 };
 using PrintedBytes = std::vector<PrintedByte>;
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // The hex digits of text[begin, end) by position; nothing when the range
 // holds anything but hex digits and blanks.
 std::optional<std::vector<std::size_t>> DigitsAt(const std::string& text, std::size_t begin,
                                                  std::size_t end) {
     std::vector<std::size_t> digits;
     for (std::size_t i = begin; i < end; ++i) {
-        if (DigitValue(text[i]) >= 0) {
+        if (bus::HexDigitValue(text[i]) >= 0) {
             digits.push_back(i);
         } else if (text[i] != ' ' && text[i] != '\t') {
             return std::nullopt;
@@ -60,8 +48,8 @@ PrintedBytes BytesAt(const std::string& text, const std::vector<std::size_t>& di
                      std::size_t first) {
     PrintedBytes bytes;
     for (std::size_t i = first; i + 1 < digits.size(); i += 2) {
-        bytes.push_back({static_cast<std::uint8_t>(DigitValue(text[digits[i]]) * 16 +
-                                                   DigitValue(text[digits[i + 1]])),
+        bytes.push_back({static_cast<std::uint8_t>(bus::HexDigitValue(text[digits[i]]) * 16 +
+                                                   bus::HexDigitValue(text[digits[i + 1]])),
                          digits[i], digits[i + 1]});
     }
     return bytes;
@@ -174,8 +162,8 @@ private:
             numbered_ = Message{};
             numberedLength_ = 0;
             for (std::size_t digit : digits) {
-                numberedLength_ =
-                    numberedLength_ * 16 + static_cast<std::size_t>(DigitValue(text_[digit]));
+                numberedLength_ = numberedLength_ * 16 +
+                                  static_cast<std::size_t>(bus::HexDigitValue(text_[digit]));
             }
             return;
         }
@@ -463,8 +451,8 @@ std::string DialogueAnonymiser::mask(const std::string& command, const std::stri
     for (const CheckedFrame& frame : reader->checkedFrames()) {
         Bytes covered;
         for (const PrintedByte& byte : frame.covered) {
-            covered.push_back(static_cast<std::uint8_t>(DigitValue(masked[byte.high]) * 16 +
-                                                        DigitValue(masked[byte.low])));
+            covered.push_back(static_cast<std::uint8_t>(bus::HexDigitValue(masked[byte.high]) * 16 +
+                                                        bus::HexDigitValue(masked[byte.low])));
         }
         Write(masked, frame.check, CheckByte(frame.framing, covered));
     }
