@@ -26,8 +26,9 @@ Json ToJson(const Quantity& quantity) {
             {"text", OrNull(quantity.text)}};
 }
 
-Json Sensor(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {
-    const Quantity quantity = Present(sensor, units, numbers);
+Json Sensor(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers,
+            const std::string& ownUnit = {}) {
+    const Quantity quantity = Present(sensor, ownUnit, units, numbers);
     Json json{{"name", sensor.name},
               {"value", Number(quantity.number)},
               {"unit", quantity.unit},
@@ -201,10 +202,11 @@ Json Voltage(const std::shared_ptr<std::string>& text) {
 
 }  // namespace
 
-Json ToJson(const ParameterModel& parameter, UnitSystem units, const DecodedNumbers& numbers) {
+Json ToJson(const ParameterModel& parameter, UnitSystem units, const DecodedNumbers& numbers,
+            const std::string& ownUnit) {
     Json sensors = Json::array();
     for (const auto& sensor : parameter.sensors) {
-        sensors.push_back(Sensor(*sensor, units, numbers));
+        sensors.push_back(Sensor(*sensor, units, numbers, ownUnit));
     }
     return {
         {"pid", static_cast<int>(parameter.pid)}, {"name", parameter.name}, {"sensors", sensors}};
@@ -233,11 +235,10 @@ Json Module(const ModuleReport& module, UnitSystem units) {
     for (const ProfileReading& reading : module.data) {
         const bool read = reading.parameter && !reading.parameter->sensors.empty();
         Json entry{{"name", reading.name}};
-        Json sensor = read ? Sensor(*reading.parameter->sensors.front(), units, {}) : Json(nullptr);
-        const bool ownUnit =
-            read && reading.parameter->sensors.front()->unit == MeasurementUnit::None;
+        Json sensor = read ? Sensor(*reading.parameter->sensors.front(), units, {}, reading.unit)
+                           : Json(nullptr);
         entry["value"] = read ? sensor["value"] : Json(nullptr);
-        entry["unit"] = ownUnit || !read ? Json(reading.unit) : sensor["unit"];
+        entry["unit"] = read ? sensor["unit"] : Json(reading.unit);
         entry["text"] = read ? sensor["text"] : Json(nullptr);
         entry["missing"] =
             read ? Json(nullptr) : Json(reading.missing.empty() ? "no answer" : reading.missing);

@@ -65,7 +65,7 @@ std::vector<Watched> Plan(Session& session, const std::vector<Id>& pids,
         const auto offered = session.parameters().getPids();
         for (Id pid : pids) {
             if (std::find(offered.begin(), offered.end(), pid) != offered.end()) {
-                watched.push_back({pid, ecu, nullptr});
+                watched.push_back({pid, ecu, nullptr, {}});
             }
         }
     }
@@ -75,7 +75,7 @@ std::vector<Watched> Plan(Session& session, const std::vector<Id>& pids,
     for (Id pid : pids) {
         if (const obd::ProfileParameter* own = profile ? profile->find(pid) : nullptr) {
             watched.push_back({pid, profile->ecus()[own->ecu].responseId,
-                               ParameterModelBuilder::build(pid, own->name, {})});
+                               ParameterModelBuilder::build(pid, own->name, {}), own->unit});
         }
     }
     // A vehicle that went away mid-question offers nothing; that is no fault
@@ -87,6 +87,13 @@ std::vector<Watched> Plan(Session& session, const std::vector<Id>& pids,
     for (Id pid : pids) {
         if (std::none_of(watched.begin(), watched.end(),
                          [pid](const Watched& entry) { return entry.pid == pid; })) {
+            // A bus fault while the supported PIDs were read hides them:
+            // the adapter's fault, not the PID's.
+            const std::string fault = session.adapterError();
+            if (!fault.empty()) {
+                throw std::runtime_error("cannot tell whether PID " + PidText(pid) +
+                                         " is supported: the adapter reported " + fault);
+            }
             throw InputError("unknown PID " + PidText(pid) + ": " +
                              (ecus.size() == 1 ? "ECU " + EcuAddressText(ecus.front()) + " does"
                                                : std::string("the vehicle does")) +
@@ -201,7 +208,7 @@ nlohmann::ordered_json ReadingJson(int number, const std::string& time,
     for (std::size_t i = 0; i < watched.size(); ++i) {
         const auto& parameter = *watched[i].description;
         auto entry = ToJson(*ParameterModelBuilder::build(parameter.pid, parameter.name, values[i]),
-                            units, reading.numbers[i]);
+                            units, reading.numbers[i], watched[i].unit);
         entry["ecu"] = watched[i].ecu;
         entry["missing"] = !Answered(values[i]);
         list.push_back(entry);
@@ -219,7 +226,10 @@ std::string CsvHeader(const std::vector<Watched>& watched, UnitSystem units) {
             header += "," + CsvField(entry.description->name + labels.qualifier(entry, ""));
         }
         for (const auto& sensor : sensors) {
-            const std::string unit = UnitName(sensor->unit, units);
+            std::string unit = UnitName(sensor->unit, units);
+            if (unit.empty()) {
+                unit = entry.unit;
+            }
             header += "," + CsvField(sensor->name + (unit.empty() ? "" : " (" + unit + ")") +
                                      labels.qualifier(entry, sensor->name));
         }

@@ -35,8 +35,9 @@ std::string RoutineStatusText(obd::TestRoutineStatus status) {
     return "unknown";
 }
 
-std::string SensorValueText(const SensorModel& sensor, UnitSystem units) {
-    const std::string text = Present(sensor, units).text;
+std::string SensorValueText(const SensorModel& sensor, UnitSystem units,
+                            const std::string& ownUnit) {
+    const std::string text = Present(sensor, ownUnit, units).text;
     return text.empty() ? "-" : text;
 }
 

@@ -105,12 +105,7 @@ std::string ReadingText(const ProfileReading& reading, UnitSystem units) {
     if (!reading.parameter || reading.parameter->sensors.empty()) {
         return "missing: " + (reading.missing.empty() ? std::string("no answer") : reading.missing);
     }
-    const SensorModel& sensor = *reading.parameter->sensors.front();
-    std::string text = SensorValueText(sensor, units);
-    if (sensor.unit == MeasurementUnit::None && !reading.unit.empty()) {
-        text += " " + reading.unit;
-    }
-    return text;
+    return SensorValueText(*reading.parameter->sensors.front(), units, reading.unit);
 }
 
 void WriteModuleCodes(Writer& w, const std::string& kind, const obd::ModuleCodes& codes) {

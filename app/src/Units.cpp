@@ -113,7 +113,8 @@ UnitSystem ParseUnitSystem(const std::string& text) {
     if (text == "imperial") {
         return UnitSystem::Imperial;
     }
-    throw InputError("invalid value " + Quoted(text) + " for --units: give metric or imperial");
+    throw InvalidValue("invalid unit system " + Quoted(text) + ": give metric or imperial", text,
+                       "metric or imperial");
 }
 
 Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbers& numbers) {
@@ -132,6 +133,18 @@ Quantity Present(const SensorModel& sensor, UnitSystem units, const DecodedNumbe
         quantity.text = Format(converted, Decimals(sensor.value->rawValue)) + " " + name;
         quantity.number = converted;
         quantity.unit = name;
+    }
+    return quantity;
+}
+
+Quantity Present(const SensorModel& sensor, const std::string& ownUnit, UnitSystem units,
+                 const DecodedNumbers& numbers) {
+    Quantity quantity = Present(sensor, units, numbers);
+    if (quantity.unit.empty() && !ownUnit.empty()) {
+        quantity.unit = ownUnit;
+        if (!quantity.text.empty()) {
+            quantity.text += ' ' + ownUnit;
+        }
     }
     return quantity;
 }

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <iomanip>
 #include <map>
@@ -19,6 +17,7 @@
 #include "zelt/ModelBuilders.h"
 #include "zelt/app/AdapterStatus.h"
 #include "zelt/app/JsonReport.h"
+#include "zelt/app/Output.h"
 #include "zelt/app/Printable.h"
 #include "zelt/app/Profiles.h"
 
@@ -80,23 +79,14 @@ std::string Line(const WatchOptions& options, int reading, const std::string& ti
         }
         for (const auto& sensor : values[i]) {
             line += "  " + Printable(sensor->name) + labels.qualifier(watched[i], sensor->name) +
-                    ": " + Printable(SensorValueText(*sensor, options.units));
+                    ": " + Printable(SensorValueText(*sensor, options.units, watched[i].unit));
         }
     }
     return line + "\n";
 }
 
 void Write(std::ostream& out, const std::string& text) {
-    errno = 0;
-    out << text;
-    out.flush();
-    if (!out && errno == EPIPE) {
-        throw ReaderGone("the reader of the readings went away");
-    }
-    if (!out) {
-        throw std::runtime_error(std::string("cannot write the readings") +
-                                 (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
-    }
+    WriteFlushed(out, "readings", [&] { out << text; });
 }
 
 }  // namespace
@@ -113,7 +103,8 @@ std::vector<Id> ParsePidList(const std::string& list, const obd::VehicleProfile*
         }
     }
     if (pids.empty()) {
-        throw InputError("--watch needs at least one PID or profile parameter");
+        throw InvalidValue("nothing to watch: give at least one PID or profile parameter", list,
+                           "at least one PID or profile parameter");
     }
     return pids;
 }

@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -9,6 +10,7 @@
 
 #include "Errors.h"
 #include "zelt/app/AdapterStatus.h"
+#include "zelt/app/Report.h"
 
 namespace zelt::python {
 
@@ -34,24 +36,41 @@ long ProcessId() {
 #endif
 }
 
-// The message with what the user can do about it, as zelt-scan says it but
-// in this package's words: its options are connect()'s arguments.
+// The message with what the user can do about it, in this package's words:
+// its settings are connect()'s arguments.
 std::string WithAdvice(const std::string& message) {
-    static const std::pair<const char*, const char*> kOwnWords[] = {
-        {"--timeout (up to 60000 ms)", "timeout (up to 60 seconds)"},
-        {"--protocol 1 to 9", "protocol=1 to 9"},
-    };
-    std::string advice = app::AdapterAdvice(message);
-    for (const auto& [option, argument] : kOwnWords) {
-        const auto at = advice.find(option);
-        if (at != std::string::npos) {
-            advice.replace(at, std::string(option).size(), argument);
-        }
-    }
+    const std::string advice =
+        app::AdapterAdvice(message, {"timeout (up to 60 seconds)", "protocol=1 to 9"});
     return advice.empty() ? message : message + "; " + advice;
 }
 
 }  // namespace
+
+std::string EcuList(const std::vector<std::uint32_t>& addresses) {
+    std::string list;
+    for (auto address : addresses) {
+        list += (list.empty() ? "" : ", ") + app::EcuAddressText(address);
+    }
+    return list;
+}
+
+std::uint32_t Connection::Checked(const app::Session& session, std::int64_t address) {
+    const auto answering = session.ecuAddresses();
+    const auto found = std::find(answering.begin(), answering.end(), address);
+    if (found == answering.end()) {
+        throw BadInput("no ECU " +
+                       (address >= 0 && address <= 0xFFFFFFFF
+                            ? app::EcuAddressText(static_cast<std::uint32_t>(address))
+                            : std::to_string(address)) +
+                       " answered; the ECUs that did: " + EcuList(answering));
+    }
+    return *found;
+}
+
+void Connection::select(std::int64_t address) const {
+    orvane::MutexLock lock(selection_);
+    read([&](app::Session& session) { session.selectEcu(Checked(session, address)); });
+}
 
 std::shared_ptr<Connection> Connection::Simulate(const std::optional<std::string>& path) {
     const obd::sim::Scenario scenario =

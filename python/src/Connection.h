@@ -69,6 +69,23 @@ public:
         }
     }
 
+    // Runs `read` as read() does with the ECU at `address` selected for it
+    // alone: the vehicle's selection is restored after. Such reads, and
+    // select(), take turns, so that threads that each give their ECU read
+    // their own. Throws BadInput when no ECU at `address` answered.
+    template <typename Read>
+    auto readAt(std::int64_t address, Read&& read) const {
+        orvane::MutexLock lock(selection_);
+        return this->read([&](app::Session& session) {
+            const Reselect restore(session, Checked(session, address));
+            return read(session);
+        });
+    }
+
+    // Makes the ECU at `address` the vehicle's selection, for every thread.
+    // Throws BadInput when no ECU at `address` answered.
+    void select(std::int64_t address) const;
+
     // Closes the connection (see the class comment); closing twice is
     // harmless.
     void close();
@@ -81,7 +98,26 @@ public:
     bool overAdapter() const { return overAdapter_; }
 
 private:
+    // Selects an ECU for the life of the object, then gives the selection
+    // back, also when the read raised.
+    class Reselect {
+    public:
+        Reselect(app::Session& session, std::uint32_t address)
+            : session_(session), previous_(session.selectedEcu()) {
+            session_.selectEcu(address);
+        }
+        ~Reselect() { session_.selectEcu(previous_); }
+        Reselect(const Reselect&) = delete;
+        Reselect& operator=(const Reselect&) = delete;
+
+    private:
+        app::Session& session_;
+        const std::uint32_t previous_;
+    };
+
     static void ThrowIfAdapterGone(const app::Session& session);
+    // `address` when an ECU at it answered; throws BadInput otherwise.
+    static std::uint32_t Checked(const app::Session& session, std::int64_t address);
 
     // True in the process that opened the connection, false in a child of it.
     bool inOpeningProcess() const;
@@ -97,6 +133,12 @@ private:
 
     mutable orvane::Mutex mutex_;
     std::shared_ptr<app::Session> session_ ORVANE_GUARDED_BY(mutex_);
+    // Held by a read at one ECU and by select(), while the selection is
+    // theirs.
+    mutable orvane::Mutex selection_;
 };
+
+// "0x7E8, 0x7E9".
+std::string EcuList(const std::vector<std::uint32_t>& addresses);
 
 }  // namespace zelt::python

@@ -49,6 +49,19 @@ auto With(const RepositoryView<Repository>& view, Use&& use) {
         [&](app::Session& session) { return use(RepositoryOf<Repository>(session)); });
 }
 
+// A read's ECU: None reads the vehicle's selection (see Vehicle.select).
+using Ecu = std::optional<std::int64_t>;
+constexpr const char* kEcu = "ecu";
+
+// As With(), at `ecu` when one is given.
+template <typename Repository, typename Use>
+auto With(const RepositoryView<Repository>& view, const Ecu& ecu, Use&& use) {
+    const auto reading = [&](app::Session& session) {
+        return use(RepositoryOf<Repository>(session));
+    };
+    return ecu ? view.connection->readAt(*ecu, reading) : view.connection->read(reading);
+}
+
 // What a method returns, ready for Python: a text from the vehicle decoded
 // leniently, anything else as it is.
 template <typename Result>
@@ -74,6 +87,14 @@ template <typename Repository, typename Result, typename... Args>
 auto Forward(Result (Repository::*method)(Args...)) {
     return [method](const RepositoryView<Repository>& view, Args... args) {
         return With(view,
+                    [&](Repository& repository) { return Invoke(repository, method, args...); });
+    };
+}
+// As Forward(), with an `ecu` argument last.
+template <typename Repository, typename Result, typename... Args>
+auto ForwardAt(Result (Repository::*method)(Args...)) {
+    return [method](const RepositoryView<Repository>& view, Args... args, const Ecu& ecu) {
+        return With(view, ecu,
                     [&](Repository& repository) { return Invoke(repository, method, args...); });
     };
 }
@@ -149,57 +170,70 @@ constexpr const char* kRefresh = "refresh";
 
 void BindEcu(py::module_& m) {
     using Repository = EcuRepository;
-    Bind<Repository>(m, "Ecu", "Identity and information of the selected ECU.")
-        .def("info", Forward(&Repository::getEcuInfo), py::arg(kRefresh) = false, Released(),
+    Bind<Repository>(m, "Ecu",
+                     "Identity and information of the selected ECU; each read takes "
+                     "ecu=ADDRESS, as Parameters' reads do.")
+        .def("info", ForwardAt(&Repository::getEcuInfo), py::arg(kRefresh) = false,
+             py::arg(kEcu) = py::none(), Released(),
              "The information items (list of Info) in ascending id order.")
-        .def("vin", Forward(&Repository::getIdentificationNumber), py::arg(kRefresh) = false,
-             Released(), "The vehicle identification number; None when not reported.")
-        .def("parameters", Forward(&Repository::getParameters), py::arg(kRefresh) = false,
-             Released(), "The parameters (list of Parameter) the ECU supports.");
+        .def("vin", ForwardAt(&Repository::getIdentificationNumber), py::arg(kRefresh) = false,
+             py::arg(kEcu) = py::none(), Released(),
+             "The vehicle identification number; None when not reported.")
+        .def("parameters", ForwardAt(&Repository::getParameters), py::arg(kRefresh) = false,
+             py::arg(kEcu) = py::none(), Released(),
+             "The parameters (list of Parameter) the ECU supports.");
 }
 
 void BindParameters(py::module_& m) {
     using View = RepositoryView<ParameterRepository>;
-    Bind<ParameterRepository>(m, "Parameters", "The vehicle's live parameters (PIDs).")
+    Bind<ParameterRepository>(m, "Parameters",
+                              "The vehicle's live parameters (PIDs). Every read takes ecu=ADDRESS "
+                              "to read that ECU for this read alone; without it, the vehicle's "
+                              "selection (Vehicle.select, shared by all threads).")
         .def(
             "pids",
-            [](const View& view) {
-                return Numbers(With(view, [](auto& repository) { return repository.getPids(); }));
+            [](const View& view, const Ecu& ecu) {
+                return Numbers(
+                    With(view, ecu, [](auto& repository) { return repository.getPids(); }));
             },
-            Released(), "The PIDs the vehicle offers, support bitmaps included.")
+            py::arg(kEcu) = py::none(), Released(),
+            "The PIDs the vehicle offers, support bitmaps included.")
         .def(
             "parameter",
-            [](const View& view, int pid) {
+            [](const View& view, int pid, const Ecu& ecu) {
                 const Id id = Pid(pid);
-                return With(view, [&](auto& repository) { return repository.getParameter(id); });
+                return With(view, ecu,
+                            [&](auto& repository) { return repository.getParameter(id); });
             },
-            py::arg("pid"), Released(),
+            py::arg("pid"), py::arg(kEcu) = py::none(), Released(),
             "The parameter with its sensors, as first read; None when the vehicle has no "
             "such PID.")
         .def(
             "parameters_of",
-            [](const View& view, const std::vector<int>& pids) {
+            [](const View& view, const std::vector<int>& pids, const Ecu& ecu) {
                 const auto ids = Pids(pids);
-                return With(view,
+                return With(view, ecu,
                             [&](auto& repository) { return repository.getParametersOf(ids); });
             },
-            py::arg("pids"), Released(),
+            py::arg("pids"), py::arg(kEcu) = py::none(), Released(),
             "parameter() of each PID, read together (up to six PIDs per request on CAN).")
         .def(
             "values",
-            [](const View& view, int pid) {
+            [](const View& view, int pid, const Ecu& ecu) {
                 const Id id = Pid(pid);
-                return With(view, [&](auto& repository) { return repository.getValues(id, true); });
+                return With(view, ecu,
+                            [&](auto& repository) { return repository.getValues(id, true); });
             },
-            py::arg("pid"), Released(),
+            py::arg("pid"), py::arg(kEcu) = py::none(), Released(),
             "The parameter's sensors (list of Sensor) read now; empty when there is no answer.")
         .def(
             "values_of",
-            [](const View& view, const std::vector<int>& pids) {
+            [](const View& view, const std::vector<int>& pids, const Ecu& ecu) {
                 const auto ids = Pids(pids);
-                return With(view, [&](auto& repository) { return repository.getValuesOf(ids); });
+                return With(view, ecu,
+                            [&](auto& repository) { return repository.getValuesOf(ids); });
             },
-            py::arg("pids"), Released(),
+            py::arg("pids"), py::arg(kEcu) = py::none(), Released(),
             "values() of each PID, read now and together (up to six PIDs per request on CAN).");
 }
 
@@ -215,21 +249,24 @@ void BindTroubleCodes(py::module_& m) {
         };
     };
     Bind<Repository>(m, "TroubleCodes",
-                     "The trouble codes of the selected ECU, its lamp and freeze frames.")
-        .def("confirmed", Forward(&Repository::getConfirmedCodes), py::arg(kRefresh) = false,
-             Released(), "The confirmed (stored) codes, list of TroubleCode.")
-        .def("pending", Forward(&Repository::getPendingCodes), py::arg(kRefresh) = false,
-             Released(), "The pending codes.")
-        .def("permanent", Forward(&Repository::getPermanentCodes), py::arg(kRefresh) = false,
-             Released(), "The permanent codes.")
+                     "The trouble codes of the selected ECU, its lamp and freeze frames. The "
+                     "codes and the lamp take ecu=ADDRESS, as Parameters' reads do.")
+        .def("confirmed", ForwardAt(&Repository::getConfirmedCodes), py::arg(kRefresh) = false,
+             py::arg(kEcu) = py::none(), Released(),
+             "The confirmed (stored) codes, list of TroubleCode.")
+        .def("pending", ForwardAt(&Repository::getPendingCodes), py::arg(kRefresh) = false,
+             py::arg(kEcu) = py::none(), Released(), "The pending codes.")
+        .def("permanent", ForwardAt(&Repository::getPermanentCodes), py::arg(kRefresh) = false,
+             py::arg(kEcu) = py::none(), Released(), "The permanent codes.")
         .def("catalogue", Forward(&Repository::getAllTroubleCodes), Released(),
              "Every code the library knows, whatever the vehicle.")
         .def(
             "mil",
-            [](const View& view, bool refresh) {
-                return MilOn(With(view, [&](Repository& r) { return r.getMilStatus(refresh); }));
+            [](const View& view, bool refresh, const Ecu& ecu) {
+                return MilOn(
+                    With(view, ecu, [&](Repository& r) { return r.getMilStatus(refresh); }));
             },
-            py::arg(kRefresh) = false, Released(),
+            py::arg(kRefresh) = false, py::arg(kEcu) = py::none(), Released(),
             "True when the malfunction indicator lamp is on; None when never read.")
         .def("distance_with_mil_on", since(&Repository::getDistanceSince, MilStatus::On),
              py::arg(kRefresh) = false, Released(),

@@ -23,14 +23,6 @@ namespace {
 using Released = py::call_guard<py::gil_scoped_release>;
 using Handle = std::shared_ptr<Connection>;
 
-std::string EcuList(const std::vector<std::uint32_t>& addresses) {
-    std::string list;
-    for (auto address : addresses) {
-        list += (list.empty() ? "" : ", ") + app::EcuAddressText(address);
-    }
-    return list;
-}
-
 // The scan's report of every ECU as JSON text (schema 1), values in `units`.
 // The ECU selected before stays selected.
 std::string ReportJson(const Connection& connection, app::UnitSystem units) {
@@ -97,21 +89,13 @@ void BindVehicle(py::module_& m) {
             "The response address of the ECU the repositories read from.")
         .def(
             "select",
-            [](const Connection& vehicle, std::uint32_t address) {
-                vehicle.read([&](app::Session& session) {
-                    const auto answering = session.ecuAddresses();
-                    if (std::find(answering.begin(), answering.end(), address) == answering.end()) {
-                        throw BadInput("no ECU " + app::EcuAddressText(address) +
-                                       " answered; the ECUs that did: " + EcuList(answering));
-                    }
-                    session.selectEcu(address);
-                });
-            },
+            [](const Connection& vehicle, std::int64_t address) { vehicle.select(address); },
             py::arg("address"), Released(),
             "Makes the ECU with response `address` (e.g. 0x7E9) the one every repository reads "
-            "from. The selection belongs to the vehicle, not to the thread: every thread reading "
-            "through this vehicle reads the ECU last selected by any of them; threads that read "
-            "different ECUs open a vehicle each. Raises zelt.BadInput when no such ECU answered.")
+            "from. The selection is shared by all threads: every thread reading through this "
+            "vehicle without an ecu= argument reads the ECU last selected by any of them. "
+            "Threads that read different ECUs give each read its ECU (ecu=0x7E9), which selects "
+            "it for that read alone. Raises zelt.BadInput when no such ECU answered.")
         .def_property_readonly(
             "adapter_error", Property([](const Connection& vehicle) {
                 const std::string error = vehicle.session()->adapterError();

@@ -172,6 +172,25 @@ def test_threads_read_at_once(vehicle):
     assert results == [1] * (4 * 20 * 2)
 
 
+def test_threads_that_name_their_ecu_read_its_codes(vehicle):
+    # Catches one thread's ECU leaking into another's read, and a read at one
+    # ECU that leaves the vehicle's own selection changed.
+    codes, barrier = {0x7E8: set(), 0x7E9: set()}, threading.Barrier(4)
+
+    def read(ecu):
+        barrier.wait()
+        for _ in range(25):
+            codes[ecu].update(c.code for c in vehicle.trouble_codes.confirmed(ecu=ecu))
+
+    threads = [threading.Thread(target=read, args=(ecu,)) for ecu in (0x7E8, 0x7E9, 0x7E8, 0x7E9)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=60)
+    assert codes == {0x7E8: {"P0301", "P0420"}, 0x7E9: {"P0700"}}
+    assert vehicle.selected_ecu == 0x7E8
+
+
 def free_port() -> int:
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -190,6 +209,9 @@ BAD_CALLS = [
     ("missing scenario", lambda v: zelt.simulate("/nonexistent/car.json"), zelt.BadInput, "car.json"),
     ("PID out of range", lambda v: v.parameters.values(0x100), ValueError, "PID 256"),
     ("ECU that did not answer", lambda v: v.select(0x7EA), zelt.BadInput, "0x7EA"),
+    ("ECU argument that did not answer", lambda v: v.trouble_codes.confirmed(ecu=0x7EA), zelt.BadInput,
+     "no ECU 0x7EA answered"),
+    ("negative ECU argument", lambda v: v.parameters.values(0x0C, ecu=-1), zelt.BadInput, "no ECU -1"),
     ("unsupported PID watched", lambda v: v.watch([0xA6]), zelt.BadInput, "0xA6"),
     ("negative interval", lambda v: v.watch([0x0C], interval=-1), zelt.BadInput, "interval"),
     ("endless interval", lambda v: v.watch([0x0C], interval=math.inf), zelt.BadInput, "interval"),

@@ -18,20 +18,23 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 
 // The emulated adapter as the channel's data connection, in the caller's
-// thread; every command is kept.
+// thread; every command is kept. An answer without its prompt is not yet
+// received.
 class EmulatedConnection : public obd::IDataConnection {
 public:
-    explicit EmulatedConnection(int protocol)
-        : adapter_(obd::sim::Scenario::builtIn(), Options(protocol)) {}
+    explicit EmulatedConnection(int protocol,
+                                const obd::sim::Scenario& scenario = obd::sim::Scenario::builtIn())
+        : adapter_(scenario, Options(protocol)) {}
 
     void setDelimiter(char) override {}
     bool isValid() const override { return true; }
     bool receive(obd::Bytes& data, std::int32_t) override {
-        if (pending_.empty()) {
+        const std::size_t prompt = pending_.find('>');
+        if (prompt == std::string::npos) {
             return false;
         }
-        data.assign(pending_.begin(), pending_.end());
-        pending_.clear();
+        data.assign(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(prompt) + 1);
+        pending_.erase(0, prompt + 1);
         return true;
     }
     void send(const obd::Bytes& data) override {
@@ -99,6 +102,30 @@ TEST(PhysicalAddressingTest, ElevenBitModuleIsAskedOnceSetAndTheServicesGetTheBu
     const auto answers = channel.transact({0x01, 0x00}, obd::detail::kAllEcus);
     EXPECT_EQ(answers.size(), 2u);  // the built-in vehicle's two ECUs
     EXPECT_THAT(connection->commands, ElementsAre("ATAR", "ATSH7DF", "0100"));
+}
+
+// A module that answers "response pending" (7F 22 78, ISO 14229-1) and
+// never its final answer costs that request alone: the adapter is stopped
+// (any character stops an ELM327 at work), the request fails saying why,
+// and the same connection serves the next request.
+TEST(PhysicalAddressingTest, ModulePendingForeverFailsItsRequestAndTheConnectionStays) {
+    const auto scenario = obd::sim::Scenario::parse(R"({"name": "pending", "ecus": [
+        {"address": "0x7E8", "pids": {"0x0C": 780}}], "profileEcus": [
+        {"name": "ABS", "request": "0x7B0", "pendingMilliseconds": 0, "identifiers": {
+            "0x4A10": {"data": "01 02"}, "0x4A20": {"data": "0C", "pending": "forever"}}}]})",
+                                                    "pending.json");
+    auto connection = std::make_shared<EmulatedConnection>(6, scenario);
+    obd::elm327::AdapterChannel channel(std::make_shared<obd::elm327::AdapterInfo>());
+    ASSERT_TRUE(channel.start(connection, obd::DataLinkProtocol::Iso15765Can11Bit500k, false, 1000))
+        << channel.error();
+    const obd::uds::PhysicalAddress abs{0x7B0, 0x7B8, false};
+    std::string error;
+    EXPECT_FALSE(channel.transactPhysical({0x22, 0x4A, 0x20}, abs, error));
+    EXPECT_THAT(error, ::testing::HasSubstr("\"response pending\" and no final answer"));
+    EXPECT_FALSE(channel.dropped());
+    const auto next = channel.transactPhysical({0x22, 0x4A, 0x10}, abs, error);
+    ASSERT_TRUE(next) << error;
+    EXPECT_THAT(*next, ElementsAre(obd::uds::Bytes{0x62, 0x4A, 0x10, 0x01, 0x02}));
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ protected:
     SimulatedProfileEcuTest()
         : scenario_(obd::sim::Scenario::parse(WithModule(R"("pendingMilliseconds": 0,
                  "identifiers": {"0x4A10": {"value": -2, "bytes": 2}, "0x4A11": {"data": "07"},
-                                 "0x4A20": {"data": "0C", "pending": 2}, "0x4A30": {"refuse": "0x33"}},
+                                 "0x4A20": {"data": "0C", "pending": 2}, "0x4A30": {"refuse": "0x33"},
+                                 "0x4A21": {"data": "0C", "pending": "forever"}},
                  "localIdentifiers": {"0x01": {"data": "5A"}},
                  "codes": [{"code": "C0035-11", "status": "0x2F"}, {"code": "U0100-00", "status": "0x04"}])"),
                                               "v")),
@@ -59,6 +60,7 @@ TEST_F(SimulatedProfileEcuTest, AnswersAsIso14229Says) {
         {{0x22, 0x4A, 0x30}, {{0x7F, 0x22, 0x33}}},
         {{0x22, 0x12, 0x34}, {{0x7F, 0x22, 0x31}}},
         {{0x22, 0x4A, 0x20}, {{0x7F, 0x22, 0x78}, {0x7F, 0x22, 0x78}, {0x62, 0x4A, 0x20, 0x0C}}},
+        {{0x22, 0x4A, 0x21}, {{0x7F, 0x22, 0x78}}},  // a module that never finishes
         {{0x22, 0x4A}, {{0x7F, 0x22, 0x13}}},
         {{0x21, 0x01}, {{0x61, 0x01, 0x5A}}},
         // Status mask 08 (confirmed) leaves out the pending-only U0100-00.
@@ -86,6 +88,8 @@ TEST(SimulatedProfileEcuScenarioTest, BadModulesAreRefusedWithTheirPath) {
          "/profileEcus/0/identifiers/0x4A10/value: value 300 does not fit 1 bytes"},
         {R"("identifiers": {"0x4A10": {}})", "/profileEcus/0/identifiers/0x4A10: give either"},
         {R"("identifiers": {"0x4A10": {"refuse": "0x78"}})", "/refuse: not a refusal"},
+        {R"("identifiers": {"0x4A10": {"data": "01", "pending": "always"}})",
+         "/profileEcus/0/identifiers/0x4A10/pending"},
         {R"("codes": [{"code": "C0035", "status": 8}])", "/profileEcus/0/codes/0/code"},
         {R"("codes": [{"code": "C0035-11", "status": 0}])", "/profileEcus/0/codes/0/status"},
         {R"("sharedRequest": false)", "/profileEcus/0/sharedRequest: unknown key"},

@@ -124,6 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfile{R"({"ecu": []})", "/ecu: unknown key"},
         BadProfile{Parameter(R"("formula": "A", "formula": "B")"),
                    "/parameters/0/formula: key given twice"},
+        // RFC 8259: names compare once their escapes are read ("P\u0031234" is "P1234").
+        BadProfile{R"({"codes": {"P1234": "a", "P\u0031234": "b"}})",
+                   "/codes/P1234: key given twice"},
+        BadProfile{
+            R"({"ecus": [{"name": "A", "request": "7B0"}, {"name": "B", "request": "7B1", "name": "C"}]})",
+            "/ecus/1/name: key given twice"},
         BadProfile{Parameter(R"("formula": "A+")"), "/parameters/0/formula: the formula ends"},
         BadProfile{R"({"parameters": [{"name": "X"}]})", "/parameters/0: missing key \"ecu\""},
         BadProfile{Parameter(R"("formula": "A", "service": "23")"),
@@ -150,6 +156,19 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfile{
             R"({"ecus": [{"name": "A", "request": "7B0"}, {"name": "A", "request": "7B1"}]})",
             "/ecus/1/name: the name \"A\" is used twice"}));
+
+// docs/profiles.md: one line with the file, the JSON path and what is wrong.
+TEST(VehicleProfileTest, FaultOfAFileNamesTheFileAndThePath) {
+    const std::string path = ::testing::TempDir() + "twice-profile.json";
+    std::ofstream(path) << R"({"codes": {"P1234": "a"}, "codes": {}})";
+    try {
+        obd::VehicleProfile::loadFile(path);
+        ADD_FAILURE() << "accepted";
+    } catch (const obd::ProfileError& error) {
+        EXPECT_EQ(error.what(), path + ": /codes: key given twice");
+    }
+    std::remove(path.c_str());
+}
 
 TEST(VehicleProfileTest, FileOverFourMebibytesIsRefusedUnparsed) {
     const std::string path = ::testing::TempDir() + "huge-profile.json";

@@ -203,6 +203,22 @@ TEST(ZeltScanAdapterTest, AdapterErrorTextIsShownOnceAndTheScanCompletes) {
     }
 }
 
+// Each status word of the ELM327 datasheet, answered while the watch asks
+// which PIDs the ECUs support: the adapter's fault (exit 1), named with
+// what it means, never a PID blamed as unknown (exit 2).
+TEST(ZeltScanAdapterTest, AdapterStatusWordsAreNamedNotBlamedOnThePid) {
+    for (const char* word :
+         {"BUSY", "BUS BUSY", "BUS ERROR", "CAN ERROR", "DATA ERROR", "<DATA ERROR", "<RX ERROR",
+          "BUFFER FULL", "FB ERROR", "LV RESET", "STOPPED", "ACT ALERT", "LP ALERT", "ERR94"}) {
+        SCOPED_TRACE(word);
+        EmulatorServer server(std::string("--error-from 3 --error '") + word + "'");
+        const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address() +
+                                    " --watch 0C --count 1");
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_THAT(run.err, HasSubstr(std::string("the adapter reported ") + word + "; "));
+    }
+}
+
 TEST(ZeltScanAdapterTest, NoDataIsNoAnswerNotAnError) {
     EmulatorServer server("--error-from 20 --error 'NO DATA'");
     const Outcome run = Execute(std::string(ZELT_SCAN_PATH) + " --adapter " + server.address());

@@ -315,6 +315,21 @@ TEST(ZeltScanTest, JsonAndCsvCarryTheDecodedValue) {
     }
 }
 
+// A profile's unit the library has no name for ("bar") is kept as the
+// profile writes it in every form of the watch.
+TEST(ZeltScanTest, ProfileUnitTheLibraryLacksIsKeptInEveryWatchForm) {
+    const std::pair<const char*, const char*> forms[] = {
+        {"", " bar\n"}, {"--json", "\"unit\":\"bar\",\"text\":"}, {"--csv", "Pressure (bar)"}};
+    for (const auto& [flag, shown] : forms) {
+        const Outcome run =
+            Scan(std::string(flag) + " --scenario " + ScenarioPath("profile-example.json") +
+                 " --profile " + ScenarioPath("profiles/example.json") +
+                 " --watch 'Brake Fluid Pressure' --count 1");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_THAT(run.out, HasSubstr(shown)) << flag;
+    }
+}
+
 // Columns are unique: a PID given twice is read once, each ECU has its
 // column, and 0x14 and 0x24 (both "Oxygen Sensor 1 Voltage") name their PID.
 TEST(ZeltScanTest, CsvWatchWritesAHeaderThenOneRowPerReading) {

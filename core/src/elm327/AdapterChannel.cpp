@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 #include "bus/Addressing.h"
@@ -198,6 +199,24 @@ std::string RefusalOfServiceOne(const ParsedAnswer& parsed) {
            "may not be OBD-II compliant";
 }
 
+// Whether the text an adapter printed before it was stopped holds an
+// ECU's "response pending" (7F xx 78) to `request`: the ECU was still
+// working on it.
+bool HoldsPending(const std::string& stopped, const std::string& command,
+                  const detail::Bytes& request, const AnswerFormat& format) {
+    std::string lines;
+    for (const std::string& line : SplitLines(stopped)) {
+        if (line != "STOPPED") {
+            lines += line + "\r";
+        }
+    }
+    const ParsedAnswer parsed = ParseAnswer(lines, command, format);
+    return std::any_of(
+        parsed.responses.begin(), parsed.responses.end(), [&](const detail::EcuResponse& response) {
+            return j1979::IsResponsePending(response.payload) && response.payload[1] == request[0];
+        });
+}
+
 }  // namespace
 
 DataLinkProtocol AdapterInfo::getProtocol() const {
@@ -329,6 +348,23 @@ std::optional<std::string> AdapterChannel::nextAnswer(std::int32_t timeout) {
         return std::nullopt;
     }
     return std::string(answer.begin(), answer.end());
+}
+
+bool AdapterChannel::stoppedPending(const detail::Bytes& request, const std::string& text,
+                                    std::chrono::steady_clock::time_point sent) {
+    // Any character stops an ELM327 at work; a space is ignored by an idle
+    // one.
+    connection_->send(Bytes{' '});
+    const auto stopped = nextAnswer(grace());
+    if (!stopped || !HoldsPending(*stopped, text, request, format())) {
+        return false;
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
+    setError("the module answered \"response pending\" and no final answer in " +
+             std::to_string(waited.count()) + " ms (the request timeout is " +
+             std::to_string(timeout()) + " ms); request " + text + " was stopped");
+    return true;
 }
 
 std::optional<std::string> AdapterChannel::answerTo(const std::string& text, std::int32_t timeout) {
@@ -717,6 +753,7 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
     // The same request again (a watch reading its PIDs): an empty line has
     // the adapter repeat it, a dozen bytes fewer on a slow link.
     const bool repeat = !repeatRefused_ && text == lastCommand_;
+    const auto sent = std::chrono::steady_clock::now();
     auto answer = command(repeat ? std::string() : text, timeout());
     if (repeat && !answer && connection_->isValid()) {
         // A late answer, or an adapter that ignores an empty line. It gets
@@ -724,6 +761,9 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
         // while the adapter works would stop it.
         answer = nextAnswer(timeout());
         if (!answer) {
+            if (stoppedPending(request, text, sent)) {
+                return std::nullopt;
+            }
             repeatRefused_ = true;
             return exchangeRequest(request, text, ecu);
         }
@@ -732,6 +772,9 @@ std::optional<ParsedAnswer> AdapterChannel::exchangeRequest(const detail::Bytes&
         // A clone without the feature: asked in full, now and from now on.
         repeatRefused_ = true;
         return exchangeRequest(request, text, ecu);
+    }
+    if (!answer && connection_->isValid() && stoppedPending(request, text, sent)) {
+        return std::nullopt;
     }
     if (!answer) {
         drop(connection_->isValid() ? "the adapter stopped answering (no prompt within " +

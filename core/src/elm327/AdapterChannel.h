@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,7 +44,9 @@ private:
 // initialised) and stopped when the connection closes. When the adapter
 // stops answering (no prompt within the timeout) or the transport goes, the
 // channel counts as dropped: requests fail at once and the drop handler is
-// told, once.
+// told, once. An ECU that answers "response pending" (7F xx 78) and no
+// final answer within the timeout fails that request only: the adapter is
+// stopped and the channel stays.
 //
 // Thread safety: every operation may be called from any thread; exchanges
 // with the adapter are serialised.
@@ -132,6 +135,13 @@ private:
     std::optional<std::string> nextAnswer(std::int32_t timeout) ORVANE_REQUIRES(exchangeMutex_);
     // How answers print on the protocol in use.
     AnswerFormat format() const ORVANE_REQUIRES(exchangeMutex_);
+    // After no prompt came for `request` (sent as `text` at `sent`): stops
+    // the adapter at work (it answers "STOPPED") and, when what it printed
+    // holds the ECU's "response pending", fails the request with error()
+    // naming it and returns true. False when the adapter did not answer
+    // or no ECU was pending.
+    bool stoppedPending(const detail::Bytes& request, const std::string& text,
+                        std::chrono::steady_clock::time_point sent) ORVANE_REQUIRES(exchangeMutex_);
     // The answer to a command, past a stray prompt before it.
     std::optional<std::string> answerTo(const std::string& command, std::int32_t timeout)
         ORVANE_REQUIRES(exchangeMutex_);

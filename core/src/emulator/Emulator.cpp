@@ -12,6 +12,7 @@
 #include "bus/Protocols.h"
 #include "elm327/LegacyMessages.h"
 #include "emulator/OlderBusAnnouncements.h"
+#include "j1979/Responses.h"
 
 namespace obd::elm327 {
 
@@ -105,6 +106,14 @@ std::string Emulator::receive(std::string_view bytes) {
         if (hungUp_) {
             break;
         }
+        if (awaitingFinal_) {
+            // Any character stops the wait and is not kept (ELM327
+            // datasheet).
+            awaitingFinal_ = false;
+            const std::string eol = settings_.linefeeds ? "\r\n" : "\r";
+            output += "STOPPED" + eol + eol + ">";
+            continue;
+        }
         if (c != '\r') {
             // A line that never ends must not grow without bound.
             if (pending_.size() < kMaxCommandLength) {
@@ -150,6 +159,10 @@ std::string Emulator::receive(std::string_view bytes) {
             }
         }
         output += formatted;
+        if (awaitingFinal_) {
+            lastCommand_ = command;
+            continue;  // no prompt while the adapter waits
+        }
         if (!answer.empty()) {
             output += eol;
         }
@@ -492,6 +505,12 @@ std::string Emulator::request(const std::string& command) {
     for (const auto& response : responses) {
         lines +=
             IsLegacy(active->protocol) ? legacyLines(response, left) : canLines(response, left);
+    }
+    if (!responses.empty() && j1979::IsResponsePending(responses.back().payload)) {
+        // The ECU works on the request: the adapter waits on for its final
+        // answer.
+        awaitingFinal_ = true;
+        return out + lines;
     }
     if (expected == 0 || left != 0) {
         // Nothing told the adapter that the last answer came.

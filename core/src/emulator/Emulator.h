@@ -146,6 +146,10 @@ private:
     bool hungUp_ ORVANE_GUARDED_BY(mutex_) = false;
     std::string lastCommand_ ORVANE_GUARDED_BY(mutex_);  // repeated by an empty line
     std::optional<std::string> injected_ ORVANE_GUARDED_BY(mutex_);
+    // The vehicle's answer ended with "response pending" (7F xx 78): the
+    // adapter waits for the final answer, without a prompt, until a
+    // character interrupts it.
+    bool awaitingFinal_ ORVANE_GUARDED_BY(mutex_) = false;
     int vehicleRequests_ ORVANE_GUARDED_BY(mutex_) =
         0;  // reaching the vehicle protocol, counted for errorFrom
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "obd/NegativeResponse.h"
 
@@ -14,6 +15,11 @@ constexpr std::uint8_t kPositiveResponseOffset = 0x40;
 using obd::kNegativeResponse;
 // The code that asks the tester to wait for the answer still coming.
 constexpr std::uint8_t kResponsePending = 0x78;
+
+// Whether `message` asks the tester to wait: 7F, the service id, 78.
+inline bool IsResponsePending(const std::vector<std::uint8_t>& message) {
+    return message.size() == 3 && message[0] == kNegativeResponse && message[2] == kResponsePending;
+}
 
 // The negative response codes a J1979 ECU gives (ISO 14229-1 numbers).
 namespace nrc {

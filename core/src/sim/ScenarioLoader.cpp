@@ -978,8 +978,11 @@ private:
             identifier.refusal = refusalCode(*refuse, path + "/refuse");
         }
         if (const Json* pending = r_.optional(json, "pending")) {
+            // "forever": a module that never gives its final answer.
             identifier.pending =
-                static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 20));
+                pending->is_string() && pending->get<std::string>() == "forever"
+                    ? kPendingForever
+                    : static_cast<std::uint8_t>(r_.integer(*pending, path + "/pending", 20));
         }
         if (const Json* bytes = r_.optional(json, "bytes")) {
             identifier.size = static_cast<std::uint8_t>(r_.integer(*bytes, path + "/bytes", 4));

@@ -120,8 +120,7 @@ std::optional<std::vector<Bytes>> SimulatedBus::profileAnswer(const Bytes& reque
         answers = module->answer(request, elapsed());
     }
     for (Bytes& answer : answers) {
-        if (answer.size() == 3 && answer[0] == kNegativeResponse &&
-            answer[2] == j1979::kResponsePending) {
+        if (j1979::IsResponsePending(answer)) {
             // The module works on the request before its next word.
             std::this_thread::sleep_for(std::chrono::duration<double>(module->pendingSeconds()));
         }

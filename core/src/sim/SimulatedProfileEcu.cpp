@@ -33,8 +33,12 @@ Bytes DataOf(const IdentifierModel& identifier, double t) {
     return data;
 }
 
-// The pending answers and the final one.
+// The pending answers and the final one; one pending answer without the
+// final one from a module that pends forever.
 std::vector<Bytes> WithPending(std::uint8_t service, std::uint8_t pending, Bytes final) {
+    if (pending == kPendingForever) {
+        return {Negative(service, kResponsePending)};
+    }
     std::vector<Bytes> messages(pending, Negative(service, kResponsePending));
     messages.push_back(std::move(final));
     return messages;

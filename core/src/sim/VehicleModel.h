@@ -114,6 +114,10 @@ struct IdentifierModel {
     std::uint8_t pending = 0;  // response-pending answers before the final one
 };
 
+// An identifier's `pending` for a module that answers "response pending"
+// and never the final answer.
+constexpr std::uint8_t kPendingForever = 0xFF;
+
 // A trouble code as UDS service 19 reports it.
 struct ModuleCodeModel {
     std::uint32_t raw = 0;  // two J2012 code bytes and the failure type byte

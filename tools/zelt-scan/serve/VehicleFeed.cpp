@@ -24,7 +24,7 @@ VehicleFeed::VehicleFeed(Session& session, FeedSettings settings)
     if (settings_.pids.empty()) {
         // The report read the live data a moment ago: its records describe it.
         for (const auto& parameter : first->ecus.front().liveData) {
-            watched_.push_back({parameter->pid, watchedEcu_, parameter});
+            watched_.push_back({parameter->pid, watchedEcu_, parameter, {}});
         }
     } else {
         watched_ = Plan(session_, settings_.pids, {watchedEcu_});

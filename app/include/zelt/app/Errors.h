@@ -1,6 +1,8 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "zelt/app/Export.h"
 
@@ -12,6 +14,28 @@ namespace zelt::app {
 class ZELT_APP_API InputError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// A value the caller gave that is none the library takes (a unit system
+// other than metric or imperial, a list of no parameter). The message says
+// so in the library's words; a front end that names the value by its own
+// setting (a command-line option, a keyword argument) words its message
+// from value() and expected().
+class ZELT_APP_API InvalidValue : public InputError {
+public:
+    // `what` is the message, `value` the value as given, `expected` what
+    // would do ("metric or imperial").
+    InvalidValue(const std::string& what, std::string value, std::string expected)
+        : InputError(what), value_(std::move(value)), expected_(std::move(expected)) {}
+
+    // The value as given.
+    const std::string& value() const noexcept { return value_; }
+    // What would do, to follow "give ": "metric or imperial".
+    const std::string& expected() const noexcept { return expected_; }
+
+private:
+    std::string value_;
+    std::string expected_;
 };
 
 // The report's reader went away (a pipe closed by `head`, say): nothing

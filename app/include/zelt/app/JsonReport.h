@@ -22,9 +22,11 @@ ZELT_APP_API nlohmann::ordered_json ToJson(const Report& report,
                                            UnitSystem units = UnitSystem::Metric);
 
 // One parameter with its sensors, as in the report's live data; each
-// sensor's number is the decoded one where `numbers` holds it.
+// sensor's number is the decoded one where `numbers` holds it; `ownUnit`
+// (a profile's unit text) as for Present().
 ZELT_APP_API nlohmann::ordered_json ToJson(const ParameterModel& parameter, UnitSystem units,
-                                           const DecodedNumbers& numbers = {});
+                                           const DecodedNumbers& numbers = {},
+                                           const std::string& ownUnit = {});
 
 // Writes `json` as JSON text: indented with `indent` >= 0, on one line
 // otherwise. Text that is not valid UTF-8 (an adapter's banner in Latin-1)

@@ -27,6 +27,9 @@ struct Watched {
     obd::ParameterIdentifier::Id pid;             // the parameter
     std::uint32_t ecu;                            // the ECU it is read from
     std::shared_ptr<ParameterModel> description;  // its name and sensors
+    // A profile parameter's unit as the profile writes it ("bar"), shown
+    // where the library has no name for the unit; empty for the others.
+    std::string unit;
 };
 
 // One reading of every watched parameter (values[i] of watched[i]), and

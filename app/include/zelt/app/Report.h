@@ -123,7 +123,9 @@ ZELT_APP_API std::string EcuAddressText(std::uint32_t address);
 ZELT_APP_API std::string PidText(obd::ParameterIdentifier::Id pid);
 ZELT_APP_API std::string LocationText(obd::OxygenSensorLocation location);
 ZELT_APP_API std::string RoutineStatusText(obd::TestRoutineStatus status);
-// A sensor's value as shown in `units`, or "-" when it has none.
-ZELT_APP_API std::string SensorValueText(const SensorModel& sensor, UnitSystem units);
+// A sensor's value as shown in `units`, or "-" when it has none; `ownUnit`
+// as for Present().
+ZELT_APP_API std::string SensorValueText(const SensorModel& sensor, UnitSystem units,
+                                         const std::string& ownUnit = {});
 
 }  // namespace zelt::app

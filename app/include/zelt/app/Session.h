@@ -29,7 +29,9 @@ struct AdapterSettings {
     // each protocol in turn when the search finds nothing.
     obd::DataLinkProtocol protocol = obd::DataLinkProtocol::Automatic;
     // The request timeout and the adapter's own wait with it; unset: the
-    // adapter's default wait and 5 s per request.
+    // adapter's default wait and 5 s per request. It also bounds the wait
+    // for a module that answers "response pending": its request is then
+    // stopped and fails, and the session goes on.
     std::optional<std::chrono::milliseconds> timeout;
     // Where the raw dialogue goes; null: nowhere.
     std::ostream* trace = nullptr;

@@ -37,6 +37,12 @@ using DecodedNumbers = std::map<std::int32_t, double>;
 ZELT_APP_API Quantity Present(const SensorModel& sensor, UnitSystem units,
                               const DecodedNumbers& numbers = {});
 
+// As above for a sensor whose unit the library may have no name for:
+// where it names none, `ownUnit` (as a vehicle profile writes it, "bar")
+// is kept as text beside the value, never converted.
+ZELT_APP_API Quantity Present(const SensorModel& sensor, const std::string& ownUnit,
+                              UnitSystem units, const DecodedNumbers& numbers = {});
+
 // A test value (on-board monitor, oxygen sensor) in `units`.
 ZELT_APP_API Quantity Present(double value, MeasurementUnit unit, UnitSystem units);
 

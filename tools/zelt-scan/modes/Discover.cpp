@@ -1,7 +1,10 @@
-#include "Discover.h"
+// --discover: the adapters within reach, each with the --adapter address
+// that reaches it; what could not be looked for on stderr.
 
 #include <iomanip>
+#include <iostream>
 
+#include "Options.h"
 #include "zelt/link/Discovery.h"
 
 namespace zelt::scan {
@@ -9,7 +12,17 @@ namespace zelt::scan {
 namespace {
 // Long enough to hear adapters advertising once a second several times.
 constexpr std::chrono::seconds kListening{5};
-}  // namespace
+
+void AddOptions(CLI::App& app, Options& options) {
+    app.add_flag("--discover", options.discover,
+                 "List the adapters within reach (Bluetooth LE devices heard for 5 seconds, "
+                 "serial ports), each with its --adapter address")
+        ->excludes(app.get_option("--adapter"));
+}
+
+bool Chosen(const Options& options) {
+    return options.discover;
+}
 
 int Discover(std::ostream& out, std::ostream& err) {
     const link::Discovery found = link::DiscoverAdapters(kListening);
@@ -38,5 +51,13 @@ int Discover(std::ostream& out, std::ostream& err) {
     }
     return 0;
 }
+
+int Run(const Options&) {
+    return Discover(std::cout, std::cerr);
+}
+
+}  // namespace
+
+const Mode kDiscoverMode{AddOptions, nullptr, Chosen, Run};
 
 }  // namespace zelt::scan

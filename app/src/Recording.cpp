@@ -1,10 +1,10 @@
-#include "Recording.h"
+#include "zelt/app/Recording.h"
 
 #include <nlohmann/json.hpp>
 
-#include "OptionValues.h"
+#include "zelt/app/Errors.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
 namespace {
 
@@ -31,7 +31,7 @@ Recording::Recording(const std::string& path, const std::string& settingsJson,
     : out_(path, std::ios::binary | std::ios::trunc), anonymiser_(std::move(anonymiser)) {
     orvane::MutexLock lock(mutex_);
     if (!out_) {
-        throw UsageError("cannot write the recording " + path);
+        throw InputError("cannot write the recording " + path);
     }
     nlohmann::json header = {{"format", "zelt-adapter-recording"},
                              {"version", 1},
@@ -75,4 +75,4 @@ void Recording::finish() {
     answer_.clear();
 }
 
-}  // namespace zelt::scan
+}  // namespace zelt::app

@@ -15,15 +15,22 @@
 
 #include "obd/elm327/DialogueAnonymiser.h"
 #include "orvane/Mutex.h"
+#include "zelt/app/Export.h"
 
-namespace zelt::scan {
+namespace zelt::app {
 
-class Recording {
+// The recording of one run. Feed it from AdapterSettings::listen; lines
+// are flushed as they are complete, so a run that ends abruptly keeps
+// every exchange finished before.
+//
+// Thread safety: bytes() may be called from any thread; the file is
+// written under mutex_.
+class ZELT_APP_API Recording {
 public:
     // Creates (or truncates) `path` and writes the header with `settings`,
-    // a JSON object of the options in force. Throws UsageError when the
+    // a JSON object of the options in force. Throws InputError when the
     // file cannot be written. With `anonymiser`, each answer is written
-    // masked (--record-anonymise).
+    // masked (zelt-scan --record-anonymise).
     Recording(const std::string& path, const std::string& settingsJson,
               std::unique_ptr<obd::elm327::DialogueAnonymiser> anonymiser = nullptr);
 
@@ -43,4 +50,4 @@ private:
     long long sentAt_ ORVANE_GUARDED_BY(mutex_) = 0;  // ms after the start
 };
 
-}  // namespace zelt::scan
+}  // namespace zelt::app
