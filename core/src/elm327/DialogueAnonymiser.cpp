@@ -275,7 +275,7 @@ private:
             stream = legacyStreams_.end();
         }
         if (!information || data.size() == 3 + kVinLength) {
-            // Not split (on CAN, the whole VIN in one message).
+            // Whole already: a CAN answer some clones print on one line.
             add({std::move(data), false});
             return;
         }
@@ -397,7 +397,8 @@ std::string DialogueAnonymiser::mask(const std::string& command, const std::stri
     std::optional<AnswerReader> reader;
     bool first = true;
     for (std::size_t begin = 0; begin < prompt;) {
-        std::size_t end = std::min(answer.find_first_of(std::string("\r\n\0", 3), begin), prompt);
+        const std::size_t end =
+            std::min(answer.find_first_of(std::string("\r\n\0", 3), begin), prompt);
         const std::size_t start = AfterProgress(answer, begin, end);
         const auto digits = DigitsAt(answer, start, end);
         const bool echo = first && Upper(answer.substr(start, end - start)) == Upper(command);
