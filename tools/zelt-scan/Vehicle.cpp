@@ -173,7 +173,8 @@ int Vehicle::open() {
                 nlohmann::json{{"tool", "zelt-scan " ZELT_VERSION},
                                {"adapter", options_.adapter},
                                {"protocol", options_.protocol},
-                               {"timeout", options_.timeout}}
+                               {"timeout", options_.timeout},
+                               {"anonymised", options_.anonymise}}
                     .dump(),
                 options_.anonymise
                     ? std::make_unique<obd::elm327::DialogueAnonymiser>(options_.masked)
