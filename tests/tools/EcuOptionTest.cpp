@@ -8,13 +8,14 @@
 #include <optional>
 #include <string>
 
-#include "OptionValues.h"
+#include "zelt/app/EcuChoice.h"
+#include "zelt/app/Errors.h"
 
 namespace {
 
-using zelt::scan::ParseEcu;
-using zelt::scan::ResolveEcu;
-using zelt::scan::UsageError;
+using zelt::app::InputError;
+using zelt::app::ParseEcu;
+using zelt::app::ResolveEcu;
 
 struct EcuForm {
     const char* text;
@@ -46,7 +47,7 @@ TEST(EcuOptionTest, RefusesWhatIsNoAddressOrIndex) {
         try {
             ParseEcu(text);
             ADD_FAILURE() << "accepted " << text;
-        } catch (const UsageError& error) {
+        } catch (const InputError& error) {
             EXPECT_THAT(error.what(), ::testing::HasSubstr("invalid ECU '" + std::string(text) +
                                                            "': give an address such as 7E9"));
         }
@@ -63,7 +64,7 @@ TEST(EcuOptionTest, ResolvesAmongTheAnsweringEcus) {
         try {
             ResolveEcu(ParseEcu(text), text, answering);
             ADD_FAILURE() << "resolved " << text;
-        } catch (const UsageError& error) {
+        } catch (const InputError& error) {
             EXPECT_EQ(error.what(), "unknown ECU '" + std::string(text) +
                                         "'; the vehicle has @0=0x7E8, @1=0x7E9");
         }

@@ -22,21 +22,4 @@ public:
 long long ParseDecimal(const std::string& option, const std::string& text, long long minimum,
                        long long maximum);
 
-// What --ecu names: a response address in hex ("7E9", "0x7E9", "18DAF110",
-// the K-line's "10") or, after "@", an index among the answering ECUs
-// ("@1"), which cannot be read as an address.
-struct EcuChoice {
-    bool byAddress = false;
-    std::uint32_t value = 0;
-};
-
-// Throws UsageError for anything but a hex address or "@" and a decimal index.
-EcuChoice ParseEcu(const std::string& text);
-
-// The response address `choice` names among `addresses` (the answering
-// ECUs, in the vehicle's order); throws UsageError, listing them, for an
-// ECU that did not answer.
-std::uint32_t ResolveEcu(const EcuChoice& choice, const std::string& text,
-                         const std::vector<std::uint32_t>& addresses);
-
 }  // namespace zelt::scan

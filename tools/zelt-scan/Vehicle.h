@@ -16,6 +16,7 @@
 #include "OptionValues.h"
 #include "Options.h"
 #include "Publishing.h"
+#include "zelt/app/EcuChoice.h"
 #include "zelt/app/Recording.h"
 #include "zelt/app/Session.h"
 #include "zelt/app/Units.h"
@@ -75,7 +76,7 @@ public:
 
 private:
     const Options& options_;
-    std::optional<EcuChoice> ecu_;
+    std::optional<app::EcuChoice> ecu_;
     app::UnitSystem units_;
     std::shared_ptr<const obd::VehicleProfile> profile_;
     std::unique_ptr<Publishing> publishing_;
