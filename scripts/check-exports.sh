@@ -45,7 +45,7 @@ check() {
     *obdcore*)
       # The public names of the core; an obd:: symbol outside them is an
       # internal one.
-      public='obd::(sim::(SimulatedQuorvix|Scenario|ScenarioError|EmulatedAdapter|EmulatedAdapterOptions)|elm327::AdapterQuorvix|(DataBridge|DtcReader|ParameterIdentifier|NegativeResponseName|VehicleRoot|VehicleProfile|ProfileError|Pid2Uid|Uid2Pid|[A-Za-z]*ServiceBuilder|I[A-Z][A-Za-z]*|[A-Za-z]*DataModel|[A-Za-z]*DataEntry)\b)'
+      public='obd::(sim::(SimulatedQuorvix|Scenario|ScenarioError|EmulatedAdapter|EmulatedAdapterOptions)|elm327::(AdapterQuorvix|DialogueAnonymiser)|(DataBridge|DtcReader|ParameterIdentifier|NegativeResponseName|VehicleRoot|VehicleProfile|ProfileError|Pid2Uid|Uid2Pid|[A-Za-z]*ServiceBuilder|I[A-Z][A-Za-z]*|[A-Za-z]*DataModel|[A-Za-z]*DataEntry)\b)'
       leaked=$( (grep -E "nlohmann|^${prefixes}(orvane|zelt)::" <<<"$symbols" || true
                  grep -E "^${prefixes}obd::" <<<"$symbols" | grep -vE "^${prefixes}${public}" || true) )
       own=$(grep -cE "^${prefixes}obd::" <<<"$symbols" || true) ;;

@@ -26,8 +26,9 @@ std::string AsText(const std::string& bytes) {
 
 }  // namespace
 
-Recording::Recording(const std::string& path, const std::string& settingsJson)
-    : out_(path, std::ios::binary | std::ios::trunc) {
+Recording::Recording(const std::string& path, const std::string& settingsJson,
+                     std::unique_ptr<obd::elm327::DialogueAnonymiser> anonymiser)
+    : out_(path, std::ios::binary | std::ios::trunc), anonymiser_(std::move(anonymiser)) {
     orvane::MutexLock lock(mutex_);
     if (!out_) {
         throw InputError("cannot write the recording " + path);
@@ -66,8 +67,9 @@ void Recording::finish() {
     while (!command.empty() && (command.back() == '\r' || command.back() == '\n')) {
         command.pop_back();
     }
+    const std::string answer = anonymiser_ ? anonymiser_->mask(command, answer_) : answer_;
     const nlohmann::json exchange = {
-        {"t", sentAt_}, {"command", AsText(command)}, {"answer", AsText(answer_)}};
+        {"t", sentAt_}, {"command", AsText(command)}, {"answer", AsText(answer)}};
     out_ << exchange.dump() << '\n' << std::flush;
     command_.clear();
     answer_.clear();

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 #include "Publishing.h"
 
@@ -26,6 +27,8 @@ struct Options {
     std::string adapter;
     bool trace = false;
     std::string record;
+    bool anonymise = false;
+    std::vector<std::string> masked;  // --record-mask
     std::string protocol = "auto";
     std::string timeout;
     PublishOptions publish;

@@ -91,6 +91,16 @@ void AddVehicleOptions(CLI::App& app, Options& options) {
                    "elm327-emulator --replay (docs/record.md)")
         ->type_name("FILE")
         ->needs(adapter);
+    auto* anonymise =
+        app.add_flag("--record-anonymise", options.anonymise,
+                     "With --record: mask the VIN's serial part (its last six characters) in "
+                     "every frame that carries it")
+            ->needs("--record");
+    app.add_option("--record-mask", options.masked,
+                   "With --record-anonymise: mask this text too (a calibration id, an engine "
+                   "serial number) wherever the car sends it; may be given again")
+        ->type_name("TEXT")
+        ->needs(anonymise);
     app.add_option("--protocol", options.protocol,
                    "With --adapter: the ELM327 protocol number (1 to 9) or auto (the default: "
                    "the adapter's search, then each protocol in turn)")
@@ -159,11 +169,16 @@ int Vehicle::open() {
         AdapterSettings settings = ReadAdapterSettings(options_, dialogue_.get());
         if (!options_.record.empty()) {
             recording_ = std::make_unique<Recording>(
-                options_.record, nlohmann::json{{"tool", "zelt-scan " ZELT_VERSION},
-                                                {"adapter", options_.adapter},
-                                                {"protocol", options_.protocol},
-                                                {"timeout", options_.timeout}}
-                                     .dump());
+                options_.record,
+                nlohmann::json{{"tool", "zelt-scan " ZELT_VERSION},
+                               {"adapter", options_.adapter},
+                               {"protocol", options_.protocol},
+                               {"timeout", options_.timeout},
+                               {"anonymised", options_.anonymise}}
+                    .dump(),
+                options_.anonymise
+                    ? std::make_unique<obd::elm327::DialogueAnonymiser>(options_.masked)
+                    : nullptr);
             settings.listen = [this](const char* direction,
                                      const std::vector<std::uint8_t>& bytes) {
                 recording_->bytes(direction, bytes);

@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "obd/elm327/DialogueAnonymiser.h"
 #include "orvane/Mutex.h"
 #include "zelt/app/Export.h"
 
@@ -27,8 +29,10 @@ class ZELT_APP_API Recording {
 public:
     // Creates (or truncates) `path` and writes the header with `settings`,
     // a JSON object of the options in force. Throws InputError when the
-    // file cannot be written.
-    Recording(const std::string& path, const std::string& settingsJson);
+    // file cannot be written. With `anonymiser`, each answer is written
+    // masked (zelt-scan --record-anonymise).
+    Recording(const std::string& path, const std::string& settingsJson,
+              std::unique_ptr<obd::elm327::DialogueAnonymiser> anonymiser = nullptr);
 
     // The bytes that went to the adapter (">>") or came from it ("<<").
     void bytes(const char* direction, const std::vector<std::uint8_t>& data);
@@ -38,6 +42,8 @@ private:
 
     orvane::Mutex mutex_;
     std::ofstream out_ ORVANE_GUARDED_BY(mutex_);
+    // Used under mutex_ only: it follows the dialogue in order.
+    const std::unique_ptr<obd::elm327::DialogueAnonymiser> anonymiser_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::string command_ ORVANE_GUARDED_BY(mutex_);   // sent since the last prompt
     std::string answer_ ORVANE_GUARDED_BY(mutex_);    // received since the last prompt
