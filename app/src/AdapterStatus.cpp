@@ -3,6 +3,8 @@
 #include <cctype>
 #include <utility>
 
+#include "LinkLoss.h"
+
 namespace zelt::app {
 
 namespace {
@@ -86,9 +88,9 @@ std::string Named(std::string advice, const SettingNames& names) {
 }  // namespace
 
 std::string AdapterGone(const Session& session) {
-    std::string lost = session.linkLost();
+    const std::string lost = session.linkLost();
     if (!lost.empty()) {
-        return lost;
+        return LinkLoss(lost, session.adapterError());
     }
     // A link can stay up while the adapter has gone silent (a Bluetooth
     // dongle out of range, a serial adapter without power).

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "LinkLoss.h"
 #include "obd/ServiceBuilders.h"
 #include "obd/VehicleProfile.h"
 #include "zelt/link/BytePump.h"
@@ -76,11 +77,9 @@ public:
         const bool connected = pump_.bridge().connect(settings.protocol, automatic);
         const std::string fallback = root.protocolFallback();
         if (!connected) {
-            // The link's loss explains more than what the adapter last said.
-            std::string why = pump_.lostReason();
-            if (why.empty()) {
-                why = root.lastAdapterError();
-            }
+            // The link's loss explains more than what the adapter last said,
+            // unless the adapter said why first (BUSY, then it closed).
+            std::string why = LinkLoss(pump_.lostReason(), root.lastAdapterError());
             if (!fallback.empty() && why.find(fallback) == std::string::npos) {
                 why += (why.empty() ? "" : "; ") + fallback;
             }

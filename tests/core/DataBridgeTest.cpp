@@ -45,4 +45,17 @@ TEST(DataBridgeTest, AnswerArrivingInPiecesIsDeliveredUpToItsDelimiter) {
     EXPECT_EQ(std::string(data.begin(), data.end()), "41\r>");
 }
 
+// The adapter's last answer, sent just before the connection went, is
+// delivered: it may say why (BUSY); then nothing more is.
+TEST(DataBridgeTest, AnswerThatArrivedBeforeTheConnectionWentIsStillDelivered) {
+    obd::DataBridge bridge;
+    bridge.setDelimiter('>');
+    bridge.set(Bytes{'B', 'U', 'S', 'Y', '\r', '\r', '>', '4'});
+    bridge.invalidate();
+    Bytes data;
+    ASSERT_TRUE(bridge.receive(data, 1000));
+    EXPECT_EQ(std::string(data.begin(), data.end()), "BUSY\r\r>");
+    EXPECT_FALSE(bridge.receive(data, 1000)) << "\"4\" has no prompt and never will";
+}
+
 }  // namespace

@@ -38,7 +38,7 @@ enum class Fault {
     Flood,     // prints bytes without a prompt until the peer goes
     Chatter,   // prints "?" and its prompt over and over until the peer goes
     NoPrompt,  // prints the plausible answer without its prompt, then nothing more
-    HangUp,    // closes the connection instead of answering
+    HangUp,    // closes the connection instead of answering (after `text`, if any)
 };
 
 struct Misbehaviour {
@@ -247,6 +247,9 @@ private:
                 muted_ = true;
                 return write(reply + AnswerTo(key) + "\r\r");
             case Fault::HangUp:
+                if (!misbehaviour_.text.empty()) {
+                    write(reply + misbehaviour_.text + "\r\r>");
+                }
                 ::shutdown(client_, SHUT_RDWR);
                 return false;
         }
@@ -521,7 +524,15 @@ INSTANTIATE_TEST_SUITE_P(
         Survived("odd_length_frame", {"010C0D", 1, Fault::Answer, "7E8 06 41 0C 0B B8 0D 3"},
                  {"750 RPM", "50 km/h"}),
         Survived("calibration_id_padded_with_ff",
-                 {"0900", 1, Fault::Answer, "7E8 06 49 00 50 00 00 00"}, {"JMB*36781\n"})),
+                 {"0900", 1, Fault::Answer, "7E8 06 49 00 50 00 00 00"}, {"JMB*36781\n"}),
+        // What the adapter said before it went is named with the loss, and advised on.
+        HostileCase{"busy_then_hang_up",
+                    {"0100", 1, Fault::HangUp, "BUSY"},
+                    {},
+                    1,
+                    "BUSY, then the adapter closed the connection; the adapter was still busy",
+                    {},
+                    {}}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

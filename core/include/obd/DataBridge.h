@@ -44,8 +44,9 @@ public:
 class OBD_API IDataBridge {
 public:
     virtual ~IDataBridge();
-    // Marks the bridge dead: receive() and get() stop delivering. Returns
-    // whether it was valid before.
+    // Marks the bridge dead: get() stops delivering, and receive() delivers
+    // only what had arrived before (an adapter's last answer may say why
+    // the connection went). Returns whether it was valid before.
     virtual bool invalidate() = 0;
     // Takes every byte the core has sent and the application not yet taken;
     // false when there was none. Does not wait.

@@ -99,15 +99,16 @@ bool DataBridge::receive(Bytes& data, std::int32_t timeoutMilliseconds) {
     orvane::UniqueLock lock(mutex_);
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(std::max<std::int32_t>(timeoutMilliseconds, 0));
-    while (valid_) {
+    // What arrived before the connection went is still delivered: an
+    // adapter's last answer ("BUSY", "LV RESET") says why it went.
+    for (;;) {
         if (takeIncoming(data)) {
             return true;
         }
-        if (!lock.waitUntil(arrived_, deadline)) {
-            return valid_ && takeIncoming(data);
+        if (!valid_ || !lock.waitUntil(arrived_, deadline)) {
+            return takeIncoming(data);
         }
     }
-    return false;
 }
 
 void DataBridge::send(const Bytes& data) {

@@ -8,6 +8,7 @@
 #include "bus/Hex.h"
 #include "bus/Protocols.h"
 #include "elm327/AnswerParser.h"
+#include "j1979/Responses.h"
 
 namespace obd::elm327 {
 
@@ -164,10 +165,11 @@ struct Reader {
         std::map<std::string, int> votes;
         for (const EcuResponse& response : responses) {
             const Bytes& payload = response.payload;
-            if (payload.empty() || payload[0] < 0x40 || payload[0] == 0x7F) {
+            if (payload.empty() || payload[0] < j1979::kPositiveResponseOffset ||
+                payload[0] == kNegativeResponse) {
                 continue;
             }
-            Bytes request{static_cast<std::uint8_t>(payload[0] - 0x40)};
+            Bytes request{static_cast<std::uint8_t>(payload[0] - j1979::kPositiveResponseOffset)};
             const bool hasPid = request[0] == 0x01 || request[0] == 0x02 || request[0] == 0x06 ||
                                 request[0] == 0x09;
             if (hasPid && payload.size() >= 2) {
