@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "LinkLoss.h"
-#include "obd/ServiceBuilders.h"
 #include "obd/VehicleProfile.h"
 #include "zelt/link/BytePump.h"
 
@@ -126,9 +125,7 @@ Session::Session(const std::string& adapter, const AdapterSettings& settings)
       troubleCodes_(root_),
       diagnostics_(root_),
       routines_(root_),
-      dongle_(root_),
-      sensors_(
-          obd::SensorServiceBuilder::create(root_, obd::ConnectionServiceBuilder::create(root_))) {}
+      dongle_(root_) {}
 
 Session::Session(const obd::sim::Scenario& scenario)
     : root_(OpenVehicle(scenario)),
@@ -138,32 +135,21 @@ Session::Session(const obd::sim::Scenario& scenario)
       troubleCodes_(root_),
       diagnostics_(root_),
       routines_(root_),
-      dongle_(root_),
-      sensors_(
-          obd::SensorServiceBuilder::create(root_, obd::ConnectionServiceBuilder::create(root_))) {}
+      dongle_(root_) {}
 
 Session::~Session() {
     root_->closeConnection();
 }
 
 DecodedNumbers Session::decodedNumbers(const std::vector<obd::ParameterIdentifier::Id>& pids) {
-    // A profile parameter's record holds its number as its text; asking its
-    // module again would cost a request and could give another value.
+    // A profile parameter's record holds its number as its text.
     std::vector<obd::ParameterIdentifier::Id> decoded;
     for (const auto pid : pids) {
         if (static_cast<std::int32_t>(pid) < obd::kFirstProfileParameter) {
             decoded.push_back(pid);
         }
     }
-    DecodedNumbers numbers;
-    for (const auto& parameter : sensors_->readParameters(decoded)) {
-        for (const auto& sensor : parameter->sensors) {
-            if (sensor->value && sensor->value->number) {
-                numbers[sensor->uid] = *sensor->value->number;
-            }
-        }
-    }
-    return numbers;
+    return parameters_.getNumbersOf(decoded);
 }
 
 std::string Session::linkLost() const {
@@ -193,7 +179,7 @@ bool Session::selectEcu(std::uint32_t address) {
 std::optional<std::vector<obd::elm327::AdapterQuorvix::RawAnswer>> Session::rawRequest(
     const std::vector<std::uint8_t>& request, std::uint32_t ecu) {
     if (!adapter_) {
-        throw InputError("a raw request needs a real vehicle: give --adapter");
+        throw InputError("a raw request needs a vehicle reached through an adapter");
     }
     return adapter_->sendRawRequest(request, ecu);
 }

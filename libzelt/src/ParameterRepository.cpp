@@ -30,6 +30,7 @@ void ParameterRepository::clearCache() {
     pids_.clear();
     parameters_.clear();
     values_.clear();
+    numbers_.clear();
 }
 
 bool ParameterRepository::isConnected() const {
@@ -49,6 +50,7 @@ std::shared_ptr<ParameterModel> ParameterRepository::getParameter(
                                     if (data == nullptr) {
                                         return nullptr;
                                     }
+                                    keepNumbers(data->sensors);
                                     // Stored only once built: a value that
                                     // fails to format leaves nothing behind.
                                     return ParameterModelBuilder::build(data);
@@ -74,6 +76,7 @@ std::vector<std::shared_ptr<ParameterModel>> ParameterRepository::getParametersO
                 if (data != nullptr &&
                     std::find(missing.begin(), missing.end(), data->pid) != missing.end()) {
                     built[data->pid] = ParameterModelBuilder::build(data);
+                    keepNumbers(data->sensors);
                 }
             }
             kept.merge(built);
@@ -94,6 +97,7 @@ std::vector<std::shared_ptr<SensorModel>> ParameterRepository::getValues(
     obd::ParameterIdentifier::Id pid, bool /*refresh*/) {
     return values_.withLock([&](std::map<obd::ParameterIdentifier::Id, SensorList>&) {
         const auto answer = sensorService_->getSensors(pid);
+        keepNumbers(answer);
         SensorList sensors;
         sensors.reserve(answer.size());
         for (const auto& data : answer) {
@@ -118,6 +122,7 @@ std::vector<std::vector<std::shared_ptr<SensorModel>>> ParameterRepository::getV
         std::vector<SensorList> values;
         values.reserve(answers.size());
         for (const auto& answer : answers) {
+            keepNumbers(answer);
             SensorList sensors;
             sensors.reserve(answer.size());
             for (const auto& data : answer) {
@@ -126,6 +131,35 @@ std::vector<std::vector<std::shared_ptr<SensorModel>>> ParameterRepository::getV
             values.push_back(std::move(sensors));
         }
         return values;
+    });
+}
+
+std::map<std::int32_t, double> ParameterRepository::getNumbersOf(
+    const std::vector<obd::ParameterIdentifier::Id>& pids) {
+    return numbers_.withLock([&](const std::map<std::int32_t, double>& kept) {
+        std::map<std::int32_t, double> numbers;
+        for (const auto& [uid, number] : kept) {
+            if (std::find(pids.begin(), pids.end(), obd::Uid2Pid(uid)) != pids.end()) {
+                numbers.emplace(uid, number);
+            }
+        }
+        return numbers;
+    });
+}
+
+void ParameterRepository::keepNumbers(
+    const std::vector<std::shared_ptr<obd::SensorDataModel>>& sensors) {
+    numbers_.withLock([&](std::map<std::int32_t, double>& kept) {
+        for (const auto& sensor : sensors) {
+            if (sensor == nullptr) {
+                continue;
+            }
+            if (sensor->value && sensor->value->number) {
+                kept[sensor->uid] = *sensor->value->number;
+            } else {
+                kept.erase(sensor->uid);  // never a number from an older reading
+            }
+        }
     });
 }
 

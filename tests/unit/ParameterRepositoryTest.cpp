@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <future>
+#include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -142,6 +144,34 @@ TEST_F(ParameterRepositoryTest, FormattingFailureOfAValuePassesThroughAndRelease
     EXPECT_THROW(repository.getValues(Id::EngineRunTime, false), std::out_of_range);
     EXPECT_EQ(repository.getValues(Id::EngineRunTime, false).at(0)->value->formattedValue,
               "1 hrs 2 min");
+}
+
+// The record shows what the core decoded rounded (41 10 00 F1: 241 / 100 =
+// 2.41 g/s, shown "2.4"); the exact number is the same answer's, never an
+// older answer's, is asked of no one, and goes with the cache.
+TEST_F(ParameterRepositoryTest, NumbersAreThoseOfTheLatestAnswerAndGoWithTheCache) {
+    const auto maf = [](std::optional<double> number) {
+        auto sensor =
+            MakeSensorData(Id::MassAirFlowRate, "sensor", "2.4", MeasurementUnit::GramPerSecond);
+        sensor->value->number = number;
+        return SensorData{sensor};
+    };
+    EXPECT_CALL(sensors, getSensors(Id::MassAirFlowRate))
+        .WillOnce(Return(maf(2.41)))
+        .WillOnce(Return(maf(std::nullopt)))
+        .WillOnce(Return(maf(2.41)));
+    ParameterRepository repository(root);
+    const std::map<std::int32_t, double> exact = {{obd::Pid2Uid(Id::MassAirFlowRate), 2.41}};
+
+    EXPECT_EQ(repository.getValuesOf({Id::MassAirFlowRate}).at(0).at(0)->value->formattedValue,
+              "2.4 g/s");
+    EXPECT_EQ(repository.getNumbersOf({Id::MassAirFlowRate}), exact);
+    EXPECT_TRUE(repository.getNumbersOf({Id::EngineSpeed}).empty());
+    repository.getValues(Id::MassAirFlowRate, false);
+    EXPECT_TRUE(repository.getNumbersOf({Id::MassAirFlowRate}).empty());
+    repository.getValues(Id::MassAirFlowRate, false);
+    root->connection->fireEcuChanged();
+    EXPECT_TRUE(repository.getNumbersOf({Id::MassAirFlowRate}).empty());
 }
 
 // --- connection events and concurrency ---------------------------------------

@@ -94,21 +94,13 @@ Remark Classify(const std::string& compact) {
 // Progress texts an adapter overprints on the line of the data that follows
 // (a lone carriage return moves back to the line's start only).
 std::string WithoutProgress(std::string line) {
-    static constexpr std::string_view kProgress[] = {"SEARCHING...", "BUS INIT: ...OK",
-                                                     "BUS INIT:...OK", "STOPPED"};
-    for (bool again = true; again;) {
-        again = false;
-        for (std::string_view text : kProgress) {
-            std::string head = line.substr(0, text.size());
-            std::transform(head.begin(), head.end(), head.begin(), [](char c) {
-                return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-            });
-            const auto rest = line.find_first_not_of(" \t", text.size());
-            if (head == text && rest != std::string::npos) {
-                line.erase(0, rest);
-                again = true;
-            }
+    for (std::size_t length = LeadingProgressText(line); length > 0;
+         length = LeadingProgressText(line)) {
+        const auto rest = line.find_first_not_of(" \t", length);
+        if (rest == std::string::npos) {
+            break;
         }
+        line.erase(0, rest);
     }
     return line;
 }
@@ -374,6 +366,20 @@ std::optional<double> ReadVoltage(const std::string& text) {
         return std::nullopt;
     }
     return volts;
+}
+
+std::size_t LeadingProgressText(std::string_view line) {
+    static constexpr std::string_view kProgress[] = {"SEARCHING...", "BUS INIT: ...OK",
+                                                     "BUS INIT:...OK", "STOPPED"};
+    for (std::string_view text : kProgress) {
+        const std::string_view head = line.substr(0, text.size());
+        if (std::equal(head.begin(), head.end(), text.begin(), text.end(), [](char a, char b) {
+                return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+            })) {
+            return text.size();
+        }
+    }
+    return 0;
 }
 
 }  // namespace obd::elm327

@@ -64,4 +64,9 @@ std::optional<double> ReadVoltage(const std::string& text);
 // Carriage returns, line feeds and NUL bytes some clones send all separate.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The length of the progress text `line` starts with ("SEARCHING...",
+// "BUS INIT: ...OK", "STOPPED", in any case), which adapters overprint ahead
+// of the data on the same line; 0 when it starts with none.
+std::size_t LeadingProgressText(std::string_view line);
+
 }  // namespace obd::elm327

@@ -7,6 +7,7 @@
 
 #include "bus/Hex.h"
 #include "bus/Protocols.h"
+#include "elm327/AnswerParser.h"
 #include "elm327/LegacyMessages.h"
 
 namespace obd::elm327 {
@@ -311,20 +312,15 @@ private:
     std::map<std::uint8_t, std::uint8_t> streamNumber_;
 };
 
-// Progress texts an adapter prints ahead of the data on the same line.
+// Where the data begins: past the progress texts an adapter prints ahead of
+// it on the same line.
 std::size_t AfterProgress(const std::string& text, std::size_t begin, std::size_t end) {
-    static constexpr const char* kProgress[] = {"SEARCHING...", "BUS INIT: ...OK", "BUS INIT:...OK",
-                                                "STOPPED"};
     for (bool again = true; again;) {
-        again = false;
         begin = std::min(end, text.find_first_not_of(" \t", begin));
-        const std::string rest = Upper(text.substr(begin, end - begin));
-        for (const char* progress : kProgress) {
-            if (StartsWith(rest, progress)) {
-                begin += std::string(progress).size();
-                again = true;
-            }
-        }
+        const std::size_t length =
+            LeadingProgressText(std::string_view(text).substr(begin, end - begin));
+        begin += length;
+        again = length > 0;
     }
     return begin;
 }

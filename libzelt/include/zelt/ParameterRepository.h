@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,8 +76,19 @@ public:
     std::vector<std::vector<std::shared_ptr<SensorModel>>> getValuesOf(
         const std::vector<obd::ParameterIdentifier::Id>& pids);
 
+    // The decoded numbers of the sensors of `pids`, by sensor uid, from the
+    // core's answers that the records this repository last returned were
+    // built from: exact, where a SensorValueModel holds them as texts
+    // rounded for display. Asks the vehicle nothing. A sensor the core gave
+    // no number is absent; emptied with the cache.
+    std::map<std::int32_t, double> getNumbersOf(
+        const std::vector<obd::ParameterIdentifier::Id>& pids);
+
 private:
     using SensorList = std::vector<std::shared_ptr<SensorModel>>;
+
+    // Keeps the numbers of `sensors` for getNumbersOf.
+    void keepNumbers(const std::vector<std::shared_ptr<obd::SensorDataModel>>& sensors);
 
     void onConnectionOpened() override;
     void onEcuChanged() override;
@@ -95,6 +107,8 @@ private:
     // Serialises getValues. Live values are never answered from a cache, so
     // nothing is stored here; clearCache empties it like every other slot.
     detail::CacheSlot<std::map<obd::ParameterIdentifier::Id, SensorList>> values_;
+    // Locked inside the slots above, never around them.
+    detail::CacheSlot<std::map<std::int32_t, double>> numbers_;
 };
 
 }  // namespace zelt

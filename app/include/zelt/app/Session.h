@@ -93,10 +93,10 @@ public:
     DongleRepository& dongle() { return dongle_; }
 
     // The decoded values of the selected ECU's sensors of `pids`, by sensor
-    // uid: exact, where the records hold texts rounded for display. Read
-    // inside an answer snapshot right after the repositories read the same
-    // PIDs, it asks the vehicle nothing. Profile parameters are left out:
-    // their records hold their numbers exactly.
+    // uid, from the answers parameters() last built its records of them
+    // from: exact, where the records hold texts rounded for display. Asks
+    // the vehicle nothing. Profile parameters are left out: their records
+    // hold their numbers exactly.
     DecodedNumbers decodedNumbers(const std::vector<obd::ParameterIdentifier::Id>& pids);
 
     // Why the link to the adapter was lost; empty while it is up (and for
@@ -128,8 +128,6 @@ private:
     DiagnosticsRepository diagnostics_;
     RoutineRepository routines_;
     DongleRepository dongle_;
-    // The core's own sensor service, for the numbers the records round.
-    std::shared_ptr<obd::ISensorService> sensors_;
 };
 
 }  // namespace zelt::app
