@@ -7,7 +7,6 @@
 
 #include "bus/Addressing.h"
 #include "bus/Hex.h"
-#include "bus/IsoTp.h"
 #include "bus/Protocols.h"
 #include "j1979/Codec.h"
 #include "j1979/Responses.h"
@@ -51,8 +50,7 @@ std::size_t AnswerFrames(const detail::Bytes& request) {
     if (request.size() < 2 || request[0] != 0x01) {
         return 0;
     }
-    const std::size_t length = j1979::CurrentDataAnswerLength({request.begin() + 1, request.end()});
-    return length == 0 ? 0 : bus::FrameCount(length);
+    return j1979::CurrentDataAnswerFrames({request.begin() + 1, request.end()});
 }
 
 // The response count digit is one hex digit.

@@ -73,6 +73,10 @@ std::size_t CurrentDataLength(std::uint8_t pid);
 // PID with its data bytes); 0 when the length of one of them is unknown.
 std::size_t CurrentDataAnswerLength(const std::vector<std::uint8_t>& pids);
 
+// The ISO 15765-2 frames that answer takes: what a response count digit
+// counts on CAN. 0 when its length is unknown.
+std::size_t CurrentDataAnswerFrames(const std::vector<std::uint8_t>& pids);
+
 // Decodes the data bytes of `pid` (without service and PID bytes) into one
 // value per sensor of its definition, in the same order.
 // Throws CodecError for an unknown PID or a data length that does not match.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <utility>
 
+#include "bus/IsoTp.h"
 #include "j1979/Codec.h"
 #include "j1979/Numbers.h"
 #include "j1979/PidTexts.h"
@@ -600,6 +601,11 @@ std::size_t CurrentDataAnswerLength(const std::vector<std::uint8_t>& pids) {
         length += 1 + data;
     }
     return length;
+}
+
+std::size_t CurrentDataAnswerFrames(const std::vector<std::uint8_t>& pids) {
+    const std::size_t length = CurrentDataAnswerLength(pids);
+    return length == 0 ? 0 : bus::FrameCount(length);
 }
 
 std::vector<DecodedSensor> DecodePid(std::uint8_t pid, const Bytes& data) {

@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "bus/Hex.h"
-#include "bus/IsoTp.h"
 #include "j1979/Codec.h"
 #include "j1979/Responses.h"
 #include "j1979/TroubleCodeCatalogue.h"
@@ -330,11 +329,11 @@ std::size_t J1979Client::answerFrames(const std::vector<std::uint8_t>& pids) con
         }
         // An ECU that supports none of them stays silent (SAE J1979).
         if (!answered.empty()) {
-            const std::size_t length = j1979::CurrentDataAnswerLength(answered);
-            if (length == 0) {
+            const std::size_t answer = j1979::CurrentDataAnswerFrames(answered);
+            if (answer == 0) {
                 return 0;
             }
-            frames += bus::FrameCount(length);
+            frames += answer;
         }
     }
     return frames;
