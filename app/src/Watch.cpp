@@ -62,12 +62,12 @@ Id ParsePid(const std::string& text, bool withProfile) {
 std::string Line(const WatchOptions& options, int reading, const std::string& time,
                  const std::vector<Watched>& watched, const Labels& labels, const Reading& now) {
     const auto& values = now.values;
-    if (options.format == WatchFormat::Json) {
+    if (options.format == OutputFormat::Json) {
         std::ostringstream text;
         WriteJson(ReadingJson(reading, time, watched, now, options.units), text, -1);
         return text.str();
     }
-    if (options.format == WatchFormat::Csv) {
+    if (options.format == OutputFormat::Csv) {
         return CsvRow(reading, time, watched, now, options.units);
     }
     std::string line = "#" + std::to_string(reading) + " " + time;
@@ -137,7 +137,7 @@ void Watch(Session& session, const WatchOptions& options, std::ostream& out,
         }
         if (!labels) {
             labels.emplace(watched);
-            if (options.format == WatchFormat::Csv) {
+            if (options.format == OutputFormat::Csv) {
                 Write(out, CsvHeader(watched, options.units));
             }
         }

@@ -113,8 +113,8 @@ void AddVehicleOptions(CLI::App& app, Options& options) {
         ->needs(adapter);
 }
 
-WatchFormat FormatOf(const Options& options) {
-    return options.json ? WatchFormat::Json : options.csv ? WatchFormat::Csv : WatchFormat::Text;
+OutputFormat FormatOf(const Options& options) {
+    return options.json ? OutputFormat::Json : options.csv ? OutputFormat::Csv : OutputFormat::Text;
 }
 
 int Fail(int code, const std::string& message) {

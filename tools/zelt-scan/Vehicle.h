@@ -17,6 +17,7 @@
 #include "Options.h"
 #include "Publishing.h"
 #include "zelt/app/EcuChoice.h"
+#include "zelt/app/OutputFormat.h"
 #include "zelt/app/Recording.h"
 #include "zelt/app/Session.h"
 #include "zelt/app/Units.h"
@@ -32,7 +33,7 @@ void AddVehicleOptions(CLI::App& app, Options& options);
 
 // The format --json and --csv choose for a scan's report (text or JSON)
 // and a watch's readings (text, JSON lines or CSV) alike.
-app::WatchFormat FormatOf(const Options& options);
+app::OutputFormat FormatOf(const Options& options);
 
 // Writes "zelt-scan: error: MESSAGE" to stderr and the debug log; returns
 // `code`.

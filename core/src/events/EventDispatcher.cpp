@@ -80,10 +80,13 @@ void EventDispatcher::flush() {
         return;
     }
     // Tasks run in order, so once this one has run, so have all before it.
-    // A dropped task destroys its promise, which also ends the wait.
-    auto reached = std::make_shared<std::promise<void>>();
-    std::future<void> done = reached->get_future();
-    post([reached] { reached->set_value(); });
+    // Only the task holds the promise: a task dropped (or refused) by a
+    // stopping dispatcher destroys it, which also ends the wait.
+    std::promise<void> promise;
+    std::future<void> done = promise.get_future();
+    post([reached = std::make_shared<std::promise<void>>(std::move(promise))] {
+        reached->set_value();
+    });
     done.wait();
 }
 

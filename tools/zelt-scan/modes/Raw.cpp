@@ -67,7 +67,7 @@ int Run(const Options& options) {
                                  (why.empty() ? std::string() : ": " + why));
     }
     WriteFlushed(std::cout, "report", [&] {
-        if (FormatOf(options) == WatchFormat::Json) {
+        if (FormatOf(options) == OutputFormat::Json) {
             WriteJson(RawAnswersJson(raw, *answers), std::cout, 2);
         } else {
             WriteRawAnswers(*answers, std::cout);

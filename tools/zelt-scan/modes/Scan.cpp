@@ -57,7 +57,7 @@ int RunScan(const Options& options) {
     }
     progress.reset();  // the line goes before the report comes
     WriteFlushed(std::cout, "report", [&] {
-        if (FormatOf(options) == WatchFormat::Json) {
+        if (FormatOf(options) == OutputFormat::Json) {
             WriteJson(ToJson(report, vehicle.units()), std::cout, 2);
         } else {
             WriteTextReport(report, std::cout, UseColour(), vehicle.units());

@@ -68,7 +68,7 @@ WatchOptions ReadWatchOptions(const Options& options, const Vehicle& vehicle) {
     watch.count = static_cast<int>(ParseDecimal("--count", options.count, 0, kMaxCount));
     watch.format = FormatOf(options);
     if (vehicle.publishing() != nullptr) {
-        watch.format = WatchFormat::Json;  // what the broker gets, one reading a message
+        watch.format = OutputFormat::Json;  // what the broker gets, one reading a message
     }
     watch.units = vehicle.units();
     return watch;

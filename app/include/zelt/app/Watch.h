@@ -8,6 +8,7 @@
 #include "obd/ParameterIdentifier.h"
 #include "obd/VehicleProfile.h"
 #include "zelt/app/Export.h"
+#include "zelt/app/OutputFormat.h"
 #include "zelt/app/Readings.h"
 #include "zelt/app/Session.h"
 #include "zelt/app/Units.h"
@@ -17,14 +18,12 @@ namespace zelt::app {
 constexpr long long kMaxIntervalMs = 3600000;  // an hour
 constexpr long long kMaxCount = 1000000;
 
-enum class WatchFormat { Text, Json, Csv };
-
 // What to watch and how to print it.
 struct WatchOptions {
     std::vector<obd::ParameterIdentifier::Id> pids;  // the parameters, in this order
     std::chrono::milliseconds interval{1000};        // between the starts of readings
     int count = 10;                                  // 0: until interrupted (Ctrl-C)
-    WatchFormat format = WatchFormat::Text;          // text lines, JSON lines or CSV
+    OutputFormat format = OutputFormat::Text;          // text lines, JSON lines or CSV
     UnitSystem units = UnitSystem::Metric;           // of the values printed
     // The ECUs to read; empty: every ECU that answered.
     std::vector<std::uint32_t> ecus;
