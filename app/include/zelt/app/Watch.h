@@ -23,7 +23,7 @@ struct WatchOptions {
     std::vector<obd::ParameterIdentifier::Id> pids;  // the parameters, in this order
     std::chrono::milliseconds interval{1000};        // between the starts of readings
     int count = 10;                                  // 0: until interrupted (Ctrl-C)
-    OutputFormat format = OutputFormat::Text;          // text lines, JSON lines or CSV
+    OutputFormat format = OutputFormat::Text;        // text lines, JSON lines or CSV
     UnitSystem units = UnitSystem::Metric;           // of the values printed
     // The ECUs to read; empty: every ECU that answered.
     std::vector<std::uint32_t> ecus;
