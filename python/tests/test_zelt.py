@@ -288,6 +288,9 @@ ADAPTER_FAILURES = [
     # Text that is not UTF-8 reads with U+FFFD instead of failing to decode.
     ("reports in Latin-1", ["--error", b"CAN \xc9RROR", "--error-from", "30"], None, "CAN \ufffdRROR"),
     ("cannot reach the vehicle", ["--error", "UNABLE TO CONNECT"], zelt.ConnectionFailed, "ignition"),
+    # The advice names the package's own argument, not zelt-scan's option.
+    ("advised in the package's words", ["--error", "UNABLE TO CONNECT"], zelt.ConnectionFailed,
+     "name the protocol with protocol=1 to 9$"),
     ("cannot reach it, in Latin-1", ["--error", b"\xc9CHEC"], zelt.ConnectionFailed, "\ufffdCHEC"),
 ]
 
