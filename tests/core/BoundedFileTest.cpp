@@ -7,10 +7,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "json/BoundedFile.h"
 #include "obd/VehicleProfile.h"
+#include "obd/sim/EmulatedAdapter.h"
 #include "obd/sim/Scenario.h"
 
 namespace {
@@ -57,8 +59,8 @@ TEST(BoundedFileTest, ReadsUpToTheBoundAndRefusesPastIt) {
     }
 }
 
-// docs/cli.md and docs/profiles.md: a file over 4 MiB is refused, the file
-// named in the one line that says so.
+// docs/cli.md and docs/profiles.md: a file over 4 MiB (a dialogue: 64 MiB) is
+// refused, the file named in the one line that says so.
 TEST(BoundedFileTest, LoadersRefuseAnEndlessFileByName) {
     try {
         obd::sim::Scenario::loadFile("/dev/zero");
@@ -72,6 +74,13 @@ TEST(BoundedFileTest, LoadersRefuseAnEndlessFileByName) {
         ADD_FAILURE() << "read /dev/zero as a profile";
     } catch (const obd::ProfileError& error) {
         EXPECT_STREQ(error.what(), "/dev/zero: larger than 4 MiB");
+    }
+    try {
+        obd::sim::EmulatedAdapter::replayFile("/dev/zero");
+        ADD_FAILURE() << "read /dev/zero as a dialogue";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_THAT(error.what(),
+                    ::testing::StartsWith("/dev/zero: the file is larger than 64 MiB"));
     }
 }
 

@@ -8,10 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "obd/sim/EmulatedAdapter.h"
@@ -269,17 +267,7 @@ int RunPty(const Options&, obd::sim::EmulatedAdapter&) {
 #endif
 
 std::unique_ptr<obd::sim::EmulatedAdapter> Replay(const Options& options) {
-    std::ifstream file(options.replay, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file) {
-        throw std::runtime_error("cannot read " + options.replay);
-    }
-    try {
-        return obd::sim::EmulatedAdapter::replay(text.str(), Emulated(options));
-    } catch (const std::invalid_argument& error) {
-        throw std::runtime_error(options.replay + ": " + error.what());
-    }
+    return obd::sim::EmulatedAdapter::replayFile(options.replay, Emulated(options));
 }
 
 int Run(const Options& options) {

@@ -7,6 +7,7 @@
 
 #include "emulator/Emulator.h"
 #include "emulator/ReplayedVehicle.h"
+#include "json/BoundedFile.h"
 #include "orvane/Mutex.h"
 #include "sim/SimulatedBus.h"
 #include "sim/VehicleModel.h"
@@ -84,8 +85,34 @@ EmulatedAdapter::EmulatedAdapter(std::unique_ptr<Impl> impl) : impl_(std::move(i
 
 std::unique_ptr<EmulatedAdapter> EmulatedAdapter::replay(std::string_view transcript,
                                                          const EmulatedAdapterOptions& options) {
+    if (transcript.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        throw std::invalid_argument("neither a transcript nor a zelt-scan recording (empty)");
+    }
     return std::unique_ptr<EmulatedAdapter>(
         new EmulatedAdapter(std::make_unique<Impl>(elm327::ReadTranscript(transcript), options)));
+}
+
+std::unique_ptr<EmulatedAdapter> EmulatedAdapter::replayFile(
+    const std::string& path, const EmulatedAdapterOptions& options) {
+    std::string text;
+    switch (detail::ReadBoundedFile(path, kMaxReplayFileBytes, text)) {
+        case detail::FileRead::Read:
+            break;
+        case detail::FileRead::CannotOpen:
+            throw std::invalid_argument(path + ": cannot open the file");
+        case detail::FileRead::TooLarge:
+            throw std::invalid_argument(
+                path + ": the file is larger than " +
+                std::to_string(kMaxReplayFileBytes / (std::size_t{1024} * 1024)) +
+                " MiB, more than a dialogue this emulator replays");
+        case detail::FileRead::CannotRead:
+            throw std::invalid_argument(path + ": cannot read the file");
+    }
+    try {
+        return replay(text, options);
+    } catch (const std::invalid_argument& error) {
+        throw std::invalid_argument(path + ": " + error.what());
+    }
 }
 
 EmulatedAdapter::~EmulatedAdapter() = default;

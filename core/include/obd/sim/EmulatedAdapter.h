@@ -66,6 +66,15 @@ public:
     // Throws std::invalid_argument for a text that is not such a dialogue.
     static std::unique_ptr<EmulatedAdapter> replay(std::string_view transcript,
                                                    const EmulatedAdapterOptions& options = {});
+    // The largest dialogue file replayFile() reads: hours of live data.
+    static constexpr std::size_t kMaxReplayFileBytes = std::size_t{64} * 1024 * 1024;
+    // replay() of the file at `path` (a transcript or a zelt-scan
+    // recording). Throws std::invalid_argument, its message starting with
+    // `path`, for a file it cannot read, one larger than
+    // kMaxReplayFileBytes (refused before it is read whole) or one that
+    // holds no such dialogue.
+    static std::unique_ptr<EmulatedAdapter> replayFile(const std::string& path,
+                                                       const EmulatedAdapterOptions& options = {});
 
     ~EmulatedAdapter();
     EmulatedAdapter(const EmulatedAdapter&) = delete;
