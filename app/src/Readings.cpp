@@ -134,7 +134,6 @@ Reading Read(Session& session, std::vector<Watched>& watched, bool first) {
         auto& parameters = session.parameters();
         const auto read = first ? parameters.getParametersOf(pids) : Described{};
         const auto sensors = first ? std::vector<Sensors>{} : parameters.getValuesOf(pids);
-        const DecodedNumbers numbers = session.decodedNumbers(pids);
         for (std::size_t k = 0; k < at.size(); ++k) {
             Watched& entry = watched[at[k]];
             if (first && read[k]) {
@@ -144,7 +143,7 @@ Reading Read(Session& session, std::vector<Watched>& watched, bool first) {
                     entry.pid, "PID " + PidText(entry.pid), Sensors{});
             }
             values[at[k]] = first ? entry.description->sensors : sensors[k];
-            reading.numbers[at[k]] = numbers;
+            reading.numbers[at[k]] = session.decodedNumbers({entry.pid});
         }
     }
     return reading;
