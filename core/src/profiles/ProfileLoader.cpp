@@ -12,7 +12,7 @@
 #include "bus/Hex.h"
 #include "j1979/Codec.h"
 #include "json/BoundedFile.h"
-#include "json/PathReader.h"
+#include "json/TypedReads.h"
 #include "obd/VehicleProfile.h"
 #include "profiles/Formula.h"
 
@@ -50,38 +50,15 @@ constexpr std::size_t kMaxTextLength = 256;
 constexpr std::uint32_t kMax11Bit = 0x7FF;
 constexpr std::uint32_t kMax29Bit = 0x1FFFFFFF;
 
-class Reader : public detail::JsonPathReader<ProfileError> {
+// A profile names a wrong type without what it found, and its texts are
+// never empty.
+class Reader : public detail::JsonTypedReader<ProfileError> {
 public:
-    using JsonPathReader::JsonPathReader;
-
-    void object(const Json& value, const std::string& path,
-                std::initializer_list<const char*> allowed) const {
-        if (!value.is_object()) {
-            fail(path, "expected an object");
-        }
-        onlyKeys(value, path, allowed);
-    }
+    explicit Reader(std::string source)
+        : JsonTypedReader(std::move(source), detail::TypeFault::Plain) {}
 
     std::string text(const Json& value, const std::string& path, std::size_t maxLength) const {
-        if (!value.is_string()) {
-            fail(path, "expected a string");
-        }
-        std::string result = value.get<std::string>();
-        if (result.empty() || result.size() > maxLength) {
-            fail(path, "expected 1 to " + std::to_string(maxLength) + " characters");
-        }
-        return result;
-    }
-
-    double number(const Json& value, const std::string& path) const {
-        if (!value.is_number()) {
-            fail(path, "expected a number");
-        }
-        const double result = value.get<double>();
-        if (!std::isfinite(result)) {
-            fail(path, "number is not finite");
-        }
-        return result;
+        return JsonTypedReader::text(value, path, detail::TextRule{maxLength, 1});
     }
 
     // Hex digits, with or without 0x, of at most `digits` digits.
@@ -130,9 +107,7 @@ public:
             }
         }
         if (const Json* codes = r_.optional(root, "codes")) {
-            if (!codes->is_object()) {
-                r_.fail("/codes", "expected an object");
-            }
+            r_.expect(*codes, Json::value_t::object, "/codes", "an object");
             for (auto it = codes->begin(); it != codes->end(); ++it) {
                 const std::string path = "/codes/" + it.key();
                 if (!IsCode(it.key())) {
@@ -145,9 +120,7 @@ public:
 
 private:
     void list(const Json& value, const std::string& path, std::size_t max) const {
-        if (!value.is_array()) {
-            r_.fail(path, "expected an array");
-        }
+        r_.expect(value, Json::value_t::array, path, "an array");
         if (value.size() > max) {
             r_.fail(path, "more than " + std::to_string(max) + " entries");
         }

@@ -27,7 +27,7 @@ AdapterModel ReadAdapter(const Reader& r, const Json* json) {
     if (json == nullptr) {
         return adapter;
     }
-    r.keys(*json, "/adapter", {"name", "description", "identification", "batteryVoltage"});
+    r.object(*json, "/adapter", {"name", "description", "identification", "batteryVoltage"});
     if (const Json* name = r.optional(*json, "name")) {
         adapter.name = r.anyText(*name, "/adapter/name");
     }
@@ -47,7 +47,7 @@ AdapterModel ReadAdapter(const Reader& r, const Json* json) {
 
 std::shared_ptr<VehicleModel> ReadVehicle(const Reader& r, const Json& root,
                                           const std::string& source) {
-    r.keys(root, "", {"name", "description", "protocol", "adapter", "ecus", "profileEcus"});
+    r.object(root, "", {"name", "description", "protocol", "adapter", "ecus", "profileEcus"});
     auto model = std::make_shared<VehicleModel>();
     model->source = source;
     model->name = r.anyText(r.required(root, "name", ""), "/name");

@@ -6,7 +6,7 @@
 namespace obd::sim::scenario {
 
 EcuModel ReadEcu(const Reader& r, const Json& json, const std::string& path) {
-    r.keys(
+    r.object(
         json, path,
         {"address", "padding", "name", "description", "pids", "mil", "codes", "readiness",
          "freezeFrames", "clearCodes", "testResults", "routines", "info", "vehicleOperationData"});

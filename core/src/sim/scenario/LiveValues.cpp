@@ -73,11 +73,11 @@ LiveValue ReadLiveValue(const Reader& r, const Json& json, const std::string& pa
         return value;
     }
     if (!json.is_object()) {
-        r.fail(path,
-               std::string("expected a number or a live value object, found ") + TypeName(json));
+        r.fail(path, std::string("expected a number or a live value object, found ") +
+                         Reader::TypeName(json));
     }
     if (json.contains("points")) {
-        r.keys(json, path, {"points", "repeat"});
+        r.object(json, path, {"points", "repeat"});
         value.kind = LiveValue::Kind::Points;
         const Json& points = json["points"];
         r.expect(points, Json::value_t::array, path + "/points", "an array");
@@ -103,7 +103,7 @@ LiveValue ReadLiveValue(const Reader& r, const Json& json, const std::string& pa
         }
         return value;
     }
-    r.keys(json, path, {"start", "rate"});
+    r.object(json, path, {"start", "rate"});
     value.kind = LiveValue::Kind::Ramp;
     value.start = r.number(r.required(json, "start", path), path + "/start");
     value.rate = r.number(r.required(json, "rate", path), path + "/rate");
@@ -151,7 +151,7 @@ PidSource ReadPidSource(const Reader& r, std::uint8_t pid, const Json& json,
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (constantOnly && !items[i].first->is_number()) {
             r.fail(items[i].second,
-                   std::string("expected a number, found ") + TypeName(*items[i].first));
+                   std::string("expected a number, found ") + Reader::TypeName(*items[i].first));
         }
         const SensorOfPid sensor{pid, i};
         source.values.push_back(ReadLiveValue(r, *items[i].first, items[i].second, &sensor));

@@ -22,7 +22,8 @@ void ReadTestResults(const Reader& r, const Json& json, const std::string& path,
     r.expect(json, Json::value_t::array, path, "an array");
     for (std::size_t i = 0; i < json.size(); ++i) {
         const std::string itemPath = path + "/" + std::to_string(i);
-        r.keys(json[i], itemPath, {"mid", "tid", "unitAndScaling", "value", "minimum", "maximum"});
+        r.object(json[i], itemPath,
+                 {"mid", "tid", "unitAndScaling", "value", "minimum", "maximum"});
         j1979::MonitorTestResult result;
         result.monitorId = static_cast<std::uint8_t>(
             r.integer(r.required(json[i], "mid", itemPath), itemPath + "/mid", 0xFF));
@@ -59,7 +60,7 @@ void ReadRoutines(const Reader& r, const Json& json, const std::string& path, Ec
     r.expect(json, Json::value_t::array, path, "an array");
     for (std::size_t i = 0; i < json.size(); ++i) {
         const std::string itemPath = path + "/" + std::to_string(i);
-        r.keys(json[i], itemPath, {"tid", "accepted", "refusalCode", "data"});
+        r.object(json[i], itemPath, {"tid", "accepted", "refusalCode", "data"});
         const std::uint32_t tid =
             r.integer(r.required(json[i], "tid", itemPath), itemPath + "/tid", 0xFF);
         if (IsSupportId(static_cast<int>(tid))) {

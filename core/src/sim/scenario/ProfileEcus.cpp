@@ -26,7 +26,7 @@ std::uint8_t ReadRefusalCode(const Reader& r, const Json& json, const std::strin
 }
 
 IdentifierModel ReadIdentifier(const Reader& r, const Json& json, const std::string& path) {
-    r.keys(json, path, {"data", "value", "bytes", "refuse", "pending"});
+    r.object(json, path, {"data", "value", "bytes", "refuse", "pending"});
     IdentifierModel identifier;
     if (const Json* refuse = r.optional(json, "refuse")) {
         identifier.refusal = ReadRefusalCode(r, *refuse, path + "/refuse");
@@ -81,7 +81,7 @@ void ReadModuleCodes(const Reader& r, const Json& json, const std::string& path,
     }
     for (std::size_t i = 0; i < json.size(); ++i) {
         const std::string codePath = path + "/" + std::to_string(i);
-        r.keys(json[i], codePath, {"code", "status"});
+        r.object(json[i], codePath, {"code", "status"});
         const std::string text =
             r.text(r.required(json[i], "code", codePath), codePath + "/code", 8);
         ModuleCodeModel code;
@@ -115,9 +115,9 @@ void ReadProfileEcus(const Reader& r, const Json& json, const std::string& path,
     for (std::size_t i = 0; i < json.size(); ++i) {
         const std::string itemPath = path + "/" + std::to_string(i);
         const Json& item = json[i];
-        r.keys(item, itemPath,
-               {"name", "request", "response", "padding", "identifiers", "localIdentifiers",
-                "sharedRequests", "pendingMilliseconds", "codes", "clearCodes"});
+        r.object(item, itemPath,
+                 {"name", "request", "response", "padding", "identifiers", "localIdentifiers",
+                  "sharedRequests", "pendingMilliseconds", "codes", "clearCodes"});
         ProfileEcuModel ecu;
         ecu.name = r.text(r.required(item, "name", itemPath), itemPath + "/name", kShortTextSize);
         ecu.request =
@@ -162,7 +162,7 @@ void ReadProfileEcus(const Reader& r, const Json& json, const std::string& path,
             ReadModuleCodes(r, *codes, itemPath + "/codes", ecu);
         }
         if (const Json* clear = r.optional(item, "clearCodes")) {
-            r.keys(*clear, itemPath + "/clearCodes", {"accepted", "refusalCode"});
+            r.object(*clear, itemPath + "/clearCodes", {"accepted", "refusalCode"});
             if (const Json* accepted = r.optional(*clear, "accepted")) {
                 ecu.clearAccepted = r.boolean(*accepted, itemPath + "/clearCodes/accepted");
             }

@@ -51,7 +51,7 @@ MonitorSet ReadMonitors(const Reader& r, const Json& json, const std::string& pa
 }  // namespace
 
 void ReadReadiness(const Reader& r, const Json& json, const std::string& path, EcuModel& ecu) {
-    r.keys(json, path, {"ignition", "sinceReset", "thisCycle"});
+    r.object(json, path, {"ignition", "sinceReset", "thisCycle"});
     if (const Json* ignition = r.optional(json, "ignition")) {
         const std::string kind = r.anyText(*ignition, path + "/ignition");
         if (kind == "compression") {

@@ -42,7 +42,7 @@ std::uint16_t ReadTroubleCode(const Reader& r, const Json& json, const std::stri
 }
 
 void ReadTroubleCodes(const Reader& r, const Json& json, const std::string& path, EcuModel& ecu) {
-    r.keys(json, path, {"confirmed", "pending", "permanent"});
+    r.object(json, path, {"confirmed", "pending", "permanent"});
     if (const Json* list = r.optional(json, "confirmed")) {
         ecu.confirmed = ReadCodeList(r, *list, path + "/confirmed", kMaxConfirmedCodes,
                                      "PID 0x01 counts at most 127 confirmed codes");
@@ -65,7 +65,7 @@ void ReadFreezeFrames(const Reader& r, const Json& json, const std::string& path
     }
     for (std::size_t i = 0; i < json.size(); ++i) {
         const std::string framePath = path + "/" + std::to_string(i);
-        r.keys(json[i], framePath, {"code", "pids"});
+        r.object(json[i], framePath, {"code", "pids"});
         FreezeFrameModel frame;
         frame.code =
             ReadTroubleCode(r, r.required(json[i], "code", framePath), framePath + "/code");
@@ -81,7 +81,7 @@ void ReadFreezeFrames(const Reader& r, const Json& json, const std::string& path
 }
 
 void ReadClearCodes(const Reader& r, const Json& json, const std::string& path, EcuModel& ecu) {
-    r.keys(json, path, {"accepted", "refusalCode", "pids", "resetReadiness", "clearTestResults"});
+    r.object(json, path, {"accepted", "refusalCode", "pids", "resetReadiness", "clearTestResults"});
     if (const Json* accepted = r.optional(json, "accepted")) {
         ecu.clear.accepted = r.boolean(*accepted, path + "/accepted");
     }

@@ -58,7 +58,7 @@ void ReadEcuName(const Reader& r, const Json& json, const std::string& path, Ecu
 
 void ReadVehicleInformation(const Reader& r, const Json& json, const std::string& path,
                             EcuModel& ecu) {
-    r.keys(
+    r.object(
         json, path,
         {"vin", "calids", "cvns", "esn", "erotan", "gtrNumber", "fueledEngineOperation",
          "certificationTestGroup", "distanceSinceEvap", "motorcycleCategory", "inUsePerformance"});
