@@ -6,7 +6,7 @@
 
 #include "bus/Hex.h"
 #include "j1979/Codec.h"
-#include "j1979/Numbers.h"
+#include "json/TypedReads.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ TEST(TroubleCodeTest, RejectsMalformedCodes) {
 // A number is the whole text or nothing: no partial reads ("12abc"), no signs,
 // no spaces, no wrap-around past 64 bits.
 TEST(NumberTextTest, ParsesWholeUnsignedNumbersOnly) {
-    using obd::j1979::detail::ParseUnsigned;
+    using obd::detail::ParseUnsigned;
     EXPECT_EQ(ParseUnsigned("7E8", 16), 0x7E8u);
     EXPECT_EQ(ParseUnsigned("7e8", 16), 0x7E8u);
     EXPECT_EQ(ParseUnsigned("2024", 10), 2024u);

@@ -48,14 +48,4 @@ std::string HexByte(std::uint8_t value) {
     return bus::HexNumber(value);
 }
 
-std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base) {
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value, base);
-    if (text.empty() || result.ec != std::errc() || result.ptr != end) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 }  // namespace obd::j1979::detail

@@ -5,9 +5,7 @@
 // digit grouping from the application's locale must never leak into them.
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace obd::j1979::detail {
 
@@ -27,10 +25,5 @@ std::string FormatShortest(float value);
 
 // "0x0C": a byte as the codec names PIDs, ids and raw values in messages.
 std::string HexByte(std::uint8_t value);
-
-// The whole of `text` as an unsigned number in `base` (10 or 16, digits
-// only: no sign, prefix or spaces); nothing when it is not one or does not
-// fit 64 bits.
-std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base);
 
 }  // namespace obd::j1979::detail

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -31,6 +32,19 @@ struct TextRule {
     std::size_t minLength = 0;
     bool printableAscii = false;  // 0x20 to 0x7E: what goes on the bus as text
 };
+
+// The whole of `text` as an unsigned number in `base` (10 or 16, digits
+// only: no sign, prefix or spaces); nothing when it is not one or does not
+// fit 64 bits.
+inline std::optional<std::uint64_t> ParseUnsigned(std::string_view text, int base) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value, base);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 template <typename Error>
 class JsonTypedReader : public JsonPathReader<Error> {
@@ -138,13 +152,12 @@ public:
                               std::uint32_t max) const {
         const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
         const std::string_view digits = std::string_view(text).substr(hex ? 2 : 0);
+        const std::optional<std::uint64_t> parsed = ParseUnsigned(digits, hex ? 16 : 10);
         // from_chars takes a leading minus for signed types only, and spaces never.
-        std::uint64_t result = 0;
-        const char* end = digits.data() + digits.size();
-        const auto parsed = std::from_chars(digits.data(), end, result, hex ? 16 : 10);
-        if (digits.empty() || parsed.ec != std::errc() || parsed.ptr != end || digits.size() > 8) {
+        if (!parsed || digits.size() > 8) {
             this->fail(path, "\"" + text + "\" is not a number (write hex as 0x7E8)");
         }
+        const std::uint64_t result = *parsed;
         if (result > max) {
             this->fail(path, "number " + text + " is greater than " + std::to_string(max));
         }
