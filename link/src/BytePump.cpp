@@ -1,6 +1,7 @@
 #include "zelt/link/BytePump.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <string>
 #include <thread>
 #include <utility>
@@ -42,8 +43,16 @@ public:
 
     ConnectionBridge& bridge() { return bridge_; }
 
+    // Waits out a hand-over in progress, so that whoever saw the bridge
+    // give up on an overflow also sees why. The pump's own thread (a logger
+    // asking from inside the hand-over) does not wait for itself.
     std::string lostReason() const {
-        orvane::MutexLock lock(mutex_);
+        orvane::UniqueLock lock(mutex_);
+        if (std::this_thread::get_id() != thread_.get_id()) {
+            while (handingOver_) {
+                lock.wait(handedOver_);
+            }
+        }
         return lost_;
     }
 
@@ -87,17 +96,35 @@ private:
             if (!bridge_.isValid()) {
                 return;  // closed while the adapter was read
             }
-            bridge_.write(in);
-            // The bridge gives up when more answers wait than its bound: a
-            // peer that keeps answering what nobody asked for.
-            if (!bridge_.isValid() && !closed_) {
-                fail("the adapter sent more than " +
-                     std::to_string(obd::DataBridge::kMaxIncomingBytes) +
-                     " bytes of answers nobody asked for; it is not answering as an ELM327 "
-                     "adapter");
+            if (!handOver(in)) {
                 return;
             }
         }
+    }
+
+    // Writes the adapter's bytes into the bridge. The bridge gives up when
+    // more answers wait than its bound (a peer that keeps answering what
+    // nobody asked for); the reason is set before lostReason() answers
+    // anyone who saw the bridge go. False when the bridge gave up.
+    bool handOver(const std::vector<std::uint8_t>& bytes) {
+        {
+            orvane::MutexLock lock(mutex_);
+            handingOver_ = true;
+        }
+        bridge_.write(bytes);
+        const bool overflowed = !bridge_.isValid() && !closed_;
+        {
+            orvane::MutexLock lock(mutex_);
+            if (overflowed && !stopping_) {
+                lost_ = "the adapter sent more than " +
+                        std::to_string(obd::DataBridge::kMaxIncomingBytes) +
+                        " bytes of answers nobody asked for; it is not answering as an ELM327 "
+                        "adapter";
+            }
+            handingOver_ = false;
+        }
+        handedOver_.notify_all();
+        return !overflowed;
     }
 
     // Counts the bytes since the last prompt; each byte is looked at once.
@@ -139,7 +166,9 @@ private:
     std::thread thread_;
 
     mutable orvane::Mutex mutex_;
+    mutable std::condition_variable handedOver_;
     std::string lost_ ORVANE_GUARDED_BY(mutex_);
+    bool handingOver_ ORVANE_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace detail
