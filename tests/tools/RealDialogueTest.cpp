@@ -38,6 +38,9 @@ struct RealCar {
     std::vector<Reading> readings = {};
     std::map<std::uint32_t, std::vector<std::string>> pending = {};
     double volts = 0;  // 0: the adapter was not asked
+    std::map<std::uint32_t, std::vector<std::string>> confirmed = {};
+    const char* vin = "";          // "": none to check
+    const char* calibration = "";  // the first ECU's, "" for none to check
 };
 
 void PrintTo(const RealCar& car, std::ostream* out) {
@@ -82,14 +85,27 @@ TEST_P(RealDialogueTest, ReportsWhatTheCarSaid) {
         }
         EXPECT_EQ(pids, car.pids.count(address) ? car.pids.at(address) : std::vector<int>{})
             << address;
-        std::vector<std::string> pending;
-        for (const Json& code : (*ecu)["troubleCodes"]["pending"]) {
-            pending.push_back(code["code"]);
+        for (const auto& [kind, expected] : {std::make_pair("pending", &car.pending),
+                                             std::make_pair("confirmed", &car.confirmed)}) {
+            std::vector<std::string> codes;
+            for (const Json& code : (*ecu)["troubleCodes"][kind]) {
+                codes.push_back(code["code"]);
+            }
+            EXPECT_EQ(codes,
+                      expected->count(address) ? expected->at(address) : std::vector<std::string>{})
+                << kind << " of " << address;
         }
-        EXPECT_EQ(pending,
-                  car.pending.count(address) ? car.pending.at(address) : std::vector<std::string>{})
-            << address;
-        EXPECT_TRUE((*ecu)["troubleCodes"]["confirmed"].empty());  // 03 was never asked
+    }
+    if (*car.vin != '\0') {
+        EXPECT_EQ(report["source"]["vin"], car.vin);
+    }
+    if (*car.calibration != '\0') {
+        const Json& information = report["ecus"][0]["info"];
+        const auto calibration = std::find_if(
+            information.begin(), information.end(),
+            [](const Json& entry) { return entry["name"] == "Calibration Identification"; });
+        ASSERT_NE(calibration, information.end());
+        EXPECT_EQ((*calibration)["value"], car.calibration);
     }
     for (const Reading& reading : car.readings) {
         const Json* ecu = EcuOf(report, reading.ecu);
@@ -128,9 +144,13 @@ const std::vector<Reading> kSprinter = {
     {0x12, 0x01, "Trouble Code Count", 3},
 };
 
-// "no vehicle answered": the owner's log starts after the car's first
-// request (0100), which the replayed car therefore never answers.
-constexpr char kNeverAsked0100[] = "no vehicle answered";
+// 84 F1 12 41 0C 0C 34: (0x0C * 256 + 0x34) / 4 = 781 rpm; 83 F1 12 41 0F 41:
+// 65 - 40 = 25 degC; 43 14 07 00 00 00 00: P1407, and two empty slots that
+// are no P0000.
+const std::vector<Reading> kFreediag = {
+    {0x12, 0x0C, "Engine Speed", 781},
+    {0x12, 0x0F, "Intake Air Temperature", 25},
+};
 
 INSTANTIATE_TEST_SUITE_P(
     Corpus, RealDialogueTest,
@@ -160,15 +180,36 @@ INSTANTIATE_TEST_SUITE_P(
         RealCar{"muki11-mercedes-a180d", "", {0x7E8, 0x7E9, 0x7EB}},
         RealCar{"wican142-zeekr-001", "BUS INIT: ...ERROR"},
         RealCar{"pyobd257-honda-civic", "", {0x18DAF111, 0x18DAF11D}},
-        RealCar{"pyobd288-dacia-vin-calid", kNeverAsked0100},
+        // Never asked 0100: the replay announces what each ECU answered.
+        // 49 02 01 55 55 31 ...: the VIN; 49 04 01 32 33 37 ...: the
+        // calibration id, its sixteen bytes padded with 00.
+        RealCar{"pyobd288-dacia-vin-calid",
+                "",
+                {0x7E8},
+                {},
+                {},
+                {},
+                0,
+                {},
+                "UU1B5220X65966756",
+                "237616425S"},
         // Headers off: the two ECUs are named by the order of their lines.
         RealCar{"piobdii4-elm21-two-ecus-noheaders",
                 "",
                 {0x7E8, 0x7E9},
                 {{0x7E8, {0x01}}, {0x7E9, {0x01}}}},
-        RealCar{"freematics7-citroen-kwp", kNeverAsked0100},
+        // 41 0C 000 is cut short: only the refusal 7F 01 12, the first whole
+        // line, remains.
+        RealCar{"freematics7-citroen-kwp", "", {0x10}},
         RealCar{"pyobd206-can29-headers-off", "", {0x18DAF110, 0x18DAF111}},
-        RealCar{"freediag1-kwp-clone-dtc", kNeverAsked0100}),
+        RealCar{"freediag1-kwp-clone-dtc",
+                "",
+                {0x12},
+                {{0x12, {0x0C, 0x0F}}},
+                kFreediag,
+                {},
+                0,
+                {{0x12, {"P1407"}}}}),
     [](const ::testing::TestParamInfo<RealCar>& info) {
         std::string name = info.param.id;
         std::replace(name.begin(), name.end(), '-', '_');

@@ -266,8 +266,14 @@ int RunPty(const Options&, obd::sim::EmulatedAdapter&) {
 
 #endif
 
+// Says what the replay answers that the car was never asked, so that nobody
+// mistakes it for the car's own words.
 std::unique_ptr<obd::sim::EmulatedAdapter> Replay(const Options& options) {
-    return obd::sim::EmulatedAdapter::replayFile(options.replay, Emulated(options));
+    auto adapter = obd::sim::EmulatedAdapter::replayFile(options.replay, Emulated(options));
+    for (const std::string& line : adapter->inferred()) {
+        std::cerr << line << '\n';
+    }
+    return adapter;
 }
 
 int Run(const Options& options) {

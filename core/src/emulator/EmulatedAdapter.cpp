@@ -69,13 +69,15 @@ struct EmulatedAdapter::Impl {
     Impl(elm327::ReplayedDialogue dialogue, const EmulatedAdapterOptions& options)
         : vehicle(std::make_unique<elm327::ReplayedVehicle>(std::move(dialogue))),
           options(Replayed(static_cast<elm327::ReplayedVehicle&>(*vehicle).dialogue(), options)),
-          emulator(std::make_unique<elm327::Emulator>(*vehicle, this->options)) {}
+          emulator(std::make_unique<elm327::Emulator>(*vehicle, this->options)),
+          inferred(static_cast<elm327::ReplayedVehicle&>(*vehicle).dialogue().inferred) {}
 
     const std::optional<Scenario> scenario;  // keeps the model the bus refers to alive
     const std::unique_ptr<detail::IRequestChannel> vehicle;
     const elm327::EmulatorOptions options;
     orvane::Mutex mutex;
     std::unique_ptr<elm327::Emulator> emulator ORVANE_GUARDED_BY(mutex);
+    const std::vector<std::string> inferred;
 };
 
 EmulatedAdapter::EmulatedAdapter(const Scenario& scenario, const EmulatedAdapterOptions& options)
@@ -124,6 +126,10 @@ std::vector<std::string> EmulatedAdapter::cloneProfiles() {
 bool EmulatedAdapter::hungUp() const {
     orvane::MutexLock lock(impl_->mutex);
     return impl_->emulator->hungUp();
+}
+
+std::vector<std::string> EmulatedAdapter::inferred() const {
+    return impl_->inferred;
 }
 
 std::string EmulatedAdapter::receive(std::string_view bytes) {

@@ -8,6 +8,7 @@
 #include "bus/Hex.h"
 #include "bus/Protocols.h"
 #include "elm327/AnswerParser.h"
+#include "emulator/InferredBitmaps.h"
 #include "j1979/Responses.h"
 
 namespace obd::elm327 {
@@ -26,11 +27,6 @@ std::string Compact(std::string_view text) {
         }
     }
     return compact;
-}
-
-// A request as the answers are kept by: its bytes in hex, no spaces.
-std::string Key(const Bytes& request) {
-    return Compact(bus::ToHex(request));
 }
 
 bool IsHex(const std::string& text) {
@@ -175,7 +171,7 @@ struct Reader {
             if (hasPid && payload.size() >= 2) {
                 request.push_back(payload[1]);
             }
-            ++votes[Key(request)];
+            ++votes[AnswerKey(request)];
         }
         const auto best = std::max_element(votes.begin(), votes.end(),
                                            [](auto& a, auto& b) { return a.second < b.second; });
@@ -311,6 +307,10 @@ std::vector<std::pair<std::string, std::string>> Pairs(std::string_view text) {
 
 }  // namespace
 
+std::string AnswerKey(const Bytes& request) {
+    return Compact(bus::ToHex(request));
+}
+
 ReplayedDialogue ReadTranscript(std::string_view text) {
     const auto pairs = Pairs(text);
     Reader reader;
@@ -356,12 +356,15 @@ ReplayedDialogue ReadTranscript(std::string_view text) {
     if (bus::FindProtocol(reader.dialogue.protocol) == nullptr && reader.dialogue.failure.empty()) {
         reader.dialogue.failure = "UNABLE TO CONNECT";
     }
+    if (reader.dialogue.failure.empty()) {
+        reader.dialogue.inferred = InferBitmaps(reader.dialogue);
+    }
     return std::move(reader.dialogue);
 }
 
 std::vector<EcuResponse> ReplayedVehicle::transact(const Bytes& request, std::uint32_t ecu) {
     std::vector<EcuResponse> responses;
-    const auto found = dialogue_.answers.find(Key(request));
+    const auto found = dialogue_.answers.find(AnswerKey(request));
     if (found != dialogue_.answers.end()) {
         responses = found->second;
     } else if (request.size() > 2 && request[0] == 0x01) {
@@ -370,7 +373,7 @@ std::vector<EcuResponse> ReplayedVehicle::transact(const Bytes& request, std::ui
         std::map<std::uint32_t, Bytes> joined;
         std::vector<std::uint32_t> order;
         for (std::size_t i = 1; i < request.size(); ++i) {
-            const auto single = dialogue_.answers.find(Key(Bytes{0x01, request[i]}));
+            const auto single = dialogue_.answers.find(AnswerKey(Bytes{0x01, request[i]}));
             if (single == dialogue_.answers.end()) {
                 continue;
             }

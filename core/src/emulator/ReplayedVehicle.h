@@ -36,7 +36,13 @@ struct ReplayedDialogue {
     // Per request (its bytes as hex, no spaces, "0100"), each ECU's messages
     // in the order they came, foreign ones included.
     std::map<std::string, std::vector<detail::EcuResponse>> answers;
+    // What the replay answers that the car was never asked, a line each
+    // (see InferBitmaps()).
+    std::vector<std::string> inferred;
 };
+
+// The key of a request's answers: its bytes as hex, no spaces ("0100").
+std::string AnswerKey(const detail::Bytes& request);
 
 // Reads a transcript; throws std::invalid_argument naming the fault.
 ReplayedDialogue ReadTranscript(std::string_view text);

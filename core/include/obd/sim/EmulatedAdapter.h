@@ -99,6 +99,12 @@ public:
     // carries its bytes should close the link.
     bool hungUp() const;
 
+    // For a replayed car, what the adapter answers that the car was never
+    // asked, a line each: the support bitmaps worked out from the PIDs it
+    // answered, when the dialogue asked none ("never asked 0100: ECU 0x12
+    // answers 41 00 00 12 00 00"). Empty for a scenario's vehicle.
+    std::vector<std::string> inferred() const;
+
     // As if the adapter were powered off and on for a new tester: its
     // settings are the defaults again and the vehicle's live values start
     // over. The vehicle's stored state (trouble codes cleared) is kept.
