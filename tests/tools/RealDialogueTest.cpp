@@ -63,7 +63,7 @@ TEST_P(RealDialogueTest, ReportsWhatTheCarSaid) {
     // The emulator prints its port, then serves one client and exits.
     const std::string command =
         std::string(ZELT_ELM327_EMULATOR_PATH) + " --replay " + ZELT_SCAN_TEST_DIR +
-        "/../data/real/" + car.id + ".json --port 0 --once --answer-wait 0 | { read -r line; " +
+        "/../data/real/" + car.id + ".jsonl --port 0 --once --answer-wait 0 | { read -r line; " +
         ZELT_SCAN_PATH + " --json --timeout 2000 --adapter tcp://127.0.0.1:${line##*:}; }";
     const auto run = zelt::testing::RunShell(command);
     ASSERT_FALSE(run.timedOut);
