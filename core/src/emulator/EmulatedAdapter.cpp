@@ -96,20 +96,8 @@ std::unique_ptr<EmulatedAdapter> EmulatedAdapter::replay(std::string_view transc
 
 std::unique_ptr<EmulatedAdapter> EmulatedAdapter::replayFile(
     const std::string& path, const EmulatedAdapterOptions& options) {
-    std::string text;
-    switch (detail::ReadBoundedFile(path, kMaxReplayFileBytes, text)) {
-        case detail::FileRead::Read:
-            break;
-        case detail::FileRead::CannotOpen:
-            throw std::invalid_argument(path + ": cannot open the file");
-        case detail::FileRead::TooLarge:
-            throw std::invalid_argument(
-                path + ": the file is larger than " +
-                std::to_string(kMaxReplayFileBytes / (std::size_t{1024} * 1024)) +
-                " MiB, more than a dialogue this emulator replays");
-        case detail::FileRead::CannotRead:
-            throw std::invalid_argument(path + ": cannot read the file");
-    }
+    const std::string text = detail::ReadNamedFile<std::invalid_argument>(
+        path, kMaxReplayFileBytes, "a dialogue this emulator replays");
     try {
         return replay(text, options);
     } catch (const std::invalid_argument& error) {

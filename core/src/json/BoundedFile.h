@@ -13,4 +13,25 @@ enum class FileRead { Read, CannotOpen, TooLarge, CannotRead };
 // (/dev/zero) is refused before it fills memory.
 FileRead ReadBoundedFile(const std::string& path, std::size_t maxBytes, std::string& text);
 
+// ReadBoundedFile() for a file the user named: its text, or Error naming the
+// file and why ("PATH: the file is larger than 8 MiB, more than any
+// scenario needs", with `purpose` "any scenario needs").
+template <typename Error>
+std::string ReadNamedFile(const std::string& path, std::size_t maxBytes, const char* purpose) {
+    std::string text;
+    switch (ReadBoundedFile(path, maxBytes, text)) {
+        case FileRead::Read:
+            break;
+        case FileRead::CannotOpen:
+            throw Error(path + ": cannot open the file");
+        case FileRead::TooLarge:
+            throw Error(path + ": the file is larger than " +
+                        std::to_string(maxBytes / (std::size_t{1024} * 1024)) + " MiB, more than " +
+                        purpose);
+        case FileRead::CannotRead:
+            throw Error(path + ": cannot read the file");
+    }
+    return text;
+}
+
 }  // namespace obd::detail

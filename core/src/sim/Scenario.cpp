@@ -14,19 +14,8 @@ const std::string& DefaultScenarioText();
 Scenario::Scenario(std::shared_ptr<const VehicleModel> model) : model_(std::move(model)) {}
 
 Scenario Scenario::loadFile(const std::string& path) {
-    std::string text;
-    switch (detail::ReadBoundedFile(path, kMaxFileBytes, text)) {
-        case detail::FileRead::Read:
-            break;
-        case detail::FileRead::CannotOpen:
-            throw ScenarioError(path + ": cannot open the file");
-        case detail::FileRead::TooLarge:
-            throw ScenarioError(path + ": the file is larger than " +
-                                std::to_string(kMaxFileBytes / (std::size_t{1024} * 1024)) +
-                                " MiB, more than any scenario needs");
-        case detail::FileRead::CannotRead:
-            throw ScenarioError(path + ": cannot read the file");
-    }
+    const std::string text =
+        detail::ReadNamedFile<ScenarioError>(path, kMaxFileBytes, "any scenario needs");
     return Scenario(LoadScenario(text, path));
 }
 
