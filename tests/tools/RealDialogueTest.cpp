@@ -39,8 +39,8 @@ struct RealCar {
     std::map<std::uint32_t, std::vector<std::string>> pending = {};
     double volts = 0;  // 0: the adapter was not asked
     std::map<std::uint32_t, std::vector<std::string>> confirmed = {};
-    const char* vin = "";          // "": none to check
-    const char* calibration = "";  // the first ECU's, "" for none to check
+    const char* vin = "";  // these two as the report gives them; "": none to check
+    const char* calibration = "";
 };
 
 void PrintTo(const RealCar& car, std::ostream* out) {
@@ -96,16 +96,10 @@ TEST_P(RealDialogueTest, ReportsWhatTheCarSaid) {
                 << kind << " of " << address;
         }
     }
-    if (*car.vin != '\0') {
-        EXPECT_EQ(report["source"]["vin"], car.vin);
-    }
-    if (*car.calibration != '\0') {
-        const Json& information = report["ecus"][0]["info"];
-        const auto calibration = std::find_if(
-            information.begin(), information.end(),
-            [](const Json& entry) { return entry["name"] == "Calibration Identification"; });
-        ASSERT_NE(calibration, information.end());
-        EXPECT_EQ((*calibration)["value"], car.calibration);
+    for (const char* text : {car.vin, car.calibration}) {
+        EXPECT_TRUE(*text == '\0' ||
+                    run.out.find('"' + std::string(text) + '"') != std::string::npos)
+            << text;
     }
     for (const Reading& reading : car.readings) {
         const Json* ecu = EcuOf(report, reading.ecu);
