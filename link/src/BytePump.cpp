@@ -48,7 +48,7 @@ public:
     // asking from inside the hand-over) does not wait for itself.
     std::string lostReason() const {
         orvane::UniqueLock lock(mutex_);
-        if (std::this_thread::get_id() != thread_.get_id()) {
+        if (std::this_thread::get_id() != pumpThread_.load()) {
             while (handingOver_) {
                 lock.wait(handedOver_);
             }
@@ -70,6 +70,7 @@ public:
 
 private:
     void run() {
+        pumpThread_ = std::this_thread::get_id();
         std::vector<std::uint8_t> out;
         std::vector<std::uint8_t> in;
         while (!stopping_ && bridge_.isValid()) {
@@ -164,6 +165,8 @@ private:
     std::atomic<bool> closed_{false};  // the vehicle connection closed
     std::size_t sincePrompt_ = 0;      // the pump's thread only
     std::thread thread_;
+    // Set by the thread itself: thread_ may not be assigned yet when it runs.
+    std::atomic<std::thread::id> pumpThread_{};
 
     mutable orvane::Mutex mutex_;
     mutable std::condition_variable handedOver_;
